@@ -1,0 +1,36 @@
+#pragma once
+// What the main window logic asks of a front end's window. Each front end
+// (Win32, Qt, the command line) implements it once; tests implement it too.
+#include <string>
+
+#include "params/settings_values.h"
+
+namespace brivelton {
+
+inline constexpr int kIdCheckDevice = 1001;
+inline constexpr int kIdUpdateFirmware = 1002;
+inline constexpr int kIdSetting = 1014;
+inline constexpr int kIdMessageList = 1004;
+
+enum class UpdateStage { kErase, kWrite, kVerify };
+
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void ShowButton(int id, bool show) = 0;
+  // Append one line to the message list, scroll by LogTopIndex and repaint
+  // the list at once: the caller goes on blocking in serial I/O.
+  virtual void AppendLog(const std::string& line) = 0;
+  // The update warning; true when the user pressed OK.
+  virtual bool ConfirmUpdate() = 0;
+  virtual void ShowUpdateResult(bool success) = 0;
+  // The parameter dialog, started from `values`; true with the user's values
+  // in `values` when it ended with OK.
+  virtual bool EditSettings(SettingsValues& values) = 0;
+  // Progress of an update: erase block `done` of `total`, page `done` of
+  // `total`. The message log is unaffected.
+  virtual void UpdateProgress(UpdateStage /*stage*/, int /*done*/,
+                              int /*total*/) {}
+};
+
+}  // namespace brivelton

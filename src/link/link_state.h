@@ -1,0 +1,44 @@
+#pragma once
+// Everything the utility knows of its serial link and the adapter behind it.
+// One record, owned by the main window logic for the life of the process.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/serial_device.h"
+
+namespace brivelton {
+
+inline constexpr uint32_t kIdentityPageAddress = 0x7D000;
+inline constexpr std::array<uint8_t, 6> kDefaultBtAddress = {0x00, 0x01, 0x00,
+                                                             0x03, 0x04, 0x06};
+
+struct LinkState {
+  std::unique_ptr<SerialDevice> port;  // null when closed
+  // The found port's name, kept whole: a cut name would reopen the wrong port.
+  std::string PortName;
+
+  std::array<uint8_t, 64> ReplyBuffer{};
+  int ReceivedCount = 0;
+  int ExpectedCount = 0;
+  int LastKind = 0;
+
+  int PageIndex = 0;
+  int EraseBlock = 0;
+  uint32_t ReadAddress = 0;
+
+  uint8_t ParamOp = 0;
+  uint32_t ParamValue = 0;
+  uint8_t ParamSequence = 1;
+
+  int DeviceVersion = 0;
+  std::array<char, 3> VersionChars = {'0', '0', '0'};
+
+  std::array<uint8_t, 6> BtAddress = kDefaultBtAddress;
+  int IdentityRead = 0;
+
+  bool is_open() const { return port != nullptr; }
+};
+
+}  // namespace brivelton

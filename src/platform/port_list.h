@@ -1,0 +1,47 @@
+#pragma once
+// The port-list seam: the system's list of serial port names.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brivelton {
+
+struct PortListing {
+  enum class Status {
+    kOk,
+    kCantOpen,   // the list itself is missing (" Can't find comm port registry key")
+    kCantQuery,  // the list exists but cannot be counted
+  };
+  Status status = Status::kOk;
+  // One entry per listed port, in the system's order; an entry that could not
+  // be read (or is not a name) is empty and is skipped by the search.
+  std::vector<std::optional<std::string>> entries;
+};
+
+class PortList {
+ public:
+  virtual ~PortList() = default;
+  virtual PortListing List() = 0;
+  // Names tried in order when the list cannot be read.
+  virtual std::vector<std::string> FallbackNames() const = 0;
+};
+
+// Names given by the caller (the command line's --port, tests).
+class FixedPortList : public PortList {
+ public:
+  explicit FixedPortList(std::vector<std::string> names,
+                         std::vector<std::string> fallback = {})
+      : names_(std::move(names)), fallback_(std::move(fallback)) {}
+  PortListing List() override {
+    PortListing listing;
+    for (const auto& name : names_) listing.entries.emplace_back(name);
+    return listing;
+  }
+  std::vector<std::string> FallbackNames() const override { return fallback_; }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<std::string> fallback_;
+};
+
+}  // namespace brivelton

@@ -1,0 +1,61 @@
+#pragma once
+// The serial-device seam: what the link needs of one open serial port, in the
+// Windows model (line record, time-outs, event mask, purge, flush), so that the
+// protocol code reads the same on every backend.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace brivelton {
+
+// The fields of the line-control record the utility touches; every other
+// setting stays as the port had it.
+struct LineSettings {
+  uint32_t baud = 0;
+  uint8_t data_bits = 8;
+  uint8_t parity = 0;     // 0 = none
+  uint8_t stop_bits = 0;  // 0 = one stop bit
+};
+
+// The Windows time-out model: a read returns when the requested bytes are in,
+// when `read_interval_ms` passes between two bytes, or when
+// `read_total_multiplier_ms * n + read_total_constant_ms` has passed in all.
+struct CommTimeouts {
+  uint32_t read_interval_ms = 0;
+  uint32_t read_total_multiplier_ms = 0;
+  uint32_t read_total_constant_ms = 0;
+  uint32_t write_total_multiplier_ms = 0;
+  uint32_t write_total_constant_ms = 0;
+};
+
+inline constexpr uint32_t kEventRxChar = 0x0001;
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+  virtual bool GetState(LineSettings& settings) = 0;
+  virtual bool SetState(const LineSettings& settings) = 0;
+  virtual bool SetTimeouts(const CommTimeouts& timeouts) = 0;
+  virtual bool SetEventMask(uint32_t mask) = 0;
+  // Blocks at most as the time-outs allow; `got` is what arrived. False only on
+  // an error of the port itself (a hang-up, an unplugged device).
+  virtual bool Read(std::span<uint8_t> buffer, size_t& got) = 0;
+  virtual bool Write(std::span<const uint8_t> bytes, size_t& written) = 0;
+  // Drops both queues and aborts pending I/O.
+  virtual bool Purge() = 0;
+  virtual bool Flush() = 0;
+};
+
+enum class OpenError { kNone, kNotFound, kBusy, kPermission, kOther };
+
+// Opens serial ports by name: exclusively, for reading and writing.
+class SerialPorts {
+ public:
+  virtual ~SerialPorts() = default;
+  virtual std::unique_ptr<SerialDevice> Open(const std::string& name,
+                                             OpenError* error) = 0;
+};
+
+}  // namespace brivelton

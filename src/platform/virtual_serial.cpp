@@ -1,0 +1,162 @@
+#include "platform/virtual_serial.h"
+
+#include <algorithm>
+
+namespace brivelton {
+
+std::vector<uint8_t> Garble(uint8_t value, uint32_t sent_baud,
+                            uint32_t read_baud, uint32_t& counter) {
+  if (sent_baud == read_baud) return {value};
+  ++counter;
+  const uint8_t mixed = static_cast<uint8_t>((value * 0x9Du) ^ 0xA5u ^ counter);
+  if (sent_baud > read_baud) {
+    // Several fast bytes fall into one slow frame.
+    if (counter % 8 != 0) return {};
+    return {static_cast<uint8_t>(mixed | 0x80)};
+  }
+  return {static_cast<uint8_t>(mixed & 0xF0), 0x00};
+}
+
+void VirtualLine::SendToHost(uint64_t t_us, uint8_t value, uint32_t baud) {
+  to_host_.push_back({t_us, value, baud});
+  to_host_free_us_ = std::max(to_host_free_us_, t_us);
+}
+
+class VirtualSerialDevice : public SerialDevice {
+ public:
+  explicit VirtualSerialDevice(VirtualLine& line) : line_(line) {}
+  ~VirtualSerialDevice() override {
+    line_.open_ = false;
+    // Bytes that arrive while nobody holds the port are lost.
+    line_.to_host_.clear();
+    if (line_.peer_) line_.peer_->OnHostClose(line_);
+  }
+
+  bool GetState(LineSettings& settings) override {
+    if (line_.hung_up_) return false;
+    settings = state_;
+    settings.baud = line_.host_baud_;
+    return true;
+  }
+  bool SetState(const LineSettings& settings) override {
+    if (line_.hung_up_) return false;
+    state_ = settings;
+    line_.host_baud_ = settings.baud;
+    line_.baud_history_.push_back(settings.baud);
+    return true;
+  }
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    if (line_.hung_up_) return false;
+    timeouts_ = timeouts;
+    return true;
+  }
+  bool SetEventMask(uint32_t) override { return !line_.hung_up_; }
+
+  bool Read(std::span<uint8_t> buffer, size_t& got) override {
+    got = 0;
+    VirtualClock& clock = line_.clock_;
+    if (line_.hung_up_) return false;
+    const uint64_t start = clock.NowUs();
+    const uint64_t total_us =
+        (uint64_t{timeouts_.read_total_multiplier_ms} * buffer.size() +
+         timeouts_.read_total_constant_ms) *
+        1000;
+    const uint64_t deadline = start + total_us;
+    const uint64_t interval_us = uint64_t{timeouts_.read_interval_ms} * 1000;
+    uint64_t last = start;
+    uint64_t end = deadline;
+    auto& queue = line_.to_host_;
+    while (got < buffer.size()) {
+      if (queue.empty()) break;
+      const uint64_t arrival = std::max(queue.front().t_us, start);
+      if (arrival > deadline) break;
+      if (got > 0 && interval_us && arrival > last + interval_us) {
+        end = std::min(deadline, last + interval_us);
+        break;
+      }
+      const VirtualLine::WireByte byte = queue.front();
+      queue.pop_front();
+      last = arrival;
+      for (uint8_t value : Garble(byte.value, byte.baud, line_.host_baud_,
+                                  line_.garble_count_)) {
+        if (got < buffer.size()) buffer[got++] = value;
+      }
+      if (got == buffer.size()) end = last;
+    }
+    if (got > 0 && got < buffer.size() && interval_us && queue.empty())
+      end = std::min(deadline, last + interval_us);
+    clock.AdvanceTo(end);
+    return true;
+  }
+
+  bool Write(std::span<const uint8_t> bytes, size_t& written) override {
+    written = 0;
+    if (line_.hung_up_) return false;
+    const uint32_t baud = line_.host_baud_;
+    const uint64_t start =
+        std::max(line_.clock_.NowUs(), line_.to_device_free_us_);
+    std::vector<uint64_t> arrival(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i)
+      arrival[i] = start + WireTimeUs(i + 1, baud);
+    if (!bytes.empty()) line_.to_device_free_us_ = arrival.back();
+    written = bytes.size();
+    if (line_.peer_) line_.peer_->OnHostBytes(line_, bytes, arrival, baud);
+    return true;
+  }
+
+  bool Purge() override {
+    if (line_.hung_up_) return false;
+    const uint64_t now = line_.clock_.NowUs();
+    auto& queue = line_.to_host_;
+    while (!queue.empty() && queue.front().t_us <= now) queue.pop_front();
+    return true;
+  }
+  bool Flush() override { return !line_.hung_up_; }
+
+ private:
+  VirtualLine& line_;
+  LineSettings state_;
+  CommTimeouts timeouts_;
+};
+
+VirtualLine& VirtualSerialPorts::AddPort(const std::string& name,
+                                         VirtualPeer* peer) {
+  auto& slot = lines_[name];
+  slot = std::make_unique<VirtualLine>(clock_, peer);
+  return *slot;
+}
+
+VirtualLine* VirtualSerialPorts::Find(const std::string& name) {
+  auto it = lines_.find(name);
+  return it == lines_.end() ? nullptr : it->second.get();
+}
+
+std::unique_ptr<SerialDevice> VirtualSerialPorts::Open(const std::string& name,
+                                                       OpenError* error) {
+  OpenError result = OpenError::kNone;
+  VirtualLine* line = Find(name);
+  if (!line || !line->present_ || line->hung_up_) {
+    result = OpenError::kNotFound;
+  } else if (line->busy_ || line->open_) {
+    result = OpenError::kBusy;
+  }
+  if (error) *error = result;
+  if (result != OpenError::kNone) return nullptr;
+  line->open_ = true;
+  ++line->open_count_;
+  // Nothing that arrived before the port was opened is seen.
+  const uint64_t now = clock_.NowUs();
+  auto& queue = line->to_host_;
+  while (!queue.empty() && queue.front().t_us <= now) queue.pop_front();
+  auto device = std::make_unique<VirtualSerialDevice>(*line);
+  if (line->peer_) line->peer_->OnHostOpen(*line);
+  return device;
+}
+
+int VirtualSerialPorts::open_ports() const {
+  int count = 0;
+  for (const auto& [name, line] : lines_) count += line->open_ ? 1 : 0;
+  return count;
+}
+
+}  // namespace brivelton
