@@ -60,6 +60,7 @@ class MainDialog {
  private:
   int FallbackScan();
   bool FoundPort(const std::string& name);
+  void LogDeniedPort();
 
   MainView& view_;
   Platform& platform_;

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/message_log.h"
+#include "link/link_fixture.h"
+
+namespace brivelton {
+namespace {
+
+using testing::Filled;
+using testing::LinkFixture;
+using Bytes = std::vector<uint8_t>;
+
+TEST(Exchange, KindWithoutReplySucceedsRightAfterWrite) {
+  LinkFixture f;
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  const uint64_t before = f.clock.NowUs();
+  EXPECT_EQ(f.dialog.Exchange(BootCommandFE), 1);
+  EXPECT_EQ(f.clock.NowUs(), before);
+  EXPECT_TRUE(f.ports.read_sizes.empty());
+  ASSERT_EQ(f.peer.frames.size(), 1u);
+}
+
+struct PartialCase {
+  const char* name;
+  int kind;
+  std::vector<Bytes> replies;  // one per attempt; empty = silence
+  int result;
+  size_t frames_sent;
+};
+
+class PartialReplies : public ::testing::TestWithParam<PartialCase> {};
+
+TEST_P(PartialReplies, AreJudgedByKind) {
+  const auto& c = GetParam();
+  LinkFixture f;
+  for (const auto& r : c.replies) f.peer.replies.push_back(r);
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.dialog.Exchange(c.kind), c.result);
+  EXPECT_EQ(f.peer.frames.size(), c.frames_sent);
+}
+
+const Bytes kWrongSpeedReply = {0x04, 0x0E, 0x05, 0x01, 0xE0, 0xFC};
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, PartialReplies,
+    ::testing::Values(
+        PartialCase{"LinkCheckFull", LinkCheck, {Filled(8)}, 1, 1},
+        PartialCase{"LinkCheckFiveOfEight", LinkCheck, {Filled(5)}, 1, 1},
+        PartialCase{"LinkCheckSilentTwice", LinkCheck, {{}, {}}, 0, 2},
+        PartialCase{"LinkCheckSilentThenAnswer", LinkCheck, {{}, Filled(8)}, 1, 2},
+        PartialCase{"ReadPageShort", FlashReadPage, {Filled(4000)}, 0, 1},
+        PartialCase{"ReadPageFull", FlashReadPage, {Filled(4110)}, 1, 1},
+        PartialCase{"SetBaudWrongSpeedTwice", SetBaud1M, {kWrongSpeedReply, kWrongSpeedReply},
+                    0, 2},
+        PartialCase{"SetBaudWrongSpeedThenFull", SetBaud1M, {kWrongSpeedReply, Filled(12)}, 1,
+                    2},
+        PartialCase{"SetBaudOtherPartial", SetBaud1M, {Bytes{0x04, 0x0E, 0x0C, 0x01}}, 1, 1},
+        PartialCase{"ChecksumShort", FlashChecksum, {Filled(9)}, 1, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Exchange, LongReplyIsReadIn256ByteChunksAndOnly64BytesKept) {
+  LinkFixture f;
+  f.peer.replies.push_back(Filled(4110, 0x10));
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  f.ports.read_sizes.clear();
+  ASSERT_EQ(f.dialog.Exchange(FlashReadPage), 1);
+  EXPECT_EQ(f.dialog.link().ReceivedCount, 4110);
+  const auto chunk_starts = std::count_if(f.ports.read_sizes.begin(), f.ports.read_sizes.end(),
+                                          [](size_t n) { return n == 256 || n == 14; });
+  EXPECT_EQ(chunk_starts, 17);
+  const Bytes first64 = Filled(64, 0x10);
+  EXPECT_TRUE(std::equal(first64.begin(), first64.end(), f.dialog.link().ReplyBuffer.begin()));
+}
+
+TEST(Exchange, ShortReplyKeepsStaleBytesBeyondIt) {
+  LinkFixture f;
+  f.peer.replies.push_back(Filled(33, 0x40));
+  f.peer.replies.push_back(Filled(5, 0x90));
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  ASSERT_EQ(f.dialog.Exchange(QueryVersion), 1);
+  ASSERT_EQ(f.dialog.Exchange(LinkCheck), 1);
+  const auto& buffer = f.dialog.link().ReplyBuffer;
+  EXPECT_EQ(f.dialog.link().ReceivedCount, 5);
+  EXPECT_EQ(buffer[4], 0x94);
+  EXPECT_EQ(buffer[5], 0x45);   // left by the version reply
+  EXPECT_EQ(buffer[32], 0x60);  // left by the version reply
+}
+
+TEST(Exchange, PendingInputIsReadAsTheStartOfTheNextReply) {
+  LinkFixture f;
+  Bytes first = Filled(8, 0x01);
+  first.insert(first.end(), {0xE1, 0xE2, 0xE3});  // three bytes more than expected
+  f.peer.replies.push_back(first);
+  f.peer.replies.push_back(Filled(8, 0x50));
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  ASSERT_EQ(f.dialog.Exchange(LinkCheck), 1);
+  ASSERT_EQ(f.dialog.Exchange(LinkCheck), 1);
+  const auto& buffer = f.dialog.link().ReplyBuffer;
+  EXPECT_EQ((Bytes{buffer[0], buffer[1], buffer[2], buffer[3]}),
+            (Bytes{0xE1, 0xE2, 0xE3, 0x50}));
+}
+
+TEST(Exchange, ReopensTheFoundPortWhenNoneIsOpen) {
+  LinkFixture f([](const Bytes&) { return Filled(8); });
+  ASSERT_FALSE(f.dialog.link().is_open());
+  EXPECT_EQ(f.dialog.Exchange(LinkCheck), 1);
+  EXPECT_EQ(f.ports.opened, std::vector<std::string>{"COM3"});
+  EXPECT_TRUE(f.dialog.link().is_open());
+  EXPECT_EQ(f.line->host_baud(), 115200u);
+}
+
+TEST(Exchange, BurstsSendTheirFramesFourMillisecondsApartWithoutReading) {
+  for (auto [kind, count] : {std::pair{HandshakeBurstLong, 101}, {HandshakeBurstShort, 11}}) {
+    LinkFixture f([](const Bytes&) { return Filled(8); });  // answers are left unread
+    ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+    const uint64_t before = f.clock.NowMs();
+    EXPECT_EQ(f.dialog.Exchange(kind), 1);
+    EXPECT_EQ(f.peer.frames.size(), static_cast<size_t>(count));
+    for (const auto& frame : f.peer.frames)
+      EXPECT_EQ(frame, (Bytes{0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}));
+    EXPECT_EQ(f.clock.NowMs() - before, static_cast<uint64_t>(count) * 4);
+    EXPECT_TRUE(f.ports.read_sizes.empty());
+  }
+}
+
+TEST(Exchange, FailedWriteIsReported) {
+  LinkFixture f;
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  f.line->set_hung_up(true);
+  EXPECT_EQ(f.dialog.Exchange(LinkCheck), 0);
+  EXPECT_EQ(f.view.log, std::vector<std::string>{" Write file error"});
+}
+
+TEST(Exchange, SilenceCostsTheReadAttemptsOfTheKind) {
+  // Each read attempt waits (expected + 1) ms, then 10 ms; two attempts.
+  struct Case {
+    int kind;
+    uint64_t ms;
+  };
+  const Case cases[] = {{LinkCheck, 2 * 10 * (9 + 10)},
+                        {FlashErase, 2 * 30 * (17 + 10)},
+                        {FlashChecksum, 2 * 100 * (12 + 10)}};
+  for (const auto& c : cases) {
+    LinkFixture f;
+    ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+    const uint64_t before = f.clock.NowMs();
+    EXPECT_EQ(f.dialog.Exchange(c.kind), 0);
+    EXPECT_EQ(f.clock.NowMs() - before, c.ms) << "kind " << c.kind;
+    EXPECT_TRUE(f.view.log.empty());
+  }
+}
+
+TEST(Exchange, TracesEachAttempt) {
+  std::vector<std::string> traces;
+  SetTraceSink([&](const std::string& line) { traces.push_back(line); });
+  LinkFixture f;
+  f.peer.replies.push_back({});
+  f.peer.replies.push_back(Filled(8));
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.dialog.Exchange(LinkCheck), 1);
+  SetTraceSink(nullptr);
+  const std::vector<std::string> expected_tail = {
+      "===> loop=10, R exp=8, get=0 ", " cmd = 1, loop = 1, readcnt = 0\n",
+      "===> R exp=8, get=8 ", " cmd = 1, loop = 2, readcnt = 8\n"};
+  ASSERT_GE(traces.size(), expected_tail.size());
+  EXPECT_EQ(std::vector<std::string>(traces.end() - 4, traces.end()), expected_tail);
+}
+
+}  // namespace
+}  // namespace brivelton

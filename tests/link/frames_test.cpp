@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "link/frames.h"
+#include "update/firmware_image.h"
+#include "update/identity_page.h"
+
+namespace brivelton {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct FixedFrame {
+  int kind;
+  Bytes bytes;
+  int reply;
+};
+
+class FixedFrames : public ::testing::TestWithParam<FixedFrame> {};
+
+TEST_P(FixedFrames, BytesAndReplyLength) {
+  const auto& c = GetParam();
+  LinkState link;
+  EXPECT_EQ(BuildFrame(c.kind, link), c.bytes);
+  EXPECT_EQ(ExpectedReplyLength(c.kind), c.reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, FixedFrames,
+    ::testing::Values(
+        FixedFrame{LinkCheck, {0x01, 0xE0, 0xFC, 0x01, 0x00}, 8},
+        FixedFrame{BootHandshake, {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}, 8},
+        FixedFrame{HandshakeBurstLong, {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}, 0},
+        FixedFrame{HandshakeBurstShort, {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}, 0},
+        FixedFrame{BootCommandFE, {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27}, 0},
+        FixedFrame{SetBaud1M, {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F}, 12},
+        FixedFrame{ResetStepA,
+                   {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00},
+                   15},
+        FixedFrame{ResetStepB,
+                   {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00},
+                   5},
+        FixedFrame{FlashReadStatus, {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05}, 13},
+        FixedFrame{FlashWriteStatus,
+                   {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00}, 13},
+        FixedFrame{FlashChecksum,
+                   {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00},
+                   11},
+        FixedFrame{QueryVersion, {0x2F, 0x76}, 33},
+        FixedFrame{6, {}, 0}, FixedFrame{0, {}, 0}, FixedFrame{25, {}, 0}));
+
+TEST(Frames, EraseBlocksCarryOpAndAddress) {
+  struct Case {
+    int block;
+    uint8_t op;
+    uint32_t address;
+  };
+  const Case cases[] = {{0, 0xD8, 0x000000},  {7, 0xD8, 0x070000},  {15, 0xD8, 0x0F0000},
+                        {16, 0x20, 0x0F0000}, {17, 0x20, 0x0F1000}, {29, 0x20, 0x0FD000}};
+  for (const auto& c : cases) {
+    LinkState link;
+    link.EraseBlock = c.block;
+    const Bytes expected = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, c.op,
+                            static_cast<uint8_t>(c.address),
+                            static_cast<uint8_t>(c.address >> 8),
+                            static_cast<uint8_t>(c.address >> 16), 0x00};
+    EXPECT_EQ(BuildFrame(FlashErase, link), expected) << "block " << c.block;
+    EXPECT_EQ(ExpectedReplyLength(FlashErase), 16);
+  }
+}
+
+TEST(Frames, PageWritesCarryAddressAndPageOfImage) {
+  for (int page : {0, 1, 0x1A, 124}) {
+    LinkState link;
+    link.PageIndex = page;
+    const Bytes frame = BuildFrame(FlashWritePage, link);
+    ASSERT_EQ(frame.size(), 4108u);
+    const uint32_t address = static_cast<uint32_t>(page) * 0x1000;
+    const Bytes header = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07,
+                          static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
+                          static_cast<uint8_t>(address >> 16), 0x00};
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), frame.begin())) << page;
+    const auto image = FirmwareImage().subspan(static_cast<size_t>(page) * 4096, 4096);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), frame.begin() + 12)) << page;
+  }
+  EXPECT_EQ(ExpectedReplyLength(FlashWritePage), 15);
+}
+
+TEST(Frames, IdentityPageWriteCarriesPageBuiltFromAddress) {
+  LinkState link;
+  link.BtAddress = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+  const Bytes frame = BuildFrame(WriteIdentityPage, link);
+  ASSERT_EQ(frame.size(), 4108u);
+  const Bytes header = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xD0, 0x07, 0x00};
+  EXPECT_TRUE(std::equal(header.begin(), header.end(), frame.begin()));
+  const auto page = BuildIdentityPage(link.BtAddress);
+  EXPECT_TRUE(std::equal(page.begin(), page.end(), frame.begin() + 12));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&frame[12 + 6])), "Brivelton(211)");
+}
+
+TEST(Frames, PageReadAndParameterFrames) {
+  LinkState link;
+  link.ReadAddress = 0x7D000;
+  EXPECT_EQ(BuildFrame(FlashReadPage, link),
+            (Bytes{0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09, 0x00, 0xD0, 0x07, 0x00}));
+  EXPECT_EQ(ExpectedReplyLength(FlashReadPage), 4110);
+
+  link.ParamSequence = 0x01;
+  link.ParamOp = 4;
+  EXPECT_EQ(BuildFrame(ParamRead, link), (Bytes{0x58, 0x53, 0x03, 0x01, 0x03, 0x04, 0x00}));
+  link.ParamSequence = 0x02;
+  link.ParamOp = 5;
+  link.ParamValue = 0x102;  // only the low byte goes out
+  EXPECT_EQ(BuildFrame(ParamWrite, link),
+            (Bytes{0x58, 0x53, 0x07, 0x02, 0x83, 0x05, 0x02, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(ExpectedReplyLength(ParamRead), 10);
+  EXPECT_EQ(ExpectedReplyLength(ParamWrite), 10);
+}
+
+TEST(Frames, HexDigit) {
+  const std::string digits = "0123456789ABCDEF";
+  for (int v = 0; v < 16; ++v) EXPECT_EQ(HexDigit(v), digits[static_cast<size_t>(v)]);
+  for (int v : {-1, 16, 255}) EXPECT_EQ(HexDigit(v), '0');
+}
+
+}  // namespace
+}  // namespace brivelton
