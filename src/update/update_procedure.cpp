@@ -81,8 +81,7 @@ int MainDialog::ProgramFlash() {
   }
   LogLine(" Done");
 
-  // Page 0 goes last: until it is in, the boot loader will not start a
-  // half-written image.
+  // Page 0 goes last, so a write cut short leaves no bootable half image.
   LogLine(" Write flash ..........");
   for (int n = 1; n < kFirmwarePages; ++n) {
     link_.PageIndex = n;
