@@ -37,8 +37,7 @@ int MainDialog::QueryFirmwareVersion() {
   // Only what this reply delivered counts: the bytes past it still hold an
   // earlier reply, whose marker would pass an old version off as current.
   const auto& reply = link_.ReplyBuffer;
-  const size_t delivered =
-      std::min(static_cast<size_t>(std::max(link_.ReceivedCount, 0)), reply.size());
+  const auto delivered = static_cast<size_t>(link_.ReplyFresh);
   for (size_t p = 0; p + kMarkerSpan <= delivered; ++p) {
     if (std::memcmp(reply.data() + p, kVersionMarker, kMarkerLength) != 0) continue;
     for (size_t i = 0; i < 3; ++i)

@@ -81,6 +81,7 @@ int MainDialog::ReadReply(int expected) {
   int total = 0;
   int chunk_number = 0;
   int remaining = expected;
+  link_.ReplyFresh = 0;
   std::array<uint8_t, kChunkSize> chunk;
   while (remaining > 0) {
     const int size = std::min(kChunkSize, remaining);
@@ -99,9 +100,10 @@ int MainDialog::ReadReply(int expected) {
       Trace("===> loop=%d, R exp=%d, get=%d ", used, expected, total);
       return total;
     }
-    if (chunk_number == 0)
-      std::memcpy(link_.ReplyBuffer.data(), chunk.data(),
-                  std::min<size_t>(held, link_.ReplyBuffer.size()));
+    if (chunk_number == 0) {
+      link_.ReplyFresh = std::min(held, static_cast<int>(link_.ReplyBuffer.size()));
+      std::memcpy(link_.ReplyBuffer.data(), chunk.data(), link_.ReplyFresh);
+    }
     total += held;
     remaining -= held;
     ++chunk_number;

@@ -21,6 +21,9 @@ struct LinkState {
 
   std::array<uint8_t, 64> ReplyBuffer{};
   int ReceivedCount = 0;
+  // How many bytes at the start of ReplyBuffer came from the last reply; the
+  // rest are left over from earlier ones.
+  int ReplyFresh = 0;
   int ExpectedCount = 0;
   int LastKind = 0;
 

@@ -31,15 +31,17 @@ uint32_t MainDialog::ReadParameter(int op) {
     ClosePort();
     return kParamError;
   }
+  // Past what this reply put into ReplyBuffer lie older replies' bytes.
+  const int fresh = std::min(n, link_.ReplyFresh);
   uint32_t result = kParamError;
   int i = 0;
-  while (i <= n - 2 && !(reply[i] == 0x58 && reply[i + 1] == 0x53)) ++i;
-  if (i > n - 2) {
+  while (i <= fresh - 2 && !(reply[i] == 0x58 && reply[i + 1] == 0x53)) ++i;
+  if (i > fresh - 2) {
     Trace(" Read error %02x %02x %02x %02x %02x", reply[0], reply[1], reply[2],
           reply[3], reply[4]);
   } else if (reply[i + 2] != 0x07 || reply[i + 4] != 0xEE) {
     Trace(" ACK error %02x %02x", reply[i + 2], reply[i + 3]);
-  } else if (i + 9 < n) {
+  } else if (i + 9 < fresh) {
     result = Le32(reply, i + 6);
     Trace(" retval = %d", static_cast<int>(result));
   } else {

@@ -33,29 +33,29 @@ class VirtualSerialDevice : public SerialDevice {
   }
 
   bool GetState(LineSettings& settings) override {
-    if (line_.hung_up_) return false;
+    if (line_.hung_up()) return false;
     settings = state_;
     settings.baud = line_.host_baud_;
     return true;
   }
   bool SetState(const LineSettings& settings) override {
-    if (line_.hung_up_) return false;
+    if (line_.hung_up()) return false;
     state_ = settings;
     line_.host_baud_ = settings.baud;
     line_.baud_history_.push_back(settings.baud);
     return true;
   }
   bool SetTimeouts(const CommTimeouts& timeouts) override {
-    if (line_.hung_up_) return false;
+    if (line_.hung_up()) return false;
     timeouts_ = timeouts;
     return true;
   }
-  bool SetEventMask(uint32_t) override { return !line_.hung_up_; }
+  bool SetEventMask(uint32_t) override { return !line_.hung_up(); }
 
   bool Read(std::span<uint8_t> buffer, size_t& got) override {
     got = 0;
     VirtualClock& clock = line_.clock_;
-    if (line_.hung_up_) return false;
+    if (line_.hung_up()) return false;
     const uint64_t start = clock.NowUs();
     const uint64_t total_us =
         (uint64_t{timeouts_.read_total_multiplier_ms} * buffer.size() +
@@ -91,7 +91,7 @@ class VirtualSerialDevice : public SerialDevice {
 
   bool Write(std::span<const uint8_t> bytes, size_t& written) override {
     written = 0;
-    if (line_.hung_up_) return false;
+    if (line_.hung_up()) return false;
     const uint32_t baud = line_.host_baud_;
     const uint64_t start =
         std::max(line_.clock_.NowUs(), line_.to_device_free_us_);
@@ -105,13 +105,13 @@ class VirtualSerialDevice : public SerialDevice {
   }
 
   bool Purge() override {
-    if (line_.hung_up_) return false;
+    if (line_.hung_up()) return false;
     const uint64_t now = line_.clock_.NowUs();
     auto& queue = line_.to_host_;
     while (!queue.empty() && queue.front().t_us <= now) queue.pop_front();
     return true;
   }
-  bool Flush() override { return !line_.hung_up_; }
+  bool Flush() override { return !line_.hung_up(); }
 
  private:
   VirtualLine& line_;
@@ -135,7 +135,7 @@ std::unique_ptr<SerialDevice> VirtualSerialPorts::Open(const std::string& name,
                                                        OpenError* error) {
   OpenError result = OpenError::kNone;
   VirtualLine* line = Find(name);
-  if (!line || !line->present_ || line->hung_up_) {
+  if (!line || !line->present_ || line->hung_up()) {
     result = OpenError::kNotFound;
   } else if (line->busy_ || line->open_) {
     result = OpenError::kBusy;

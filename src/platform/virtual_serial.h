@@ -55,7 +55,9 @@ class VirtualLine {
   void set_busy(bool busy) { busy_ = busy; }        // held by another program
   void set_present(bool present) { present_ = present; }
   void set_hung_up(bool hung_up) { hung_up_ = hung_up; }  // unplugged
-  bool hung_up() const { return hung_up_; }
+  // Unplugged until `t_us` on the clock, then back by itself.
+  void set_hung_up_until(uint64_t t_us) { hung_up_until_us_ = t_us; }
+  bool hung_up() const { return hung_up_ || clock_.NowUs() < hung_up_until_us_; }
 
   // What the host side has done, for tests.
   int open_count() const { return open_count_; }
@@ -81,6 +83,7 @@ class VirtualLine {
   bool busy_ = false;
   bool present_ = true;
   bool hung_up_ = false;
+  uint64_t hung_up_until_us_ = 0;
   int open_count_ = 0;
   std::vector<uint32_t> baud_history_;
 };

@@ -27,7 +27,7 @@ int MainDialog::ReadIdentity() {
   // Page byte k is reply byte 15 + k. A page without the name (blank, or wiped
   // by an earlier attempt's erase) keeps the address we already hold.
   const auto& reply = link_.ReplyBuffer;
-  if (reply[21] == 'B' && reply[22] == 'r')
+  if (link_.ReplyFresh >= 23 && reply[21] == 'B' && reply[22] == 'r')
     std::copy(reply.begin() + 15, reply.begin() + 21, link_.BtAddress.begin());
   link_.IdentityRead = 1;
   return 1;
@@ -109,9 +109,11 @@ int MainDialog::ProgramFlash() {
     LogLine(" Fail to verify flash");
     return 0;
   }
-  // A short reply leaves older bytes in the buffer: only a whole reply counts.
+  // A short reply leaves older bytes in the buffer: only checksum bytes that
+  // this reply delivered count.
   const auto& expected = ExpectedChecksum();
-  const bool whole = link_.ReceivedCount == ExpectedReplyLength(FlashChecksum);
+  const bool whole = link_.ReceivedCount == ExpectedReplyLength(FlashChecksum) &&
+                     link_.ReplyFresh >= kChecksumOffset + 4;
   const bool match =
       whole && std::equal(expected.begin(), expected.end(),
                           link_.ReplyBuffer.begin() + kChecksumOffset);

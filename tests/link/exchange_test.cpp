@@ -172,3 +172,36 @@ TEST(Exchange, TracesEachAttempt) {
 
 }  // namespace
 }  // namespace brivelton
+
+namespace brivelton {
+namespace {
+
+// Answers every write in two parts, the second long after the first chunk's
+// read attempts have given up.
+class SplitPeer : public VirtualPeer {
+ public:
+  void OnHostBytes(VirtualLine& line, std::span<const uint8_t>,
+                   std::span<const uint64_t> arrival_us, uint32_t baud) override {
+    const uint64_t t = arrival_us.back();
+    for (int i = 0; i < 3; ++i) line.SendToHost(t + 100 + i * 87, static_cast<uint8_t>(0x70 + i), baud);
+    for (int i = 0; i < 5; ++i)
+      line.SendToHost(t + 500'000 + i * 87, static_cast<uint8_t>(0x80 + i), baud);
+  }
+};
+
+TEST(Exchange, OnlyTheFirstChunkReachesReplyBuffer) {
+  testing::LinkFixture f;
+  SplitPeer split;
+  f.line->set_peer(&split);
+  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  f.dialog.link().ReplyBuffer.fill(0xEE);
+  ASSERT_EQ(f.dialog.Exchange(LinkCheck), 1);
+  const auto& link = f.dialog.link();
+  EXPECT_EQ(link.ReceivedCount, 8);
+  EXPECT_EQ(link.ReplyFresh, 3);  // the rest of the buffer is not this reply's
+  EXPECT_EQ(link.ReplyBuffer[2], 0x72);
+  EXPECT_EQ(link.ReplyBuffer[3], 0xEE);
+}
+
+}  // namespace
+}  // namespace brivelton

@@ -1,0 +1,162 @@
+#include "cli/cli.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+
+#include "app/main_dialog.h"
+#include "app/message_log.h"
+#include "cli/cli_args.h"
+#include "cli/cli_view.h"
+#include "params/settings_data.h"
+#include "resources/dialog_templates.h"
+#include "update/firmware_image.h"
+
+namespace brivelton::cli {
+
+namespace {
+
+// Shows the trace lines for as long as a command runs, and no longer: the
+// sink is process-wide.
+class TraceToView {
+ public:
+  TraceToView(bool on, CliView& view) : on_(on) {
+    if (on_) SetTraceSink([&view](const std::string& line) { view.AppendTrace(line); });
+  }
+  ~TraceToView() {
+    if (on_) SetTraceSink(nullptr);
+  }
+  TraceToView(const TraceToView&) = delete;
+  TraceToView& operator=(const TraceToView&) = delete;
+
+ private:
+  bool on_;
+};
+
+int ListPorts(const Options& options, Platform& system, CliIo& io) {
+  if (!options.ports.empty()) {
+    for (const auto& name : options.ports) io.out << name << '\n';
+    return 0;
+  }
+  const PortListing listing = system.port_list.List();
+  if (listing.status != PortListing::Status::kOk) {
+    io.err << "brivelton: the system's list of serial ports can't be "
+           << (listing.status == PortListing::Status::kCantOpen ? "opened" : "queried")
+           << "; the search falls back to these names\n";
+    for (const auto& name : system.port_list.FallbackNames()) io.out << name << '\n';
+    return 0;
+  }
+  int count = 0;
+  for (const auto& entry : listing.entries) {
+    if (!entry || entry->empty()) continue;
+    io.out << *entry << '\n';
+    ++count;
+  }
+  if (count == 0)
+    io.err << "brivelton: the system lists no serial ports; the search would stop at once\n";
+  return 0;
+}
+
+int ShowFirmware(const Options& options, CliIo& io) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(AvailableVersion));
+  io.out << "version: " << VersionText(AvailableVersion) << " (" << hex << ")\n";
+  io.out << "size: " << FirmwareImage().size() << " bytes\n";
+  io.out << "checksum:";
+  for (uint8_t b : ExpectedChecksum()) {
+    std::snprintf(hex, sizeof hex, " %02X", b);
+    io.out << hex;
+  }
+  io.out << '\n';
+  if (!options.save_path) return 0;
+  const std::string& path = *options.save_path;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  const auto image = FirmwareImage();
+  if (file) file.write(reinterpret_cast<const char*>(image.data()),
+                       static_cast<std::streamsize>(image.size()));
+  if (file) file.close();
+  if (!file) {
+    io.err << "brivelton: can't write " << path << ": " << std::strerror(errno) << '\n';
+    return 1;
+  }
+  io.out << "saved: " << path << '\n';
+  return 0;
+}
+
+void PrintSettings(const SettingsValues& values, CliIo& io) {
+  for (const auto& line : FormatSettings(values)) io.out << line << '\n';
+  io.out << std::flush;
+}
+
+int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
+  FixedPortList given(options.ports);
+  Platform platform{system.ports, system.clock,
+                    options.ports.empty() ? system.port_list : given};
+  CliView view(io, options);
+  TraceToView trace(options.verbose, view);
+  MainDialog dialog(view, platform);
+
+  dialog.OnCheckDevice();
+  // Check Device reveals Update Firmware only when the adapter answered.
+  if (!view.update_shown()) return 1;
+
+  if (options.command == Command::kUpdate) {
+    dialog.OnUpdateFirmware();
+    view.EndProgress();
+    if (!view.update_result()) return 1;  // cancelled
+    const bool success = *view.update_result();
+    io.out << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n'
+           << std::flush;
+    return success ? 0 : 1;
+  }
+
+  if (options.command == Command::kSettings) {
+    const size_t before = view.log().size();
+    dialog.OnSetting();
+    // No dialog: the firmware is too old or the port could not be opened.
+    if (!view.settings_shown()) return 1;
+    if (!view.settings_ok()) {
+      PrintSettings(*view.settings_shown(), io);
+      return 0;
+    }
+    bool written = false;
+    for (size_t i = before; i < view.log().size(); ++i)
+      if (view.log()[i] == " Set parameters successfully") written = true;
+    if (!written) return 1;
+    PrintSettings(*view.settings_ok(), io);
+    return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
+  Options options;
+  std::string error;
+  if (!ParseArgs(args, options, error)) {
+    io.err << "brivelton: " << error << '\n' << std::flush;
+    return 2;
+  }
+  switch (options.command) {
+    case Command::kHelp:
+      io.out << HelpText();
+      return 0;
+    case Command::kSettingsHelp:
+      for (const char* line : SettingsHelpLines()) io.out << line << '\n';
+      return 0;
+    case Command::kFirmware:
+      return ShowFirmware(options, io);
+    case Command::kPorts:
+      return ListPorts(options, system, io);
+    case Command::kCheck:
+    case Command::kUpdate:
+    case Command::kSettings:
+      return RunDeviceCommand(options, system, io);
+  }
+  return 2;
+}
+
+}  // namespace brivelton::cli

@@ -1,0 +1,25 @@
+#pragma once
+// The command-line front end, runnable in-process: main() hands it the real
+// machine, tests a virtual one.
+#include <iosfwd>
+#include <span>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace brivelton::cli {
+
+struct CliIo {
+  std::ostream& out;  // the message log and the command's results
+  std::ostream& err;  // errors, prompts, the progress bar, trace lines
+  std::istream& in;   // the answer to the update warning
+  bool stdin_tty = false;
+  bool stderr_tty = false;
+};
+
+// Runs one command line (without the program name) and returns the exit
+// status: 0 done, 1 not found / failed / cancelled, 2 bad usage.
+// `system.port_list` is the system's list; --port replaces it.
+int RunCli(std::span<const std::string> args, Platform& system, CliIo& io);
+
+}  // namespace brivelton::cli

@@ -1,0 +1,55 @@
+#pragma once
+// The command line of `brivelton`: what it accepts, parsed before anything
+// touches a port, and the NAME=VALUE table of the parameter dialog.
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "params/settings_values.h"
+
+namespace brivelton::cli {
+
+enum class Command { kHelp, kCheck, kUpdate, kSettings, kSettingsHelp, kFirmware, kPorts };
+
+struct Assignment {
+  int control_id = 0;  // the dialog control the name stands for
+  int value = 0;       // the member value: 0/1 for a check box, else the choice index
+};
+
+struct Options {
+  Command command = Command::kHelp;
+  std::vector<std::string> ports;  // --port, in the order given
+  bool verbose = false;
+  bool yes = false;                // update --yes
+  bool defaults = false;           // settings --defaults
+  std::vector<Assignment> assignments;
+  std::optional<std::string> save_path;  // firmware --save
+};
+
+// Fills `options` from the arguments (without the program name). On bad usage
+// returns false with a one-line `error` naming what is wrong and what is accepted.
+bool ParseArgs(std::span<const std::string> args, Options& options, std::string& error);
+
+// One setting as the command line names it.
+struct SettingName {
+  const char* name;
+  int control_id;
+  std::span<const char* const> values;  // index = member value
+};
+
+// The ten settings, in the dialog's order.
+std::span<const SettingName> SettingNames();
+
+// The dialog's OK values from the values it showed: Set to Default first when
+// asked, then the assignments on top.
+SettingsValues ApplySettings(const SettingsValues& shown, bool defaults,
+                             std::span<const Assignment> assignments);
+
+// "caller-id=on" ... one line per setting, in the dialog's order.
+std::vector<std::string> FormatSettings(const SettingsValues& values);
+
+// The full --help text.
+std::string HelpText();
+
+}  // namespace brivelton::cli

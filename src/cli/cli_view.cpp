@@ -1,0 +1,132 @@
+#include "cli/cli_view.h"
+
+#include <algorithm>
+#include <cctype>
+#include <istream>
+#include <ostream>
+#include <vector>
+
+#include "app/message_log.h"
+#include "params/settings_data.h"
+#include "resources/dialog_templates.h"
+
+namespace brivelton::cli {
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+const char* StageLabel(UpdateStage stage) {
+  switch (stage) {
+    case UpdateStage::kErase: return "Erasing  ";
+    case UpdateStage::kWrite: return "Writing  ";
+    case UpdateStage::kVerify: return "Verifying";
+  }
+  return "";
+}
+
+// The static texts of the warning dialog, in template order.
+std::vector<std::string> WarningTexts() {
+  std::vector<std::string> texts;
+  for (const auto& c : ui::UpdateConfirmDialogTemplate().controls)
+    if (c.kind == ui::ControlKind::kLabel) texts.emplace_back(c.text);
+  return texts;
+}
+
+bool IsYes(std::string answer) {
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
+    answer.pop_back();
+  answer.erase(0, std::min(answer.size(), answer.find_first_not_of(" \t")));
+  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return answer == "y" || answer == "yes";
+}
+
+}  // namespace
+
+void CliView::ShowButton(int id, bool show) {
+  if (id == kIdUpdateFirmware) update_shown_ = show;
+}
+
+void CliView::AppendLog(const std::string& line) {
+  LiftBar();
+  log_.push_back(line);
+  io_.out << line << '\n' << std::flush;
+  if (bar_on_) DrawBar();
+}
+
+void CliView::AppendTrace(const std::string& line) {
+  LiftBar();
+  io_.err << line << '\n' << std::flush;
+  if (bar_on_) DrawBar();
+}
+
+bool CliView::ConfirmUpdate() {
+  if (!options_.yes && !io_.stdin_tty) {
+    io_.err << "brivelton: stdin is not a terminal, so nobody can answer the update "
+               "warning; pass --yes to update\n"
+            << std::flush;
+    return false;
+  }
+  if (options_.yes && !io_.stderr_tty) return true;
+  const std::vector<std::string> texts = WarningTexts();
+  for (size_t i = 0; i + 1 < texts.size(); ++i) io_.err << texts[i] << '\n';
+  io_.err << (texts.empty() ? std::string() : texts.back()) << " [y/N] ";
+  if (options_.yes) {
+    io_.err << "y (--yes)\n" << std::flush;
+    return true;
+  }
+  io_.err << std::flush;
+  std::string answer;
+  if (!std::getline(io_.in, answer)) {
+    io_.err << '\n' << std::flush;
+    return false;
+  }
+  return IsYes(answer);
+}
+
+void CliView::ShowUpdateResult(bool success) { update_result_ = success; }
+
+bool CliView::EditSettings(SettingsValues& values) {
+  settings_shown_ = values;
+  if (!options_.defaults && options_.assignments.empty()) return false;
+  if (options_.defaults) Trace(" Set default");
+  values = ApplySettings(values, options_.defaults, options_.assignments);
+  TraceSettingsOnOk(values);
+  settings_ok_ = values;
+  return true;
+}
+
+void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
+  if (!io_.stderr_tty) return;
+  bar_on_ = true;
+  bar_stage_ = stage;
+  bar_done_ = done;
+  bar_total_ = total;
+  DrawBar();
+}
+
+void CliView::EndProgress() {
+  if (!bar_on_) return;
+  EraseBar();
+  bar_on_ = false;
+}
+
+void CliView::DrawBar() {
+  const int done = std::clamp(bar_done_, 0, std::max(bar_total_, 0));
+  const int filled = bar_total_ > 0 ? done * kBarWidth / bar_total_ : 0;
+  io_.err << "\r\033[K" << StageLabel(bar_stage_) << " ["
+          << std::string(static_cast<size_t>(filled), '#')
+          << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << bar_done_
+          << '/' << bar_total_ << std::flush;
+}
+
+void CliView::LiftBar() {
+  if (!bar_on_) return;
+  EraseBar();
+  // A finished stage's bar has said its piece once the log moves on.
+  if (bar_done_ >= bar_total_) bar_on_ = false;
+}
+
+void CliView::EraseBar() { io_.err << "\r\033[K" << std::flush; }
+
+}  // namespace brivelton::cli

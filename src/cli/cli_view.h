@@ -1,0 +1,58 @@
+#pragma once
+// The main window as a terminal sees it: the log on stdout, the dialogs as
+// flags and a prompt, the progress bar on stderr.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main_view.h"
+#include "cli/cli.h"
+#include "cli/cli_args.h"
+
+namespace brivelton::cli {
+
+class CliView : public MainView {
+ public:
+  CliView(CliIo& io, const Options& options) : io_(io), options_(options) {}
+
+  void ShowButton(int id, bool show) override;
+  void AppendLog(const std::string& line) override;
+  bool ConfirmUpdate() override;
+  void ShowUpdateResult(bool success) override;
+  bool EditSettings(SettingsValues& values) override;
+  void UpdateProgress(UpdateStage stage, int done, int total) override;
+
+  // One trace line on stderr, around the progress bar.
+  void AppendTrace(const std::string& line);
+  // Takes the progress bar off the terminal.
+  void EndProgress();
+
+  bool update_shown() const { return update_shown_; }
+  const std::optional<bool>& update_result() const { return update_result_; }
+  // What the parameter dialog showed, and what it ended with when OK.
+  const std::optional<SettingsValues>& settings_shown() const { return settings_shown_; }
+  const std::optional<SettingsValues>& settings_ok() const { return settings_ok_; }
+  // Lines logged so far.
+  const std::vector<std::string>& log() const { return log_; }
+
+ private:
+  void DrawBar();
+  void EraseBar();
+  // Off the terminal while a line is printed; back after it unless finished.
+  void LiftBar();
+
+  CliIo& io_;
+  const Options& options_;
+  bool update_shown_ = false;
+  std::optional<bool> update_result_;
+  std::optional<SettingsValues> settings_shown_;
+  std::optional<SettingsValues> settings_ok_;
+  std::vector<std::string> log_;
+
+  bool bar_on_ = false;
+  UpdateStage bar_stage_ = UpdateStage::kErase;
+  int bar_done_ = 0;
+  int bar_total_ = 0;
+};
+
+}  // namespace brivelton::cli

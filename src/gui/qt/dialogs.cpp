@@ -1,0 +1,95 @@
+#include "gui/qt/dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "app/message_log.h"
+#include "params/settings_data.h"
+
+namespace brivelton::qt {
+
+namespace {
+
+// Title bar with a close box, as a Windows modal dialog frame.
+constexpr Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint |
+                                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                         Qt::WindowCloseButtonHint;
+
+}  // namespace
+
+AboutDialog::AboutDialog(QWidget* parent)
+    : TemplateDialog(ui::AboutDialogTemplate(), parent, kDialogFlags) {}
+
+UpdateConfirmDialog::UpdateConfirmDialog(QWidget* parent)
+    : TemplateDialog(ui::UpdateConfirmDialogTemplate(), parent, kDialogFlags) {
+  // A focused button takes Enter: start on Cancel, not on OK, the first one.
+  ControlAs<QPushButton>(ui::kIdCancel)->setFocus();
+}
+
+void UpdateConfirmDialog::OnCommand(int id) {
+  if (id == ui::kIdUpdateOk) accept();
+}
+
+UpdateResultDialog::UpdateResultDialog(bool success, QWidget* parent)
+    : TemplateDialog(ui::UpdateResultDialogTemplate(), parent, kDialogFlags) {
+  ControlAs<QLabel>(ui::kIdResultText)
+      ->setText(QString::fromUtf8(success ? ui::UpdateSucceededText()
+                                          : ui::UpdateFailedText()));
+}
+
+SettingsDialog::SettingsDialog(const SettingsValues& values, QWidget* parent)
+    : TemplateDialog(ui::SettingsDialogTemplate(), parent,
+                     Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      values_(values) {
+  PutControls(values_);
+}
+
+void SettingsDialog::PutControls(const SettingsValues& values) {
+  SettingsValues v = values;
+  for (int id : kCheckBoxIds)
+    ControlAs<QCheckBox>(id)->setChecked(*SettingsMember(v, id) != 0);
+  for (int id : kDropDownIds) {
+    auto* combo = ControlAs<QComboBox>(id);
+    const int index = *SettingsMember(v, id);
+    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+  }
+}
+
+SettingsValues SettingsDialog::ReadControls() const {
+  SettingsValues v;
+  for (int id : kCheckBoxIds)
+    *SettingsMember(v, id) = ControlAs<QCheckBox>(id)->isChecked() ? 1 : 0;
+  for (int id : kDropDownIds) *SettingsMember(v, id) = ControlAs<QComboBox>(id)->currentIndex();
+  return v;
+}
+
+void SettingsDialog::OnOk() {
+  values_ = ReadControls();
+  TraceSettingsOnOk(values_);
+  accept();
+}
+
+void SettingsDialog::OnCommand(int id) {
+  if (id == ui::kIdSetDefault) {
+    Trace(" Set default");
+    PutControls(DefaultSettings());
+  } else if (id == ui::kIdSettingsHelp) {
+    HelpDialog help(this);
+    help.exec();
+  }
+}
+
+HelpDialog::HelpDialog(QWidget* owner)
+    : TemplateDialog(ui::HelpDialogTemplate(), owner, kDialogFlags) {
+  auto* list = ControlAs<QListWidget>(ui::kIdHelpList);
+  for (const char* line : SettingsHelpLines()) list->addItem(QString::fromUtf8(line));
+  // Its template places it relative to the owner's client area.
+  if (owner)
+    move(owner->mapToGlobal(QPoint(0, 0)) + QPoint(DuToPxX(ui::kHelpOffsetX, units()),
+                                                   DuToPxY(ui::kHelpOffsetY, units())));
+}
+
+}  // namespace brivelton::qt

@@ -1,0 +1,56 @@
+#pragma once
+// The utility's dialogs other than the main window.
+#include "gui/qt/template_dialog.h"
+#include "params/settings_values.h"
+
+namespace brivelton::qt {
+
+class AboutDialog : public TemplateDialog {
+  Q_OBJECT
+ public:
+  explicit AboutDialog(QWidget* parent);
+};
+
+// The update warning: OK (1046) accepts; Cancel is the default, and takes the
+// focus, so Enter cancels.
+class UpdateConfirmDialog : public TemplateDialog {
+  Q_OBJECT
+ public:
+  explicit UpdateConfirmDialog(QWidget* parent);
+
+ protected:
+  void OnCommand(int id) override;
+};
+
+class UpdateResultDialog : public TemplateDialog {
+  Q_OBJECT
+ public:
+  UpdateResultDialog(bool success, QWidget* parent);
+};
+
+class SettingsDialog : public TemplateDialog {
+  Q_OBJECT
+ public:
+  SettingsDialog(const SettingsValues& values, QWidget* parent);
+  // The members: as given, or as the controls stood at OK.
+  const SettingsValues& values() const { return values_; }
+
+ protected:
+  void OnOk() override;
+  void OnCommand(int id) override;
+
+ private:
+  void PutControls(const SettingsValues& values);
+  SettingsValues ReadControls() const;
+
+  SettingsValues values_;
+};
+
+// Read-only explanations of the parameters, opened beside the settings.
+class HelpDialog : public TemplateDialog {
+  Q_OBJECT
+ public:
+  explicit HelpDialog(QWidget* owner);
+};
+
+}  // namespace brivelton::qt

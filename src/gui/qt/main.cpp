@@ -1,0 +1,52 @@
+// brivelton-utility: the utility's window on Linux.
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/qt/main_window.h"
+#include "gui/qt/utility_args.h"
+#include "platform/clock.h"
+#include "platform/linux_port_list.h"
+#include "platform/posix_serial.h"
+
+int main(int argc, char** argv) {
+  // Help needs no display; everything else is read once Qt took its own
+  // options (-platform, -display, ...) out.
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      std::fputs(brivelton::qt::UtilityUsage(), stdout);
+      return 0;
+    }
+  }
+  QApplication app(argc, argv);
+
+  std::vector<std::string> args;
+  const QStringList given = QApplication::arguments();
+  for (qsizetype i = 1; i < given.size(); ++i) args.push_back(given[i].toStdString());
+  brivelton::qt::UtilityArgs options;
+  std::string error;
+  if (!brivelton::qt::ParseUtilityArgs(args, options, error)) {
+    std::fprintf(stderr, "brivelton-utility: %s\n%s", error.c_str(),
+                 brivelton::qt::UtilityUsage());
+    return 2;
+  }
+
+  brivelton::LinuxSysfsPortList system_list;
+  std::unique_ptr<brivelton::FixedPortList> named_list;
+  brivelton::PortList* port_list = &system_list;
+  if (!options.ports.empty()) {
+    named_list =
+        std::make_unique<brivelton::FixedPortList>(options.ports, system_list.FallbackNames());
+    port_list = named_list.get();
+  }
+  brivelton::PosixSerialPorts serial_ports;
+  brivelton::SystemClock clock;
+  brivelton::Platform platform{serial_ports, clock, *port_list};
+
+  brivelton::qt::MainWindow window(platform);
+  window.exec();
+  return 0;
+}

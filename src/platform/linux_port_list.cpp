@@ -1,0 +1,93 @@
+#include "platform/linux_port_list.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/port_names.h"
+
+namespace brivelton {
+namespace {
+
+// The last component of a symbolic link's target, or "" when there is none.
+std::string LinkBasename(const std::string& path) {
+  char target[4096];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target);
+  if (n <= 0 || size_t(n) >= sizeof target) return {};
+  const std::string text(target, size_t(n));
+  const size_t slash = text.rfind('/');
+  return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool HasUart(const std::string& device_path) {
+  const int fd = open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // Phantom ports open fine; one held exclusively by a program is real.
+    return errno == EBUSY;
+  }
+  serial_struct info{};
+  const bool real = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+  close(fd);
+  return real;
+}
+
+LinuxSysfsPortList::LinuxSysfsPortList(std::string tty_class_dir,
+                                       std::string dev_dir, UartProbe probe)
+    : tty_class_dir_(std::move(tty_class_dir)),
+      dev_dir_(std::move(dev_dir)),
+      probe_(std::move(probe)) {}
+
+bool LinuxSysfsPortList::IsRealPort(const std::string& name) {
+  if (IsVirtualTtyName(name)) return false;
+  std::string device = tty_class_dir_ + "/" + name + "/device";
+  if (!Exists(device)) {
+    // Bluetooth RFCOMM ports hang off no device until they connect.
+    return name.starts_with("rfcomm");
+  }
+  // Newer kernels put the serial core's own port and controller devices
+  // between the tty and the device that drives it; look past them.
+  for (int up = 0; up < 4 && LinkBasename(device + "/subsystem") == "serial-base"; ++up)
+    device += "/..";
+  if (LinkBasename(device + "/driver") != "serial8250") return true;
+  return probe_ && probe_(dev_dir_ + "/" + name);
+}
+
+PortListing LinuxSysfsPortList::List() {
+  PortListing listing;
+  DIR* dir = opendir(tty_class_dir_.c_str());
+  if (!dir) {
+    listing.status = PortListing::Status::kCantOpen;
+    return listing;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return NaturalPortLess(a, b);
+  });
+  for (const auto& name : names)
+    if (IsRealPort(name)) listing.entries.emplace_back(dev_dir_ + "/" + name);
+  return listing;
+}
+
+std::vector<std::string> LinuxSysfsPortList::FallbackNames() const {
+  return LinuxFallbackPortNames();
+}
+
+}  // namespace brivelton

@@ -1,0 +1,360 @@
+#include "platform/posix_serial.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace brivelton {
+namespace {
+
+constexpr short kHangUp = POLLHUP | POLLERR | POLLNVAL;
+constexpr uint64_t kNoDeadline = std::numeric_limits<uint64_t>::max();
+// Longest a Flush waits beyond the write time-out of what is still queued.
+constexpr uint64_t kDrainSlackMs = 100;
+
+uint64_t NowUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return uint64_t(ts.tv_sec) * 1'000'000u + uint64_t(ts.tv_nsec) / 1000u;
+}
+
+// start + multiplier * count + constant milliseconds, saturating.
+uint64_t DeadlineUs(uint64_t start_us, uint32_t multiplier_ms, size_t count,
+                    uint32_t constant_ms) {
+  constexpr uint64_t kMax = kNoDeadline / 2000;
+  const uint64_t per_byte = count > kMax / (multiplier_ms ? multiplier_ms : 1)
+                                ? kMax
+                                : uint64_t{multiplier_ms} * count;
+  const uint64_t ms = std::min(kMax, per_byte + constant_ms);
+  return start_us + ms * 1000;
+}
+
+// Waits until `events` (or a hang-up) on `fd`, at most `wait_us` (kNoDeadline:
+// no limit). Returns the events seen, 0 when the time ran out or a signal
+// came first; callers look at the clock again either way.
+short Poll(int fd, short events, uint64_t wait_us) {
+  pollfd p{fd, events, 0};
+#ifdef __linux__
+  timespec ts{};
+  ts.tv_sec = time_t(wait_us / 1'000'000u);
+  ts.tv_nsec = long(wait_us % 1'000'000u) * 1000;
+  const int r = ppoll(&p, 1, wait_us == kNoDeadline ? nullptr : &ts, nullptr);
+#else
+  const int ms = wait_us == kNoDeadline
+                     ? -1
+                     : int(std::min<uint64_t>((wait_us + 999) / 1000, 1u << 30));
+  const int r = poll(&p, 1, ms);
+#endif
+  if (r > 0) return p.revents;
+  if (r < 0 && errno != EINTR) return POLLERR;
+  return 0;
+}
+
+struct BaudCode {
+  uint32_t baud;
+  speed_t code;
+};
+
+constexpr BaudCode kBaudCodes[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B576000
+    {576000, B576000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+#ifdef B1152000
+    {1152000, B1152000},
+#endif
+#ifdef B1500000
+    {1500000, B1500000},
+#endif
+#ifdef B2000000
+    {2000000, B2000000},
+#endif
+};
+
+bool CodeForBaud(uint32_t baud, speed_t& code) {
+  for (const auto& entry : kBaudCodes) {
+    if (entry.baud == baud) {
+      code = entry.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t BaudForCode(speed_t code) {
+  for (const auto& entry : kBaudCodes)
+    if (entry.code == code) return entry.baud;
+  return 0;
+}
+
+OpenError OpenErrorFor(int error) {
+  switch (error) {
+    case EBUSY:
+    case EWOULDBLOCK:
+      return OpenError::kBusy;
+    case EACCES:
+    case EPERM:
+      return OpenError::kPermission;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return OpenError::kNotFound;
+    default:
+      return OpenError::kOther;
+  }
+}
+
+// Every byte value passes both ways untouched: no echo, no signals, no
+// newline or parity handling, no flow control, reads never block in the
+// driver (the time-outs are ours).
+bool MakeTransparent(int fd) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+#ifdef CRTSCTS
+  tio.c_cflag &= ~tcflag_t(CRTSCTS);
+#endif
+  tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+class PosixSerialDevice : public SerialDevice {
+ public:
+  explicit PosixSerialDevice(int fd) : fd_(fd) {}
+  ~PosixSerialDevice() override {
+    // Another holder may keep the line open after us: leave it reopenable.
+    ioctl(fd_, TIOCNXCL);
+    flock(fd_, LOCK_UN);
+    close(fd_);
+  }
+
+  bool GetState(LineSettings& settings) override {
+    termios tio{};
+    if (tcgetattr(fd_, &tio) != 0) return false;
+    settings.baud = BaudForCode(cfgetospeed(&tio));
+    switch (tio.c_cflag & CSIZE) {
+      case CS5: settings.data_bits = 5; break;
+      case CS6: settings.data_bits = 6; break;
+      case CS7: settings.data_bits = 7; break;
+      default: settings.data_bits = 8; break;
+    }
+    settings.parity = 0;
+    if (tio.c_cflag & PARENB) {
+      const bool odd = tio.c_cflag & PARODD;
+      settings.parity = odd ? 1 : 2;
+#ifdef CMSPAR
+      if (tio.c_cflag & CMSPAR) settings.parity = odd ? 3 : 4;
+#endif
+    }
+    settings.stop_bits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+    return true;
+  }
+
+  bool SetState(const LineSettings& settings) override {
+    termios tio{};
+    speed_t code = 0;
+    if (!CodeForBaud(settings.baud, code) || tcgetattr(fd_, &tio) != 0)
+      return false;
+    if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0)
+      return false;
+    tcflag_t size = 0;
+    switch (settings.data_bits) {
+      case 5: size = CS5; break;
+      case 6: size = CS6; break;
+      case 7: size = CS7; break;
+      case 8: size = CS8; break;
+      default: return false;
+    }
+    tio.c_cflag = (tio.c_cflag & ~tcflag_t(CSIZE)) | size;
+    tcflag_t parity_bits = PARENB | PARODD;
+#ifdef CMSPAR
+    parity_bits |= CMSPAR;
+#endif
+    tio.c_cflag &= ~parity_bits;
+    switch (settings.parity) {
+      case 0: break;
+      case 1: tio.c_cflag |= PARENB | PARODD; break;
+      case 2: tio.c_cflag |= PARENB; break;
+#ifdef CMSPAR
+      case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+      case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+#endif
+      default: return false;
+    }
+    if (settings.stop_bits == 0) {
+      tio.c_cflag &= ~tcflag_t(CSTOPB);
+    } else if (settings.stop_bits == 2) {
+      tio.c_cflag |= CSTOPB;
+    } else {
+      return false;  // one and a half
+    }
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+    // tcsetattr succeeds when any part applied; the speed is what matters.
+    termios now{};
+    return tcgetattr(fd_, &now) == 0 && cfgetospeed(&now) == code &&
+           (now.c_cflag & CSIZE) == size;
+  }
+
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    if (!Alive()) return false;
+    timeouts_ = timeouts;
+    return true;
+  }
+
+  // Reads never wait for events, so there is nothing to arm.
+  bool SetEventMask(uint32_t) override { return Alive(); }
+
+  bool Read(std::span<uint8_t> buffer, size_t& got) override {
+    got = 0;
+    const CommTimeouts& t = timeouts_;
+    const uint32_t kMaxDword = std::numeric_limits<uint32_t>::max();
+    // Interval "infinite" with no total: return at once with what is there.
+    const bool at_once = t.read_interval_ms == kMaxDword &&
+                         t.read_total_multiplier_ms == 0 &&
+                         t.read_total_constant_ms == 0;
+    const uint64_t start = NowUs();
+    const uint64_t total_deadline =
+        (t.read_total_multiplier_ms || t.read_total_constant_ms)
+            ? DeadlineUs(start, t.read_total_multiplier_ms, buffer.size(),
+                         t.read_total_constant_ms)
+            : kNoDeadline;
+    uint64_t interval_deadline = kNoDeadline;
+    bool readable = false;  // poll said so before this read
+    bool hung_up = false;
+    while (got < buffer.size()) {
+      const ssize_t r = read(fd_, buffer.data() + got, buffer.size() - got);
+      if (r > 0) {
+        got += size_t(r);
+        if (t.read_interval_ms && !at_once)
+          interval_deadline = DeadlineUs(NowUs(), 0, 0, t.read_interval_ms);
+        readable = false;
+        continue;
+      }
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      // With VMIN = VTIME = 0 an empty line reads as 0 bytes, so only a read
+      // that finds nothing after poll promised data means the line is gone.
+      if (hung_up || readable) return false;
+      if (at_once) break;
+      const uint64_t deadline = std::min(total_deadline, interval_deadline);
+      const uint64_t now = NowUs();
+      if (deadline != kNoDeadline && now >= deadline) break;
+      const short events =
+          Poll(fd_, POLLIN, deadline == kNoDeadline ? kNoDeadline : deadline - now);
+      // Take what is still queued, then fail.
+      if (events & kHangUp) hung_up = true;
+      else if (events & POLLIN) readable = true;
+    }
+    return true;
+  }
+
+  bool Write(std::span<const uint8_t> bytes, size_t& written) override {
+    written = 0;
+    const CommTimeouts& t = timeouts_;
+    const uint64_t deadline =
+        (t.write_total_multiplier_ms || t.write_total_constant_ms)
+            ? DeadlineUs(NowUs(), t.write_total_multiplier_ms, bytes.size(),
+                         t.write_total_constant_ms)
+            : kNoDeadline;
+    while (written < bytes.size()) {
+      const ssize_t r = write(fd_, bytes.data() + written, bytes.size() - written);
+      if (r > 0) {
+        written += size_t(r);
+        continue;
+      }
+      if (r < 0 && errno == EINTR) continue;
+      // A tty with no room says EAGAIN; accepting nothing otherwise is an error.
+      if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+      const uint64_t now = NowUs();
+      if (deadline != kNoDeadline && now >= deadline) break;
+      const short events =
+          Poll(fd_, POLLOUT, deadline == kNoDeadline ? kNoDeadline : deadline - now);
+      if (events & kHangUp) return false;
+    }
+    return true;
+  }
+
+  bool Purge() override { return tcflush(fd_, TCIOFLUSH) == 0; }
+
+  // Waits for the output to leave, but never for ever: a device that stopped
+  // taking bytes must not hang the close that follows.
+  bool Flush() override {
+#ifdef TIOCOUTQ
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
+    const uint64_t deadline =
+        DeadlineUs(NowUs(), timeouts_.write_total_multiplier_ms,
+                   size_t(std::max(queued, 0)),
+                   timeouts_.write_total_constant_ms) +
+        kDrainSlackMs * 1000;
+    while (queued > 0) {
+      if (NowUs() >= deadline) return false;
+      if (Poll(fd_, 0, 1000) & kHangUp) return false;
+      if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
+    }
+#endif
+    // Only the last character or so can still be on its way now.
+    return tcdrain(fd_) == 0;
+  }
+
+ private:
+  bool Alive() { return !(Poll(fd_, 0, 0) & kHangUp); }
+
+  int fd_;
+  CommTimeouts timeouts_;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> PosixSerialPorts::Open(const std::string& name,
+                                                     OpenError* error) {
+  OpenError result = OpenError::kNone;
+  int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    result = OpenErrorFor(errno);
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    result = errno == EWOULDBLOCK ? OpenError::kBusy : OpenError::kOther;
+  } else if (ioctl(fd, TIOCEXCL) != 0) {
+    result = OpenError::kOther;  // not a terminal, so not a serial port
+  } else if (!MakeTransparent(fd)) {
+    ioctl(fd, TIOCNXCL);
+    result = OpenError::kOther;
+  }
+  if (result != OpenError::kNone && fd >= 0) {
+    close(fd);
+    fd = -1;
+  }
+  if (error) *error = result;
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixSerialDevice>(fd);
+}
+
+}  // namespace brivelton

@@ -1,0 +1,18 @@
+#pragma once
+// The system's serial ports as the registry lists them.
+#include <string>
+#include <vector>
+
+#include "platform/port_list.h"
+
+namespace brivelton {
+
+class Win32RegistryPortList : public PortList {
+ public:
+  // One entry per value of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, in the
+  // registry's order; a value that cannot be read or holds no name is empty.
+  PortListing List() override;
+  std::vector<std::string> FallbackNames() const override;
+};
+
+}  // namespace brivelton

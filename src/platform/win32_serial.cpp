@@ -1,0 +1,122 @@
+#include "platform/win32_serial.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace brivelton {
+namespace {
+
+// "COM10" must be opened as "\\.\COM10"; the short names accept it too.
+std::string DevicePath(const std::string& name) {
+  if (name.starts_with("\\\\")) return name;
+  return "\\\\.\\" + name;
+}
+
+OpenError OpenErrorFor(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return OpenError::kBusy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return OpenError::kNotFound;
+    default:
+      return OpenError::kOther;
+  }
+}
+
+DCB EmptyDcb() {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  return dcb;
+}
+
+// ReadFile and WriteFile take 32-bit lengths.
+DWORD Clamp(size_t size) {
+  return DWORD(std::min<size_t>(size, std::numeric_limits<DWORD>::max()));
+}
+
+class Win32SerialDevice : public SerialDevice {
+ public:
+  explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
+  ~Win32SerialDevice() override { CloseHandle(handle_); }
+
+  bool GetState(LineSettings& settings) override {
+    DCB dcb = EmptyDcb();
+    if (!GetCommState(handle_, &dcb)) return false;
+    settings.baud = dcb.BaudRate;
+    settings.data_bits = dcb.ByteSize;
+    settings.parity = dcb.Parity;
+    settings.stop_bits = dcb.StopBits;
+    return true;
+  }
+
+  bool SetState(const LineSettings& settings) override {
+    // Every field the caller does not name stays as the port has it.
+    DCB dcb = EmptyDcb();
+    if (!GetCommState(handle_, &dcb)) dcb = EmptyDcb();
+    dcb.BaudRate = settings.baud;
+    dcb.ByteSize = settings.data_bits;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stop_bits;
+    return SetCommState(handle_, &dcb) != 0;
+  }
+
+  bool SetTimeouts(const CommTimeouts& t) override {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = t.read_interval_ms;
+    timeouts.ReadTotalTimeoutMultiplier = t.read_total_multiplier_ms;
+    timeouts.ReadTotalTimeoutConstant = t.read_total_constant_ms;
+    timeouts.WriteTotalTimeoutMultiplier = t.write_total_multiplier_ms;
+    timeouts.WriteTotalTimeoutConstant = t.write_total_constant_ms;
+    return SetCommTimeouts(handle_, &timeouts) != 0;
+  }
+
+  bool SetEventMask(uint32_t mask) override {
+    static_assert(kEventRxChar == EV_RXCHAR);
+    return SetCommMask(handle_, mask) != 0;
+  }
+
+  bool Read(std::span<uint8_t> buffer, size_t& got) override {
+    DWORD n = 0;
+    const BOOL ok = ReadFile(handle_, buffer.data(), Clamp(buffer.size()), &n, nullptr);
+    got = n;
+    return ok != 0;
+  }
+
+  bool Write(std::span<const uint8_t> bytes, size_t& written) override {
+    DWORD n = 0;
+    const BOOL ok = WriteFile(handle_, bytes.data(), Clamp(bytes.size()), &n, nullptr);
+    written = n;
+    return ok != 0;
+  }
+
+  bool Purge() override {
+    return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
+                                  PURGE_RXCLEAR) != 0;
+  }
+
+  bool Flush() override { return FlushFileBuffers(handle_) != 0; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> Win32SerialPorts::Open(const std::string& name,
+                                                     OpenError* error) {
+  const HANDLE handle =
+      CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (error) *error = OpenErrorFor(GetLastError());
+    return nullptr;
+  }
+  if (error) *error = OpenError::kNone;
+  return std::make_unique<Win32SerialDevice>(handle);
+}
+
+}  // namespace brivelton

@@ -1,0 +1,155 @@
+#pragma once
+// One simulated adapter: its running firmware, its boot loader, its flash and
+// its parameters, driven by host bytes stamped with the time they reach it.
+// Everything it does follows from those bytes, their times and the seed, so a
+// run repeats exactly, whichever transport carries the bytes.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sim/adapter_config.h"
+
+namespace brivelton::sim {
+
+inline constexpr size_t kFlashSize = 1u << 20;
+inline constexpr uint32_t kImageEnd = 0x7D000;  // first byte after the image
+inline constexpr uint32_t kFirmwareBaud = 115200;
+inline constexpr uint32_t kBootLoaderBaud = 1000000;
+// How long an unplugged adapter stays away.
+inline constexpr uint64_t kReplugDelayUs = 500'000;
+// A frame left unfinished this long is abandoned: the next byte starts afresh.
+inline constexpr uint64_t kStaleFrameUs = 50'000;
+
+// One byte on its way to the host: it has fully arrived at `t_us`, sent at
+// the adapter's line speed `baud`.
+struct SentByte {
+  uint64_t t_us;
+  uint8_t value;
+  uint32_t baud;
+};
+
+// "LinkCheck", "FlashWritePage", ... for the kinds the adapter understands;
+// "unknown" otherwise.
+const char* KindName(int kind);
+
+// The frame kind of a complete frame as the adapter reads it; 0 when the
+// frame is well formed but means nothing to it.
+int KindOfFrame(std::span<const uint8_t> frame);
+
+// The old firmware the adapter ships with: 512,000 bytes unlike the built-in
+// image, marked with `version`.
+std::vector<uint8_t> OldFirmwareImage(uint32_t version);
+
+class DeviceModel {
+ public:
+  explicit DeviceModel(AdapterConfig config = {});
+
+  Mode mode() const { return mode_; }
+  // The adapter's own line speed once the replies sent so far are out.
+  uint32_t line_baud() const { return baud_log_.back().baud; }
+  // What "/v" would report now.
+  uint32_t version() const { return version_; }
+  std::span<const uint8_t> flash() const { return flash_; }
+  uint32_t param(int op) const;
+  const std::vector<FrameRecord>& frames() const { return frames_; }
+  // Restarts by the reset pair and power cycles after an unplug.
+  int restarts() const { return restarts_; }
+  bool unlocked() const { return unlocked_; }
+  // Bytes the parser threw away while looking for a frame.
+  uint64_t garbage_bytes() const { return garbage_; }
+  AdapterConfig& config() { return config_; }
+  const AdapterConfig& config() const { return config_; }
+
+  // Host bytes sent at `host_baud`; byte i fully reached the adapter at
+  // arrival_us[i]. Times never go backwards.
+  void Receive(std::span<const uint8_t> bytes,
+               std::span<const uint64_t> arrival_us, uint32_t host_baud);
+  // Reply bytes produced since the last call, in time order.
+  std::vector<SentByte> TakeOutput();
+  // When the plug was pulled, once per pull; until PowerOn the adapter hears
+  // nothing.
+  std::optional<uint64_t> TakeHangup();
+  bool unplugged() const { return unplugged_; }
+  // Plugged back in at `t_us`: it boots as after a restart.
+  void PowerOn(uint64_t t_us);
+  // Drops the frame record (a long-running server keeps it short).
+  void ForgetFrames() { frames_.clear(); }
+
+ private:
+  struct BaudChange {
+    uint64_t t_us;
+    uint32_t baud;
+  };
+
+  uint32_t BaudAt(uint64_t t_us) const;
+  void SetBaudFrom(uint64_t t_us, uint32_t baud);
+  void Feed(uint8_t value, uint64_t t_us, uint32_t host_baud);
+  void HandleFrame(std::vector<uint8_t> frame, uint64_t t_us, uint32_t host_baud);
+  bool HangupStepHit(int kind, std::span<const uint8_t> frame) const;
+  void Pull(uint64_t t_us);
+  // What the adapter does with a frame; false when it stays silent.
+  bool Execute(int kind, std::span<const uint8_t> frame, std::vector<uint8_t>& reply,
+               uint64_t& work_us);
+  bool ExecuteFirmware(int kind, std::span<const uint8_t> frame,
+                       std::vector<uint8_t>& reply);
+  bool ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
+                         std::vector<uint8_t>& reply, uint64_t& work_us);
+  void TrackBootEntry(int kind);
+  void TrackUnlock(int kind);
+  void EnterBootLoader();
+  void Boot(uint64_t ready_us);
+  bool PageZeroGood() const;
+  void ApplyReplyFaults(int kind, std::vector<uint8_t>& reply);
+  void Send(const std::vector<uint8_t>& reply, uint64_t ready_us);
+  double Random();
+
+  AdapterConfig config_;
+  std::vector<uint8_t> image_;
+  uint32_t image_version_;
+  std::vector<uint8_t> flash_;
+  std::vector<uint8_t> initial_page0_;
+  std::array<uint32_t, 11> params_{};
+  std::vector<FrameRecord> frames_;
+
+  Mode mode_ = Mode::kFirmware;
+  uint32_t version_ = 0;
+  std::vector<BaudChange> baud_log_;
+  int restarts_ = 0;
+
+  // Parser.
+  std::vector<uint8_t> rx_;
+  uint64_t rx_last_us_ = 0;
+  uint64_t garbage_ = 0;
+  uint32_t garble_counter_ = 0;
+
+  // Timing: nothing is heard before asleep_until_; the device works on one
+  // command at a time and its transmitter sends one reply at a time.
+  uint64_t asleep_until_us_ = 0;
+  uint64_t device_free_us_ = 0;
+  uint64_t tx_free_us_ = 0;
+  std::vector<SentByte> out_;
+
+  // Boot-mode entry by bursts.
+  int handshakes_before_fe_ = 0;
+  int handshakes_after_fe_ = 0;
+  bool fe_seen_ = false;
+  // Status-register unlock.
+  int unlock_stage_ = 0;
+  bool unlocked_ = false;
+  uint8_t status_register_ = 0x1C;
+  int last_kind_ = 0;
+  bool restart_armed_ = false;
+
+  // Faults.
+  uint64_t rng_state_;
+  bool unplugged_ = false;
+  std::optional<uint64_t> hangup_;
+  int pulls_left_;
+  int64_t host_bytes_since_power_ = 0;
+};
+
+}  // namespace brivelton::sim

@@ -1,0 +1,284 @@
+#include "sim/pty_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/virtual_serial.h"
+
+namespace brivelton::sim {
+
+namespace {
+
+// Bytes the host's terminal did not take for this long are lost, as when
+// nobody reads a real port.
+constexpr uint64_t kOverrunUs = 1'000'000;
+
+uint32_t SpeedValue(speed_t speed) {
+  static const std::pair<speed_t, uint32_t> kSpeeds[] = {
+      {B0, 0},           {B1200, 1200},       {B2400, 2400},       {B4800, 4800},
+      {B9600, 9600},     {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+      {B115200, 115200}, {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+      {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+      {B1500000, 1500000}, {B2000000, 2000000}, {B3000000, 3000000}, {B4000000, 4000000},
+  };
+  for (const auto& [code, value] : kSpeeds)
+    if (code == speed) return value;
+  return 0;
+}
+
+std::string Hex(std::span<const uint8_t> bytes, size_t max) {
+  std::string text;
+  char cell[4];
+  for (size_t i = 0; i < bytes.size() && i < max; ++i) {
+    std::snprintf(cell, sizeof cell, "%s%02X", i ? " " : "", bytes[i]);
+    text += cell;
+  }
+  if (bytes.size() > max) text += " ...";
+  return text;
+}
+
+}  // namespace
+
+PtyServer::PtyServer(DeviceModel& model, ServeOptions options)
+    : model_(model), options_(std::move(options)) {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  start_ns_ = static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+PtyServer::~PtyServer() {
+  CloseTerminal();
+  RemoveLink();
+}
+
+uint64_t PtyServer::NowUs() const {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint64_t ns =
+      static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
+  return (ns - start_ns_) / 1000;
+}
+
+uint32_t PtyServer::HostBaud() const {
+  // On the master this reads the slave's settings: the speed the host chose.
+  termios tio{};
+  if (master_ < 0 || tcgetattr(master_, &tio) != 0) return 0;
+  return SpeedValue(cfgetospeed(&tio));
+}
+
+bool PtyServer::OpenTerminal(std::string& error) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  char name[128];
+  if (ptsname_r(master_, name, sizeof name) != 0) {
+    error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
+  slave_path_ = name;
+  // Raw before anyone else opens it, and held open so the settings persist.
+  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0) {
+    error = "cannot open " + slave_path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  termios tio{};
+  tcgetattr(slave_, &tio);
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  cfsetspeed(&tio, B115200);
+  if (tcsetattr(slave_, TCSANOW, &tio) != 0) {
+    error = "cannot make " + slave_path_ + " raw: " + std::strerror(errno);
+    return false;
+  }
+  // Our controlling terminal cannot become anybody else's.
+  if (ioctl(slave_, TIOCSCTTY, 0) != 0 && options_.verbose)
+    std::fprintf(stderr, "sim: %s is not our controlling terminal: %s\n", name,
+                 std::strerror(errno));
+  if (options_.busy) {
+    ioctl(slave_, TIOCEXCL);
+    flock(slave_, LOCK_EX | LOCK_NB);
+  }
+  host_opens_ = 0;
+  watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch_ < 0 || inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
+    error = "cannot watch " + slave_path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  // The link first: whoever reads the path may go straight for the link.
+  UpdateLink();
+  std::printf("%s\n", name);
+  std::fflush(stdout);
+  return true;
+}
+
+void PtyServer::CloseTerminal() {
+  if (watch_ >= 0) close(watch_);
+  if (slave_ >= 0) close(slave_);
+  if (master_ >= 0) close(master_);
+  watch_ = slave_ = master_ = -1;
+}
+
+void PtyServer::WatchHost() {
+  alignas(inotify_event) char buffer[4096];
+  ssize_t n;
+  while ((n = read(watch_, buffer, sizeof buffer)) > 0) {
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->mask & IN_OPEN) ++host_opens_;
+      if ((event->mask & IN_CLOSE) && host_opens_ > 0 && --host_opens_ == 0) {
+        // Whatever the last holder left unread goes with it.
+        tcflush(slave_, TCIFLUSH);
+        unsent_.clear();
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+}
+
+void PtyServer::UpdateLink() {
+  if (options_.link.empty()) return;
+  // Replace atomically: a host opening the link never finds it missing.
+  const std::string temp = options_.link + ".new" + std::to_string(getpid());
+  unlink(temp.c_str());
+  if (symlink(slave_path_.c_str(), temp.c_str()) != 0 ||
+      rename(temp.c_str(), options_.link.c_str()) != 0) {
+    std::fprintf(stderr, "sim: cannot link %s: %s\n", options_.link.c_str(),
+                 std::strerror(errno));
+    unlink(temp.c_str());
+  }
+}
+
+void PtyServer::RemoveLink() {
+  if (options_.link.empty()) return;
+  char target[256];
+  const ssize_t n = readlink(options_.link.c_str(), target, sizeof target - 1);
+  if (n < 0) return;
+  target[n] = '\0';
+  if (slave_path_ == target) unlink(options_.link.c_str());
+}
+
+bool PtyServer::Start(std::string& error) {
+  if (!OpenTerminal(error)) {
+    CloseTerminal();
+    return false;
+  }
+  return true;
+}
+
+void PtyServer::ReportFrames() {
+  if (options_.verbose) {
+    for (const FrameRecord& f : model_.frames())
+      std::fprintf(stderr, "sim: %10.6f %s (%zu bytes at %u): %s\n",
+                   static_cast<double>(f.t_us) / 1e6, KindName(f.kind), f.bytes.size(), f.baud,
+                   Hex(f.bytes, 16).c_str());
+  }
+  model_.ForgetFrames();
+}
+
+void PtyServer::Unplug(uint64_t t_us) {
+  if (options_.verbose)
+    std::fprintf(stderr, "sim: %10.6f unplugged\n", static_cast<double>(t_us) / 1e6);
+  CloseTerminal();
+  out_.clear();
+  unsent_.clear();
+  unplugged_ = true;
+  replug_us_ = std::max(t_us, NowUs()) + kReplugDelayUs;
+}
+
+void PtyServer::ReadHost() {
+  uint8_t buffer[8192];
+  const ssize_t n = read(master_, buffer, sizeof buffer);
+  if (n <= 0) return;
+  const uint64_t now = NowUs();
+  const uint32_t baud = HostBaud();
+  // The line carries no more than its speed allows, however fast the
+  // terminal hands the bytes over.
+  std::vector<uint64_t> arrival(static_cast<size_t>(n));
+  for (auto& t : arrival) t = last_arrival_us_ = std::max(now, last_arrival_us_) + WireTimeUs(1, baud);
+  model_.Receive(std::span(buffer, static_cast<size_t>(n)), arrival, baud);
+  for (const SentByte& b : model_.TakeOutput()) out_.push_back(b);
+  ReportFrames();
+  if (auto pulled = model_.TakeHangup()) Unplug(*pulled);
+}
+
+void PtyServer::WriteDue(uint64_t now_us) {
+  if (master_ < 0) return;
+  if (!out_.empty() && out_.front().t_us <= now_us) {
+    const uint32_t host_baud = HostBaud();
+    if (unsent_.empty()) unsent_since_us_ = now_us;
+    while (!out_.empty() && out_.front().t_us <= now_us) {
+      const SentByte b = out_.front();
+      out_.pop_front();
+      if (host_opens_ == 0) continue;  // nobody there to hear it
+      for (uint8_t value : Garble(b.value, b.baud, host_baud, garble_counter_))
+        unsent_.push_back(value);
+    }
+  }
+  if (unsent_.empty()) return;
+  const ssize_t n = write(master_, unsent_.data(), unsent_.size());
+  if (n > 0) {
+    unsent_.erase(unsent_.begin(), unsent_.begin() + n);
+    unsent_since_us_ = now_us;
+  }
+  if (!unsent_.empty() && now_us > unsent_since_us_ + kOverrunUs) unsent_.clear();
+}
+
+void PtyServer::Run(const volatile std::sig_atomic_t& stop, const sigset_t& wait_mask) {
+  while (!stop) {
+    const uint64_t now = NowUs();
+    if (unplugged_ && now >= replug_us_) {
+      std::string error;
+      if (!OpenTerminal(error)) {
+        std::fprintf(stderr, "sim: %s\n", error.c_str());
+        CloseTerminal();
+        return;
+      }
+      unplugged_ = false;
+      model_.PowerOn(replug_us_);
+      last_arrival_us_ = now;
+    }
+    WriteDue(now);
+    uint64_t wake = UINT64_MAX;
+    if (!out_.empty()) wake = out_.front().t_us;
+    if (unplugged_) wake = std::min(wake, replug_us_);
+    if (!unsent_.empty()) wake = std::min(wake, now + 1000);
+    timespec timeout{};
+    timespec* timeout_ptr = nullptr;
+    if (wake != UINT64_MAX) {
+      const uint64_t wait = wake > now ? wake - now : 0;
+      timeout.tv_sec = static_cast<time_t>(wait / 1'000'000);
+      timeout.tv_nsec = static_cast<long>(wait % 1'000'000) * 1000;
+      timeout_ptr = &timeout;
+    }
+    pollfd pfd[2] = {{watch_, POLLIN, 0}, {master_, POLLIN, 0}};
+    if (!unsent_.empty()) pfd[1].events |= POLLOUT;
+    const int ready = ppoll(pfd, master_ >= 0 ? 2 : 0, timeout_ptr, &wait_mask);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      std::fprintf(stderr, "sim: poll: %s\n", std::strerror(errno));
+      return;
+    }
+    // Opens and closes first: a host that closed, reopened and wrote did so
+    // in that order.
+    if (ready > 0 && (pfd[0].revents & POLLIN)) WatchHost();
+    if (ready > 0 && (pfd[1].revents & POLLIN)) ReadHost();
+  }
+}
+
+}  // namespace brivelton::sim

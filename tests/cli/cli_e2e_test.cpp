@@ -1,0 +1,447 @@
+// The built `brivelton` against `brivelton-sim` on a pseudo-terminal, through
+// the real POSIX serial backend: exact stdout and exit status per command,
+// then the simulator's flash and parameters as it dumps them at exit.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/link_state.h"
+#include "params/settings_data.h"
+#include "resources/dialog_templates.h"
+#include "update/checksum.h"
+#include "update/firmware_image.h"
+#include "update/identity_page.h"
+
+extern char** environ;
+
+namespace brivelton::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kTool = BRIVELTON_CLI_PATH;
+constexpr const char* kSim = BRIVELTON_SIM_PATH;
+constexpr std::array<uint8_t, 6> kSimAddress = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+const std::map<int, uint32_t> kSimParams = {{1, 1}, {2, 0}, {3, 1}, {4, 7},  {5, 190},
+                                            {6, 0}, {7, 1}, {8, 0}, {9, 0}, {10, 0}};
+
+std::string Hex3(uint32_t v) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(v));
+  return text;
+}
+
+std::string Text(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::map<int, uint32_t> ReadParams(const fs::path& path) {
+  std::map<int, uint32_t> params;
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    params[std::stoi(line.substr(0, eq))] = static_cast<uint32_t>(std::stoul(line.substr(eq + 1)));
+  }
+  return params;
+}
+
+// Spawns `argv` with stdin from /dev/null and stdout (and stderr) on pipes.
+pid_t Spawn(const std::vector<std::string>& args, int& out_fd, int* err_fd) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (err_fd) posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  out_fd = out[0];
+  if (err_fd)
+    *err_fd = err[0];
+  else
+    close(err[0]);
+  return pid;
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool to its end, reading both pipes as they fill; or with nobody
+// reading its stdout at all.
+ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false) {
+  std::vector<std::string> argv = {kTool};
+  argv.insert(argv.end(), args.begin(), args.end());
+  int out_fd = -1, err_fd = -1;
+  ToolRun run;
+  const pid_t pid = Spawn(argv, out_fd, &err_fd);
+  if (pid < 0) return run;
+  int open_fds = 2;
+  if (reader_gone) {
+    close(out_fd);
+    out_fd = -1;
+    --open_fds;
+  }
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+  while (open_fds > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (poll(fds, 2, 1000) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+      }
+    }
+  }
+  if (open_fds > 0) kill(pid, SIGKILL);
+  for (auto& f : fds)
+    if (f.fd >= 0) close(f.fd);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+// A simulated adapter on a pseudo-terminal for the life of one test.
+class SimProcess {
+ public:
+  SimProcess(const fs::path& dir, const std::string& version) : dir_(dir) {
+    std::vector<std::string> argv = {kSim, "--link", link(), "--version", version,
+                                     "--dump-flash", (dir_ / "flash.bin").string(),
+                                     "--dump-params", (dir_ / "params.txt").string()};
+    pid_ = Spawn(argv, out_fd_, nullptr);
+    // It is ready once it has printed its pseudo-terminal and linked it.
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd fd = {out_fd_, POLLIN, 0};
+      if (poll(&fd, 1, 200) <= 0) continue;
+      char c[256];
+      const ssize_t n = read(out_fd_, c, sizeof c);
+      if (n <= 0) break;
+      line.append(c, static_cast<size_t>(n));
+    }
+    pty_ = line.substr(0, line.find('\n'));
+    // The link follows the printed name.
+    while (!pty_.empty() && !fs::exists(link()) && std::chrono::steady_clock::now() < deadline)
+      usleep(10'000);
+  }
+  ~SimProcess() { Stop(); }
+
+  bool ready() const { return pid_ > 0 && !pty_.empty() && fs::exists(link()); }
+  std::string link() const { return (dir_ / "adapter").string(); }
+
+  // SIGTERM; the simulator writes its dumps on the way out. Returns its status.
+  int Stop() {
+    if (pid_ <= 0) return stop_status_;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    close(out_fd_);
+    stop_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return stop_status_;
+  }
+  std::vector<uint8_t> flash() const { return ReadFile(dir_ / "flash.bin"); }
+  std::map<int, uint32_t> params() const { return ReadParams(dir_ / "params.txt"); }
+
+ private:
+  fs::path dir_;
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  std::string pty_;
+  int stop_status_ = -1;
+};
+
+class CliEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/brivelton_cli_e2e_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // The flash of an adapter nobody has talked to, as the simulator dumps it.
+  std::vector<uint8_t> UntouchedFlash(const std::string& version) {
+    fs::path sub = dir_ / ("untouched_" + version);
+    fs::create_directory(sub);
+    SimProcess sim(sub, version);
+    EXPECT_TRUE(sim.ready());
+    EXPECT_EQ(sim.Stop(), 0);
+    return sim.flash();
+  }
+
+  fs::path dir_;
+};
+
+std::vector<std::string> CheckLog(const std::string& port, uint32_t version) {
+  std::vector<std::string> log = {" Search Device ...", " Found device on " + port,
+                                  " Device Firmware Version = " + Hex3(version),
+                                  " Available Firmware for update = " + Hex3(AvailableVersion),
+                                  " "};
+  if (version < AvailableVersion)
+    log.insert(log.end(), {" There is newer firmware available.", " Click \"Update\" to update.",
+                           " Update firmware before set parameters."});
+  else
+    log.insert(log.end(), {" You have latest or newer version.", " Click \"Update\" to overwrite.",
+                           " Click \"Setting\" to set parameters."});
+  log.push_back(" ");
+  return log;
+}
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(CliEndToEnd, CheckReadsTheVersionAndChangesNothing) {
+  const auto untouched = UntouchedFlash("1FF");
+  SimProcess sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "check"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, Text(CheckLog(sim.link(), 0x1FF)));
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.flash(), untouched);
+  EXPECT_EQ(sim.params(), kSimParams);
+}
+
+std::vector<uint8_t> UpdatedFlash() {
+  std::vector<uint8_t> flash(1u << 20, 0xFF);
+  const auto image = FirmwareImage();
+  std::copy(image.begin(), image.end(), flash.begin());
+  const auto page = BuildIdentityPage(kSimAddress);
+  std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
+  return flash;
+}
+
+TEST_F(CliEndToEnd, UpdateWritesTheBuiltInImageAndTheIdentityPage) {
+  SimProcess sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            Text(Concat(CheckLog(sim.link(), 0x1FF),
+                        {" ", " Start the programming: ", " Check Device ...",
+                         " Erase flash ..........", " Done", " Write flash ..........", " Done",
+                         " Verify flash ..........", " Done", " Reboot MCU ", " ", " Success ",
+                         " ", ui::UpdateSucceededText()})));
+  EXPECT_EQ(run.err, "");  // not a terminal: no bar
+
+  // The adapter now runs the new firmware.
+  const ToolRun check = RunTool({"--port", sim.link(), "check"});
+  EXPECT_EQ(check.out, Text(CheckLog(sim.link(), AvailableVersion)));
+
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.flash() == UpdatedFlash());
+  EXPECT_EQ(sim.params(), kSimParams);
+}
+
+// A pipe reader that quits early must not stop the update halfway through
+// the flash: the tool loses its log and finishes the job.
+TEST_F(CliEndToEnd, UpdateFinishesWhenNobodyReadsTheLog) {
+  SimProcess sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, true);
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.flash() == UpdatedFlash());
+}
+
+TEST_F(CliEndToEnd, UpdateWithoutATerminalOrYesIsCancelled) {
+  const auto untouched = UntouchedFlash("1FF");
+  SimProcess sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "update"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF), {" Firmware update cancelled"})));
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.flash(), untouched);
+}
+
+TEST_F(CliEndToEnd, SettingsWritesTheAssignmentsAndPrintsTheNewValues) {
+  SimProcess sim(dir_, Hex3(AvailableVersion));
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "settings", "caller-id=off",
+                               "hook-speed=100ms", "offhook-power=high", "media-audio=on"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            Text(Concat(CheckLog(sim.link(), AvailableVersion),
+                        {"", " Change Media Audio setting.",
+                         " Need to reset the device to take effect.", "",
+                         " Set parameters successfully", "caller-id=off", "echo-cancel=on",
+                         "media-audio=on", "dialtone-after-disconnect=off",
+                         "reverse-tip-ring=on", "strong-ringing=off", "led-debug=off",
+                         "dial-plan=with-timeout", "offhook-power=high", "hook-speed=100ms"})));
+  ASSERT_EQ(sim.Stop(), 0);
+  auto expected = kSimParams;
+  expected[1] = 0;
+  expected[4] = 10;
+  expected[5] = 150;
+  expected[10] = 1;
+  EXPECT_EQ(sim.params(), expected);
+}
+
+TEST_F(CliEndToEnd, SettingsViewPrintsTheValuesAndWritesNothing) {
+  SimProcess sim(dir_, Hex3(AvailableVersion));
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"settings", "--port", sim.link()});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            Text(Concat(CheckLog(sim.link(), AvailableVersion),
+                        {" Set parameters cancelled", "caller-id=on", "echo-cancel=on",
+                         "media-audio=off", "dialtone-after-disconnect=off",
+                         "reverse-tip-ring=on", "strong-ringing=off", "led-debug=off",
+                         "dial-plan=with-timeout", "offhook-power=medium", "hook-speed=70ms"})));
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.params(), kSimParams);
+}
+
+TEST_F(CliEndToEnd, SettingsOnOldFirmwareIsRefused) {
+  SimProcess sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "settings", "--defaults"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF),
+                                 {" ", " Device version = 1FF",
+                                  " Setting is not supported in this version.",
+                                  " Please update the firmware first.", " "})));
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.params(), kSimParams);
+}
+
+TEST_F(CliEndToEnd, SettingsHelpPrintsTheHelpList) {
+  const ToolRun run = RunTool({"settings-help"});
+  EXPECT_EQ(run.status, 0);
+  const auto lines = SettingsHelpLines();
+  EXPECT_EQ(run.out, Text({lines.begin(), lines.end()}));
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 41);
+}
+
+TEST_F(CliEndToEnd, FirmwareDescribesAndSavesTheBuiltInImage) {
+  const auto image = FirmwareImage();
+  const auto sum = FlashChecksumOf(image);
+  char expected[128];
+  std::snprintf(expected, sizeof expected,
+                "version: %s (0x%s)\nsize: 512000 bytes\nchecksum: %02X %02X %02X %02X\n",
+                VersionText(AvailableVersion).c_str(), Hex3(AvailableVersion).c_str(), sum[0],
+                sum[1], sum[2], sum[3]);
+  const std::string path = (dir_ / "image.bin").string();
+  const ToolRun run = RunTool({"firmware", "--save", path});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string(expected) + "saved: " + path + "\n");
+  EXPECT_EQ(ReadFile(path), std::vector<uint8_t>(image.begin(), image.end()));
+}
+
+TEST_F(CliEndToEnd, PortsListsTheGivenNamesInOrder) {
+  const ToolRun run = RunTool({"--port", "/dev/ttyUSB3", "--port", "/dev/ttyACM0", "ports"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "/dev/ttyUSB3\n/dev/ttyACM0\n");
+  EXPECT_EQ(run.err, "");
+  // Without --port the system's list: one name a line, or a note on stderr.
+  const ToolRun system = RunTool({"ports"});
+  EXPECT_EQ(system.status, 0);
+  EXPECT_TRUE(!system.out.empty() || !system.err.empty());
+  for (const auto& line : [&] {
+         std::vector<std::string> v;
+         std::istringstream s(system.out);
+         for (std::string l; std::getline(s, l);) v.push_back(l);
+         return v;
+       }())
+    EXPECT_EQ(line.rfind("/dev/", 0), 0u) << line;
+}
+
+// Whether anything opened `path` since the watch began.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const std::string& path) {
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(fd_, path.c_str(), IN_OPEN);
+  }
+  ~OpenWatch() { close(fd_); }
+  bool opened() {
+    alignas(inotify_event) char buffer[4096];
+    bool any = false;
+    while (read(fd_, buffer, sizeof buffer) > 0) any = true;
+    return any;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST_F(CliEndToEnd, BadUsageExitsTwoWithoutOpeningThePort) {
+  const std::string port = (dir_ / "port").string();
+  std::ofstream(port).put('\n');
+  OpenWatch watch(port);
+  ASSERT_FALSE(watch.opened());
+  const std::vector<std::vector<std::string>> bad = {
+      {"frobnicate"},
+      {"check", "--yes"},
+      {"update", "--force"},
+      {"settings", "caller-id=maybe"},
+      {"settings", "caller-id=off", "volume=11"},
+      {"settings", "hook-speed"},
+      {"--bogus", "check"},
+      {"firmware", "--save"},
+  };
+  for (const auto& args : bad) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const ToolRun run = RunTool(Concat({"--port", port}, args));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("brivelton: ", 0), 0u);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    EXPECT_FALSE(watch.opened());
+  }
+  // The watch does see the tool open the port when the usage is good.
+  const ToolRun good = RunTool({"--port", port, "check"});
+  EXPECT_EQ(good.status, 1);
+  EXPECT_TRUE(watch.opened());
+}
+
+}  // namespace
+}  // namespace brivelton::testing

@@ -1,0 +1,82 @@
+#pragma once
+// Runs the command line in-process on virtual ports, counting every touch of
+// a port or of the system's port list.
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "platform/port_list.h"
+#include "platform/virtual_serial.h"
+
+namespace brivelton::testing {
+
+class CountingPorts : public SerialPorts {
+ public:
+  explicit CountingPorts(SerialPorts& inner) : inner_(inner) {}
+  std::unique_ptr<SerialDevice> Open(const std::string& name, OpenError* error) override {
+    opened.push_back(name);
+    return inner_.Open(name, error);
+  }
+  std::vector<std::string> opened;
+
+ private:
+  SerialPorts& inner_;
+};
+
+class CountingPortList : public PortList {
+ public:
+  PortListing List() override {
+    ++lists;
+    return listing;
+  }
+  std::vector<std::string> FallbackNames() const override {
+    ++fallbacks;
+    return fallback;
+  }
+  PortListing listing;
+  std::vector<std::string> fallback;
+  int lists = 0;
+  mutable int fallbacks = 0;
+};
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+struct CliHarness {
+  VirtualClock clock;
+  VirtualSerialPorts virtual_ports{clock};
+  CountingPorts ports{virtual_ports};
+  CountingPortList port_list;
+  Platform platform{ports, clock, port_list};
+
+  CliRun Run(std::vector<std::string> args, const std::string& input = "",
+             bool stdin_tty = false, bool stderr_tty = false) {
+    std::ostringstream out, err;
+    std::istringstream in(input);
+    cli::CliIo io{out, err, in, stdin_tty, stderr_tty};
+    CliRun run;
+    run.status = cli::RunCli(args, platform, io);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+  }
+  bool Untouched() const {
+    return ports.opened.empty() && port_list.lists == 0 && port_list.fallbacks == 0;
+  }
+};
+
+// "a\nb\n" -> {"a", "b"}.
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream stream(text);
+  while (std::getline(stream, line)) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace brivelton::testing

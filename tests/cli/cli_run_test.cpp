@@ -1,0 +1,428 @@
+// The command line in-process on a simulated adapter, in virtual time: the
+// dialogs as flags and prompts, exit statuses, and what reaches the adapter.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "cli/cli_args.h"
+#include "cli_harness.h"
+#include "link/frames.h"
+#include "params/settings_data.h"
+#include "resources/dialog_templates.h"
+#include "sim/virtual_adapter.h"
+#include "update/checksum.h"
+#include "update/firmware_image.h"
+#include "update/identity_page.h"
+
+namespace brivelton::testing {
+namespace {
+
+constexpr const char* kPort = "/dev/ttyUSB0";
+
+std::string Hex3(uint32_t v) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(v));
+  return text;
+}
+
+std::vector<std::string> CheckLog(const std::string& port, uint32_t version) {
+  std::vector<std::string> log = {" Search Device ...", " Found device on " + port,
+                                  " Device Firmware Version = " + Hex3(version),
+                                  " Available Firmware for update = " + Hex3(AvailableVersion),
+                                  " "};
+  if (version < AvailableVersion) {
+    log.insert(log.end(), {" There is newer firmware available.", " Click \"Update\" to update.",
+                           version < 0x200 ? " Update firmware before set parameters."
+                                           : " Click \"Setting\" to set parameters."});
+  } else {
+    log.insert(log.end(), {" You have latest or newer version.", " Click \"Update\" to overwrite.",
+                           " Click \"Setting\" to set parameters."});
+  }
+  log.push_back(" ");
+  return log;
+}
+
+const std::vector<std::string> kNotFoundLog = {
+    " Search Device ...", " Can't find device.", " COM port may be used by others.",
+    " ", " Please check device connection.", " "};
+
+const std::vector<std::string> kUpdateLog = {
+    " ", " Start the programming: ", " Check Device ...", " Erase flash ..........", " Done",
+    " Write flash ..........", " Done", " Verify flash ..........", " Done", " Reboot MCU ",
+    " ", " Success ", " "};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// What a correct update leaves in the adapter's 1 MiB flash.
+std::vector<uint8_t> UpdatedFlash(const std::array<uint8_t, 6>& address) {
+  std::vector<uint8_t> flash(1u << 20, 0xFF);
+  const auto image = FirmwareImage();
+  std::copy(image.begin(), image.end(), flash.begin());
+  const auto page = BuildIdentityPage(address);
+  std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
+  return flash;
+}
+
+std::vector<uint8_t> Bytes(std::span<const uint8_t> s) { return {s.begin(), s.end()}; }
+
+class CliOnAdapter : public ::testing::Test {
+ protected:
+  sim::DeviceModel& Attach(sim::AdapterConfig config = {}) {
+    adapter_ = std::make_unique<sim::VirtualAdapter>(h.virtual_ports, kPort, config);
+    h.port_list.listing.entries.emplace_back(kPort);
+    return adapter_->model();
+  }
+  sim::DeviceModel& model() { return adapter_->model(); }
+  int FramesOf(int kind) {
+    int n = 0;
+    for (const auto& f : model().frames()) n += f.kind == kind;
+    return n;
+  }
+
+  CliHarness h;
+  std::unique_ptr<sim::VirtualAdapter> adapter_;
+};
+
+struct Answer {
+  const char* name;
+  bool yes;
+  bool stdin_tty;
+  std::string input;
+  bool updates;
+  bool prompts;
+};
+
+TEST(CliUpdate, RunsOnlyWhenTheWarningIsAnsweredOk) {
+  const std::string prompt =
+      "WARMING:\n"
+      "Update firmware will clear all paired Bluetooth devices information and parameters.\n"
+      "Please re-pair the device after update.\n"
+      "Press \"OK\" to continue. [y/N] ";
+  const Answer answers[] = {
+      {"y on a terminal", false, true, "y\n", true, true},
+      {"yes, any case, spaces", false, true, "  YeS \n", true, true},
+      {"n", false, true, "n\n", false, true},
+      {"just Enter", false, true, "\n", false, true},
+      {"end of input", false, true, "", false, true},
+      {"something else", false, true, "ok\n", false, true},
+      {"no terminal", false, false, "y\n", false, false},
+      {"--yes without a terminal", true, false, "", true, false},
+      {"--yes on a terminal", true, true, "n\n", true, false},
+  };
+  for (const auto& a : answers) {
+    SCOPED_TRACE(a.name);
+    CliHarness h;
+    sim::VirtualAdapter adapter(h.virtual_ports, kPort);
+    h.port_list.listing.entries.emplace_back(kPort);
+    sim::DeviceModel& m = adapter.model();
+    const std::vector<uint8_t> before = Bytes(m.flash());
+    std::vector<std::string> args = {"update"};
+    if (a.yes) args.push_back("--yes");
+    const CliRun run = h.Run(args, a.input, a.stdin_tty, false);
+
+    if (a.updates) {
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(Lines(run.out),
+                Concat(Concat(CheckLog(kPort, 0x1FF), kUpdateLog), {ui::UpdateSucceededText()}));
+      EXPECT_EQ(Bytes(m.flash()), UpdatedFlash(m.config().bt_address));
+      EXPECT_EQ(m.version(), AvailableVersion);
+    } else {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(Lines(run.out), Concat(CheckLog(kPort, 0x1FF), {" Firmware update cancelled"}));
+      EXPECT_EQ(Bytes(m.flash()), before);
+      EXPECT_EQ(m.mode(), sim::Mode::kFirmware);
+    }
+    if (a.prompts)
+      EXPECT_EQ(run.err.substr(0, prompt.size()), prompt);
+    else if (!a.yes)
+      EXPECT_EQ(run.err,
+                "brivelton: stdin is not a terminal, so nobody can answer the update warning; "
+                "pass --yes to update\n");
+    else
+      EXPECT_EQ(run.err, "");  // --yes with stderr not a terminal: nothing to show
+  }
+}
+
+TEST_F(CliOnAdapter, ProgressBarShowsOnlyWhenStderrIsATerminal) {
+  Attach();
+  const CliRun quiet = h.Run({"update", "--yes"}, "", false, false);
+  ASSERT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+
+  CliHarness tty;
+  sim::VirtualAdapter adapter(tty.virtual_ports, kPort);
+  const CliRun run = tty.Run({"--port", kPort, "update", "--yes"}, "", false, true);
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, quiet.out);  // stdout never carries the bar
+  // --yes on a terminal still shows the warning, answered.
+  EXPECT_NE(run.err.find("Press \"OK\" to continue. [y/N] y (--yes)\n"), std::string::npos);
+  const std::string full(30, '#');
+  EXPECT_NE(run.err.find("\r\033[KErasing   [#" + std::string(29, '.') + "] 1/30"),
+            std::string::npos);
+  EXPECT_NE(run.err.find("\r\033[KErasing   [" + full + "] 30/30"), std::string::npos);
+  EXPECT_NE(run.err.find("\r\033[KWriting   [" + full + "] 125/125"), std::string::npos);
+  EXPECT_NE(run.err.find("\r\033[KVerifying [" + full + "] 1/1"), std::string::npos);
+  // A finished bar is drawn once and goes with the next log line.
+  for (const std::string& end :
+       std::vector<std::string>{"] 30/30", "] 125/125", "Verifying [" + full + "] 1/1"}) {
+    const size_t first = run.err.find(end);
+    EXPECT_EQ(run.err.find(end, first + 1), std::string::npos) << end;
+  }
+  // Erase before write before verify, and the bar is taken away at the end.
+  EXPECT_LT(run.err.find("Erasing"), run.err.find("Writing"));
+  EXPECT_LT(run.err.rfind("Writing"), run.err.find("Verifying"));
+  EXPECT_EQ(run.err.substr(run.err.size() - 4), "\r\033[K");
+}
+
+TEST_F(CliOnAdapter, FailedUpdateExitsOneWithTheFailureText) {
+  sim::AdapterConfig config;
+  config.faults.ignore_kind[FlashErase] = 1'000'000;
+  Attach(config);
+  const CliRun run = h.Run({"update", "--yes"});
+  EXPECT_EQ(run.status, 1);
+  const auto lines = Lines(run.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"         WARMING !!! FAILED !!!                       ",
+                                      " Please re-install the device and try again.",
+                                      ui::UpdateFailedText()}));
+}
+
+TEST_F(CliOnAdapter, NoAdapterExitsOneWithoutAskingOrReadingSettings) {
+  for (const char* command : {"check", "update", "settings"}) {
+    SCOPED_TRACE(command);
+    CliHarness none;
+    none.port_list.listing.entries.emplace_back(kPort);  // listed, but nothing there
+    const CliRun run = none.Run({command}, "y\n", true, true);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Lines(run.out), kNotFoundLog);
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST_F(CliOnAdapter, CheckExitsZeroWhenFoundAndLeavesTheAdapterAlone) {
+  auto& m = Attach();
+  const std::vector<uint8_t> before = Bytes(m.flash());
+  const CliRun run = h.Run({"check"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Lines(run.out), CheckLog(kPort, 0x1FF));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Bytes(m.flash()), before);
+  EXPECT_EQ(FramesOf(ParamRead) + FramesOf(ParamWrite) + FramesOf(BootHandshake), 0);
+}
+
+TEST_F(CliOnAdapter, PortOptionReplacesTheSystemList) {
+  // The system lists only a port with nothing behind it; --port names the adapter.
+  sim::VirtualAdapter adapter(h.virtual_ports, "/dev/rfcomm0");
+  h.virtual_ports.AddPort("/dev/ttyS0", nullptr);
+  h.port_list.listing.entries.emplace_back("/dev/ttyS0");
+  const CliRun run = h.Run({"--port", "/dev/missing", "--port", "/dev/rfcomm0", "check"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Lines(run.out), CheckLog("/dev/rfcomm0", 0x1FF));
+  EXPECT_EQ(h.port_list.lists, 0);
+  ASSERT_GE(h.ports.opened.size(), 2u);
+  EXPECT_EQ(h.ports.opened[0], "/dev/missing");
+  EXPECT_EQ(h.ports.opened[1], "/dev/rfcomm0");
+}
+
+sim::AdapterConfig Current() {
+  sim::AdapterConfig config;
+  config.version = AvailableVersion;
+  return config;
+}
+
+TEST_F(CliOnAdapter, SettingsWithoutChangesPrintsWhatTheDialogShowedAfterTheCancelLine) {
+  sim::AdapterConfig config = Current();
+  config.params = {{1, 0}, {2, 1}, {3, 1}, {4, 10}, {5, 150},
+                   {6, 1}, {7, 0}, {8, 2}, {9, 1}, {10, 1}};
+  auto& m = Attach(config);
+  const CliRun run = h.Run({"settings"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Lines(run.out),
+            Concat(CheckLog(kPort, AvailableVersion),
+                   {" Set parameters cancelled", "caller-id=off", "echo-cancel=on",
+                    "media-audio=on", "dialtone-after-disconnect=on", "reverse-tip-ring=off",
+                    "strong-ringing=on", "led-debug=on", "dial-plan=hash-key",
+                    "offhook-power=high", "hook-speed=100ms"}));
+  EXPECT_EQ(FramesOf(ParamRead), 10);
+  EXPECT_EQ(FramesOf(ParamWrite), 0);
+  for (const auto& [op, raw] : config.params) EXPECT_EQ(m.param(op), raw) << op;
+}
+
+TEST_F(CliOnAdapter, SettingsAssignmentsWriteTheChangesAndPrintTheNewValues) {
+  auto& m = Attach(Current());
+  const CliRun run = h.Run({"settings", "caller-id=off", "hook-speed=100ms",
+                            "offhook-power=high", "echo-cancel=on", "media-audio=on"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Lines(run.out),
+            Concat(CheckLog(kPort, AvailableVersion),
+                   {"", " Change Media Audio setting.", " Need to reset the device to take effect.",
+                    "", " Set parameters successfully", "caller-id=off", "echo-cancel=on",
+                    "media-audio=on", "dialtone-after-disconnect=off", "reverse-tip-ring=on",
+                    "strong-ringing=off", "led-debug=off", "dial-plan=with-timeout",
+                    "offhook-power=high", "hook-speed=100ms"}));
+  // Echo cancel was on already: only the four changes are written.
+  EXPECT_EQ(FramesOf(ParamWrite), 4);
+  EXPECT_EQ(m.param(1), 0u);
+  EXPECT_EQ(m.param(3), 1u);
+  EXPECT_EQ(m.param(10), 1u);
+  // Read back, the adapter shows what was printed.
+  const auto now = Lines(run.out);
+  const auto again = Lines(h.Run({"settings"}).out);
+  ASSERT_GE(again.size(), 10u);
+  EXPECT_EQ(std::vector<std::string>(again.end() - 10, again.end()),
+            std::vector<std::string>(now.end() - 10, now.end()));
+}
+
+TEST_F(CliOnAdapter, SettingsDefaultsRestoreTheDialogDefaults) {
+  sim::AdapterConfig config = Current();
+  config.params = {{1, 0}, {2, 1}, {3, 0}, {4, 3}, {5, 80},
+                   {6, 1}, {7, 0}, {8, 1}, {9, 1}, {10, 0}};
+  Attach(config);
+  const CliRun run = h.Run({"settings", "--defaults", "led-debug=on"});
+  EXPECT_EQ(run.status, 0);
+  SettingsValues expected = DefaultSettings();
+  expected.m_led_display = 1;
+  const auto lines = Lines(run.out);
+  const auto printed = cli::FormatSettings(expected);
+  ASSERT_GE(lines.size(), printed.size() + 1);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 11, lines.end()),
+            Concat({" Set parameters successfully"}, printed));
+  const auto again = Lines(h.Run({"settings"}).out);
+  ASSERT_GE(again.size(), 10u);
+  EXPECT_EQ(std::vector<std::string>(again.end() - 10, again.end()), printed);
+}
+
+TEST_F(CliOnAdapter, SettingsRefusedOnOldFirmwareExitsOne) {
+  Attach();
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"settings"}, {"settings", "caller-id=off"}}) {
+    const CliRun run = h.Run(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Lines(run.out),
+              Concat(CheckLog(kPort, 0x1FF),
+                     {" ", " Device version = 1FF", " Setting is not supported in this version.",
+                      " Please update the firmware first.", " "}));
+  }
+  EXPECT_EQ(FramesOf(ParamRead) + FramesOf(ParamWrite), 0);
+}
+
+TEST_F(CliOnAdapter, SettingsWriteFailureExitsOneWithoutValues) {
+  sim::AdapterConfig config = Current();
+  config.faults.ignore_kind[ParamWrite] = 1'000'000;
+  Attach(config);
+  const CliRun run = h.Run({"settings", "strong-ringing=on"});
+  EXPECT_EQ(run.status, 1);
+  const auto lines = Lines(run.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{" ERROR !!!", " Set parameters failed"}));
+}
+
+TEST_F(CliOnAdapter, VerboseShowsTracesOnStderrOnly) {
+  Attach(Current());
+  const CliRun quiet = h.Run({"settings", "--defaults", "caller-id=off"});
+  ASSERT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+
+  const CliRun loud = h.Run({"--verbose", "settings", "--defaults", "caller-id=off"});
+  ASSERT_EQ(loud.status, 0);
+  EXPECT_EQ(loud.out, quiet.out);
+  for (const char* trace : {" Set default\n", " m_callerid\t\t= 0\n", " m_aec\t\t\t= 1\n",
+                            " m_hook_speed_index\t= 2\n"})
+    EXPECT_NE(loud.err.find(trace), std::string::npos) << trace;
+  EXPECT_LT(loud.err.find(" Set default\n"), loud.err.find(" m_a2dp\t\t\t= 0\n"));
+  // The sink goes with the command.
+  const CliRun after = h.Run({"check"});
+  EXPECT_EQ(after.err, "");
+}
+
+TEST(CliPorts, ListsTheGivenNamesOrTheSystemsOrTheFallback) {
+  {
+    CliHarness h;
+    h.port_list.listing.entries = {std::string("/dev/ttyS0")};
+    const CliRun run = h.Run({"--port", "/dev/b", "ports", "--port", "/dev/a"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "/dev/b\n/dev/a\n");
+    EXPECT_EQ(h.port_list.lists, 0);
+  }
+  {
+    CliHarness h;
+    h.port_list.listing.entries = {std::string("/dev/ttyACM0"), std::nullopt,
+                                   std::string("/dev/ttyUSB1")};
+    const CliRun run = h.Run({"ports"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "/dev/ttyACM0\n/dev/ttyUSB1\n");
+    EXPECT_EQ(run.err, "");
+  }
+  for (auto status : {PortListing::Status::kCantOpen, PortListing::Status::kCantQuery}) {
+    CliHarness h;
+    h.port_list.listing.status = status;
+    h.port_list.fallback = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+    const CliRun run = h.Run({"ports"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "/dev/ttyUSB0\n/dev/ttyUSB1\n");
+    EXPECT_EQ(run.err, std::string("brivelton: the system's list of serial ports can't be ") +
+                           (status == PortListing::Status::kCantOpen ? "opened" : "queried") +
+                           "; the search falls back to these names\n");
+  }
+  {
+    CliHarness h;
+    const CliRun run = h.Run({"ports"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "brivelton: the system lists no serial ports; the search would stop at once\n");
+  }
+}
+
+TEST(CliFirmware, ShowsVersionSizeChecksumAndSavesTheImage) {
+  const auto image = FirmwareImage();
+  const auto sum = FlashChecksumOf(image);
+  char expected[128];
+  std::snprintf(expected, sizeof expected,
+                "version: %s (0x%03X)\nsize: 512000 bytes\nchecksum: %02X %02X %02X %02X\n",
+                VersionText(AvailableVersion).c_str(), static_cast<unsigned>(AvailableVersion),
+                sum[0], sum[1], sum[2], sum[3]);
+  CliHarness h;
+  EXPECT_EQ(h.Run({"firmware"}).out, expected);
+
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("brivelton_cli_image_" + std::to_string(::testing::UnitTest::GetInstance()
+                                                                 ->random_seed()) + ".bin");
+  const CliRun saved = h.Run({"firmware", "--save", path.string()});
+  EXPECT_EQ(saved.status, 0);
+  EXPECT_EQ(saved.out, std::string(expected) + "saved: " + path.string() + "\n");
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<uint8_t> written((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, Bytes(image));
+  std::filesystem::remove(path);
+
+  const CliRun failed = h.Run({"firmware", "--save=/nonexistent-dir/image.bin"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err.rfind("brivelton: can't write /nonexistent-dir/image.bin: ", 0), 0u);
+  EXPECT_TRUE(h.Untouched());
+}
+
+TEST(CliSettingsHelp, PrintsTheFortyOneLines) {
+  CliHarness h;
+  const CliRun run = h.Run({"settings-help"});
+  EXPECT_EQ(run.status, 0);
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 41u);
+  const auto help = SettingsHelpLines();
+  EXPECT_EQ(lines, std::vector<std::string>(help.begin(), help.end()));
+  EXPECT_EQ(lines.front(), "Caller ID: ");
+  EXPECT_EQ(lines.back(), "     during ringing. ");
+  EXPECT_TRUE(h.Untouched());
+}
+
+}  // namespace
+}  // namespace brivelton::testing

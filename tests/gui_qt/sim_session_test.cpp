@@ -1,0 +1,387 @@
+// The real window against the simulated adapter on a virtual port and virtual
+// time: each session is also run through a plain recording view on an
+// identical adapter, and the window must show exactly the same lines and
+// leave the adapter in exactly the same state.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "app/message_log.h"
+#include "gui/qt/dialogs.h"
+#include "gui/qt/main_window.h"
+#include "params/settings_data.h"
+#include "qt_driver.h"
+#include "sim/virtual_adapter.h"
+#include "support/recording_view.h"
+#include "update/firmware_image.h"
+
+namespace brivelton::testing {
+namespace {
+
+using qt::MainWindow;
+
+constexpr const char* kSilentPort = "/dev/ttyS0";
+constexpr const char* kAdapterPort = "/dev/ttyUSB0";
+
+QString Artefact(const char* name) {
+  return QStringLiteral(BRIVELTON_QT_ARTEFACT_DIR "/") + QString::fromLatin1(name);
+}
+
+std::string AvailableLine() {
+  char line[64];
+  std::snprintf(line, sizeof line, " Available Firmware for update = %03X", AvailableVersion);
+  return line;
+}
+
+// One adapter behind a virtual port, and a silent port listed before it.
+struct Bench {
+  explicit Bench(const sim::AdapterConfig& config) : adapter(ports, kAdapterPort, config) {
+    ports.AddPort(kSilentPort, nullptr);
+  }
+  VirtualClock clock;
+  VirtualSerialPorts ports{clock};
+  sim::VirtualAdapter adapter;
+  FixedPortList list{{kSilentPort, kAdapterPort}};
+  Platform platform{ports, clock, list};
+};
+
+struct Trace {
+  Trace() { SetTraceSink([this](const std::string& line) { lines.push_back(line); }); }
+  ~Trace() { SetTraceSink(nullptr); }
+  std::vector<std::string> lines;
+};
+
+std::vector<uint32_t> Params(sim::DeviceModel& model) {
+  std::vector<uint32_t> values;
+  for (int op = 1; op <= 10; ++op) values.push_back(model.param(op));
+  return values;
+}
+
+class QtSimSessionTest : public ::testing::Test {
+ protected:
+  // The Qt window on `bench_`, shown as a user would see it.
+  void Open(const sim::AdapterConfig& config) {
+    bench_ = std::make_unique<Bench>(config);
+    window_ = std::make_unique<MainWindow>(bench_->platform);
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void Press(int id) {
+    QWidget* button = window_->Control(id);
+    ASSERT_TRUE(button->isVisible()) << id;
+    Click(button);
+  }
+  std::vector<std::string> Log() const { return Lines(window_->message_list()); }
+
+  // The same session through the recording view on a fresh, identical adapter.
+  struct Reference {
+    std::unique_ptr<Bench> bench;
+    RecordingView view;
+    std::unique_ptr<MainDialog> logic;
+  };
+  std::unique_ptr<Reference> RunReference(const sim::AdapterConfig& config,
+                                          const std::function<void(Reference&)>& session) {
+    auto ref = std::make_unique<Reference>();
+    ref->bench = std::make_unique<Bench>(config);
+    ref->logic = std::make_unique<MainDialog>(ref->view, ref->bench->platform);
+    session(*ref);
+    return ref;
+  }
+
+  std::unique_ptr<Bench> bench_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(QtSimSessionTest, CheckDeviceShowsEveryLineAsItIsLogged) {
+  Open({});
+  class PaintRecorder : public QObject {
+   public:
+    explicit PaintRecorder(QListWidget* list) : list_(list) { list->viewport()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) painted.push_back(list_->count());
+      return false;
+    }
+    std::vector<int> painted;
+    QListWidget* list_;
+  } paints(window_->message_list());
+
+  Press(kIdCheckDevice);
+
+  const auto ref = RunReference({}, [](Reference& r) { r.logic->OnCheckDevice(); });
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(log, ref->view.log);
+  const std::vector<std::string> want = {
+      " Search Device ...",
+      " Found device on /dev/ttyUSB0",
+      " Device Firmware Version = 1FF",
+      AvailableLine(),
+      " ",
+      " There is newer firmware available.",
+      " Click \"Update\" to update.",
+      " Update firmware before set parameters.",
+      " "};
+  EXPECT_EQ(log, want);
+  // The handler never returned to the event loop, yet each line was painted
+  // as soon as it was in the list.
+  for (int n = 1; n <= static_cast<int>(log.size()); ++n)
+    EXPECT_NE(std::find(paints.painted.begin(), paints.painted.end(), n), paints.painted.end()) << n;
+
+  EXPECT_TRUE(window_->Control(kIdUpdateFirmware)->isVisible());
+  EXPECT_TRUE(window_->Control(kIdSetting)->isVisible());
+  EXPECT_EQ(window_->logic().link().DeviceVersion, 0x1FFu);
+
+  const QPixmap shot = window_->grab();
+  EXPECT_EQ(shot.size(), QSize(498, 478));  // 249 x 255 dialog units
+  EXPECT_TRUE(shot.save(Artefact("main_after_check_device.png")));
+}
+
+TEST_F(QtSimSessionTest, CheckDeviceWithoutAdapterHidesTheButtonsAgain) {
+  Open({});
+  Press(kIdCheckDevice);
+  ASSERT_TRUE(window_->Control(kIdSetting)->isVisible());
+  bench_->adapter.model().config().faults.silent = true;
+  const size_t before = Log().size();
+  Press(kIdCheckDevice);
+  const std::vector<std::string> log = Log();
+  ASSERT_GE(log.size(), before + 3);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
+            (std::vector<std::string>{" ", " Please check device connection.", " "}));
+  EXPECT_FALSE(window_->Control(kIdUpdateFirmware)->isVisible());
+  EXPECT_FALSE(window_->Control(kIdSetting)->isVisible());
+}
+
+TEST_F(QtSimSessionTest, UpdateConfirmedFlashesTheBuiltInImage) {
+  const sim::AdapterConfig config;
+  Open(config);
+  Press(kIdCheckDevice);
+  std::vector<std::string> result_text;
+  WhenModal<qt::UpdateConfirmDialog>(
+      window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+  WhenModal<qt::UpdateResultDialog>(window_.get(), [&](qt::UpdateResultDialog* d) {
+    result_text.push_back(d->ControlAs<QLabel>(ui::kIdResultText)->text().toStdString());
+    Click(d->Control(ui::kIdOk));
+  });
+  Press(kIdUpdateFirmware);
+
+  EXPECT_EQ(result_text, std::vector<std::string>{"Firmware update done. Please re-pair device."});
+  const auto flash = bench_->adapter.model().flash();
+  const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
+  ASSERT_EQ(flash.size(), want.size());
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin()));
+  EXPECT_EQ(window_->logic().link().DeviceVersion, AvailableVersion);
+
+  const auto ref = RunReference(config, [](Reference& r) {
+    r.logic->OnCheckDevice();
+    r.logic->OnUpdateFirmware();
+  });
+  EXPECT_EQ(ref->view.results, std::vector<bool>{true});
+  EXPECT_EQ(Log(), ref->view.log);
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
+            (std::vector<std::string>{" Reboot MCU ", " ", " Success ", " "}));
+}
+
+TEST_F(QtSimSessionTest, UpdateCancelledByButtonEnterOrEscapeTouchesNothing) {
+  const std::vector<std::pair<const char*, std::function<void(qt::UpdateConfirmDialog*)>>> ways = {
+      {"Cancel", [](auto* d) { Click(d->Control(ui::kIdCancel)); }},
+      {"Enter", [](auto* d) { QTest::keyClick(d->focusWidget(), Qt::Key_Return); }},
+      {"Escape", [](auto* d) { QTest::keyClick(d, Qt::Key_Escape); }},
+  };
+  Open({});
+  Press(kIdCheckDevice);
+  const std::vector<uint8_t> flash_before(bench_->adapter.model().flash().begin(),
+                                          bench_->adapter.model().flash().end());
+  for (const auto& [name, act] : ways) {
+    SCOPED_TRACE(name);
+    const size_t frames = bench_->adapter.model().frames().size();
+    WhenModal<qt::UpdateConfirmDialog>(window_.get(), act);
+    Press(kIdUpdateFirmware);
+    EXPECT_EQ(Log().back(), " Firmware update cancelled");
+    EXPECT_EQ(bench_->adapter.model().frames().size(), frames);
+  }
+  const auto flash = bench_->adapter.model().flash();
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), flash_before.begin(), flash_before.end()));
+}
+
+TEST_F(QtSimSessionTest, UpdateThatNeverGetsThroughShowsTheFailure) {
+  Open({});
+  Press(kIdCheckDevice);
+  bench_->adapter.model().config().faults.silent = true;
+  std::string result;
+  WhenModal<qt::UpdateConfirmDialog>(
+      window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+  WhenModal<qt::UpdateResultDialog>(window_.get(), [&](qt::UpdateResultDialog* d) {
+    result = d->ControlAs<QLabel>(ui::kIdResultText)->text().toStdString();
+    QTest::keyClick(d, Qt::Key_Return);
+  });
+  Press(kIdUpdateFirmware);
+  EXPECT_EQ(result, "Update failed. Please unplug the device and try again.");
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+            (std::vector<std::string>{"         WARMING !!! FAILED !!!                       ",
+                                      " Please re-install the device and try again."}));
+  EXPECT_EQ(window_->logic().link().DeviceVersion, 0x1FFu);
+}
+
+// Firmware new enough for parameters, with every parameter away from its default.
+sim::AdapterConfig ParamsConfig() {
+  sim::AdapterConfig config;
+  config.version = 0x203;
+  config.params = {{1, 1}, {2, 0}, {3, 1}, {4, 3},  {5, 150},
+                   {6, 0}, {7, 0}, {8, 2}, {9, 1}, {10, 0}};
+  return config;
+}
+
+TEST_F(QtSimSessionTest, SettingsEditedAndSavedWriteWhatTheUserChose) {
+  const sim::AdapterConfig config = ParamsConfig();
+  Open(config);
+  Press(kIdCheckDevice);
+  Trace trace;
+  SettingsValues shown;
+  bool helped = false;
+  WhenModal<qt::SettingsDialog>(window_.get(), [&](qt::SettingsDialog* d) {
+    for (int id : kCheckBoxIds) *SettingsMember(shown, id) = d->ControlAs<QCheckBox>(id)->isChecked();
+    for (int id : kDropDownIds) *SettingsMember(shown, id) = d->ControlAs<QComboBox>(id)->currentIndex();
+    EXPECT_TRUE(d->grab().save(Artefact("settings_dialog.png")));
+    EXPECT_EQ(d->size(), QSize(316, 347));  // 158 x 185 dialog units
+
+    ClickIndicator(d->ControlAs<QCheckBox>(kIdMediaAudio));
+    ClickIndicator(d->ControlAs<QCheckBox>(kIdCallerId));
+    auto* power = d->ControlAs<QComboBox>(kIdOffHookPower);
+    power->setFocus();
+    QTest::keyClick(power, Qt::Key_Up);  // High -> Medium
+    QTest::keyClick(power, Qt::Key_Up);  // -> Low
+    WhenModal<qt::HelpDialog>(d, [&](qt::HelpDialog* help) {
+      helped = help->ControlAs<QListWidget>(ui::kIdHelpList)->count() == 41;
+      QTest::keyClick(help, Qt::Key_Escape);
+    });
+    Click(d->Control(ui::kIdSettingsHelp));
+    EXPECT_EQ(power->currentText(), "Low");
+    Click(d->Control(ui::kIdOk));
+  });
+  Press(kIdSetting);
+  EXPECT_TRUE(helped);
+
+  // Read from the adapter: op 4 = 3 is 30 ms, op 5 = 150 is High, op 8 = 2 is "# key".
+  SettingsValues read;
+  read.m_callerid = 1;
+  read.m_strong_ring = 0;
+  read.m_aec = 1;
+  read.m_dialtone_dis = 0;
+  read.m_reverse_dis = 0;
+  read.m_led_display = 1;
+  read.m_a2dp = 0;
+  read.m_hook_speed_index = 0;
+  read.m_offhook_pwr_index = 2;
+  read.m_dial_plan_index = 2;
+  EXPECT_EQ(shown, read);
+
+  // Caller ID off, Media Audio on, Off-Hook Power Low (sent as 2, which the
+  // adapter keeps as its raw 225).
+  std::vector<uint32_t> want = Params(bench_->adapter.model());
+  EXPECT_EQ(want, (std::vector<uint32_t>{0, 0, 1, 3, 225, 0, 0, 2, 1, 1}));
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(std::vector<std::string>(log.end() - 5, log.end()),
+            (std::vector<std::string>{"", " Change Media Audio setting.",
+                                      " Need to reset the device to take effect.", "",
+                                      " Set parameters successfully"}));
+  EXPECT_NE(std::find(trace.lines.begin(), trace.lines.end(), " m_offhook_pwr_index = 0"),
+            trace.lines.end());
+
+  SettingsValues chosen = read;
+  chosen.m_callerid = 0;
+  chosen.m_a2dp = 1;
+  chosen.m_offhook_pwr_index = 0;
+  const auto ref = RunReference(config, [&](Reference& r) {
+    r.view.edit_settings = [&](SettingsValues& v) {
+      v = chosen;
+      return true;
+    };
+    r.logic->OnCheckDevice();
+    r.logic->OnSetting();
+  });
+  EXPECT_EQ(log, ref->view.log);
+  EXPECT_EQ(Params(ref->bench->adapter.model()), want);
+}
+
+TEST_F(QtSimSessionTest, SettingsSetToDefaultWritesTheDefaults) {
+  const sim::AdapterConfig config = ParamsConfig();
+  Open(config);
+  Press(kIdCheckDevice);
+  Trace trace;
+  WhenModal<qt::SettingsDialog>(window_.get(), [&](qt::SettingsDialog* d) {
+    Click(d->Control(ui::kIdSetDefault));
+    EXPECT_EQ(d->ControlAs<QComboBox>(kIdHookSpeed)->currentText(), "70 ms");
+    EXPECT_EQ(d->ControlAs<QComboBox>(kIdOffHookPower)->currentText(), "Medium");
+    EXPECT_EQ(d->ControlAs<QComboBox>(kIdDialPlan)->currentText(), "With timeout");
+    Click(d->Control(ui::kIdOk));
+  });
+  Press(kIdSetting);
+  EXPECT_EQ(Log().back(), " Set parameters successfully");
+  EXPECT_NE(std::find(trace.lines.begin(), trace.lines.end(), " Set default"), trace.lines.end());
+  // Reverse Tip/Ring on, LED off, 70 ms (raw 7), Medium (raw 190), With
+  // timeout; the rest were at their defaults already.
+  EXPECT_EQ(Params(bench_->adapter.model()),
+            (std::vector<uint32_t>{1, 0, 1, 7, 190, 0, 1, 0, 0, 0}));
+  const auto ref = RunReference(config, [](Reference& r) {
+    r.view.edit_settings = [](SettingsValues& v) {
+      v = DefaultSettings();
+      return true;
+    };
+    r.logic->OnCheckDevice();
+    r.logic->OnSetting();
+  });
+  EXPECT_EQ(Log(), ref->view.log);
+  EXPECT_EQ(Params(bench_->adapter.model()), Params(ref->bench->adapter.model()));
+}
+
+TEST_F(QtSimSessionTest, SettingsCancelledByButtonOrEscapeWriteNothing) {
+  const std::vector<std::pair<const char*, std::function<void(qt::SettingsDialog*)>>> ways = {
+      {"Cancel", [](auto* d) { Click(d->Control(ui::kIdCancel)); }},
+      {"Escape", [](auto* d) { QTest::keyClick(d, Qt::Key_Escape); }},
+  };
+  const sim::AdapterConfig config = ParamsConfig();
+  Open(config);
+  Press(kIdCheckDevice);
+  const std::vector<uint32_t> before = Params(bench_->adapter.model());
+  for (const auto& [name, act] : ways) {
+    SCOPED_TRACE(name);
+    WhenModal<qt::SettingsDialog>(window_.get(), [act = act](qt::SettingsDialog* d) {
+      ClickIndicator(d->ControlAs<QCheckBox>(kIdStrongRing));
+      Click(d->Control(ui::kIdSetDefault));
+      act(d);
+    });
+    Press(kIdSetting);
+    EXPECT_EQ(Log().back(), " Set parameters cancelled");
+    EXPECT_EQ(Params(bench_->adapter.model()), before);
+  }
+}
+
+TEST_F(QtSimSessionTest, SettingRefusedOnOldFirmwareOpensNoDialog) {
+  Open({});  // version 1FF
+  Press(kIdCheckDevice);
+  const size_t before = Log().size();
+  const size_t frames = bench_->adapter.model().frames().size();
+  bool opened = false;
+  WhenModal<qt::SettingsDialog>(window_.get(), [&](qt::SettingsDialog* d) {
+    opened = true;
+    d->reject();
+  });
+  Press(kIdSetting);
+  EXPECT_FALSE(opened);
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<long>(before), log.end()),
+            (std::vector<std::string>{" ", " Device version = 1FF",
+                                      " Setting is not supported in this version.",
+                                      " Please update the firmware first.", " "}));
+  EXPECT_EQ(bench_->adapter.model().frames().size(), frames);
+}
+
+}  // namespace
+}  // namespace brivelton::testing

@@ -1,0 +1,467 @@
+// The windows on their own: sizes and places from the templates, keys, the
+// About entry, the message list's rules, and each dialog's buttons.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "app/message_log.h"
+#include "gui/qt/dialogs.h"
+#include "gui/qt/main_window.h"
+#include "params/settings_data.h"
+#include "platform/virtual_serial.h"
+#include "qt_driver.h"
+#include "update/firmware_image.h"
+
+namespace brivelton::testing {
+namespace {
+
+using qt::MainWindow;
+
+// A main window with no ports at all: nothing here talks to a device.
+struct Idle {
+  VirtualClock clock;
+  VirtualSerialPorts ports{clock};
+  FixedPortList list{{}};
+  Platform platform{ports, clock, list};
+};
+
+// The texts of a dialog's labels, top to bottom.
+std::vector<std::string> LabelTexts(const QWidget* dialog) {
+  QList<QLabel*> labels = dialog->findChildren<QLabel*>();
+  std::sort(labels.begin(), labels.end(),
+            [](const QLabel* a, const QLabel* b) { return a->y() < b->y(); });
+  std::vector<std::string> texts;
+  for (const QLabel* label : labels)
+    if (!label->text().isEmpty()) texts.push_back(label->text().toStdString());
+  return texts;
+}
+
+class TraceLog {
+ public:
+  TraceLog() {
+    SetTraceSink([this](const std::string& line) { lines.push_back(line); });
+  }
+  ~TraceLog() { SetTraceSink(nullptr); }
+  std::vector<std::string> lines;
+};
+
+TEST(QtWindowsTest, DialogFontIsArialMetricsAndUnitsFollowIt) {
+  const QFont font = qt::DialogFont(ui::MainDialogTemplate());
+  // Arial resolves to its metric twin, so dialog units come out as on Windows:
+  // 13 px at 96 dpi, 8 by 15 pixel base units.
+  EXPECT_EQ(QFontInfo(font).family().toStdString(), "Liberation Sans");
+  const qt::BaseUnits units = qt::DialogBaseUnits(font);
+  EXPECT_EQ(units.x, 8);
+  EXPECT_EQ(units.y, 15);
+  EXPECT_EQ(qt::MulDiv(249, 8, 4), 498);
+  EXPECT_EQ(qt::MulDiv(255, 15, 8), 478);  // 478.125
+  EXPECT_EQ(qt::MulDiv(185, 15, 8), 347);  // 346.875 rounds up
+  EXPECT_EQ(qt::MulDiv(-3, 1, 2), -2);     // away from zero, as MulDiv
+}
+
+// Every dialog and every control at its template's place; only the closed
+// height of a drop-down list comes from its font, as on Windows.
+TEST(QtWindowsTest, EveryDialogHasItsTemplateSizeAndPlaces) {
+  Idle idle;
+  MainWindow main(idle.platform);
+  const SettingsValues values = DefaultSettings();
+  std::vector<std::unique_ptr<qt::TemplateDialog>> dialogs;
+  dialogs.push_back(std::make_unique<qt::AboutDialog>(&main));
+  dialogs.push_back(std::make_unique<qt::UpdateConfirmDialog>(&main));
+  dialogs.push_back(std::make_unique<qt::UpdateResultDialog>(true, &main));
+  dialogs.push_back(std::make_unique<qt::SettingsDialog>(values, &main));
+  dialogs.push_back(std::make_unique<qt::HelpDialog>(&main));
+  std::vector<qt::TemplateDialog*> all{&main};
+  for (auto& d : dialogs) all.push_back(d.get());
+
+  for (qt::TemplateDialog* dialog : all) {
+    const ui::DialogTemplate& t = dialog->dialog_template();
+    SCOPED_TRACE(t.id);
+    const qt::BaseUnits& u = dialog->units();
+    const QSize expected(qt::DuToPxX(t.w, u), qt::DuToPxY(t.h, u));
+    EXPECT_EQ(dialog->size(), expected);
+    EXPECT_EQ(dialog->minimumSize(), expected);
+    EXPECT_EQ(dialog->maximumSize(), expected);
+    int placed = 0;
+    for (QWidget* widget : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!widget->property(qt::kControlIdProperty).isValid()) continue;
+      const int id = widget->property(qt::kControlIdProperty).toInt();
+      if (id == ui::kIdStatic) {
+        ++placed;
+        continue;
+      }
+      const ui::ControlTemplate* c = ui::FindControl(t, id);
+      ASSERT_NE(c, nullptr) << id;
+      EXPECT_EQ(widget->objectName().toInt(), id);
+      const QRect want = qt::DuToPx(c->x, c->y, c->w, c->h, u);
+      const QRect got = widget->geometry();
+      EXPECT_EQ(got.topLeft(), want.topLeft()) << id;
+      EXPECT_EQ(got.width(), want.width()) << id;
+      if (c->kind == ui::ControlKind::kDropDownList)
+        EXPECT_LE(got.height(), want.height()) << id;
+      else
+        EXPECT_EQ(got.height(), want.height()) << id;
+      ++placed;
+    }
+    EXPECT_EQ(placed, static_cast<int>(t.controls.size()));
+  }
+}
+
+TEST(QtWindowsTest, MainWindowStartsWithTitleIconAndTwoButtons) {
+  Idle idle;
+  MainWindow window(idle.platform);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  EXPECT_EQ(window.windowTitle().toStdString(),
+            "Brivelton Utility Version: " + AvailableVersionText());
+  if (AvailableVersion == 0x204) {
+    EXPECT_EQ(window.windowTitle().toStdString(), "Brivelton Utility Version: 2.04");
+  }
+  EXPECT_TRUE(window.Control(kIdCheckDevice)->isVisible());
+  EXPECT_TRUE(window.Control(ui::kIdCancel)->isVisible());
+  EXPECT_FALSE(window.Control(kIdUpdateFirmware)->isVisible());
+  EXPECT_FALSE(window.Control(kIdSetting)->isVisible());
+  EXPECT_EQ(window.ControlAs<QPushButton>(kIdCheckDevice)->text(), "Check Device");
+  EXPECT_EQ(window.ControlAs<QPushButton>(ui::kIdCancel)->text(), "Close");
+  EXPECT_EQ(window.message_list()->selectionMode(), QAbstractItemView::NoSelection);
+  EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+  // The shared icon file, read through Qt's ico reader: both of its sizes.
+  const QIcon icon = window.windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_EQ(icon.pixmap(32, 32).size(), QSize(32, 32));
+  EXPECT_FALSE(icon.pixmap(16, 16).toImage().isNull());
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(32, 32)));
+}
+
+// Close, Escape and Enter each end the window's modal loop, which ends the
+// program; ShowButton on the hidden buttons is what Check Device uses.
+TEST(QtWindowsTest, CloseEscapeAndEnterEndTheWindow) {
+  const std::vector<std::pair<const char*, std::function<void(MainWindow&)>>> ways = {
+      {"Close", [](MainWindow& w) { QTest::mouseClick(w.Control(ui::kIdCancel), Qt::LeftButton); }},
+      {"Escape", [](MainWindow& w) { QTest::keyClick(w.message_list(), Qt::Key_Escape); }},
+      {"Return", [](MainWindow& w) { QTest::keyClick(w.message_list(), Qt::Key_Return); }},
+      {"Enter", [](MainWindow& w) { QTest::keyClick(w.message_list(), Qt::Key_Enter, Qt::KeypadModifier); }},
+  };
+  for (const auto& [name, act] : ways) {
+    SCOPED_TRACE(name);
+    Idle idle;
+    MainWindow window(idle.platform);
+    bool acted = false;
+    QTimer::singleShot(0, &window, [&] {
+      acted = true;
+      act(window);
+    });
+    // Should the window not close, the guard ends it with a result of its own.
+    QTimer::singleShot(10000, &window, [&] { window.done(99); });
+    const int result = window.exec();
+    EXPECT_TRUE(acted);
+    EXPECT_NE(result, 99);
+    EXPECT_FALSE(window.isVisible());
+  }
+}
+
+TEST(QtWindowsTest, AboutEntryInContextMenuAndOnF1) {
+  Idle idle;
+  MainWindow window(idle.platform);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+  QAction* about = window.about_action();
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_TRUE(window.actions().contains(about));
+  // String 101 with its accelerator, read by Qt menus as Windows menus read it.
+  EXPECT_EQ(about->text().toStdString(), ui::AboutMenuText());
+  EXPECT_EQ(qt::StripAccelerator(about->text()), "About Brivelton Utility ...");
+  EXPECT_EQ(about->shortcut(), QKeySequence(Qt::Key_F1));
+
+  bool shown = false;
+  WhenModal<qt::AboutDialog>(&window, [&](qt::AboutDialog* dialog) {
+    shown = true;
+    EXPECT_EQ(dialog->windowTitle().toStdString(), ui::AboutTitle());
+    EXPECT_EQ(LabelTexts(dialog),
+              (std::vector<std::string>{"Brivelton Utility", ui::AboutSecondLine()}));
+    QLabel* icon = nullptr;
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+      if (label->text().isEmpty()) icon = label;
+    EXPECT_NE(icon, nullptr);
+    if (icon) {
+      EXPECT_EQ(icon->pixmap().size(), QSize(32, 32));
+    }
+    auto* ok = dialog->ControlAs<QPushButton>(ui::kIdOk);
+    EXPECT_TRUE(ok->isDefault());
+    Click(ok);
+  });
+  QTest::keyClick(window.message_list(), Qt::Key_F1);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(window.isVisible());  // the About box closes alone
+}
+
+TEST(QtWindowsTest, StripAcceleratorKeepsDoubledAmpersands) {
+  EXPECT_EQ(qt::StripAccelerator("&About x ..."), "About x ...");
+  EXPECT_EQ(qt::StripAccelerator("Save && E&xit"), "Save & Exit");
+  EXPECT_EQ(qt::StripAccelerator("trailing&"), "trailing");
+  EXPECT_EQ(qt::StripAccelerator(""), "");
+}
+
+TEST(QtWindowsTest, MessageListKeepsLinesAsGivenAndNewestInView) {
+  Idle idle;
+  MainWindow window(idle.platform);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QListWidget* list = window.message_list();
+
+  // Spaces and a trailing newline stay; the newline does not make a taller line.
+  window.AppendLog(" ");
+  window.AppendLog(" Fail to write flash add 0\n");
+  window.AppendLog("");
+  EXPECT_EQ(Lines(list), (std::vector<std::string>{" ", " Fail to write flash add 0\n", ""}));
+  const int row_height = list->visualItemRect(list->item(0)).height();
+  EXPECT_EQ(list->visualItemRect(list->item(1)).height(), row_height);
+  EXPECT_EQ(row_height, window.units().y);
+
+  const QRect view = list->viewport()->rect();
+  for (int n = 4; n <= 100; ++n) {
+    if (n == 50) list->scrollToTop();  // the user looked back
+    window.AppendLog(" line " + std::to_string(n));
+    // Entries n-23 .. n-1 (from 0) are the newest 23: all of them in view.
+    for (int row = std::max(0, n - 23); row < n; ++row)
+      ASSERT_TRUE(view.contains(list->visualItemRect(list->item(row)))) << n << " " << row;
+  }
+  // A list this tall shows more than 23 rows, so the scroll stops at the end.
+  const int top = list->indexAt(QPoint(1, 1)).row();
+  EXPECT_LE(top, LogTopIndex(100));
+  EXPECT_GT(top, 0);
+}
+
+// What the screen holds of the list, against what a fresh render of it shows.
+bool ListOnScreenIsCurrent(MainWindow& window) {
+  // The offscreen screen hands back the backing store as last painted.
+  const QImage screen = window.screen()->grabWindow(window.winId()).toImage();
+  const QImage fresh = window.grab().toImage();
+  const QRect place = window.message_list()->geometry();
+  return screen.copy(place).convertToFormat(QImage::Format_RGB32) ==
+         fresh.copy(place).convertToFormat(QImage::Format_RGB32);
+}
+
+TEST(QtWindowsTest, EachAppendIsOnScreenWithoutTheEventLoop) {
+  Idle idle;
+  MainWindow window(idle.platform);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QApplication::processEvents();
+  for (int n = 1; n <= 40; ++n) {
+    window.AppendLog(" line " + std::to_string(n));
+    ASSERT_TRUE(ListOnScreenIsCurrent(window)) << n;
+  }
+}
+
+TEST(QtWindowsTest, UpdateConfirmDialogOkCancelEscapeAndEnter) {
+  struct Case {
+    const char* name;
+    std::function<void(qt::UpdateConfirmDialog*)> act;
+    int result;
+  };
+  const std::vector<Case> cases = {
+      {"OK", [](auto* d) { Click(d->Control(ui::kIdUpdateOk)); }, QDialog::Accepted},
+      {"Cancel", [](auto* d) { Click(d->Control(ui::kIdCancel)); }, QDialog::Rejected},
+      {"Escape", [](auto* d) { QTest::keyClick(d, Qt::Key_Escape); }, QDialog::Rejected},
+      {"Enter", [](auto* d) { QTest::keyClick(d->focusWidget(), Qt::Key_Return); },
+       QDialog::Rejected},
+  };
+  Idle idle;
+  MainWindow window(idle.platform);
+  window.show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    qt::UpdateConfirmDialog dialog(&window);
+    const ui::DialogTemplate& t = ui::UpdateConfirmDialogTemplate();
+    EXPECT_EQ(dialog.windowTitle().toStdString(), t.title);
+    QTimer::singleShot(0, &dialog, [&] {
+      EXPECT_EQ(LabelTexts(&dialog), (std::vector<std::string>{
+                            "WARMING:",
+                            "Update firmware will clear all paired Bluetooth devices "
+                            "information and parameters.",
+                            "Please re-pair the device after update.", "Press \"OK\" to continue."}));
+      EXPECT_TRUE(dialog.ControlAs<QPushButton>(ui::kIdCancel)->isDefault());
+      EXPECT_EQ(dialog.focusWidget(), dialog.Control(ui::kIdCancel));
+      c.act(&dialog);
+    });
+    EXPECT_EQ(dialog.exec(), c.result);
+  }
+}
+
+TEST(QtWindowsTest, UpdateResultDialogShowsTheOutcome) {
+  for (bool success : {true, false}) {
+    qt::UpdateResultDialog dialog(success, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Firmware Update Result");
+    EXPECT_EQ(dialog.ControlAs<QLabel>(ui::kIdResultText)->text().toStdString(),
+              success ? "Firmware update done. Please re-pair device."
+                      : "Update failed. Please unplug the device and try again.");
+    QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Return); });
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+  }
+}
+
+// Reads the ten members as the settings dialog's controls show them.
+SettingsValues Shown(const qt::SettingsDialog& dialog) {
+  SettingsValues v;
+  for (int id : kCheckBoxIds) *SettingsMember(v, id) = dialog.ControlAs<QCheckBox>(id)->isChecked();
+  for (int id : kDropDownIds) *SettingsMember(v, id) = dialog.ControlAs<QComboBox>(id)->currentIndex();
+  return v;
+}
+
+SettingsValues Opposite() {
+  SettingsValues v;
+  v.m_callerid = 0;
+  v.m_aec = 0;
+  v.m_a2dp = 1;
+  v.m_dialtone_dis = 1;
+  v.m_reverse_dis = 0;
+  v.m_strong_ring = 1;
+  v.m_led_display = 1;
+  v.m_dial_plan_index = 2;
+  v.m_offhook_pwr_index = 4;
+  v.m_hook_speed_index = 0;
+  return v;
+}
+
+TEST(QtWindowsTest, SettingsDialogShowsMembersAndListsInOrder) {
+  qt::SettingsDialog dialog(Opposite(), nullptr);
+  EXPECT_EQ(Shown(dialog), Opposite());
+  EXPECT_EQ(dialog.windowTitle(), "Set Brivelton Parameters");
+  // A title bar without a close box.
+  EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
+  EXPECT_TRUE(dialog.windowFlags() & Qt::WindowTitleHint);
+
+  const std::vector<std::pair<int, QStringList>> lists = {
+      {kIdDialPlan, {"With timeout", "Without timeout", "# key"}},
+      {kIdOffHookPower, {"Low", "Medium", "High", "Strong", "Strongest"}},
+      {kIdHookSpeed, {"30 ms", "50 ms", "70 ms", "100 ms"}},
+  };
+  for (const auto& [id, items] : lists) {
+    auto* combo = dialog.ControlAs<QComboBox>(id);
+    QStringList got;
+    for (int i = 0; i < combo->count(); ++i) got << combo->itemText(i);
+    EXPECT_EQ(got, items) << id;
+    EXPECT_FALSE(combo->isEditable());
+  }
+
+  // No choice (-1) shows an empty list box and stays -1 through OK.
+  SettingsValues none = DefaultSettings();
+  none.m_offhook_pwr_index = -1;
+  qt::SettingsDialog unchosen(none, nullptr);
+  EXPECT_EQ(unchosen.ControlAs<QComboBox>(kIdOffHookPower)->currentText(), "");
+  QTimer::singleShot(0, &unchosen, [&] { Click(unchosen.Control(ui::kIdOk)); });
+  ASSERT_EQ(unchosen.exec(), QDialog::Accepted);
+  EXPECT_EQ(unchosen.values(), none);
+}
+
+TEST(QtWindowsTest, SetToDefaultChangesControlsOnlyUntilOk) {
+  for (bool ok : {true, false}) {
+    SCOPED_TRACE(ok ? "OK" : "Cancel");
+    TraceLog trace;
+    qt::SettingsDialog dialog(Opposite(), nullptr);
+    QTimer::singleShot(0, &dialog, [&] {
+      Click(dialog.Control(ui::kIdSetDefault));
+      EXPECT_EQ(Shown(dialog), DefaultSettings());
+      EXPECT_EQ(dialog.values(), Opposite());  // members untouched so far
+      Click(dialog.Control(ok ? ui::kIdOk : ui::kIdCancel));
+    });
+    EXPECT_EQ(dialog.exec(), ok ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_EQ(dialog.values(), ok ? DefaultSettings() : Opposite());
+    std::vector<std::string> want = {" Set default"};
+    if (ok) {
+      // OK traces the members in its fixed order.
+      want.insert(want.end(), {" m_a2dp\t\t\t= 0", " m_aec\t\t\t= 1", " m_callerid\t\t= 1",
+                               " m_dialtone_dis\t= 0", " m_reverse_dis\t= 1",
+                               " m_strong_ring\t= 0", " m_led_display\t= 0",
+                               " m_dial_plan_index\t= 0", " m_offhook_pwr_index = 1",
+                               " m_hook_speed_index\t= 2"});
+    }
+    EXPECT_EQ(trace.lines, want);
+  }
+}
+
+// Escape cancels; Enter on a check box is the default button, OK.
+TEST(QtWindowsTest, SettingsDialogEscapeCancelsAndEnterSaves) {
+  for (bool enter : {false, true}) {
+    SCOPED_TRACE(enter ? "Enter" : "Escape");
+    qt::SettingsDialog dialog(Opposite(), nullptr);
+    auto* caller_id = dialog.ControlAs<QCheckBox>(kIdCallerId);
+    QTimer::singleShot(0, &dialog, [&] {
+      ClickIndicator(caller_id);
+      QTest::keyClick(caller_id, enter ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialog.exec(), enter ? QDialog::Accepted : QDialog::Rejected);
+    SettingsValues want = Opposite();
+    if (enter) want.m_callerid = 1;
+    EXPECT_EQ(dialog.values(), want);
+  }
+}
+
+// Like a Windows check box, a click anywhere on the control toggles it, not
+// only on the box and its text.
+TEST(QtWindowsTest, CheckBoxTogglesOnBoxAndAcrossItsWidth) {
+  qt::SettingsDialog dialog(DefaultSettings(), nullptr);
+  dialog.show();
+  auto* caller_id = dialog.ControlAs<QCheckBox>(kIdCallerId);
+  ASSERT_TRUE(caller_id->isChecked());
+  ClickIndicator(caller_id);
+  EXPECT_FALSE(caller_id->isChecked());
+  QTest::mouseClick(caller_id, Qt::LeftButton, Qt::NoModifier,
+                    QPoint(caller_id->width() - 3, caller_id->height() / 2));
+  EXPECT_TRUE(caller_id->isChecked());
+  // Caller ID overlaps Echo Cancel by a few pixels; the first control of the
+  // template is on top there.
+  auto* echo = dialog.ControlAs<QCheckBox>(kIdEchoCancel);
+  const QRect overlap = caller_id->geometry().intersected(echo->geometry());
+  ASSERT_FALSE(overlap.isEmpty());
+  EXPECT_EQ(dialog.childAt(overlap.center()), caller_id);
+}
+
+TEST(QtWindowsTest, HelpListsFortyOneLinesBesideItsOwner) {
+  const SettingsValues start = Opposite();
+  qt::SettingsDialog dialog(start, nullptr);
+  bool helped = false;
+  QTimer::singleShot(0, &dialog, [&] {
+    WhenModal<qt::HelpDialog>(&dialog, [&](qt::HelpDialog* help) {
+      helped = true;
+      auto* list = help->ControlAs<QListWidget>(ui::kIdHelpList);
+      const auto want = SettingsHelpLines();
+      ASSERT_EQ(list->count(), 41);
+      EXPECT_EQ(Lines(list), std::vector<std::string>(want.begin(), want.end()));
+      EXPECT_EQ(list->item(40)->text(), "     during ringing. ");
+      EXPECT_EQ(list->selectionMode(), QAbstractItemView::NoSelection);
+      EXPECT_EQ(help->windowTitle(), "Help");
+      // (150, 0) dialog units from the settings dialog's client area.
+      const QPoint offset(qt::DuToPxX(150, help->units()), 0);
+      EXPECT_EQ(help->pos(), dialog.mapToGlobal(QPoint(0, 0)) + offset);
+      EXPECT_EQ(offset, QPoint(300, 0));
+      Click(help->Control(ui::kIdOk));
+    });
+    Click(dialog.Control(ui::kIdSettingsHelp));
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Shown(dialog), start);
+    Click(dialog.Control(ui::kIdOk));
+  });
+  ASSERT_EQ(dialog.exec(), QDialog::Accepted);
+  EXPECT_TRUE(helped);
+  EXPECT_EQ(dialog.values(), start);
+}
+
+}  // namespace
+}  // namespace brivelton::testing

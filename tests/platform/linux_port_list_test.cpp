@@ -1,0 +1,163 @@
+#include "platform/linux_port_list.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/port_names.h"
+
+namespace brivelton {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Names(const PortListing& listing) {
+  std::vector<std::string> names;
+  for (const auto& entry : listing.entries) names.push_back(entry.value_or("<empty>"));
+  return names;
+}
+
+// A fake sysfs: the tty class, the devices behind it and their drivers, laid
+// out as the kernel does (the tty entries link to devices by relative paths,
+// so "device/.." climbs the device tree).
+class FakeSysfs {
+ public:
+  FakeSysfs() {
+    char path[] = "/tmp/brivelton_sysfs_XXXXXX";
+    root_ = mkdtemp(path);
+    fs::create_directories(root_ / "class/tty");
+    fs::create_directories(root_ / "bus/serial-base");
+  }
+  ~FakeSysfs() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  std::string tty_dir() const { return root_ / "class/tty"; }
+
+  // A device directory under devices/, bound to `driver`; `serial_base` puts
+  // it on the serial core's own bus.
+  void Device(const std::string& path, const std::string& driver,
+              bool serial_base = false) {
+    const fs::path dir = root_ / "devices" / path;
+    fs::create_directories(dir);
+    fs::create_directories(root_ / "drivers" / driver);
+    fs::create_directory_symlink(root_ / "drivers" / driver, dir / "driver");
+    if (serial_base)
+      fs::create_directory_symlink(root_ / "bus/serial-base", dir / "subsystem");
+  }
+  // A tty entry; `device` empty for a virtual one.
+  void Tty(const std::string& name, const std::string& device = "") {
+    const fs::path dir = root_ / "class/tty" / name;
+    fs::create_directories(dir);
+    if (!device.empty())
+      fs::create_directory_symlink(fs::relative(root_ / "devices" / device, dir),
+                                   dir / "device");
+  }
+
+ private:
+  fs::path root_;
+};
+
+TEST(LinuxSysfsPortList, KeepsRealPortsInNaturalOrder) {
+  FakeSysfs sys;
+  for (const char* name : {"tty", "tty0", "tty12", "console", "ptmx", "ttyprintk"})
+    sys.Tty(name);
+
+  // Legacy layout: the tty's device is the driver's own device.
+  sys.Device("pnp0/00:01", "serial");
+  sys.Device("platform/serial8250", "serial8250");
+  sys.Tty("ttyS5", "pnp0/00:01");
+  sys.Tty("ttyS1", "platform/serial8250");  // phantom
+  sys.Tty("ttyS3", "platform/serial8250");  // has a UART
+  // Newer layout: serial-core port and controller devices sit in between.
+  sys.Device("pnp0/00:00", "serial");
+  sys.Device("pnp0/00:00/00:00:0", "ctrl", true);
+  sys.Device("pnp0/00:00/00:00:0/00:00:0.0", "port", true);
+  sys.Device("platform/serial8250/serial8250:0", "ctrl", true);
+  sys.Device("platform/serial8250/serial8250:0/serial8250:0.2", "port", true);
+  sys.Device("platform/serial8250/serial8250:0/serial8250:0.4", "port", true);
+  sys.Tty("ttyS0", "pnp0/00:00/00:00:0/00:00:0.0");
+  sys.Tty("ttyS2", "platform/serial8250/serial8250:0/serial8250:0.2");  // phantom
+  sys.Tty("ttyS4", "platform/serial8250/serial8250:0/serial8250:0.4");  // has a UART
+
+  for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB0"}) {
+    sys.Device(std::string("usb1/1-1:1.0/") + name, "ftdi_sio");
+    sys.Tty(name, std::string("usb1/1-1:1.0/") + name);
+  }
+  sys.Device("usb1/1-2:1.0", "cdc_acm");
+  sys.Tty("ttyACM10", "usb1/1-2:1.0");
+  sys.Tty("ttyACM2", "usb1/1-2:1.0");
+  sys.Device("platform/uart0", "uart-pl011");
+  sys.Tty("ttyAMA0", "platform/uart0");
+  sys.Tty("rfcomm0");  // not connected: no device yet
+  sys.Device("bt/hci0", "btusb");
+  sys.Tty("rfcomm1", "bt/hci0");
+
+  std::vector<std::string> probed;
+  LinuxSysfsPortList list(sys.tty_dir(), "/devtest", [&](const std::string& path) {
+    probed.push_back(path);
+    return path == "/devtest/ttyS3" || path == "/devtest/ttyS4";
+  });
+  const PortListing listing = list.List();
+  EXPECT_EQ(listing.status, PortListing::Status::kOk);
+  EXPECT_EQ(Names(listing),
+            (std::vector<std::string>{
+                "/devtest/rfcomm0", "/devtest/rfcomm1", "/devtest/ttyACM2",
+                "/devtest/ttyACM10", "/devtest/ttyAMA0", "/devtest/ttyS0",
+                "/devtest/ttyS3", "/devtest/ttyS4", "/devtest/ttyS5",
+                "/devtest/ttyUSB0", "/devtest/ttyUSB2", "/devtest/ttyUSB10"}));
+  // Only the 8250 ports cost a probe.
+  EXPECT_EQ(probed, (std::vector<std::string>{"/devtest/ttyS1", "/devtest/ttyS2",
+                                              "/devtest/ttyS3", "/devtest/ttyS4"}));
+}
+
+TEST(LinuxSysfsPortList, UnreadableClassIsCantOpen) {
+  FakeSysfs sys;
+  LinuxSysfsPortList list(sys.tty_dir() + "/missing", "/dev",
+                          [](const std::string&) { return true; });
+  const PortListing listing = list.List();
+  EXPECT_EQ(listing.status, PortListing::Status::kCantOpen);
+  EXPECT_TRUE(listing.entries.empty());
+  EXPECT_EQ(list.FallbackNames(), LinuxFallbackPortNames());
+
+  // A class with no real port is an empty list, not a failure.
+  sys.Tty("tty1");
+  LinuxSysfsPortList empty(sys.tty_dir());
+  EXPECT_EQ(empty.List().status, PortListing::Status::kOk);
+  EXPECT_TRUE(empty.List().entries.empty());
+}
+
+TEST(LinuxSysfsPortList, ThisMachine) {
+  if (access("/sys/class/tty", R_OK) != 0) GTEST_SKIP() << "no /sys/class/tty";
+  const PortListing listing = LinuxSysfsPortList().List();
+  ASSERT_EQ(listing.status, PortListing::Status::kOk);
+  std::vector<std::string> names = Names(listing);
+  for (const auto& name : names) {
+    ASSERT_TRUE(name.starts_with("/dev/")) << name;
+    EXPECT_FALSE(IsVirtualTtyName(name.substr(5))) << name;
+  }
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end(),
+                             [](const std::string& a, const std::string& b) {
+                               return NaturalPortLess(a, b);
+                             }));
+}
+
+TEST(HasUart, PseudoTerminalAndMissingDeviceAreNot) {
+  EXPECT_FALSE(HasUart("/dev/no-such-serial-port"));
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  EXPECT_FALSE(HasUart(ptsname(master)));
+  close(master);
+}
+
+}  // namespace
+}  // namespace brivelton

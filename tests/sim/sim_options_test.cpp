@@ -1,0 +1,138 @@
+// brivelton-sim's command line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "link/frames.h"
+#include "sim/sim_options.h"
+
+namespace brivelton::sim {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions(
+      {"--version", "2a", "--address", "11:22:33:44:55:66", "--blank-identity", "--param", "4=10",
+       "--param=5=0x50", "--boot-entry", "bursts", "--seed", "9", "--silent", "--ignore",
+       "LinkCheck=2", "--short", "17=1", "--short-bytes", "4", "--extra-bytes", "3",
+       "--drop-rate", "0.25", "--flip-rate=0.5", "--wrong-checksum", "--short-checksum",
+       "--no-version-marker", "--bad-param-ack", "--hangup-after-bytes", "100", "--hangup-step",
+       "page-write:17", "--hangup-count", "2", "--busy", "--time-scale", "0.5", "--timing",
+       "erase-64k=1000", "--verbose", "--link", "/tmp/x", "--dump-flash", "f", "--dump-params",
+       "p", "--image-version", "0x321"},
+      o, error))
+      << error;
+  const AdapterConfig& c = o.config;
+  EXPECT_EQ(c.version, 0x2Au);
+  EXPECT_EQ(c.bt_address, (std::array<uint8_t, 6>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}));
+  EXPECT_TRUE(c.blank_identity);
+  EXPECT_EQ(c.params.at(4), 10u);
+  EXPECT_EQ(c.params.at(5), 0x50u);
+  EXPECT_EQ(c.params.at(1), 1u);  // the others keep their defaults
+  EXPECT_EQ(c.boot_entry, BootEntry::kBursts);
+  EXPECT_EQ(c.image_version, 0x321u);
+  EXPECT_EQ(c.timing.erase_64k_us, 1000u);
+  const Faults& f = c.faults;
+  EXPECT_EQ(f.seed, 9u);
+  EXPECT_TRUE(f.silent);
+  EXPECT_EQ(f.ignore_kind.at(LinkCheck), 2);
+  EXPECT_EQ(f.short_reply_kind.at(FlashChecksum), 1);
+  EXPECT_EQ(f.short_reply_bytes, 4);
+  EXPECT_EQ(f.extra_bytes, 3);
+  EXPECT_DOUBLE_EQ(f.drop_rate, 0.25);
+  EXPECT_DOUBLE_EQ(f.flip_rate, 0.5);
+  EXPECT_TRUE(f.wrong_checksum && f.short_checksum && f.version_without_marker && f.bad_param_ack);
+  EXPECT_EQ(f.hangup_after_bytes, 100);
+  EXPECT_EQ(f.hangup_step, UpdateStep::kPageWrite);
+  EXPECT_EQ(f.hangup_index, 17);
+  EXPECT_EQ(f.hangup_count, 2);
+  EXPECT_TRUE(f.busy);
+  EXPECT_DOUBLE_EQ(o.time_scale, 0.5);
+  EXPECT_TRUE(o.verbose);
+  EXPECT_EQ(o.link, "/tmp/x");
+  EXPECT_EQ(o.dump_flash, "f");
+  EXPECT_EQ(o.dump_params, "p");
+}
+
+TEST(SimOptions, RefusesBadInputWithOneLine) {
+  const Args bad[] = {
+      {"--bogus"},
+      {"--version"},
+      {"--version", "1FFF"},
+      {"--version", "xyz"},
+      {"--address", "001BDC0F21"},
+      {"--param", "11=1"},
+      {"--param", "4"},
+      {"--param", "4=-1"},
+      {"--boot-entry", "magic"},
+      {"--ignore", "NoSuchKind=1"},
+      {"--short", "LinkCheck=x"},
+      {"--drop-rate", "1.5"},
+      {"--flip-rate", "nan"},
+      {"--hangup-step", "dance"},
+      {"--hangup-step", "erase:x"},
+      {"--hangup-after-bytes", "0"},
+      {"--time-scale", "-1"},
+      {"--timing", "warp=5"},
+      {"--silent=yes"},
+      {"--flash", "/nonexistent/flash.bin"},
+      {"--link", ""},
+  };
+  for (const Args& args : bad) {
+    SimOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseSimOptions(args, o, error)) << args[0];
+    EXPECT_FALSE(error.empty()) << args[0];
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+TEST(SimOptions, FlashFileIsPaddedAndAnOversizedOneRefused) {
+  const std::string path = ::testing::TempDir() + "sim_options_flash.bin";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "abc";
+  }
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions({"--flash", path}, o, error)) << error;
+  EXPECT_EQ(o.config.flash, (std::vector<uint8_t>{'a', 'b', 'c'}));
+  DeviceModel model(o.config);
+  EXPECT_EQ(model.flash().size(), kFlashSize);
+  EXPECT_EQ(model.flash()[3], 0xFF);
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << std::string(kFlashSize + 1, 'x');
+  }
+  EXPECT_FALSE(ParseSimOptions({"--flash", path}, o, error));
+  std::remove(path.c_str());
+}
+
+TEST(SimOptions, TimeScaleAppliesToEveryDeviceTime) {
+  Timing t;
+  ScaleTiming(t, 0.5);
+  const Timing d;
+  EXPECT_EQ(t.erase_64k_us, d.erase_64k_us / 2);
+  EXPECT_EQ(t.erase_4k_us, d.erase_4k_us / 2);
+  EXPECT_EQ(t.page_program_us, d.page_program_us / 2);
+  EXPECT_EQ(t.checksum_us, d.checksum_us / 2);
+  EXPECT_EQ(t.page_read_us, d.page_read_us / 2);
+  EXPECT_EQ(t.restart_us, d.restart_us / 2);
+  EXPECT_EQ(t.reply_latency_us, d.reply_latency_us / 2);
+}
+
+TEST(SimOptions, ParamsTextListsTheTenRawValues) {
+  AdapterConfig config;
+  config.params[4] = 10;
+  EXPECT_EQ(ParamsText(DeviceModel(config)),
+            "1=1\n2=0\n3=1\n4=10\n5=190\n6=0\n7=1\n8=0\n9=0\n10=0\n");
+}
+
+}  // namespace
+}  // namespace brivelton::sim
