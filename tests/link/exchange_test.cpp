@@ -176,7 +176,7 @@ TEST(Exchange, TracesEachAttempt) {
 namespace brivelton {
 namespace {
 
-// Answers every write in two parts, the second long after the first chunk's
+// Answers every write in two parts, the second after the first chunk's
 // read attempts have given up.
 class SplitPeer : public VirtualPeer {
  public:
@@ -185,7 +185,7 @@ class SplitPeer : public VirtualPeer {
     const uint64_t t = arrival_us.back();
     for (int i = 0; i < 3; ++i) line.SendToHost(t + 100 + i * 87, static_cast<uint8_t>(0x70 + i), baud);
     for (int i = 0; i < 5; ++i)
-      line.SendToHost(t + 500'000 + i * 87, static_cast<uint8_t>(0x80 + i), baud);
+      line.SendToHost(t + 250'000 + i * 87, static_cast<uint8_t>(0x80 + i), baud);
   }
 };
 
