@@ -42,9 +42,12 @@ bool Equals(std::span<const uint8_t> bytes, std::initializer_list<uint8_t> want)
 // Command Complete event of the vendor command `code`: 04 0E len 01 E0 FC code
 // followed by `params`.
 std::vector<uint8_t> Event(uint8_t code, std::initializer_list<uint8_t> params) {
-  std::vector<uint8_t> reply = {0x04, 0x0E, static_cast<uint8_t>(4 + params.size()),
-                                0x01, 0xE0, 0xFC, code};
-  reply.insert(reply.end(), params);
+  std::vector<uint8_t> reply;
+  reply.reserve(7 + params.size());
+  for (uint8_t b : {uint8_t{0x04}, uint8_t{0x0E}, static_cast<uint8_t>(4 + params.size()),
+                    uint8_t{0x01}, uint8_t{0xE0}, uint8_t{0xFC}, code})
+    reply.push_back(b);
+  for (uint8_t b : params) reply.push_back(b);
   return reply;
 }
 
@@ -197,7 +200,12 @@ DeviceModel::DeviceModel(AdapterConfig config) : config_(std::move(config)) {
   for (const auto& [op, value] : config_.params)
     if (op >= 1 && op <= 10) params_[static_cast<size_t>(op)] = value;
 
-  rng_state_ = 0x9E3779B97F4A7C15ull * (uint64_t{config_.faults.seed} + 1);
+  // The seed is hashed: the stream only steps by the golden ratio, so seeds
+  // taken as plain multiples of it gave neighbours the same draws one apart.
+  uint64_t z = 0x9E3779B97F4A7C15ull * (uint64_t{config_.faults.seed} + 1);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  rng_state_ = z ^ (z >> 31);
   pulls_left_ = config_.faults.hangup_count;
   baud_log_.push_back({0, kFirmwareBaud});
   // Powered from the start: no boot time, but the same choice of program.

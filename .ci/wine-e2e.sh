@@ -1,0 +1,229 @@
+#!/usr/bin/env bash
+# The Win32 window end to end: brivelton-utility.exe under Wine in Xvfb, with
+# brivelton-sim on a pseudo-terminal mapped into Wine as COM5. A driver
+# program (also run under Wine) clicks through Check Device, Update Firmware
+# and Setting, answers the dialogs and reads the message list back; its
+# transcript, the simulator's flash and its parameters are then compared with
+# what they must be. Screenshots land in BUILD_DIR_MINGW/wine-e2e/shots.
+#
+# usage: .ci/wine-e2e.sh BUILD_DIR_NATIVE BUILD_DIR_MINGW
+# Needs: wine wine64 fonts-wine fonts-liberation xvfb xauth imagemagick.
+# BRIVELTON_E2E_WINEDEBUG, when set, replaces WINEDEBUG=-all (for example
+# -all,+debugstr shows the utility's trace in run/utility.log).
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 BUILD_DIR_NATIVE BUILD_DIR_MINGW" >&2
+  exit 2
+fi
+src=$(cd "$(dirname "$0")/.." && pwd)
+native=$(realpath "$1")
+mingw=$(realpath "$2")
+started=$(date +%s)
+
+say() { printf 'wine-e2e: %s\n' "$*"; }
+fail() { printf 'wine-e2e: FAILED: %s\n' "$*" >&2; exit 1; }
+
+for tool in wine wineserver Xvfb import cmp; do
+  command -v "$tool" > /dev/null || fail "$tool is not installed"
+done
+
+cmake --build "$native" --target brivelton-sim -j 2 > /dev/null
+cmake --build "$mingw" --target brivelton-utility brivelton-window-driver -j 2 > /dev/null
+sim=$native/src/sim/brivelton-sim
+exe=$mingw/src/gui/win32/brivelton-utility.exe
+driver=$mingw/tests/gui_win32/brivelton-window-driver.exe
+
+# The image the .exe carries, as its build chose it.
+cache=$mingw/CMakeCache.txt
+image=$(sed -n 's/^BRIVELTON_FIRMWARE_IMAGE:FILEPATH=//p' "$cache")
+version=$(sed -n 's/^BRIVELTON_FIRMWARE_VERSION:STRING=//p' "$cache")
+[ -n "$image" ] || image=$mingw/placeholder_firmware_${version}.bin
+[ -f "$image" ] || fail "firmware image $image not found"
+
+work=$mingw/wine-e2e
+prefix=$work/prefix
+run=$work/run
+shots=$work/shots
+mkdir -p "$prefix" "$work/home" "$work/tmp" "$run" "$shots"
+rm -f "$run"/* "$shots"/*
+
+# Wine runs only through this, so that its processes are the ones carrying
+# our WINEPREFIX.
+w() {
+  env WINEPREFIX="$prefix" WINEARCH=win64 HOME="$work/home" TMPDIR="$work/tmp" \
+    WINEDEBUG="${BRIVELTON_E2E_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+    DISPLAY="$display" "$@"
+}
+wine_running() {
+  local p
+  for p in /proc/[0-9]*; do
+    { tr '\0' '\n' < "$p/environ" | grep -qxF "WINEPREFIX=$prefix"; } 2> /dev/null && return 0
+  done
+  return 1
+}
+# `wineserver -k` returns before the processes are gone.
+stop_wine() {
+  w wineserver -k 2> /dev/null || true
+  local _
+  for _ in $(seq 100); do
+    wine_running || return 0
+    sleep 0.1
+  done
+  fail "Wine processes of $prefix are still running"
+}
+
+display=
+xvfb_pid=
+sim_pid=
+cleanup() {
+  set +e
+  [ -n "$display" ] && stop_wine 2> /dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null && wait "$sim_pid" 2> /dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2> /dev/null && wait "$xvfb_pid" 2> /dev/null
+}
+trap cleanup EXIT
+
+# --- An X server of our own ---------------------------------------------------
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5> "$run/display" 2> "$run/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$run/display" ] && break
+  kill -0 "$xvfb_pid" 2> /dev/null || fail "Xvfb did not start: $(cat "$run/xvfb.log")"
+  sleep 0.1
+done
+[ -s "$run/display" ] || fail "Xvfb named no display"
+display=:$(head -n1 "$run/display")
+say "Xvfb on $display"
+
+# --- The Wine prefix ------------------------------------------------------------
+if [ ! -f "$prefix/system.reg" ]; then
+  say "creating the Wine prefix (the first boot takes a while)"
+  w timeout 900 wineboot -i > "$run/wineboot.log" 2>&1 ||
+    fail "wineboot failed: $(tail -n 5 "$run/wineboot.log")"
+  w timeout 300 wineserver -w || true
+fi
+# Captions need these without a desktop of their own.
+for fonts in /usr/share/wine/fonts /usr/lib/wine/fonts; do
+  if [ -f "$fonts/marlett.ttf" ]; then
+    cp -f "$fonts"/marlett.ttf "$fonts"/tahoma*.ttf "$prefix/drive_c/windows/Fonts/"
+  fi
+done
+
+link=$run/com5
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n\r\n'
+  printf '[-HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+  printf '"COM5"="%s"\r\n' "$link"
+} > "$run/setup.reg"
+w wine reg import "Z:${run//\//\\}\\setup.reg" > "$run/reg.log" 2>&1 ||
+  fail "registry import failed: $(cat "$run/reg.log")"
+rm -f "$prefix"/dosdevices/com*
+stop_wine  # the serial ports are listed when the server starts again
+
+# --- The simulated adapter --------------------------------------------------------
+# An old image and an identity page that holds the adapter's address under a
+# stale name: the update must keep the address and write the page afresh.
+address='\x5a\x1b\x3c\x4d\x5e\x6f'
+identity_page() {  # NAME: the page as the adapter keeps it
+  printf '%b' "$address"
+  printf '%s' "$1"
+  head -c 18 /dev/zero
+  head -c $((4096 - 6 - ${#1} - 18)) /dev/zero | tr '\0' '\377'
+}
+{
+  head -c 512000 /dev/zero | tr '\0' '\021'
+  identity_page 'Brivelton(OLD)'
+} > "$run/flash-before.bin"
+{
+  cat "$image"
+  identity_page 'Brivelton(B5A)'
+  head -c $((0x100000 - 512000 - 4096)) /dev/zero | tr '\0' '\377'
+} > "$run/flash-expected.bin"
+
+"$sim" --link "$link" --flash "$run/flash-before.bin" --image "$image" --image-version "$version" \
+  --dump-flash "$run/flash-after.bin" --dump-params "$run/params-after.txt" \
+  > "$run/sim.out" 2> "$run/sim.err" &
+sim_pid=$!
+for _ in $(seq 100); do
+  [ -L "$link" ] && break
+  kill -0 "$sim_pid" 2> /dev/null || fail "brivelton-sim did not start: $(cat "$run/sim.err")"
+  sleep 0.1
+done
+[ -L "$link" ] || fail "brivelton-sim made no link"
+say "brivelton-sim on $(head -n1 "$run/sim.out"), linked as COM5"
+
+# A server that stays up, so that the port list trimmed below lasts the run.
+w wineserver -p
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+for _ in $(seq 60); do
+  # Into a file, not a pipe: Wine's services keep the descriptors they inherit.
+  w wine reg query "$serialcomm" > "$run/serialcomm.raw" 2>&1 || true
+  tr -d '\r' < "$run/serialcomm.raw" > "$run/serialcomm.txt"
+  grep -q ' COM5$' "$run/serialcomm.txt" && break
+  sleep 0.5
+done
+grep -q ' COM5$' "$run/serialcomm.txt" || fail "Wine does not list COM5: $(cat "$run/serialcomm.txt")"
+# Wine lists the machine's own serial ports too, from COM1 on: out with them,
+# a probe of a real port would only cost time.
+while read -r name type port; do
+  if [ "$type" != REG_SZ ] || [ "$port" = COM5 ]; then continue; fi
+  w wine reg delete "$serialcomm" /v "$name" /f > /dev/null 2>&1 || fail "cannot unlist $port"
+done < "$run/serialcomm.txt"
+
+# --- The window, worked by the driver ------------------------------------------------
+w wine "$exe" > "$run/utility.log" 2>&1 &
+utility_pid=$!
+w timeout 900 wine "$driver" "Z:${shots//\//\\}" > "$run/transcript.txt" 2> "$run/driver.err" &
+driver_pid=$!
+while kill -0 "$driver_pid" 2> /dev/null; do
+  for request in "$shots"/*.req; do
+    [ -e "$request" ] || continue
+    sleep 0.3  # let the window finish painting
+    import -display "$display" -window root -crop "$(head -n1 "$request")" +repage \
+      "${request%.req}.png" 2>> "$run/import.log" || true
+    rm -f "$request"
+  done
+  sleep 0.2
+done
+driver_status=0
+wait "$driver_pid" || driver_status=$?
+for _ in $(seq 100); do
+  kill -0 "$utility_pid" 2> /dev/null || break
+  sleep 0.1
+done
+utility_running=0
+kill -0 "$utility_pid" 2> /dev/null && utility_running=1
+stop_wine
+kill "$sim_pid" 2> /dev/null || true
+sim_status=0
+wait "$sim_pid" || sim_status=$?
+sim_pid=
+
+# --- What must have happened ------------------------------------------------------
+status=0
+if ! diff -u "$src/tests/gui_win32/expected_transcript.txt" "$run/transcript.txt" > "$run/transcript.diff"; then
+  say "the transcript differs from the expected one:"
+  cat "$run/transcript.diff"
+  status=1
+fi
+[ "$driver_status" -eq 0 ] || { say "the driver ended with $driver_status: $(cat "$run/driver.err")"; status=1; }
+[ "$utility_running" -eq 0 ] || { say "the utility did not end when its window closed"; status=1; }
+[ "$sim_status" -eq 0 ] || { say "brivelton-sim ended with $sim_status: $(cat "$run/sim.err")"; status=1; }
+if ! cmp "$run/flash-expected.bin" "$run/flash-after.bin"; then
+  say "the adapter's flash is not the built-in image with the adapter's identity page"
+  status=1
+fi
+if ! diff -u "$src/tests/gui_win32/expected_params.txt" "$run/params-after.txt"; then
+  say "the adapter's parameters differ"
+  status=1
+fi
+for shot in main-after-check-device settings; do
+  [ -s "$shots/$shot.png" ] || { say "no screenshot $shot.png"; status=1; }
+done
+
+say "brivelton-utility.exe: $(stat -c %s "$exe") bytes; run took $(( $(date +%s) - started )) s"
+if [ "$status" -eq 0 ]; then say "passed"; else say "FAILED (files in $run)"; fi
+exit "$status"

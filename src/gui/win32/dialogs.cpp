@@ -1,0 +1,119 @@
+#include "gui/win32/dialogs.h"
+
+#include <commctrl.h>
+
+#include "app/message_log.h"
+#include "params/settings_data.h"
+
+namespace brivelton::win32 {
+
+namespace {
+
+constexpr DWORD kModalStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+
+}  // namespace
+
+AboutDialog::AboutDialog() : Dialog(ui::AboutDialogTemplate(), {}) {}
+
+UpdateConfirmDialog::UpdateConfirmDialog()
+    : Dialog(ui::UpdateConfirmDialogTemplate(), {}) {}
+
+BOOL UpdateConfirmDialog::OnInitDialog() {
+  // The dialog manager would focus the first tab stop, OK, and Enter would
+  // then press it; Enter is meant to cancel an update.
+  SetFocus(Item(ui::kIdCancel));
+  return FALSE;
+}
+
+bool UpdateConfirmDialog::OnCommand(int id, int code) {
+  if (id == ui::kIdUpdateOk) {
+    End(IDOK);
+    return true;
+  }
+  return Dialog::OnCommand(id, code);
+}
+
+UpdateResultDialog::UpdateResultDialog()
+    : Dialog(ui::UpdateResultDialogTemplate(), {}) {}
+
+BOOL UpdateResultDialog::OnInitDialog() {
+  SetDlgItemTextA(hwnd(), ui::kIdResultText,
+                  m_success ? ui::UpdateSucceededText() : ui::UpdateFailedText());
+  return TRUE;
+}
+
+HelpDialog::HelpDialog()
+    : Dialog(ui::HelpDialogTemplate(),
+             {kModalStyle, 0, ui::kHelpOffsetX, ui::kHelpOffsetY}) {}
+
+BOOL HelpDialog::OnInitDialog() {
+  HWND list = Item(ui::kIdHelpList);
+  for (const char* line : SettingsHelpLines())
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  return TRUE;
+}
+
+SettingsDialog::SettingsDialog(SettingsValues& values)
+    : Dialog(ui::SettingsDialogTemplate(), {DS_MODALFRAME | WS_POPUP | WS_CAPTION}),
+      values_(values) {}
+
+BOOL SettingsDialog::OnInitDialog() {
+  for (int id : kDropDownIds) {
+    const ui::ControlTemplate* control = ui::FindControl(ui::SettingsDialogTemplate(), id);
+    if (!control) continue;
+    for (const char* text : control->items) {
+      std::wstring wide = Widen(text);
+      COMBOBOXEXITEMW item{};
+      item.mask = CBEIF_TEXT;
+      item.iItem = -1;  // append: the lists keep the template's order
+      item.pszText = wide.data();
+      SendMessageW(Item(id), CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+  }
+  PutControls(values_);
+  return TRUE;
+}
+
+void SettingsDialog::PutControls(const SettingsValues& values) {
+  SettingsValues v = values;
+  for (int id : kCheckBoxIds)
+    CheckDlgButton(hwnd(), id, *SettingsMember(v, id) ? BST_CHECKED : BST_UNCHECKED);
+  for (int id : kDropDownIds)
+    SendMessageW(Item(id), CB_SETCURSEL, static_cast<WPARAM>(*SettingsMember(v, id)), 0);
+}
+
+SettingsValues SettingsDialog::ReadControls() const {
+  SettingsValues v;
+  for (int id : kCheckBoxIds)
+    *SettingsMember(v, id) = IsDlgButtonChecked(hwnd(), id) == BST_CHECKED ? 1 : 0;
+  for (int id : kDropDownIds) {
+    const LRESULT choice = SendMessageW(Item(id), CB_GETCURSEL, 0, 0);
+    *SettingsMember(v, id) = choice == CB_ERR ? -1 : static_cast<int32_t>(choice);
+  }
+  return v;
+}
+
+bool SettingsDialog::OnCommand(int id, int code) {
+  switch (id) {
+    case IDOK:
+      values_ = ReadControls();
+      TraceSettingsOnOk(values_);
+      End(IDOK);
+      return true;
+    case ui::kIdSetDefault:
+      if (code != BN_CLICKED) return false;
+      Trace(" Set default");
+      PutControls(DefaultSettings());
+      return true;
+    case ui::kIdSettingsHelp: {
+      if (code != BN_CLICKED) return false;
+      HelpDialog help;
+      help.DoModal(hwnd());
+      return true;
+    }
+    default:
+      return Dialog::OnCommand(id, code);
+  }
+}
+
+}  // namespace brivelton::win32

@@ -1,0 +1,57 @@
+#pragma once
+// The modal dialogs the main window opens.
+#include "gui/win32/dialog.h"
+#include "params/settings_values.h"
+
+namespace brivelton::win32 {
+
+class AboutDialog : public Dialog {
+ public:
+  AboutDialog();
+};
+
+// The warning before an update: OK (1046) confirms, Cancel is the default.
+class UpdateConfirmDialog : public Dialog {
+ public:
+  UpdateConfirmDialog();
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int code) override;
+};
+
+class UpdateResultDialog : public Dialog {
+ public:
+  UpdateResultDialog();
+  bool m_success = false;
+
+ protected:
+  BOOL OnInitDialog() override;
+};
+
+class HelpDialog : public Dialog {
+ public:
+  HelpDialog();
+
+ protected:
+  BOOL OnInitDialog() override;
+};
+
+// The parameter dialog. `values` is shown at start and receives the user's
+// choices only when the dialog ends with OK.
+class SettingsDialog : public Dialog {
+ public:
+  explicit SettingsDialog(SettingsValues& values);
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int code) override;
+
+ private:
+  void PutControls(const SettingsValues& values);
+  SettingsValues ReadControls() const;
+
+  SettingsValues& values_;
+};
+
+}  // namespace brivelton::win32

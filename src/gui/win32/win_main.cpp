@@ -1,0 +1,28 @@
+// brivelton-utility.exe: the main window, run modally until it closes.
+#include "gui/win32/dialog.h"
+
+#include <commctrl.h>
+
+#include "app/message_log.h"
+#include "gui/win32/main_window.h"
+#include "platform/clock.h"
+#include "platform/win32_port_list.h"
+#include "platform/win32_serial.h"
+
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*command_line*/,
+                   int /*show*/) {
+  // The settings dialog's drop-down lists are extended combo boxes.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_USEREX_CLASSES};
+  InitCommonControlsEx(&controls);
+  brivelton::SetTraceSink([](const std::string& line) {
+    OutputDebugStringA((line + "\n").c_str());
+  });
+
+  brivelton::Win32SerialPorts ports;
+  brivelton::SystemClock clock;
+  brivelton::Win32RegistryPortList port_list;
+  brivelton::Platform platform{ports, clock, port_list};
+  brivelton::win32::MainWindow window(platform);
+  window.DoModal(nullptr);
+  return 0;
+}
