@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "resources/resource_strings.h"
+
 namespace brivelton::ui {
 
 namespace {
@@ -105,7 +107,7 @@ const ControlTemplate* FindControl(const DialogTemplate& dialog, int id) {
   return nullptr;
 }
 
-const char* AboutMenuText() { return "&About Brivelton Utility ..."; }
+const char* AboutMenuText() { return BRIVELTON_STRING_ABOUT_MENU; }
 const char* AboutTitle() { return "About Brivelton Utility"; }
 const char* AboutSecondLine() { return kAboutControls[2].text; }
 const char* UpdateSucceededText() { return "Firmware update done. Please re-pair device."; }
