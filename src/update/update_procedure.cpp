@@ -14,20 +14,38 @@ constexpr int kMaxAttempts = 20;
 constexpr uint32_t kAttemptPauseMs = 3000;
 // Where the checksum sits in the boot loader's reply.
 constexpr int kChecksumOffset = 7;
+// Where the identity page's name starts in the page-read reply.
+constexpr int kNameOffset = 15 + 6;
+
+// Whether the page read shows page bytes 0 to 7 where they belong. The erase
+// that follows wipes the page for good, so a reply we cannot see the start
+// of, or one shifted by bytes left over from an earlier reply (its name turns
+// up elsewhere), must not pass for a blank page.
+bool PageInPlace(const LinkState& link) {
+  static constexpr char kName[] = "Brivelton(";
+  constexpr int kNameLength = sizeof(kName) - 1;
+  if (link.ReplyFresh < kNameOffset + 2) return false;
+  const auto& reply = link.ReplyBuffer;
+  for (int p = 0; p + kNameLength <= link.ReplyFresh; ++p) {
+    if (p != kNameOffset && std::equal(kName, kName + kNameLength, reply.begin() + p))
+      return false;
+  }
+  return true;
+}
 }  // namespace
 
 int MainDialog::ReadIdentity() {
   LogLine(" Check Device ...");
   link_.IdentityRead = 0;
   link_.ReadAddress = kIdentityPageAddress;
-  if (!Exchange(FlashReadPage)) {
+  if (!Exchange(FlashReadPage) || !PageInPlace(link_)) {
     LogLine(" Fail to read flash data from device !!! ");
     return 0;
   }
   // Page byte k is reply byte 15 + k. A page without the name (blank, or wiped
   // by an earlier attempt's erase) keeps the address we already hold.
   const auto& reply = link_.ReplyBuffer;
-  if (link_.ReplyFresh >= 23 && reply[21] == 'B' && reply[22] == 'r')
+  if (reply[21] == 'B' && reply[22] == 'r')
     std::copy(reply.begin() + 15, reply.begin() + 21, link_.BtAddress.begin());
   link_.IdentityRead = 1;
   return 1;

@@ -243,6 +243,28 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
               ElementsAre(0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09, 0x00, 0xD0, 0x07, 0x00));
 }
 
+// Bytes left over from an earlier reply shift the page: taken for a blank
+// page, the update would write the start-up address over the adapter's own.
+TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
+  for (int shift : {1, 7, 33}) {
+    answer = [&](int kind, int) -> std::optional<std::vector<uint8_t>> {
+      if (kind != FlashReadPage) return std::nullopt;
+      std::vector<uint8_t> reply(4110, 0xFF);
+      const auto page = BuildIdentityPage({0x11, 0x22, 0x33, 0x44, 0x55, 0x66});
+      std::copy(page.begin(), page.begin() + 4095, reply.begin() + 15);
+      reply.insert(reply.begin(), static_cast<size_t>(shift), 0x5A);
+      reply.resize(4110);
+      return reply;
+    };
+    const size_t before = Log().size();
+    EXPECT_EQ(dialog.ReadIdentity(), 0) << shift;
+    EXPECT_EQ(dialog.link().IdentityRead, 0);
+    EXPECT_EQ(dialog.link().BtAddress, kDefaultBtAddress);
+    EXPECT_THAT(std::vector<std::string>(Log().begin() + static_cast<long>(before), Log().end()),
+                ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
+  }
+}
+
 TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
   dialog.link().IdentityRead = 1;
   answer = [&](int kind, int) -> std::optional<std::vector<uint8_t>> {

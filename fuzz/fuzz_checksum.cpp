@@ -1,0 +1,46 @@
+// Flash programming up to its checksum compare, with the checksum replies
+// (and, as the first byte asks, the unlock, erase and page-write replies) from
+// the input.
+#include <algorithm>
+
+#include "reply_stream.h"
+#include "update/firmware_image.h"
+
+using namespace brivelton;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t groups = data[0];
+  fuzz::Rig rig(std::span(data + 1, size - 1), false);
+  rig.stream.set_fuzzed([groups](int kind) {
+    switch (kind) {
+      case FlashChecksum: return true;
+      case FlashReadStatus:
+      case FlashWriteStatus: return (groups & 1) != 0;
+      case FlashErase: return (groups & 2) != 0;
+      case FlashWritePage:
+      case WriteIdentityPage: return (groups & 4) != 0;
+      default: return false;
+    }
+  });
+  LinkState& link = rig.dialog.link();
+  if (!rig.dialog.ReopenFoundPort() || !rig.dialog.ConfigurePort(1000000)) return 0;
+
+  for (int i = 0; i < 3 && !rig.stream.used_up(); ++i) {
+    const size_t from = rig.view.log.size();
+    const int r = rig.dialog.ProgramFlash();
+    if (r) {
+      // Verified only by a whole reply carrying the image's checksum.
+      FUZZ_CHECK(link.ReceivedCount == ExpectedReplyLength(FlashChecksum));
+      const auto& expected = ExpectedChecksum();
+      FUZZ_CHECK(std::equal(expected.begin(), expected.end(), link.ReplyBuffer.begin() + 7));
+      FUZZ_CHECK(rig.view.log.back() == " Done");
+    } else {
+      // Every failure names itself in the log.
+      FUZZ_CHECK(rig.view.log.size() > from);
+      FUZZ_CHECK(rig.view.log.back().rfind(" Fail", 0) == 0 ||
+                 rig.view.log.back() == " !!!!! CRC error !!!!! ");
+    }
+  }
+  return 0;
+}

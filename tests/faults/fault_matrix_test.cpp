@@ -1,0 +1,497 @@
+// Check Device, Update Firmware and Setting against the simulated adapter
+// under every fault it can put on, on virtual time with fixed seeds. Whatever
+// the fault, every run must end in bounded time, claim success only for what
+// the adapter really holds, keep the adapter's Bluetooth address, stop
+// parameter writes at the first failure, and leak no port.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/main_dialog.h"
+#include "app/message_log.h"
+#include "link/frames.h"
+#include "params/settings_mapping.h"
+#include "sim/virtual_adapter.h"
+#include "support/recording_view.h"
+#include "update/firmware_image.h"
+#include "update/identity_page.h"
+
+namespace brivelton {
+namespace {
+
+using sim::AdapterConfig;
+using sim::UpdateStep;
+using testing::RecordingView;
+
+enum class Op { kCheck, kUpdate, kSettings };
+enum class Want { kAny, kOk, kFail };
+
+struct FaultRow {
+  std::string name;
+  std::function<void(AdapterConfig&)> set;
+  Want check = Want::kAny;
+  Want update = Want::kAny;
+  Want settings = Want::kAny;
+  // The bytes arrive as sent: what the utility read is what the adapter said.
+  bool exact = true;
+};
+
+// ---- How long a run may take, from the exchange rules alone ----------------
+
+// Two attempts, each reading every chunk, and one more chunk for a reply that
+// trickles in, with every read running out its time-out and its pause.
+uint64_t ExchangeBoundMs(int kind) {
+  if (kind == HandshakeBurstLong) return 101 * 4;
+  if (kind == HandshakeBurstShort) return 11 * 4;
+  const uint64_t reads = kind == FlashChecksum ? 100 : kind == FlashErase ? 30 : 10;
+  const int expected = ExpectedReplyLength(kind);
+  uint64_t attempt = 0;
+  for (int left = expected; left > 0; left -= 256) attempt += reads * (std::min(256, left) + 11);
+  if (expected > 0) attempt += reads * (std::min(256, expected) + 11);
+  return 2 * attempt;
+}
+
+uint64_t SumMs(std::initializer_list<std::pair<int, int>> kinds_and_counts) {
+  uint64_t sum = 0;
+  for (auto [kind, count] : kinds_and_counts) sum += uint64_t(count) * ExchangeBoundMs(kind);
+  return sum;
+}
+
+const uint64_t kRestartMs = SumMs({{ResetStepA, 2}, {ResetStepB, 2}});
+
+// Both ports probed (link check, restart, link check), then ten version queries.
+uint64_t CheckBoundMs(int ports) {
+  return uint64_t(ports) * (SumMs({{LinkCheck, 2}}) + kRestartMs) + SumMs({{QueryVersion, 10}});
+}
+
+// Twenty attempts that each go as far as an attempt can, the pauses between
+// them, and the restart at the end.
+uint64_t UpdateBoundMs() {
+  const uint64_t attempt =
+      SumMs({{LinkCheck, 2}, {BootHandshake, 2}, {HandshakeBurstLong, 1},
+             {HandshakeBurstShort, 1}, {SetBaud1M, 1}, {FlashReadPage, 2},
+             {FlashReadStatus, 2}, {FlashWriteStatus, 1}, {FlashErase, 30},
+             {FlashWritePage, 125}, {WriteIdentityPage, 1}, {FlashChecksum, 1}}) +
+      kRestartMs;
+  return 20 * attempt + 19 * 3000 + kRestartMs;
+}
+
+uint64_t SettingsBoundMs() { return SumMs({{ParamRead, 10}, {ParamWrite, 10}}); }
+
+// ---- The table of faults --------------------------------------------------
+
+std::string KindLabel(int kind) {
+  switch (kind) {
+    case LinkCheck: return "LinkCheck";
+    case BootHandshake: return "BootHandshake";
+    case SetBaud1M: return "SetBaud1M";
+    case ResetStepA: return "ResetStepA";
+    case FlashReadStatus: return "FlashReadStatus";
+    case FlashWriteStatus: return "FlashWriteStatus";
+    case FlashErase: return "FlashErase";
+    case FlashWritePage: return "FlashWritePage";
+    case WriteIdentityPage: return "WriteIdentityPage";
+    case FlashChecksum: return "FlashChecksum";
+    case FlashReadPage: return "FlashReadPage";
+    case QueryVersion: return "QueryVersion";
+    case ParamRead: return "ParamRead";
+    case ParamWrite: return "ParamWrite";
+  }
+  return "kind" + std::to_string(kind);
+}
+
+std::string StepLabel(UpdateStep step) {
+  switch (step) {
+    case UpdateStep::kNone: return "none";
+    case UpdateStep::kLinkCheck: return "LinkCheck";
+    case UpdateStep::kHandshake: return "Handshake";
+    case UpdateStep::kSetBaud: return "SetBaud";
+    case UpdateStep::kIdentityRead: return "IdentityRead";
+    case UpdateStep::kUnlock: return "Unlock";
+    case UpdateStep::kErase: return "Erase";
+    case UpdateStep::kPageWrite: return "PageWrite";
+    case UpdateStep::kIdentityWrite: return "IdentityWrite";
+    case UpdateStep::kChecksum: return "Checksum";
+    case UpdateStep::kRestart: return "Restart";
+  }
+  return "step";
+}
+
+std::vector<FaultRow> Rows() {
+  using W = Want;
+  std::vector<FaultRow> rows;
+  rows.push_back({"none", [](AdapterConfig&) {}, W::kOk, W::kOk, W::kOk});
+  rows.push_back({"silent", [](AdapterConfig& c) { c.faults.silent = true; },
+                  W::kFail, W::kFail, W::kFail});
+  rows.push_back({"busy", [](AdapterConfig& c) { c.faults.busy = true; },
+                  W::kFail, W::kFail, W::kFail});
+  rows.push_back({"burst_boot_entry", [](AdapterConfig& c) { c.boot_entry = sim::BootEntry::kBursts; },
+                  W::kOk, W::kOk, W::kOk});
+  rows.push_back({"blank_identity", [](AdapterConfig& c) { c.blank_identity = true; },
+                  W::kOk, W::kOk, W::kOk});
+
+  // No answer to one kind, N times. Once is absorbed by the exchange's own
+  // retry; twice fails that exchange; forty times outlasts every retry.
+  const int kinds[] = {LinkCheck, BootHandshake, SetBaud1M, ResetStepA, FlashReadPage,
+                       FlashReadStatus, FlashWriteStatus, FlashErase, FlashWritePage,
+                       WriteIdentityPage, FlashChecksum, QueryVersion, ParamRead, ParamWrite};
+  for (int kind : kinds) {
+    for (int n : {1, 2, 40}) {
+      FaultRow row{"ignore_" + KindLabel(kind) + "_x" + std::to_string(n),
+                   [kind, n](AdapterConfig& c) { c.faults.ignore_kind[kind] = n; }};
+      if (n == 1) row.check = row.update = row.settings = W::kOk;
+      if (n == 2 && kind != LinkCheck && kind != ResetStepA && kind != ParamRead &&
+          kind != ParamWrite)
+        row.update = W::kOk;  // the next attempt goes through
+      if (n == 40 && (kind == FlashWritePage || kind == WriteIdentityPage ||
+                      kind == FlashChecksum || kind == FlashErase || kind == FlashReadPage ||
+                      kind == SetBaud1M || kind == FlashReadStatus || kind == FlashWriteStatus))
+        row.update = W::kFail;
+      if (n == 40 && kind == ParamWrite) row.settings = W::kFail;
+      if (kind == LinkCheck && n == 40) row.check = W::kFail;
+      rows.push_back(row);
+    }
+  }
+
+  // Short replies: half the reply, or just the three bytes an event starts with.
+  const int cut_kinds[] = {LinkCheck, SetBaud1M, FlashReadPage, FlashErase, FlashWritePage,
+                           FlashChecksum, QueryVersion, ParamRead, ParamWrite};
+  for (int kind : cut_kinds) {
+    for (int bytes : {-1, 3}) {
+      for (int n : {1, 40}) {
+        rows.push_back({"short_" + KindLabel(kind) + (bytes < 0 ? "_half" : "_3") + "_x" +
+                            std::to_string(n),
+                        [kind, bytes, n](AdapterConfig& c) {
+                          c.faults.short_reply_kind[kind] = n;
+                          c.faults.short_reply_bytes = bytes;
+                        }});
+      }
+    }
+  }
+
+  for (int extra : {1, 5, 40})
+    rows.push_back({"extra_bytes_" + std::to_string(extra),
+                    [extra](AdapterConfig& c) { c.faults.extra_bytes = extra; }});
+
+  // Lost and damaged bytes, both ways.
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    for (double rate : {0.001, 0.01}) {
+      const std::string tail = (rate < 0.005 ? "_0p1pct_seed" : "_1pct_seed") + std::to_string(seed);
+      FaultRow drop{"drop" + tail, [rate, seed](AdapterConfig& c) {
+                      c.faults.drop_rate = rate;
+                      c.faults.seed = seed;
+                    }};
+      drop.exact = false;
+      rows.push_back(drop);
+      FaultRow flip{"flip" + tail, [rate, seed](AdapterConfig& c) {
+                      c.faults.flip_rate = rate;
+                      c.faults.seed = seed;
+                    }};
+      flip.exact = false;
+      rows.push_back(flip);
+    }
+  }
+
+  // Unplugged at each step of the update: once (the next attempt must get
+  // through), and at every attempt.
+  struct At {
+    UpdateStep step;
+    int index;
+  };
+  const At steps[] = {{UpdateStep::kLinkCheck, 0},     {UpdateStep::kHandshake, 0},
+                      {UpdateStep::kSetBaud, 0},       {UpdateStep::kIdentityRead, 0},
+                      {UpdateStep::kUnlock, 0},        {UpdateStep::kErase, 0},
+                      {UpdateStep::kErase, 7},         {UpdateStep::kErase, 29},
+                      {UpdateStep::kPageWrite, 1},     {UpdateStep::kPageWrite, 124},
+                      {UpdateStep::kPageWrite, 0},     {UpdateStep::kIdentityWrite, 0},
+                      {UpdateStep::kChecksum, 0},      {UpdateStep::kRestart, 0}};
+  for (const At& at : steps) {
+    for (int count : {1, 25}) {
+      FaultRow row{"hangup_" + StepLabel(at.step) + "_" + std::to_string(at.index) +
+                       (count == 1 ? "_once" : "_always"),
+                   [at, count](AdapterConfig& c) {
+                     c.faults.hangup_step = at.step;
+                     c.faults.hangup_index = at.index;
+                     c.faults.hangup_count = count;
+                   }};
+      if (count == 1 || at.step == UpdateStep::kRestart) row.update = W::kOk;
+      if (count == 25 && at.step != UpdateStep::kRestart && at.step != UpdateStep::kLinkCheck)
+        row.update = W::kFail;
+      rows.push_back(row);
+    }
+  }
+  for (int64_t after : {int64_t{1}, int64_t{40}, int64_t{300000}}) {
+    rows.push_back({"hangup_after_" + std::to_string(after) + "_bytes",
+                    [after](AdapterConfig& c) {
+                      c.faults.hangup_after_bytes = after;
+                      c.faults.hangup_count = 1;
+                    }});
+  }
+
+  rows.push_back({"wrong_checksum", [](AdapterConfig& c) { c.faults.wrong_checksum = true; },
+                  W::kOk, W::kFail, W::kOk});
+  rows.push_back({"short_checksum", [](AdapterConfig& c) { c.faults.short_checksum = true; },
+                  W::kOk, W::kFail, W::kOk});
+  rows.push_back({"version_without_marker",
+                  [](AdapterConfig& c) { c.faults.version_without_marker = true; },
+                  W::kAny, W::kOk, W::kOk});
+  rows.push_back({"bad_param_ack", [](AdapterConfig& c) { c.faults.bad_param_ack = true; },
+                  W::kOk, W::kOk, W::kAny});
+  return rows;
+}
+
+const std::vector<FaultRow>& AllRows() {
+  static const std::vector<FaultRow> rows = Rows();
+  return rows;
+}
+
+// ---- The runs -------------------------------------------------------------
+
+using Address = std::array<uint8_t, 6>;
+
+// Passes virtual time on and counts the pauses between update attempts.
+class PauseCountingClock : public Clock {
+ public:
+  explicit PauseCountingClock(VirtualClock& inner) : inner_(inner) {}
+  void Sleep(uint32_t ms) override {
+    if (ms == 3000) ++pauses;
+    inner_.Sleep(ms);
+  }
+  uint64_t NowMs() override { return inner_.NowMs(); }
+  int pauses = 0;
+
+ private:
+  VirtualClock& inner_;
+};
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool AllFF(std::span<const uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; });
+}
+
+// The raw value the adapter stores when `value` is written to `op`.
+uint32_t StoredFor(int op, uint32_t value) {
+  if (op == kHookSpeedOp) return std::array<uint32_t, 4>{3, 5, 7, 10}.at(value);
+  if (op == kOffHookPowerOp) return std::array<uint32_t, 5>{150, 190, 225, 95, 80}.at(value);
+  return value;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<std::tuple<Op, int>> {
+ protected:
+  void SetUp() override {
+    SetTraceSink([this](const std::string& line) { trace.push_back(line); });
+    AllRows()[static_cast<size_t>(std::get<1>(GetParam()))].set(config);
+    own = config.blank_identity ? kDefaultBtAddress : config.bt_address;
+    silent_line = &ports.AddPort("COM1", nullptr);
+    adapter = std::make_unique<sim::VirtualAdapter>(ports, "COM3", config);
+    dialog = std::make_unique<MainDialog>(view, platform);
+  }
+  void TearDown() override { SetTraceSink(nullptr); }
+
+  const FaultRow& row() const { return AllRows()[static_cast<size_t>(std::get<1>(GetParam()))]; }
+  const sim::DeviceModel& model() { return adapter->model(); }
+  LinkState& link() { return dialog->link(); }
+  // Where Check Device leaves things.
+  void Found(int version) {
+    link().PortName = "COM3";
+    link().DeviceVersion = version;
+    dialog->ReopenFoundPort();
+  }
+
+  void RunCheck();
+  void RunUpdate();
+  void RunSettings();
+
+  AdapterConfig config;
+  Address own{};
+  VirtualClock clock;
+  PauseCountingClock counting{clock};
+  VirtualSerialPorts ports{clock};
+  FixedPortList list{{"COM1", "COM3"}};
+  Platform platform{ports, counting, list};
+  RecordingView view;
+  VirtualLine* silent_line = nullptr;
+  std::unique_ptr<sim::VirtualAdapter> adapter;
+  std::unique_ptr<MainDialog> dialog;  // after the adapter: its port calls back into it
+  std::vector<std::string> trace;
+};
+
+void FaultMatrix::RunCheck() {
+  dialog->OnCheckDevice();
+  const bool found = Has(view.log, " Found device on COM3");
+  EXPECT_NE(found, Has(view.log, " Please check device connection."));
+  // The adapter's port stays open for the next button; the failed probe of
+  // the silent port closed its own.
+  EXPECT_EQ(ports.open_ports(), found ? 1 : 0);
+  EXPECT_FALSE(silent_line->host_open());
+  const bool versioned = !Has(view.log, " Can't get version number");
+  if (found && versioned && row().exact) {
+    EXPECT_EQ(link().DeviceVersion, int(model().version()));
+  }
+  if (row().check != Want::kAny) {
+    EXPECT_EQ(found && versioned, row().check == Want::kOk);
+  }
+}
+
+void FaultMatrix::RunUpdate() {
+  Found(0x1FF);
+  view.confirm = true;
+  dialog->OnUpdateFirmware();
+
+  ASSERT_EQ(view.results.size(), 1u);
+  const bool success = view.results[0];
+  EXPECT_EQ(success, Has(view.log, " Success "));
+  EXPECT_NE(success, Has(view.log, " Please re-install the device and try again."));
+  // Twenty attempts at most, and all twenty before giving up.
+  EXPECT_LE(counting.pauses, 19);
+  if (!success) {
+    EXPECT_EQ(counting.pauses, 19);
+  }
+  const auto flash = model().flash();
+  const auto page = flash.subspan(kIdentityPageAddress, kPageSize);
+  const auto own_page = BuildIdentityPage(own);
+  if (success) {
+    // Success means the image and the adapter's own identity, nothing less.
+    const auto want = sim::FlashAfterUpdate(own);
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), flash.begin(), flash.end()));
+    EXPECT_EQ(link().DeviceVersion, 0x204);
+    EXPECT_EQ(ports.open_ports(), 0);
+  } else {
+    EXPECT_EQ(link().DeviceVersion, 0x1FF);
+    EXPECT_LE(ports.open_ports(), 1);
+  }
+  // The address is never lost: either the adapter still has its page, or the
+  // utility holds the address to write back at the next attempt.
+  const bool page_kept = std::equal(page.begin(), page.end(), own_page.begin());
+  if (!page_kept) {
+    EXPECT_EQ(link().BtAddress, own) << "identity page "
+                                     << (AllFF(page) ? "erased" : "overwritten");
+  }
+  if (row().exact) {
+    EXPECT_TRUE(page_kept || AllFF(page));
+  }
+  if (row().update != Want::kAny) {
+    EXPECT_EQ(success, row().update == Want::kOk);
+  }
+}
+
+void FaultMatrix::RunSettings() {
+  Found(0x204);
+  const std::map<int, uint32_t> before = config.params;
+  view.edit_settings = [](SettingsValues& v) {
+    v.m_callerid = !v.m_callerid;
+    v.m_hook_speed_index = 0;
+    v.m_offhook_pwr_index = 0;
+    v.m_a2dp = !v.m_a2dp;
+    return true;
+  };
+  dialog->OnSetting();
+
+  const bool ok = Has(view.log, " Set parameters successfully");
+  EXPECT_NE(ok, Has(view.log, " Set parameters failed") || Has(view.log, " Can't initial serial port. "));
+  EXPECT_LE(ports.open_ports(), 1);
+
+  // What the utility says it wrote, and where it gave up.
+  std::map<int, uint32_t> claimed;
+  int failed_op = 0;
+  bool exchanged_after_failure = false;
+  for (const std::string& line : trace) {
+    int op = 0, value = 0;
+    if (std::sscanf(line.c_str(), " set op %d = %d", &op, &value) == 2) {
+      EXPECT_EQ(failed_op, 0) << "a write after the failed one";
+      claimed[op] = static_cast<uint32_t>(value);
+    } else if (std::sscanf(line.c_str(), " Fail write op %d", &op) == 1) {
+      EXPECT_EQ(failed_op, 0) << "a second failed write";
+      failed_op = op;
+    } else if (failed_op && line.rfind(" cmd = 24,", 0) == 0) {
+      exchanged_after_failure = true;
+    }
+  }
+  EXPECT_FALSE(exchanged_after_failure) << "writes went on after op " << failed_op << " failed";
+  EXPECT_EQ(ok, failed_op == 0 && !claimed.empty());
+  if (!row().exact) return;
+  for (int op = 1; op <= 10; ++op) {
+    SCOPED_TRACE("op " + std::to_string(op));
+    if (claimed.count(op)) {
+      EXPECT_EQ(model().param(op), StoredFor(op, claimed[op]));
+    } else if (op != failed_op) {
+      EXPECT_EQ(model().param(op), before.at(op));
+    }
+  }
+}
+
+TEST_P(FaultMatrix, EndsBoundedTruthfulAndTidy) {
+  const Op op = std::get<0>(GetParam());
+  const uint64_t start = clock.NowMs();
+  uint64_t bound = 0;
+  switch (op) {
+    case Op::kCheck:
+      RunCheck();
+      bound = CheckBoundMs(2);
+      break;
+    case Op::kUpdate:
+      RunUpdate();
+      bound = UpdateBoundMs();
+      break;
+    case Op::kSettings:
+      RunSettings();
+      bound = SettingsBoundMs();
+      break;
+  }
+  EXPECT_LE(clock.NowMs() - start, bound);
+}
+
+std::string RunName(const ::testing::TestParamInfo<std::tuple<Op, int>>& info) {
+  static const char* const kOps[] = {"check", "update", "settings"};
+  return std::string(kOps[static_cast<int>(std::get<0>(info.param))]) + "_" +
+         AllRows()[static_cast<size_t>(std::get<1>(info.param))].name;
+}
+
+// The rates over seeds mean something only if neighbouring seeds are
+// independent: the bytes one seed drops must not be the next seed's one draw on.
+TEST(FaultSeeds, NeighboursDropUnrelatedBytes) {
+  auto dropped = [](uint32_t seed) {
+    AdapterConfig config;
+    config.faults.seed = seed;
+    config.faults.drop_rate = 0.5;
+    sim::DeviceModel model(config);
+    std::vector<bool> pattern;
+    for (uint64_t i = 0; i < 256; ++i) {
+      // A lone 00 is thrown away as garbage, unless the line lost it first.
+      const uint64_t before = model.garbage_bytes();
+      const uint8_t byte = 0x00;
+      const uint64_t at = 1000 + i * 1000;
+      model.Receive(std::span(&byte, 1), std::span(&at, 1), 115200);
+      pattern.push_back(model.garbage_bytes() == before);
+    }
+    return pattern;
+  };
+  for (uint32_t seed : {1u, 7u, 1000u}) {
+    const auto a = dropped(seed);
+    const auto b = dropped(seed + 1);
+    int shifted = 0, lost = 0;
+    for (size_t i = 0; i + 1 < a.size(); ++i) shifted += b[i] == a[i + 1];
+    for (bool d : a) lost += d;
+    EXPECT_GT(lost, 64) << "seed " << seed;
+    EXPECT_LT(lost, 192) << "seed " << seed;
+    EXPECT_LT(shifted, 170) << "seeds " << seed << " and " << seed + 1;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultMatrix,
+    ::testing::Combine(::testing::Values(Op::kCheck, Op::kUpdate, Op::kSettings),
+                       ::testing::Range(0, static_cast<int>(AllRows().size()))),
+    RunName);
+
+}  // namespace
+}  // namespace brivelton
