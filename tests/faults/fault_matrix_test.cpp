@@ -17,6 +17,7 @@
 #include "app/message_log.h"
 #include "link/frames.h"
 #include "params/settings_mapping.h"
+#include "sim/device_model.h"
 #include "sim/virtual_adapter.h"
 #include "support/recording_view.h"
 #include "update/firmware_image.h"
@@ -86,26 +87,6 @@ uint64_t SettingsBoundMs() { return SumMs({{ParamRead, 10}, {ParamWrite, 10}}); 
 
 // ---- The table of faults --------------------------------------------------
 
-std::string KindLabel(int kind) {
-  switch (kind) {
-    case LinkCheck: return "LinkCheck";
-    case BootHandshake: return "BootHandshake";
-    case SetBaud1M: return "SetBaud1M";
-    case ResetStepA: return "ResetStepA";
-    case FlashReadStatus: return "FlashReadStatus";
-    case FlashWriteStatus: return "FlashWriteStatus";
-    case FlashErase: return "FlashErase";
-    case FlashWritePage: return "FlashWritePage";
-    case WriteIdentityPage: return "WriteIdentityPage";
-    case FlashChecksum: return "FlashChecksum";
-    case FlashReadPage: return "FlashReadPage";
-    case QueryVersion: return "QueryVersion";
-    case ParamRead: return "ParamRead";
-    case ParamWrite: return "ParamWrite";
-  }
-  return "kind" + std::to_string(kind);
-}
-
 std::string StepLabel(UpdateStep step) {
   switch (step) {
     case UpdateStep::kNone: return "none";
@@ -143,7 +124,7 @@ std::vector<FaultRow> Rows() {
                        WriteIdentityPage, FlashChecksum, QueryVersion, ParamRead, ParamWrite};
   for (int kind : kinds) {
     for (int n : {1, 2, 40}) {
-      FaultRow row{"ignore_" + KindLabel(kind) + "_x" + std::to_string(n),
+      FaultRow row{"ignore_" + std::string(sim::KindName(kind)) + "_x" + std::to_string(n),
                    [kind, n](AdapterConfig& c) { c.faults.ignore_kind[kind] = n; }};
       if (n == 1) row.check = row.update = row.settings = W::kOk;
       if (n == 2 && kind != LinkCheck && kind != ResetStepA && kind != ParamRead &&
@@ -165,7 +146,7 @@ std::vector<FaultRow> Rows() {
   for (int kind : cut_kinds) {
     for (int bytes : {-1, 3}) {
       for (int n : {1, 40}) {
-        rows.push_back({"short_" + KindLabel(kind) + (bytes < 0 ? "_half" : "_3") + "_x" +
+        rows.push_back({"short_" + std::string(sim::KindName(kind)) + (bytes < 0 ? "_half" : "_3") + "_x" +
                             std::to_string(n),
                         [kind, bytes, n](AdapterConfig& c) {
                           c.faults.short_reply_kind[kind] = n;
