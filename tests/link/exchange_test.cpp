@@ -190,8 +190,8 @@ class SplitPeer : public VirtualPeer {
 };
 
 TEST(Exchange, OnlyTheFirstChunkReachesReplyBuffer) {
+  SplitPeer split;  // outlives the port, which tells it of the close
   testing::LinkFixture f;
-  SplitPeer split;
   f.line->set_peer(&split);
   ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
   f.dialog.link().ReplyBuffer.fill(0xEE);
