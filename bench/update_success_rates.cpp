@@ -14,6 +14,7 @@
 #include "link/link_state.h"
 #include "platform/clock.h"
 #include "platform/virtual_serial.h"
+#include "support/counting_clock.h"
 #include "sim/virtual_adapter.h"
 #include "update/identity_page.h"
 
@@ -31,21 +32,6 @@ class QuietView : public MainView {
   bool result = false;
 };
 
-// Counts the pauses between attempts: a run took one attempt more.
-class PauseCounter : public Clock {
- public:
-  explicit PauseCounter(VirtualClock& inner) : inner_(inner) {}
-  void Sleep(uint32_t ms) override {
-    if (ms == 3000) ++pauses;
-    inner_.Sleep(ms);
-  }
-  uint64_t NowMs() override { return inner_.NowMs(); }
-  int pauses = 0;
-
- private:
-  VirtualClock& inner_;
-};
-
 struct Outcome {
   bool success;
   int attempts;
@@ -56,7 +42,7 @@ struct Outcome {
 
 Outcome RunOnce(bool drop, double rate, uint32_t seed) {
   VirtualClock clock;
-  PauseCounter counter(clock);
+  testing::CountingClock counter(clock);
   VirtualSerialPorts ports(clock);
   FixedPortList list({"COM3"});
   Platform platform{ports, counter, list};
@@ -73,7 +59,7 @@ Outcome RunOnce(bool drop, double rate, uint32_t seed) {
 
   Outcome o{};
   o.success = view.result;
-  o.attempts = counter.pauses + 1;
+  o.attempts = counter.Count(3000) + 1;
   const auto flash = adapter.model().flash();
   const auto want = sim::FlashAfterUpdate(config.bt_address);
   o.wrong_flash = o.success && !std::equal(want.begin(), want.end(), flash.begin(), flash.end());

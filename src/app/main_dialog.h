@@ -65,7 +65,8 @@ class MainDialog {
   MainView& view_;
   Platform& platform_;
   LinkState link_;
-  // Ports of the last search that could not be opened for lack of permission.
+  // The first port of the last search that could not be opened for lack of
+  // permission; empty when there was none.
   std::string denied_port_;
 };
 

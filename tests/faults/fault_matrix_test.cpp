@@ -19,6 +19,7 @@
 #include "params/settings_mapping.h"
 #include "sim/device_model.h"
 #include "sim/virtual_adapter.h"
+#include "support/counting_clock.h"
 #include "support/recording_view.h"
 #include "update/firmware_image.h"
 #include "update/identity_page.h"
@@ -236,21 +237,6 @@ const std::vector<FaultRow>& AllRows() {
 
 using Address = std::array<uint8_t, 6>;
 
-// Passes virtual time on and counts the pauses between update attempts.
-class PauseCountingClock : public Clock {
- public:
-  explicit PauseCountingClock(VirtualClock& inner) : inner_(inner) {}
-  void Sleep(uint32_t ms) override {
-    if (ms == 3000) ++pauses;
-    inner_.Sleep(ms);
-  }
-  uint64_t NowMs() override { return inner_.NowMs(); }
-  int pauses = 0;
-
- private:
-  VirtualClock& inner_;
-};
-
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -295,7 +281,7 @@ class FaultMatrix : public ::testing::TestWithParam<std::tuple<Op, int>> {
   AdapterConfig config;
   Address own{};
   VirtualClock clock;
-  PauseCountingClock counting{clock};
+  testing::CountingClock counting{clock};
   VirtualSerialPorts ports{clock};
   FixedPortList list{{"COM1", "COM3"}};
   Platform platform{ports, counting, list};
@@ -333,9 +319,9 @@ void FaultMatrix::RunUpdate() {
   EXPECT_EQ(success, Has(view.log, " Success "));
   EXPECT_NE(success, Has(view.log, " Please re-install the device and try again."));
   // Twenty attempts at most, and all twenty before giving up.
-  EXPECT_LE(counting.pauses, 19);
+  EXPECT_LE(counting.Count(3000), 19);
   if (!success) {
-    EXPECT_EQ(counting.pauses, 19);
+    EXPECT_EQ(counting.Count(3000), 19);
   }
   const auto flash = model().flash();
   const auto page = flash.subspan(kIdentityPageAddress, kPageSize);

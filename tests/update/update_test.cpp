@@ -10,6 +10,7 @@
 
 #include "app/main_dialog.h"
 #include "sim/virtual_adapter.h"
+#include "support/counting_clock.h"
 #include "support/recording_view.h"
 #include "update/firmware_image.h"
 #include "update/identity_page.h"
@@ -45,23 +46,6 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
 }
 
 // Passes virtual time on, and keeps every pause the procedure asked for.
-class CountingClock : public Clock {
- public:
-  explicit CountingClock(VirtualClock& inner) : inner_(inner) {}
-  void Sleep(uint32_t ms) override {
-    sleeps.push_back(ms);
-    inner_.Sleep(ms);
-  }
-  uint64_t NowMs() override { return inner_.NowMs(); }
-  int Count(uint32_t ms) const {
-    return static_cast<int>(std::count(sleeps.begin(), sleeps.end(), ms));
-  }
-  std::vector<uint32_t> sleeps;
-
- private:
-  VirtualClock& inner_;
-};
-
 uint32_t AddressOf(const sim::FrameRecord& f) {
   return uint32_t{f.bytes[8]} | uint32_t{f.bytes[9]} << 8 | uint32_t{f.bytes[10]} << 16 |
          uint32_t{f.bytes[11]} << 24;
@@ -94,7 +78,7 @@ class UpdateTest : public ::testing::Test {
   }
 
   VirtualClock clock;
-  CountingClock counting{clock};
+  testing::CountingClock counting{clock};
   VirtualSerialPorts ports{clock};
   FixedPortList list{{"COM3"}};
   Platform platform{ports, counting, list};
