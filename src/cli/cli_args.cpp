@@ -121,9 +121,38 @@ bool ParseAssignment(const std::string& arg, Options& options, std::string& erro
   return true;
 }
 
+constexpr OptionName kGlobalOptions[] = {
+    {"--port", OptionValue::kPort}, {"--verbose", OptionValue::kNone}, {"--help", OptionValue::kNone}};
+constexpr OptionName kUpdateOptions[] = {{"--yes", OptionValue::kNone}};
+constexpr OptionName kSettingsOptions[] = {{"--defaults", OptionValue::kNone}};
+constexpr OptionName kFirmwareOptions[] = {{"--save", OptionValue::kFile}};
+
 }  // namespace
 
 std::span<const SettingName> SettingNames() { return kSettingNames; }
+
+std::vector<std::string> CommandNames() {
+  std::vector<std::string> names;
+  for (const auto& c : kCommands) names.emplace_back(c.name);
+  return names;
+}
+
+std::optional<Command> FindCommand(const std::string& name) {
+  for (const auto& c : kCommands)
+    if (name == c.name) return c.command;
+  return std::nullopt;
+}
+
+std::span<const OptionName> GlobalOptions() { return kGlobalOptions; }
+
+std::span<const OptionName> CommandOptions(Command command) {
+  switch (command) {
+    case Command::kUpdate: return kUpdateOptions;
+    case Command::kSettings: return kSettingsOptions;
+    case Command::kFirmware: return kFirmwareOptions;
+    default: return {};
+  }
+}
 
 bool ParseArgs(std::span<const std::string> args, Options& options, std::string& error) {
   options = Options{};

@@ -52,4 +52,17 @@ std::vector<std::string> FormatSettings(const SettingsValues& values);
 // The full --help text.
 std::string HelpText();
 
+// What the shell's completion offers: the command names, and the options with
+// what follows each one that takes a value.
+enum class OptionValue { kNone, kPort, kFile, kText };
+struct OptionName {
+  const char* name;
+  OptionValue value;
+};
+std::vector<std::string> CommandNames();
+std::span<const OptionName> GlobalOptions();
+std::span<const OptionName> CommandOptions(Command command);
+// The command a name stands for, if it is one.
+std::optional<Command> FindCommand(const std::string& name);
+
 }  // namespace brivelton::cli

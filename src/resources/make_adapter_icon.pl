@@ -1,14 +1,19 @@
 #!/usr/bin/perl
 # Draws adapter.ico (icon 128): a telephone handset with a Bluetooth badge, at
 # 16x16 and 32x32, 32-bit with alpha and an AND mask for older drawing paths.
-# The 32x32 image is rendered from shapes in a unit square with 8x8
-# supersampling; at 16x16 the rune blurs that way, so that one is placed by
-# hand. Run it again after changing either:
+# With --png it draws the same icon as PNG files at 16, 32, 48 and 256 pixels
+# for the desktop's icon theme. Images from 32 up are rendered from shapes in a
+# unit square with 8x8 supersampling; at 16x16 the rune blurs that way, so that
+# one is placed by hand. Run it again after changing either:
 #   perl make_adapter_icon.pl adapter.ico
+#   perl make_adapter_icon.pl --png icons
 use strict;
 use warnings;
+use Compress::Zlib qw(compress crc32);
+use List::Util qw(max);
 
-my $out = shift or die "usage: make_adapter_icon.pl OUT.ico\n";
+my $out = shift or die "usage: make_adapter_icon.pl OUT.ico | --png DIR\n";
+my $png_dir = $out eq '--png' ? (shift or die "usage: make_adapter_icon.pl --png DIR\n") : undef;
 
 sub seg_dist2 {    # squared distance from (px,py) to segment a-b
   my ($px, $py, $ax, $ay, $bx, $by) = @_;
@@ -57,19 +62,21 @@ my @white = (0xff, 0xff, 0xff);
 sub sample {
   my ($x, $y, $size) = @_;
   my $px = 1 / $size;
-  my $stroke = 1.4 * $px / 2;
+  # Lines keep the weight they have at 32 px when drawn larger.
+  my $line = max($px, 1 / 32);
+  my $stroke = 1.4 * $line / 2;
   if (in_ellipse($x, $y, $bcx, $bcy, $brx, $bry)) {
     for my $s (@rune) {
       return \@white if seg_dist2($x, $y, @{$s->[0]}, @{$s->[1]}) <= $stroke * $stroke;
     }
-    return in_ellipse($x, $y, $bcx, $bcy, $brx - $px, $bry - $px) ? \@blue : \@rim;
+    return in_ellipse($x, $y, $bcx, $bcy, $brx - $line, $bry - $line) ? \@blue : \@rim;
   }
   my $half = 0.062;
   for my $i (0 .. $#handle - 1) {
     my $d2 = seg_dist2($x, $y, @{$handle[$i]}, @{$handle[$i + 1]});
     if ($d2 <= $half * $half) {
       # The upper rim of the handle catches the light.
-      my $inner = $half - 1.2 * $px;
+      my $inner = $half - 1.2 * $line;
       return $d2 > $inner * $inner && $y < $handle[$i][1] ? \@shine : \@dark;
     }
   }
@@ -148,6 +155,33 @@ sub icon_image {
   return $data . $mask;
 }
 
+sub write_file {
+  my ($path, $bytes) = @_;
+  open(my $fh, '>:raw', $path) or die "cannot write $path: $!\n";
+  print $fh $bytes;
+  close($fh) or die "cannot write $path: $!\n";
+}
+
+# One PNG: 8-bit RGBA, no filtering.
+sub png_image {
+  my ($size) = @_;
+  my $raw = '';
+  for my $row (@{render($size)}) {
+    $raw .= "\0" . join('', map { pack('CCCC', @$_) } @$row);
+  }
+  my $chunk = sub {
+    my ($type, $data) = @_;
+    return pack('N', length $data) . $type . $data . pack('N', crc32($type . $data));
+  };
+  return "\x89PNG\r\n\x1a\n" . $chunk->('IHDR', pack('NNCCCCC', $size, $size, 8, 6, 0, 0, 0)) .
+         $chunk->('IDAT', compress($raw, 9)) . $chunk->('IEND', '');
+}
+
+if (defined $png_dir) {
+  write_file("$png_dir/adapter-$_.png", png_image($_)) for (16, 32, 48, 256);
+  exit 0;
+}
+
 my @sizes = (16, 32);
 my @images = map { icon_image($_) } @sizes;
 my $offset = 6 + 16 * @sizes;
@@ -157,6 +191,4 @@ for my $i (0 .. $#sizes) {
   $offset += length $images[$i];
 }
 $ico .= join('', @images);
-open(my $fh, '>:raw', $out) or die "cannot write $out: $!\n";
-print $fh $ico;
-close($fh) or die "cannot write $out: $!\n";
+write_file($out, $ico);
