@@ -1,10 +1,12 @@
 #include "sim/sim_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 
 #include "link/frames.h"
@@ -48,18 +50,23 @@ std::optional<int> Kind(const std::string& text) {
   return std::nullopt;
 }
 
-std::optional<UpdateStep> Step(const std::string& text) {
-  static const std::pair<const char*, UpdateStep> kSteps[] = {
-      {"link-check", UpdateStep::kLinkCheck},   {"handshake", UpdateStep::kHandshake},
-      {"set-baud", UpdateStep::kSetBaud},       {"identity-read", UpdateStep::kIdentityRead},
-      {"unlock", UpdateStep::kUnlock},          {"erase", UpdateStep::kErase},
-      {"page-write", UpdateStep::kPageWrite},   {"identity-write", UpdateStep::kIdentityWrite},
-      {"checksum", UpdateStep::kChecksum},      {"restart", UpdateStep::kRestart},
-  };
-  for (const auto& [name, step] : kSteps)
-    if (text == name) return step;
-  return std::nullopt;
-}
+constexpr std::pair<const char*, UpdateStep> kSteps[] = {
+    {"link-check", UpdateStep::kLinkCheck},   {"handshake", UpdateStep::kHandshake},
+    {"set-baud", UpdateStep::kSetBaud},       {"identity-read", UpdateStep::kIdentityRead},
+    {"unlock", UpdateStep::kUnlock},          {"erase", UpdateStep::kErase},
+    {"page-write", UpdateStep::kPageWrite},   {"identity-write", UpdateStep::kIdentityWrite},
+    {"checksum", UpdateStep::kChecksum},      {"restart", UpdateStep::kRestart},
+};
+
+// Every device time: what --timing sets, what --time-scale scales.
+constexpr std::pair<const char*, uint64_t Timing::*> kDeviceTimes[] = {
+    {"erase-64k", &Timing::erase_64k_us},    {"erase-4k", &Timing::erase_4k_us},
+    {"page-program", &Timing::page_program_us}, {"checksum", &Timing::checksum_us},
+    {"page-read", &Timing::page_read_us},    {"restart", &Timing::restart_us},
+    {"latency", &Timing::reply_latency_us},
+};
+// A time added to Timing but not to the table would escape --time-scale.
+static_assert(sizeof(Timing) == std::size(kDeviceTimes) * sizeof(uint64_t));
 
 bool ReadFile(const std::string& path, size_t max, std::vector<uint8_t>& out,
               std::string& error) {
@@ -86,46 +93,312 @@ bool Pair(const std::string& text, std::string& key, std::string& value) {
   return true;
 }
 
+// One option as given: its name, its value (empty for a switch), and where
+// the result and any complaint go.
+struct Arg {
+  const std::string& name;
+  const std::string& value;
+  SimOptions& options;
+  std::string& error;
+
+  AdapterConfig& config() { return options.config; }
+  Faults& faults() { return options.config.faults; }
+
+  bool Fail(const std::string& text) {
+    error = text;
+    return false;
+  }
+  bool Path(std::string& out) {
+    out = value;
+    return !out.empty() || Fail(name + " needs a path");
+  }
+  template <class T>
+  bool Hex3(T& out) {
+    const auto version = Version(value);
+    if (!version) return Fail(name + ": '" + value + "' is not one to three hexadecimal digits");
+    out = *version;
+    return true;
+  }
+  bool Count(int& out) {
+    const auto n = Integer(value, 10);
+    if (!n || *n < 0 || *n > 1'000'000) return Fail(name + ": '" + value + "' is not a count");
+    out = static_cast<int>(*n);
+    return true;
+  }
+  bool Rate(double& out) {
+    const auto r = Real(value);
+    if (!r || !(*r >= 0 && *r <= 1))
+      return Fail(name + ": '" + value + "' is not a rate from 0 to 1");
+    out = *r;
+    return true;
+  }
+  bool KindCount(std::map<int, int>& out) {
+    std::string kind_text, count_text;
+    const auto kind = Pair(value, kind_text, count_text) ? Kind(kind_text) : std::nullopt;
+    const auto count = kind ? Integer(count_text, 10) : std::nullopt;
+    if (!kind) return Fail(name + ": '" + value + "' is not KIND=N with a known kind");
+    if (!count || *count < 0 || *count > 1'000'000'000)
+      return Fail(name + ": bad count in '" + value + "'");
+    out[*kind] = static_cast<int>(*count);
+    return true;
+  }
+};
+
+bool Set(bool& flag) {
+  flag = true;
+  return true;
+}
+
+bool TakeAddress(Arg& a) {
+  std::string hex;
+  for (char c : a.value)
+    if (c != ':' && c != '-') hex += c;
+  if (hex.size() != 12 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    return a.Fail("--address: '" + a.value + "' is not six hexadecimal bytes");
+  for (size_t k = 0; k < 6; ++k)
+    a.config().bt_address[k] =
+        static_cast<uint8_t>(std::strtoul(hex.substr(2 * k, 2).c_str(), nullptr, 16));
+  return true;
+}
+
+bool TakeFlash(Arg& a) {
+  std::vector<uint8_t>& flash = a.config().flash;
+  if (!ReadFile(a.value, kFlashSize, flash, a.error)) return false;
+  return !flash.empty() || a.Fail(a.value + " is empty");
+}
+
+bool TakeImage(Arg& a) {
+  std::vector<uint8_t>& image = a.config().image;
+  if (!ReadFile(a.value, kImageEnd, image, a.error)) return false;
+  if (image.size() != kImageEnd)
+    return a.Fail(a.value + " holds " + std::to_string(image.size()) + " bytes; an image holds " +
+                  std::to_string(kImageEnd));
+  return true;
+}
+
+bool TakeParam(Arg& a) {
+  std::string op_text, value_text;
+  const auto op = Pair(a.value, op_text, value_text) ? Integer(op_text, 10) : std::nullopt;
+  const auto raw = op ? Integer(value_text) : std::nullopt;
+  if (!op || *op < 1 || *op > 10)
+    return a.Fail("--param: '" + a.value + "' is not OP=VALUE with OP 1 to 10");
+  if (!raw || *raw < 0 || *raw > 0xFFFFFFFFll)
+    return a.Fail("--param: bad value in '" + a.value + "'");
+  a.config().params[static_cast<int>(*op)] = static_cast<uint32_t>(*raw);
+  return true;
+}
+
+bool TakeBootEntry(Arg& a) {
+  if (a.value == "handshake") a.config().boot_entry = BootEntry::kHandshake;
+  else if (a.value == "bursts") a.config().boot_entry = BootEntry::kBursts;
+  else return a.Fail("--boot-entry: '" + a.value + "' is neither handshake nor bursts");
+  return true;
+}
+
+bool TakeTiming(Arg& a) {
+  std::string key, us_text;
+  const auto us = Pair(a.value, key, us_text) ? Integer(us_text, 10) : std::nullopt;
+  if (!us || *us < 0) return a.Fail("--timing: '" + a.value + "' is not NAME=MICROSECONDS");
+  for (const auto& [time_name, member] : kDeviceTimes)
+    if (key == time_name) {
+      a.config().timing.*member = static_cast<uint64_t>(*us);
+      return true;
+    }
+  return a.Fail("--timing: unknown device time '" + key + "'");
+}
+
+bool TakeTimeScale(Arg& a) {
+  const auto f = Real(a.value);
+  if (!f || !(*f >= 0) || *f > 1000)
+    return a.Fail("--time-scale: '" + a.value + "' is not a factor from 0 to 1000");
+  a.options.time_scale = *f;
+  return true;
+}
+
+bool TakeSeed(Arg& a) {
+  const auto n = Integer(a.value);
+  if (!n || *n < 0 || *n > 0xFFFFFFFFll) return a.Fail("--seed: '" + a.value + "' is not a number");
+  a.faults().seed = static_cast<uint32_t>(*n);
+  return true;
+}
+
+bool TakeHangupAfterBytes(Arg& a) {
+  const auto n = Integer(a.value, 10);
+  if (!n || *n < 1)
+    return a.Fail("--hangup-after-bytes: '" + a.value + "' is not a positive count");
+  a.faults().hangup_after_bytes = *n;
+  return true;
+}
+
+bool TakeHangupStep(Arg& a) {
+  const size_t colon = a.value.find(':');
+  const std::string step_name = a.value.substr(0, colon);
+  const auto* step = std::find_if(std::begin(kSteps), std::end(kSteps),
+                                  [&](const auto& row) { return step_name == row.first; });
+  if (step == std::end(kSteps)) return a.Fail("--hangup-step: unknown step '" + step_name + "'");
+  Faults& faults = a.faults();
+  faults.hangup_step = step->second;
+  faults.hangup_index = 0;
+  if (colon != std::string::npos) {
+    const auto index = Integer(a.value.substr(colon + 1), 10);
+    if (!index || *index < 0 || *index > 255)
+      return a.Fail("--hangup-step: bad index in '" + a.value + "'");
+    faults.hangup_index = static_cast<int>(*index);
+  }
+  return true;
+}
+
+// Where an option shows in the usage text: on a line of its own with its help
+// in a column, or among the faults, starting a line or run on after the one
+// before it.
+enum class Shown { kOwnLine, kFaultLine, kSameFaultLine };
+// A list of names the usage spells out after an option.
+enum class Listing { kNone, kDeviceTimes, kSteps };
+
+struct Option {
+  const char* flag;
+  const char* value;  // as the usage names it; nullptr for a switch
+  Shown shown;
+  const char* help;   // the option's column, or a remark ending a fault line
+  bool (*take)(Arg&);
+  Listing listing = Listing::kNone;
+  const char* alias = nullptr;
+};
+
+constexpr Option kOptions[] = {
+    {"--link", "PATH", Shown::kOwnLine, "keep a symlink PATH to the terminal",
+     [](Arg& a) { return a.Path(a.options.link); }},
+    {"--version", "HEX", Shown::kOwnLine, "firmware version of the old image (default 1FF)",
+     [](Arg& a) { return a.Hex3(a.config().version); }},
+    {"--image", "FILE", Shown::kOwnLine, "image whose presence in flash reports --image-version",
+     TakeImage},
+    {"--image-version", "HEX", Shown::kOwnLine, "(default: the built-in image's version)",
+     [](Arg& a) { return a.Hex3(a.config().image_version); }},
+    {"--address", "HEX12", Shown::kOwnLine, "Bluetooth address, e.g. 001BDC0F217E", TakeAddress},
+    {"--blank-identity", nullptr, Shown::kOwnLine, "identity page all FF",
+     [](Arg& a) { return Set(a.config().blank_identity); }},
+    {"--flash", "FILE", Shown::kOwnLine, "flash contents (up to 1 MiB, padded with FF)", TakeFlash},
+    {"--param", "OP=VALUE", Shown::kOwnLine, "raw stored parameter value, op 1 to 10", TakeParam},
+    {"--boot-entry", "handshake|bursts", Shown::kOwnLine, "", TakeBootEntry},
+    {"--timing", "NAME=US", Shown::kOwnLine, "", TakeTiming, Listing::kDeviceTimes},
+    {"--time-scale", "F", Shown::kOwnLine, "multiply device times by F (default 1)", TakeTimeScale},
+    {"--dump-flash", "FILE", Shown::kOwnLine, "write the flash at exit",
+     [](Arg& a) { return a.Path(a.options.dump_flash); }},
+    {"--dump-params", "FILE", Shown::kOwnLine, "write the parameters as op=value lines at exit",
+     [](Arg& a) { return a.Path(a.options.dump_params); }},
+    {"--seed", "N", Shown::kFaultLine, "", TakeSeed},
+    {"--silent", nullptr, Shown::kSameFaultLine, "", [](Arg& a) { return Set(a.faults().silent); }},
+    {"--busy", nullptr, Shown::kSameFaultLine, "", [](Arg& a) { return Set(a.faults().busy); }},
+    {"--wrong-checksum", nullptr, Shown::kSameFaultLine, "",
+     [](Arg& a) { return Set(a.faults().wrong_checksum); }},
+    {"--short-checksum", nullptr, Shown::kSameFaultLine, "",
+     [](Arg& a) { return Set(a.faults().short_checksum); }},
+    {"--no-version-marker", nullptr, Shown::kFaultLine, "",
+     [](Arg& a) { return Set(a.faults().version_without_marker); }},
+    {"--bad-param-ack", nullptr, Shown::kSameFaultLine, "",
+     [](Arg& a) { return Set(a.faults().bad_param_ack); }},
+    {"--extra-bytes", "N", Shown::kSameFaultLine, "",
+     [](Arg& a) { return a.Count(a.faults().extra_bytes); }},
+    {"--ignore", "KIND=N", Shown::kFaultLine, "",
+     [](Arg& a) { return a.KindCount(a.faults().ignore_kind); }},
+    {"--short", "KIND=N", Shown::kSameFaultLine, "",
+     [](Arg& a) { return a.KindCount(a.faults().short_reply_kind); }},
+    {"--short-bytes", "N", Shown::kSameFaultLine, "(KIND: number or name)",
+     [](Arg& a) { return a.Count(a.faults().short_reply_bytes); }},
+    {"--drop-rate", "R", Shown::kFaultLine, "",
+     [](Arg& a) { return a.Rate(a.faults().drop_rate); }},
+    {"--flip-rate", "R", Shown::kSameFaultLine, "(per byte, 0 to 1)",
+     [](Arg& a) { return a.Rate(a.faults().flip_rate); }},
+    {"--hangup-after-bytes", "N", Shown::kFaultLine, "", TakeHangupAfterBytes},
+    {"--hangup-step", "STEP[:INDEX]", Shown::kSameFaultLine, "", TakeHangupStep, Listing::kSteps},
+    {"--hangup-count", "N", Shown::kSameFaultLine, "",
+     [](Arg& a) { return a.Count(a.faults().hangup_count); }},
+    {"--verbose", nullptr, Shown::kOwnLine, "log each frame on stderr",
+     [](Arg& a) { return Set(a.options.verbose); }},
+    {"--help", nullptr, Shown::kOwnLine, "", [](Arg& a) { return Set(a.options.help); },
+     Listing::kNone, "-h"},
+};
+
+const Option* Find(const std::string& name) {
+  for (const Option& option : kOptions)
+    if (name == option.flag || (option.alias && name == option.alias)) return &option;
+  return nullptr;
+}
+
+// The names of `table` after `lead`, as many to a line as fit, each further
+// line indented to where the first name began.
+template <class Table>
+std::string Wrapped(std::string lead, const Table& table, bool commas) {
+  constexpr size_t kWidth = 76;
+  const std::string indent(lead.size(), ' ');
+  std::string text, line = std::move(lead);
+  for (size_t i = 0; i < std::size(table); ++i) {
+    const std::string name = table[i].first;
+    if (i == 0) {
+      line += name;
+      continue;
+    }
+    if (commas) line += ',';
+    if (line.size() + 1 + name.size() > kWidth) {
+      text += line + "\n";
+      line = indent + name;
+    } else {
+      line += " " + name;
+    }
+  }
+  return text + line + "\n";
+}
+
+std::string Usage() {
+  constexpr size_t kHelpColumn = 28;
+  std::string text =
+      "usage: brivelton-sim [options]\n"
+      "Serves a simulated adapter on a pseudo-terminal; prints the terminal's path.\n";
+  std::string fault_line, after_it;
+  auto end_fault_line = [&] {
+    if (!fault_line.empty()) text += fault_line + "\n" + after_it;
+    fault_line.clear();
+    after_it.clear();
+  };
+  bool faults_begun = false;
+  for (const Option& option : kOptions) {
+    const std::string shown = option.value ? std::string(option.flag) + " " + option.value
+                                           : std::string(option.flag);
+    switch (option.shown) {
+      case Shown::kOwnLine: {
+        end_fault_line();
+        std::string line = "  " + shown;
+        if (*option.help || option.listing != Listing::kNone) line.resize(kHelpColumn, ' ');
+        text += option.listing == Listing::kDeviceTimes ? Wrapped(line, kDeviceTimes, true)
+                                                        : line + option.help + "\n";
+        continue;
+      }
+      case Shown::kFaultLine:
+        end_fault_line();
+        if (!faults_begun) text += "faults:\n";
+        faults_begun = true;
+        fault_line = "  " + shown;
+        break;
+      case Shown::kSameFaultLine:
+        fault_line += "  " + shown;
+        break;
+    }
+    if (*option.help) fault_line += std::string("   ") + option.help;
+    if (option.listing == Listing::kSteps) after_it = Wrapped("      STEP: ", kSteps, false);
+  }
+  end_fault_line();
+  return text;
+}
+
 }  // namespace
 
 const char* SimUsage() {
-  return
-      "usage: brivelton-sim [options]\n"
-      "Serves a simulated adapter on a pseudo-terminal; prints the terminal's path.\n"
-      "  --link PATH               keep a symlink PATH to the terminal\n"
-      "  --version HEX             firmware version of the old image (default 1FF)\n"
-      "  --image FILE              image whose presence in flash reports --image-version\n"
-      "  --image-version HEX       (default: the built-in image's version)\n"
-      "  --address HEX12           Bluetooth address, e.g. 001BDC0F217E\n"
-      "  --blank-identity          identity page all FF\n"
-      "  --flash FILE              flash contents (up to 1 MiB, padded with FF)\n"
-      "  --param OP=VALUE          raw stored parameter value, op 1 to 10\n"
-      "  --boot-entry handshake|bursts\n"
-      "  --timing NAME=US          erase-64k, erase-4k, page-program, checksum,\n"
-      "                            page-read, restart, latency\n"
-      "  --time-scale F            multiply device times by F (default 1)\n"
-      "  --dump-flash FILE         write the flash at exit\n"
-      "  --dump-params FILE        write the parameters as op=value lines at exit\n"
-      "faults:\n"
-      "  --seed N  --silent  --busy  --wrong-checksum  --short-checksum\n"
-      "  --no-version-marker  --bad-param-ack  --extra-bytes N\n"
-      "  --ignore KIND=N  --short KIND=N  --short-bytes N   (KIND: number or name)\n"
-      "  --drop-rate R  --flip-rate R   (per byte, 0 to 1)\n"
-      "  --hangup-after-bytes N  --hangup-step STEP[:INDEX]  --hangup-count N\n"
-      "      STEP: link-check handshake set-baud identity-read unlock erase\n"
-      "            page-write identity-write checksum restart\n"
-      "  --verbose                 log each frame on stderr\n"
-      "  --help\n";
+  static const std::string usage = Usage();
+  return usage.c_str();
 }
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
                      std::string& error) {
-  AdapterConfig& config = options.config;
-  Faults& faults = config.faults;
-  auto fail = [&error](const std::string& text) {
-    error = text;
-    return false;
-  };
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> inline_value;
@@ -133,177 +406,34 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
       inline_value = name.substr(eq + 1);
       name.resize(eq);
     }
-    auto flag = [&]() {
+    const Option* option = Find(name);
+    if (!option) {
+      error = "unknown option '" + args[i] + "' (see --help)";
+      return false;
+    }
+    std::string value;
+    if (!option->value) {
       if (inline_value) {
         error = name + " takes no value";
         return false;
       }
-      return true;
-    };
-    auto value = [&](std::string& out) {
-      if (inline_value) {
-        out = *inline_value;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        error = name + " needs a value";
-        return false;
-      }
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (name == "--help" || name == "-h") {
-      if (!flag()) return false;
-      options.help = true;
-    } else if (name == "--verbose") {
-      if (!flag()) return false;
-      options.verbose = true;
-    } else if (name == "--blank-identity") {
-      if (!flag()) return false;
-      config.blank_identity = true;
-    } else if (name == "--silent") {
-      if (!flag()) return false;
-      faults.silent = true;
-    } else if (name == "--busy") {
-      if (!flag()) return false;
-      faults.busy = true;
-    } else if (name == "--wrong-checksum") {
-      if (!flag()) return false;
-      faults.wrong_checksum = true;
-    } else if (name == "--short-checksum") {
-      if (!flag()) return false;
-      faults.short_checksum = true;
-    } else if (name == "--no-version-marker") {
-      if (!flag()) return false;
-      faults.version_without_marker = true;
-    } else if (name == "--bad-param-ack") {
-      if (!flag()) return false;
-      faults.bad_param_ack = true;
-    } else if (name == "--link") {
-      if (!value(options.link)) return false;
-      if (options.link.empty()) return fail("--link needs a path");
-    } else if (name == "--dump-flash") {
-      if (!value(options.dump_flash)) return false;
-      if (options.dump_flash.empty()) return fail("--dump-flash needs a path");
-    } else if (name == "--dump-params") {
-      if (!value(options.dump_params)) return false;
-      if (options.dump_params.empty()) return fail("--dump-params needs a path");
-    } else if (name == "--version" || name == "--image-version") {
-      if (!value(v)) return false;
-      const auto version = Version(v);
-      if (!version) return fail(name + ": '" + v + "' is not one to three hexadecimal digits");
-      if (name == "--version") config.version = *version;
-      else config.image_version = *version;
-    } else if (name == "--address") {
-      if (!value(v)) return false;
-      std::string hex;
-      for (char c : v)
-        if (c != ':' && c != '-') hex += c;
-      if (hex.size() != 12 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return fail("--address: '" + v + "' is not six hexadecimal bytes");
-      for (size_t k = 0; k < 6; ++k)
-        config.bt_address[k] =
-            static_cast<uint8_t>(std::strtoul(hex.substr(2 * k, 2).c_str(), nullptr, 16));
-    } else if (name == "--flash") {
-      if (!value(v)) return false;
-      if (!ReadFile(v, kFlashSize, config.flash, error)) return false;
-      if (config.flash.empty()) return fail(v + " is empty");
-    } else if (name == "--image") {
-      if (!value(v)) return false;
-      if (!ReadFile(v, kImageEnd, config.image, error)) return false;
-      if (config.image.size() != kImageEnd)
-        return fail(v + " holds " + std::to_string(config.image.size()) + " bytes; an image holds " +
-                    std::to_string(kImageEnd));
-    } else if (name == "--param") {
-      if (!value(v)) return false;
-      std::string op_text, value_text;
-      const auto op = Pair(v, op_text, value_text) ? Integer(op_text, 10) : std::nullopt;
-      const auto raw = op ? Integer(value_text) : std::nullopt;
-      if (!op || *op < 1 || *op > 10) return fail("--param: '" + v + "' is not OP=VALUE with OP 1 to 10");
-      if (!raw || *raw < 0 || *raw > 0xFFFFFFFFll) return fail("--param: bad value in '" + v + "'");
-      config.params[static_cast<int>(*op)] = static_cast<uint32_t>(*raw);
-    } else if (name == "--boot-entry") {
-      if (!value(v)) return false;
-      if (v == "handshake") config.boot_entry = BootEntry::kHandshake;
-      else if (v == "bursts") config.boot_entry = BootEntry::kBursts;
-      else return fail("--boot-entry: '" + v + "' is neither handshake nor bursts");
-    } else if (name == "--timing") {
-      if (!value(v)) return false;
-      std::string key, us_text;
-      const auto us = Pair(v, key, us_text) ? Integer(us_text, 10) : std::nullopt;
-      if (!us || *us < 0) return fail("--timing: '" + v + "' is not NAME=MICROSECONDS");
-      Timing& t = config.timing;
-      uint64_t* slot = key == "erase-64k"      ? &t.erase_64k_us
-                       : key == "erase-4k"     ? &t.erase_4k_us
-                       : key == "page-program" ? &t.page_program_us
-                       : key == "checksum"     ? &t.checksum_us
-                       : key == "page-read"    ? &t.page_read_us
-                       : key == "restart"      ? &t.restart_us
-                       : key == "latency"      ? &t.reply_latency_us
-                                               : nullptr;
-      if (!slot) return fail("--timing: unknown device time '" + key + "'");
-      *slot = static_cast<uint64_t>(*us);
-    } else if (name == "--time-scale") {
-      if (!value(v)) return false;
-      const auto f = Real(v);
-      if (!f || !(*f >= 0) || *f > 1000) return fail("--time-scale: '" + v + "' is not a factor from 0 to 1000");
-      options.time_scale = *f;
-    } else if (name == "--seed") {
-      if (!value(v)) return false;
-      const auto n = Integer(v);
-      if (!n || *n < 0 || *n > 0xFFFFFFFFll) return fail("--seed: '" + v + "' is not a number");
-      faults.seed = static_cast<uint32_t>(*n);
-    } else if (name == "--ignore" || name == "--short") {
-      if (!value(v)) return false;
-      std::string kind_text, count_text;
-      const auto kind = Pair(v, kind_text, count_text) ? Kind(kind_text) : std::nullopt;
-      const auto count = kind ? Integer(count_text, 10) : std::nullopt;
-      if (!kind) return fail(name + ": '" + v + "' is not KIND=N with a known kind");
-      if (!count || *count < 0 || *count > 1'000'000'000) return fail(name + ": bad count in '" + v + "'");
-      (name == "--ignore" ? faults.ignore_kind : faults.short_reply_kind)[*kind] =
-          static_cast<int>(*count);
-    } else if (name == "--short-bytes" || name == "--extra-bytes" || name == "--hangup-count") {
-      if (!value(v)) return false;
-      const auto n = Integer(v, 10);
-      if (!n || *n < 0 || *n > 1'000'000) return fail(name + ": '" + v + "' is not a count");
-      if (name == "--short-bytes") faults.short_reply_bytes = static_cast<int>(*n);
-      else if (name == "--extra-bytes") faults.extra_bytes = static_cast<int>(*n);
-      else faults.hangup_count = static_cast<int>(*n);
-    } else if (name == "--hangup-after-bytes") {
-      if (!value(v)) return false;
-      const auto n = Integer(v, 10);
-      if (!n || *n < 1) return fail("--hangup-after-bytes: '" + v + "' is not a positive count");
-      faults.hangup_after_bytes = *n;
-    } else if (name == "--drop-rate" || name == "--flip-rate") {
-      if (!value(v)) return false;
-      const auto r = Real(v);
-      if (!r || !(*r >= 0 && *r <= 1)) return fail(name + ": '" + v + "' is not a rate from 0 to 1");
-      (name == "--drop-rate" ? faults.drop_rate : faults.flip_rate) = *r;
-    } else if (name == "--hangup-step") {
-      if (!value(v)) return false;
-      const size_t colon = v.find(':');
-      const auto step = Step(v.substr(0, colon));
-      if (!step) return fail("--hangup-step: unknown step '" + v.substr(0, colon) + "'");
-      faults.hangup_step = *step;
-      faults.hangup_index = 0;
-      if (colon != std::string::npos) {
-        const auto index = Integer(v.substr(colon + 1), 10);
-        if (!index || *index < 0 || *index > 255) return fail("--hangup-step: bad index in '" + v + "'");
-        faults.hangup_index = static_cast<int>(*index);
-      }
+    } else if (inline_value) {
+      value = *inline_value;
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
     } else {
-      return fail("unknown option '" + args[i] + "' (see --help)");
+      error = name + " needs a value";
+      return false;
     }
+    Arg arg{name, value, options, error};
+    if (!option->take(arg)) return false;
   }
   return true;
 }
 
 void ScaleTiming(Timing& timing, double factor) {
-  for (uint64_t* t : {&timing.erase_64k_us, &timing.erase_4k_us, &timing.page_program_us,
-                      &timing.checksum_us, &timing.page_read_us, &timing.restart_us,
-                      &timing.reply_latency_us})
-    *t = static_cast<uint64_t>(static_cast<double>(*t) * factor + 0.5);
+  for (const auto& [name, member] : kDeviceTimes)
+    timing.*member = static_cast<uint64_t>(static_cast<double>(timing.*member) * factor + 0.5);
 }
 
 std::string ParamsText(const DeviceModel& model) {

@@ -127,6 +127,84 @@ TEST(SimOptions, TimeScaleAppliesToEveryDeviceTime) {
   EXPECT_EQ(t.reply_latency_us, d.reply_latency_us / 2);
 }
 
+TEST(SimOptions, EveryDeviceTimeIsSetByItsName) {
+  const std::pair<const char*, uint64_t Timing::*> times[] = {
+      {"erase-64k", &Timing::erase_64k_us},       {"erase-4k", &Timing::erase_4k_us},
+      {"page-program", &Timing::page_program_us}, {"checksum", &Timing::checksum_us},
+      {"page-read", &Timing::page_read_us},       {"restart", &Timing::restart_us},
+      {"latency", &Timing::reply_latency_us},
+  };
+  for (const auto& [name, member] : times) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseSimOptions({"--timing", std::string(name) + "=1234567"}, o, error)) << error;
+    EXPECT_EQ(o.config.timing.*member, 1234567u) << name;
+    const Timing defaults;
+    for (const auto& [other, other_member] : times) {
+      if (other_member != member) {
+        EXPECT_EQ(o.config.timing.*other_member, defaults.*other_member) << name << " " << other;
+      }
+    }
+  }
+}
+
+TEST(SimOptions, SwitchesAndValuesAreToldApart) {
+  const std::pair<Args, const char*> cases[] = {
+      {{"--busy=1"}, "--busy takes no value"},
+      {{"--help=x"}, "--help takes no value"},
+      {{"-h=x"}, "unknown option '-h=x' (see --help)"},
+      {{"--seed"}, "--seed needs a value"},
+      {{"--dump-params="}, "--dump-params needs a path"},
+      {{"--image-version", "1234"},
+       "--image-version: '1234' is not one to three hexadecimal digits"},
+      {{"--extra-bytes", "-1"}, "--extra-bytes: '-1' is not a count"},
+      {{"--flip-rate", "2"}, "--flip-rate: '2' is not a rate from 0 to 1"},
+      {{"--short", "Nope=1"}, "--short: 'Nope=1' is not KIND=N with a known kind"},
+  };
+  for (const auto& [args, expected] : cases) {
+    SimOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseSimOptions(args, o, error)) << args[0];
+    EXPECT_EQ(error, expected);
+  }
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions({"-h", "--hangup-count=0", "--short-bytes", "2"}, o, error)) << error;
+  EXPECT_TRUE(o.help);
+  EXPECT_EQ(o.config.faults.hangup_count, 0);
+  EXPECT_EQ(o.config.faults.short_reply_bytes, 2);
+}
+
+TEST(SimOptions, UsageNamesEveryOption) {
+  EXPECT_STREQ(SimUsage(),
+      "usage: brivelton-sim [options]\n"
+      "Serves a simulated adapter on a pseudo-terminal; prints the terminal's path.\n"
+      "  --link PATH               keep a symlink PATH to the terminal\n"
+      "  --version HEX             firmware version of the old image (default 1FF)\n"
+      "  --image FILE              image whose presence in flash reports --image-version\n"
+      "  --image-version HEX       (default: the built-in image's version)\n"
+      "  --address HEX12           Bluetooth address, e.g. 001BDC0F217E\n"
+      "  --blank-identity          identity page all FF\n"
+      "  --flash FILE              flash contents (up to 1 MiB, padded with FF)\n"
+      "  --param OP=VALUE          raw stored parameter value, op 1 to 10\n"
+      "  --boot-entry handshake|bursts\n"
+      "  --timing NAME=US          erase-64k, erase-4k, page-program, checksum,\n"
+      "                            page-read, restart, latency\n"
+      "  --time-scale F            multiply device times by F (default 1)\n"
+      "  --dump-flash FILE         write the flash at exit\n"
+      "  --dump-params FILE        write the parameters as op=value lines at exit\n"
+      "faults:\n"
+      "  --seed N  --silent  --busy  --wrong-checksum  --short-checksum\n"
+      "  --no-version-marker  --bad-param-ack  --extra-bytes N\n"
+      "  --ignore KIND=N  --short KIND=N  --short-bytes N   (KIND: number or name)\n"
+      "  --drop-rate R  --flip-rate R   (per byte, 0 to 1)\n"
+      "  --hangup-after-bytes N  --hangup-step STEP[:INDEX]  --hangup-count N\n"
+      "      STEP: link-check handshake set-baud identity-read unlock erase\n"
+      "            page-write identity-write checksum restart\n"
+      "  --verbose                 log each frame on stderr\n"
+      "  --help\n");
+}
+
 TEST(SimOptions, ParamsTextListsTheTenRawValues) {
   AdapterConfig config;
   config.params[4] = 10;
