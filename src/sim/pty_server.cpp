@@ -83,8 +83,12 @@ bool PtyServer::OpenTerminal(std::string& error) {
     error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
     return false;
   }
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  const int flags = fcntl(master_, F_GETFL);
+  if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0 ||
+      fcntl(master_, F_SETFD, FD_CLOEXEC) != 0) {
+    error = std::string("cannot set up the pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
   char name[128];
   if (ptsname_r(master_, name, sizeof name) != 0) {
     error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
@@ -98,7 +102,10 @@ bool PtyServer::OpenTerminal(std::string& error) {
     return false;
   }
   termios tio{};
-  tcgetattr(slave_, &tio);
+  if (tcgetattr(slave_, &tio) != 0) {
+    error = "cannot read the settings of " + slave_path_ + ": " + std::strerror(errno);
+    return false;
+  }
   cfmakeraw(&tio);
   tio.c_cflag |= CLOCAL | CREAD;
   cfsetspeed(&tio, B115200);
@@ -110,9 +117,12 @@ bool PtyServer::OpenTerminal(std::string& error) {
   if (ioctl(slave_, TIOCSCTTY, 0) != 0 && options_.verbose)
     std::fprintf(stderr, "sim: %s is not our controlling terminal: %s\n", name,
                  std::strerror(errno));
-  if (options_.busy) {
-    ioctl(slave_, TIOCEXCL);
-    flock(slave_, LOCK_EX | LOCK_NB);
+  // Held as a program holds a port: the exclusive line turns others away, the
+  // lock also root, whom the line lets through.
+  if (options_.busy &&
+      (ioctl(slave_, TIOCEXCL) != 0 || flock(slave_, LOCK_EX | LOCK_NB) != 0)) {
+    error = "cannot make " + slave_path_ + " busy: " + std::strerror(errno);
+    return false;
   }
   host_opens_ = 0;
   watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

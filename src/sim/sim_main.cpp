@@ -27,6 +27,15 @@ void Relay(int signal) {
 // the serving to a child and passes signals on.
 int BecomeSessionLeader() {
   if (setsid() >= 0) return -1;
+  // A stop sent while we fork waits until the child is known, then is passed
+  // on; the child keeps it pending until it has its own handlers.
+  sigset_t relayed, before;
+  sigemptyset(&relayed);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&relayed, s);
+  sigprocmask(SIG_BLOCK, &relayed, &before);
+  struct sigaction relay {};
+  relay.sa_handler = Relay;
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &relay, nullptr);
   const pid_t child = fork();
   if (child < 0) {
     std::perror("brivelton-sim: fork");
@@ -37,9 +46,7 @@ int BecomeSessionLeader() {
     return -1;
   }
   g_child = child;
-  struct sigaction relay {};
-  relay.sa_handler = Relay;
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &relay, nullptr);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }

@@ -57,7 +57,9 @@ std::string ReadAll(int fd) {
 
 class SimProcess {
  public:
-  explicit SimProcess(const std::vector<std::string>& args) {
+  // A group leader, as a shell starts it, cannot make a session of its own
+  // and serves from a child.
+  explicit SimProcess(const std::vector<std::string>& args, bool group_leader = false) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -71,7 +73,14 @@ class SimProcess {
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (group_leader) {
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+      posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);
@@ -95,6 +104,15 @@ class SimProcess {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   std::string Errors() { return ReadAll(err_); }
+  // Whether everything that holds its output has gone within `timeout_ms`.
+  bool OutputClosed(int timeout_ms) {
+    char buffer[256];
+    while (true) {
+      pollfd pfd{out_, POLLIN, 0};
+      if (poll(&pfd, 1, timeout_ms) <= 0) return false;
+      if (read(out_, buffer, sizeof buffer) <= 0) return true;
+    }
+  }
 
  private:
   pid_t pid_ = -1;
@@ -219,6 +237,29 @@ TEST(SimProcess, BusyTerminalCannotBeOpened) {
   EXPECT_EQ(ports.Open(slave, &error), nullptr);
   EXPECT_EQ(error, OpenError::kBusy);
   EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(SimProcess, AsAGroupLeaderItServesFromAChildThatStopsWithIt) {
+  SimProcess sim({}, true);
+  const std::string slave = sim.Line();
+  ASSERT_FALSE(slave.empty());
+  {
+    Host host(slave);
+    ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
+    EXPECT_EQ(host.dialog.Exchange(LinkCheck), 1);
+    host.dialog.ClosePort();
+  }
+  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.OutputClosed(5000)) << "the serving child outlived the stop";
+}
+
+TEST(SimProcess, AStopDuringStartUpLeavesNoChildBehind) {
+  for (const useconds_t delay : {0u, 100u, 300u, 1000u, 3000u, 10000u}) {
+    SimProcess sim({}, true);
+    usleep(delay);
+    sim.Stop();
+    EXPECT_TRUE(sim.OutputClosed(5000)) << "stopped after " << delay << " us";
+  }
 }
 
 TEST(SimProcess, BadOptionExitsWithStatus2AndOneLine) {
