@@ -11,17 +11,31 @@
 namespace brivelton {
 namespace {
 
-using Member = int32_t SettingsValues::*;
-
-TEST(SettingsMapping, EachOpHoldsItsMember) {
-  const std::pair<int, Member> ops[] = {
-      {1, &SettingsValues::m_callerid},        {2, &SettingsValues::m_strong_ring},
-      {3, &SettingsValues::m_aec},             {4, &SettingsValues::m_hook_speed_index},
-      {5, &SettingsValues::m_offhook_pwr_index}, {6, &SettingsValues::m_dialtone_dis},
-      {7, &SettingsValues::m_reverse_dis},     {8, &SettingsValues::m_dial_plan_index},
-      {9, &SettingsValues::m_led_display},     {10, &SettingsValues::m_a2dp},
+// Each op's parameter by name and the dialog control of that name, both as
+// given; the op must reach the member that control shows.
+TEST(SettingsMapping, EachOpHoldsTheMemberOfItsControl) {
+  const struct {
+    int op;
+    const char* parameter;
+    int control;
+  } ops[] = {
+      {1, "Caller ID", 1044},
+      {2, "Strong Ringing Voltage", 1034},
+      {3, "Echo Cancel", 1030},
+      {4, "Hook Detection Speed", 1053},
+      {5, "Off-Hook Power", 1052},
+      {6, "Dialtone after disconnection", 1032},
+      {7, "Reverse Tip/Ring after disconnection", 1033},
+      {8, "Dialing Plan", 1051},
+      {9, "LED debug display", 1035},
+      {10, "Media Audio", 1031},
   };
-  for (auto [op, member] : ops) EXPECT_EQ(ParamMember(op), member) << op;
+  for (const auto& [op, parameter, control] : ops) {
+    SettingsValues values;
+    const auto member = ParamMember(op);
+    ASSERT_NE(member, nullptr) << parameter;
+    EXPECT_EQ(&(values.*member), SettingsMember(values, control)) << parameter;
+  }
   EXPECT_EQ(ParamMember(0), nullptr);
   EXPECT_EQ(ParamMember(11), nullptr);
 }
@@ -161,6 +175,56 @@ TEST(SettingsHelp, FortyOneLinesOneTopicPerDialogLabel) {
       labels.push_back(std::string(control.text) + ": ");
   EXPECT_EQ(topics, labels);
   EXPECT_STREQ(lines[28], "     Without timeout: No time out to place");  // no trailing space
+}
+
+// Every line as given, trailing spaces and spelling included: the list is
+// what users have always read, slips and all.
+TEST(SettingsHelp, EveryLineAsGiven) {
+  const std::vector<std::string> expected = {
+      "Caller ID: ",
+      "     Enable analog phone Caller ID function. ",
+      "    ",
+      "Echo Cancel: ",
+      "     Enable acoustic echo cancel function. ",
+      "    ",
+      "Media Audio: ",
+      "     Connected to media audio. When enabled, ",
+      "     all media audio will go through analog ",
+      "     phone. ",
+      "    ",
+      "Dialtone after disconnection: ",
+      "     Play dialtone when call is disconnected. ",
+      "    ",
+      "Reverse Tip/Ring after disconnection: ",
+      "     Reverse Tip/Ring when call is disconneced. ",
+      "     It will stop answer manchine recording ",
+      "     after the call is disconnected. ",
+      "    ",
+      "Strong Ringing Voltage: ",
+      "     Higher ringing power for multiple phones. ",
+      "    ",
+      "LED debug display: ",
+      "     Extra debugging LED display mode. ",
+      "    ",
+      "Dialing Plan: ",
+      "     With timeout: Place call after 10 secs ",
+      "     of idle time. ",
+      "     Without timeout: No time out to place",
+      "     the call. ",
+      "     # key: Only press # key will place the ",
+      "     call. ",
+      "    ",
+      "Off-Hook Power: ",
+      "     Set off-hook power setting. ",
+      "     Lower power with better noise reduction. ",
+      "    ",
+      "Hook Detection Speed: ",
+      "     Speed to detect hook status. Slower the ",
+      "     speed to avoid false off-hook detection ",
+      "     during ringing. ",
+  };
+  const auto lines = SettingsHelpLines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end()), expected);
 }
 
 }  // namespace
