@@ -2,49 +2,53 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <array>
-#include <cstdint>
-#include <span>
 
 #include "platform/port_names.h"
+#include "platform/registry_ports.h"
 
 namespace brivelton {
 
-PortListing Win32RegistryPortList::List() {
-  PortListing listing;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
-                    0x20019, &key) != ERROR_SUCCESS) {
-    listing.status = PortListing::Status::kCantOpen;
-    return listing;
+namespace {
+
+class SerialCommKey : public RegistryPortKey {
+ public:
+  bool Open() override {
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                         &key_) == ERROR_SUCCESS;
   }
-  DWORD count = 0;
-  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, &count, nullptr, nullptr, nullptr,
-                       nullptr) != ERROR_SUCCESS) {
-    RegCloseKey(key);
-    listing.status = PortListing::Status::kCantQuery;
-    return listing;
+  void Close() override { RegCloseKey(key_); }
+  std::optional<uint32_t> ValueCount() override {
+    DWORD count = 0;
+    if (RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return std::nullopt;
+    return count;
   }
-  for (DWORD index = 0; index < count; ++index) {
+  bool ReadValue(uint32_t index, uint32_t& type, std::span<uint8_t> data,
+                 size_t& length) override {
     std::array<char, 255> name{};
-    std::array<uint8_t, 256> data{};
     // Both lengths are in-out: offer the full buffers on every call.
     DWORD name_length = DWORD(name.size());
     DWORD data_length = DWORD(data.size());
-    DWORD type = 0;
-    if (RegEnumValueA(key, index, name.data(), &name_length, nullptr, &type,
-                      data.data(), &data_length) != ERROR_SUCCESS) {
-      listing.entries.emplace_back();
-      continue;
-    }
-    const size_t returned = std::min<size_t>(data_length, data.size());
-    listing.entries.push_back(
-        RegistryPortName(type, std::span<const uint8_t>(data.data(), returned)));
+    DWORD value_type = 0;
+    if (RegEnumValueA(key_, index, name.data(), &name_length, nullptr, &value_type, data.data(),
+                      &data_length) != ERROR_SUCCESS)
+      return false;
+    type = value_type;
+    length = data_length;
+    return true;
   }
-  RegCloseKey(key);
-  return listing;
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+PortListing Win32RegistryPortList::List() {
+  SerialCommKey key;
+  return ListRegistryPorts(key);
 }
 
 std::vector<std::string> Win32RegistryPortList::FallbackNames() const {
