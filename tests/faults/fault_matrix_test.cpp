@@ -20,6 +20,7 @@
 #include "sim/device_model.h"
 #include "sim/virtual_adapter.h"
 #include "support/counting_clock.h"
+#include "support/run_bounds.h"
 #include "support/recording_view.h"
 #include "update/firmware_image.h"
 #include "update/identity_page.h"
@@ -43,48 +44,6 @@ struct FaultRow {
   // The bytes arrive as sent: what the utility read is what the adapter said.
   bool exact = true;
 };
-
-// ---- How long a run may take, from the exchange rules alone ----------------
-
-// Two attempts, each reading every chunk, and one more chunk for a reply that
-// trickles in, with every read running out its time-out and its pause.
-uint64_t ExchangeBoundMs(int kind) {
-  if (kind == HandshakeBurstLong) return 101 * 4;
-  if (kind == HandshakeBurstShort) return 11 * 4;
-  const uint64_t reads = kind == FlashChecksum ? 100 : kind == FlashErase ? 30 : 10;
-  const int expected = ExpectedReplyLength(kind);
-  uint64_t attempt = 0;
-  for (int left = expected; left > 0; left -= 256) attempt += reads * (std::min(256, left) + 11);
-  if (expected > 0) attempt += reads * (std::min(256, expected) + 11);
-  return 2 * attempt;
-}
-
-uint64_t SumMs(std::initializer_list<std::pair<int, int>> kinds_and_counts) {
-  uint64_t sum = 0;
-  for (auto [kind, count] : kinds_and_counts) sum += uint64_t(count) * ExchangeBoundMs(kind);
-  return sum;
-}
-
-const uint64_t kRestartMs = SumMs({{ResetStepA, 2}, {ResetStepB, 2}});
-
-// Both ports probed (link check, restart, link check), then ten version queries.
-uint64_t CheckBoundMs(int ports) {
-  return uint64_t(ports) * (SumMs({{LinkCheck, 2}}) + kRestartMs) + SumMs({{QueryVersion, 10}});
-}
-
-// Twenty attempts that each go as far as an attempt can, the pauses between
-// them, and the restart at the end.
-uint64_t UpdateBoundMs() {
-  const uint64_t attempt =
-      SumMs({{LinkCheck, 2}, {BootHandshake, 2}, {HandshakeBurstLong, 1},
-             {HandshakeBurstShort, 1}, {SetBaud1M, 1}, {FlashReadPage, 2},
-             {FlashReadStatus, 2}, {FlashWriteStatus, 1}, {FlashErase, 30},
-             {FlashWritePage, 125}, {WriteIdentityPage, 1}, {FlashChecksum, 1}}) +
-      kRestartMs;
-  return 20 * attempt + 19 * 3000 + kRestartMs;
-}
-
-uint64_t SettingsBoundMs() { return SumMs({{ParamRead, 10}, {ParamWrite, 10}}); }
 
 // ---- The table of faults --------------------------------------------------
 
