@@ -36,8 +36,16 @@ class TraceToView {
 };
 
 int ListPorts(const Options& options, Platform& system, CliIo& io) {
+  // The name first, so that scripts can cut it; with --long what the system
+  // knows of the port follows, tab-separated.
+  auto print = [&](const std::string& name) {
+    io.out << name;
+    if (options.long_listing)
+      for (const auto& d : system.port_list.Details(name)) io.out << '\t' << d.label << '=' << d.value;
+    io.out << '\n';
+  };
   if (!options.ports.empty()) {
-    for (const auto& name : options.ports) io.out << name << '\n';
+    for (const auto& name : options.ports) print(name);
     return 0;
   }
   const PortListing listing = system.port_list.List();
@@ -45,13 +53,13 @@ int ListPorts(const Options& options, Platform& system, CliIo& io) {
     io.err << "brivelton: the system's list of serial ports can't be "
            << (listing.status == PortListing::Status::kCantOpen ? "opened" : "queried")
            << "; the search falls back to these names\n";
-    for (const auto& name : system.port_list.FallbackNames()) io.out << name << '\n';
+    for (const auto& name : system.port_list.FallbackNames()) print(name);
     return 0;
   }
   int count = 0;
   for (const auto& entry : listing.entries) {
     if (!entry || entry->empty()) continue;
-    io.out << *entry << '\n';
+    print(*entry);
     ++count;
   }
   if (count == 0)

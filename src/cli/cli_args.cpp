@@ -79,6 +79,7 @@ const char* CommandArgs(Command command) {
     case Command::kUpdate: return "--yes";
     case Command::kSettings: return "--defaults and NAME=VALUE";
     case Command::kFirmware: return "--save FILE";
+    case Command::kPorts: return "--long";
     default: return "nothing";
   }
 }
@@ -126,6 +127,7 @@ constexpr OptionName kGlobalOptions[] = {
 constexpr OptionName kUpdateOptions[] = {{"--yes", OptionValue::kNone}};
 constexpr OptionName kSettingsOptions[] = {{"--defaults", OptionValue::kNone}};
 constexpr OptionName kFirmwareOptions[] = {{"--save", OptionValue::kFile}};
+constexpr OptionName kPortsOptions[] = {{"--long", OptionValue::kNone}};
 
 }  // namespace
 
@@ -150,6 +152,7 @@ std::span<const OptionName> CommandOptions(Command command) {
     case Command::kUpdate: return kUpdateOptions;
     case Command::kSettings: return kSettingsOptions;
     case Command::kFirmware: return kFirmwareOptions;
+    case Command::kPorts: return kPortsOptions;
     default: return {};
   }
 }
@@ -212,6 +215,10 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
     if (command == Command::kHelp) continue;  // "help anything" still helps
     if (command == Command::kUpdate && arg == "--yes") {
       options.yes = true;
+      continue;
+    }
+    if (command == Command::kPorts && arg == "--long") {
+      options.long_listing = true;
       continue;
     }
     if (command == Command::kSettings && arg == "--defaults") {
@@ -298,7 +305,7 @@ std::string HelpText() {
       "  settings [--defaults] [NAME=VALUE]...  Check Device, then Setting\n"
       "  settings-help                          the 41 help lines of the settings\n"
       "  firmware [--save FILE]                 the built-in image: version, size, checksum\n"
-      "  ports                                  the port names the search would probe, in order\n"
+      "  ports [--long]                         the port names the search would probe, in order\n"
       "  help                                   this text (also --help, -h)\n"
       "\n"
       "Options (before or after the command):\n"
@@ -311,6 +318,9 @@ std::string HelpText() {
       "  --defaults    (settings) start from the dialog's Set to Default values; any\n"
       "                NAME=VALUE is applied on top\n"
       "  --save FILE   (firmware) write the built-in image to FILE\n"
+      "  --long        (ports) each name with what the system knows of it: driver,\n"
+      "                usb=VENDOR:PRODUCT, manufacturer, product, serial and the\n"
+      "                /dev/serial/by-id name, tab-separated after the name\n"
       "\n"
       "Output:\n"
       "  check, update and settings print the message log on stdout, one line per logged\n"
@@ -348,6 +358,8 @@ std::string HelpText() {
       "  reports them), and 'saved: FILE' after --save.\n"
       "  ports prints one name a line; when the system's port list can't be read it\n"
       "  says so on stderr and prints the fallback names the search would try.\n"
+      "  A /dev/serial/by-id name given to --port stays the same when the adapter is\n"
+      "  plugged in again; ports --long shows it.\n"
       "\n"
       "Exit status:\n"
       "  0  the command did what was asked: check found the adapter (even when its\n"
@@ -367,7 +379,7 @@ std::string HelpText() {
       "  brivelton settings --defaults media-audio=on\n"
       "  brivelton --verbose settings dial-plan=hash-key\n"
       "  brivelton firmware --save image.bin\n"
-      "  brivelton ports\n";
+      "  brivelton ports --long\n";
 }
 
 }  // namespace brivelton::cli

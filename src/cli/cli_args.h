@@ -25,6 +25,7 @@ struct Options {
   bool defaults = false;           // settings --defaults
   std::vector<Assignment> assignments;
   std::optional<std::string> save_path;  // firmware --save
+  bool long_listing = false;             // ports --long
 };
 
 // Fills `options` from the arguments (without the program name). On bad usage

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
 
 #include "platform/port_names.h"
 
@@ -28,6 +31,20 @@ std::string LinkBasename(const std::string& path) {
 bool Exists(const std::string& path) {
   struct stat st{};
   return stat(path.c_str(), &st) == 0;
+}
+
+// A sysfs attribute's first line, or "" when it is missing.
+std::string Attribute(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
+std::string Basename(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -50,19 +67,63 @@ LinuxSysfsPortList::LinuxSysfsPortList(std::string tty_class_dir,
       dev_dir_(std::move(dev_dir)),
       probe_(std::move(probe)) {}
 
-bool LinuxSysfsPortList::IsRealPort(const std::string& name) {
-  if (IsVirtualTtyName(name)) return false;
+std::string LinuxSysfsPortList::DriverDevice(const std::string& name) const {
   std::string device = tty_class_dir_ + "/" + name + "/device";
-  if (!Exists(device)) {
-    // Bluetooth RFCOMM ports hang off no device until they connect.
-    return name.starts_with("rfcomm");
-  }
+  if (!Exists(device)) return {};
   // Newer kernels put the serial core's own port and controller devices
   // between the tty and the device that drives it; look past them.
   for (int up = 0; up < 4 && LinkBasename(device + "/subsystem") == "serial-base"; ++up)
     device += "/..";
+  return device;
+}
+
+bool LinuxSysfsPortList::IsRealPort(const std::string& name) {
+  if (IsVirtualTtyName(name)) return false;
+  const std::string device = DriverDevice(name);
+  if (device.empty()) {
+    // Bluetooth RFCOMM ports hang off no device until they connect.
+    return name.starts_with("rfcomm");
+  }
   if (LinkBasename(device + "/driver") != "serial8250") return true;
   return probe_ && probe_(dev_dir_ + "/" + name);
+}
+
+std::vector<PortDetail> LinuxSysfsPortList::Details(const std::string& name) const {
+  // A /dev/serial/by-id/... name stands for the tty it links to.
+  std::string tty = Basename(name);
+  if (char* real = realpath(name.c_str(), nullptr)) {
+    tty = Basename(real);
+    free(real);
+  }
+  std::vector<PortDetail> details;
+  auto add = [&details](const char* label, const std::string& value) {
+    if (!value.empty()) details.push_back({label, value});
+  };
+  const std::string device = DriverDevice(tty);
+  if (!device.empty()) {
+    add("driver", LinkBasename(device + "/driver"));
+    // The USB device is a few levels up: the port, its interface, the device.
+    std::string usb = device;
+    for (int up = 0; up < 4 && !Exists(usb + "/idVendor"); ++up) usb += "/..";
+    if (Exists(usb + "/idVendor")) {
+      add("usb", Attribute(usb + "/idVendor") + ":" + Attribute(usb + "/idProduct"));
+      add("manufacturer", Attribute(usb + "/manufacturer"));
+      add("product", Attribute(usb + "/product"));
+      add("serial", Attribute(usb + "/serial"));
+    }
+  }
+  const std::string by_id = dev_dir_ + "/serial/by-id";
+  if (DIR* dir = opendir(by_id.c_str())) {
+    std::vector<std::string> links;
+    while (const dirent* entry = readdir(dir)) {
+      const std::string link = by_id + "/" + entry->d_name;
+      if (entry->d_name[0] != '.' && LinkBasename(link) == tty) links.push_back(link);
+    }
+    closedir(dir);
+    std::sort(links.begin(), links.end());
+    for (const auto& link : links) add("by-id", link);
+  }
+  return details;
 }
 
 PortListing LinuxSysfsPortList::List() {

@@ -23,9 +23,14 @@ class LinuxSysfsPortList : public PortList {
   // Device paths ("/dev/ttyUSB0"), in natural order.
   PortListing List() override;
   std::vector<std::string> FallbackNames() const override;
+  // From sysfs and /dev/serial/by-id: driver, usb (vendor:product),
+  // manufacturer, product, serial, by-id. `name` may be a link to the device.
+  std::vector<PortDetail> Details(const std::string& name) const override;
 
  private:
   bool IsRealPort(const std::string& name);
+  // The tty's device, past the serial core's own port and controller devices.
+  std::string DriverDevice(const std::string& name) const;
 
   std::string tty_class_dir_;
   std::string dev_dir_;

@@ -18,12 +18,22 @@ struct PortListing {
   std::vector<std::optional<std::string>> entries;
 };
 
+// One thing the system knows of a port ("driver", "ftdi_sio").
+struct PortDetail {
+  std::string label;
+  std::string value;
+  bool operator==(const PortDetail&) const = default;
+};
+
 class PortList {
  public:
   virtual ~PortList() = default;
   virtual PortListing List() = 0;
   // Names tried in order when the list cannot be read.
   virtual std::vector<std::string> FallbackNames() const = 0;
+  // What the system knows of the port `name`, for people telling ports
+  // apart; empty when it knows nothing. Never opens the port.
+  virtual std::vector<PortDetail> Details(const std::string& /*name*/) const { return {}; }
 };
 
 // Names given by the caller (the command line's --port, tests).

@@ -13,6 +13,9 @@ class Win32RegistryPortList : public PortList {
   // registry's order; a value that cannot be read or holds no name is empty.
   PortListing List() override;
   std::vector<std::string> FallbackNames() const override;
+  // "device": the name of the registry value that lists the port
+  // ("\\Device\\Serial0", "\\Device\\VCP0"), which tells the driver.
+  std::vector<PortDetail> Details(const std::string& name) const override;
 };
 
 }  // namespace brivelton

@@ -38,7 +38,7 @@ const BadUsage kBadUsages[] = {
     {{"check", "now"},
      "unexpected argument 'now' for check; it accepts nothing (and --port NAME, --verbose)"},
     {{"ports", "--all"},
-     "unknown option '--all' for ports; it accepts nothing (and --port NAME, --verbose)"},
+     "unknown option '--all' for ports; it accepts --long (and --port NAME, --verbose)"},
     {{"update", "--force"},
      "unknown option '--force' for update; it accepts --yes (and --port NAME, --verbose)"},
     {{"update", "yes"},

@@ -1,6 +1,7 @@
 #pragma once
 // Runs the command line in-process on virtual ports, counting every touch of
 // a port or of the system's port list.
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -35,7 +36,12 @@ class CountingPortList : public PortList {
     ++fallbacks;
     return fallback;
   }
+  std::vector<PortDetail> Details(const std::string& name) const override {
+    const auto it = details.find(name);
+    return it == details.end() ? std::vector<PortDetail>{} : it->second;
+  }
   PortListing listing;
+  std::map<std::string, std::vector<PortDetail>> details;
   std::vector<std::string> fallback;
   int lists = 0;
   mutable int fallbacks = 0;

@@ -382,6 +382,43 @@ TEST(CliPorts, ListsTheGivenNamesOrTheSystemsOrTheFallback) {
   }
 }
 
+// With --long each name keeps the first column; what the system knows of the
+// port follows it, tab-separated, wherever the names came from.
+TEST(CliPorts, LongAddsWhatTheSystemKnowsAfterEachName) {
+  const std::vector<PortDetail> ftdi = {{"driver", "ftdi_sio"},
+                                        {"usb", "0403:6001"},
+                                        {"product", "FT232R USB UART"},
+                                        {"by-id", "/dev/serial/by-id/usb-FTDI-if00-port0"}};
+  const std::string ftdi_line =
+      "/dev/ttyUSB0\tdriver=ftdi_sio\tusb=0403:6001\tproduct=FT232R USB UART"
+      "\tby-id=/dev/serial/by-id/usb-FTDI-if00-port0\n";
+  struct Case {
+    std::vector<std::string> args;
+    PortListing::Status status;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"ports", "--long"}, PortListing::Status::kOk, "/dev/ttyS0\tdriver=serial\n" + ftdi_line},
+      {{"--port", "/dev/ttyUSB0", "ports", "--long", "--port", "/tmp/link"},
+       PortListing::Status::kOk, ftdi_line + "/tmp/link\n"},
+      {{"ports", "--long"}, PortListing::Status::kCantOpen, ftdi_line + "/dev/ttyUSB1\n"},
+      {{"ports"}, PortListing::Status::kOk, "/dev/ttyS0\n/dev/ttyUSB0\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    CliHarness h;
+    h.port_list.listing.status = c.status;
+    h.port_list.listing.entries = {std::string("/dev/ttyS0"), std::string("/dev/ttyUSB0")};
+    h.port_list.fallback = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+    h.port_list.details["/dev/ttyUSB0"] = ftdi;
+    h.port_list.details["/dev/ttyS0"] = {{"driver", "serial"}};
+    const CliRun run = h.Run(c.args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_TRUE(h.ports.opened.empty());
+  }
+}
+
 TEST(CliFirmware, ShowsVersionSizeChecksumAndSavesTheImage) {
   const auto image = FirmwareImage();
   const auto sum = FlashChecksumOf(image);

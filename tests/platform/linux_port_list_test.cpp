@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ class FakeSysfs {
     fs::remove_all(root_, ignored);
   }
   std::string tty_dir() const { return root_ / "class/tty"; }
+  std::string dev_dir() const { return root_ / "dev"; }
 
   // A device directory under devices/, bound to `driver`; `serial_base` puts
   // it on the serial core's own bus.
@@ -51,6 +53,19 @@ class FakeSysfs {
     fs::create_directory_symlink(root_ / "drivers" / driver, dir / "driver");
     if (serial_base)
       fs::create_directory_symlink(root_ / "bus/serial-base", dir / "subsystem");
+  }
+  // Attributes of a USB device under devices/, as the kernel shows them.
+  void UsbAttributes(const std::string& path,
+                     std::initializer_list<std::pair<const char*, const char*>> attributes) {
+    const fs::path dir = root_ / "devices" / path;
+    fs::create_directories(dir);
+    for (const auto& [name, value] : attributes) std::ofstream(dir / name) << value << "\n";
+  }
+  // The device node under dev/ and a /dev/serial/by-id link to it.
+  void ById(const std::string& link, const std::string& tty) {
+    fs::create_directories(root_ / "dev/serial/by-id");
+    std::ofstream(root_ / "dev" / tty).put('\0');
+    fs::create_symlink("../../" + tty, root_ / "dev/serial/by-id" / link);
   }
   // A tty entry; `device` empty for a virtual one.
   void Tty(const std::string& name, const std::string& device = "") {
@@ -65,8 +80,10 @@ class FakeSysfs {
   fs::path root_;
 };
 
-TEST(LinuxSysfsPortList, KeepsRealPortsInNaturalOrder) {
-  FakeSysfs sys;
+// A machine with every kind of port: virtual ttys, legacy and newer 8250
+// layouts (phantom and real), USB serial and ACM ports with their USB
+// devices' attributes and by-id links, a platform UART, Bluetooth ports.
+void LayOutMachine(FakeSysfs& sys) {
   for (const char* name : {"tty", "tty0", "tty12", "console", "ptmx", "ttyprintk"})
     sys.Tty(name);
 
@@ -87,18 +104,33 @@ TEST(LinuxSysfsPortList, KeepsRealPortsInNaturalOrder) {
   sys.Tty("ttyS2", "platform/serial8250/serial8250:0/serial8250:0.2");  // phantom
   sys.Tty("ttyS4", "platform/serial8250/serial8250:0/serial8250:0.4");  // has a UART
 
+  // USB: the root hub, a device, its interface, and for USB serial a port.
   for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB0"}) {
-    sys.Device(std::string("usb1/1-1:1.0/") + name, "ftdi_sio");
-    sys.Tty(name, std::string("usb1/1-1:1.0/") + name);
+    sys.Device(std::string("usb1/1-1/1-1:1.0/") + name, "ftdi_sio");
+    sys.Tty(name, std::string("usb1/1-1/1-1:1.0/") + name);
   }
-  sys.Device("usb1/1-2:1.0", "cdc_acm");
-  sys.Tty("ttyACM10", "usb1/1-2:1.0");
-  sys.Tty("ttyACM2", "usb1/1-2:1.0");
+  sys.Device("usb1/1-2/1-2:1.0", "cdc_acm");
+  sys.Tty("ttyACM10", "usb1/1-2/1-2:1.0");
+  sys.Tty("ttyACM2", "usb1/1-2/1-2:1.0");
   sys.Device("platform/uart0", "uart-pl011");
   sys.Tty("ttyAMA0", "platform/uart0");
   sys.Tty("rfcomm0");  // not connected: no device yet
   sys.Device("bt/hci0", "btusb");
   sys.Tty("rfcomm1", "bt/hci0");
+  sys.UsbAttributes("usb1", {{"idVendor", "1d6b"}, {"idProduct", "0002"},
+                             {"manufacturer", "Linux 6.1.0 xhci-hcd"}});
+  sys.UsbAttributes("usb1/1-1", {{"idVendor", "0403"}, {"idProduct", "6001"},
+                                 {"manufacturer", "FTDI"}, {"product", "FT232R USB UART"},
+                                 {"serial", "A50285BI"}});
+  sys.UsbAttributes("usb1/1-2", {{"idVendor", "0a12"}, {"idProduct", "0001"},
+                                 {"product", "Bluetooth Phone Adapter"}});
+  sys.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+  sys.ById("usb-Bluetooth_Phone_Adapter-if00", "ttyACM2");
+}
+
+TEST(LinuxSysfsPortList, KeepsRealPortsInNaturalOrder) {
+  FakeSysfs sys;
+  LayOutMachine(sys);
 
   std::vector<std::string> probed;
   LinuxSysfsPortList list(sys.tty_dir(), "/devtest", [&](const std::string& path) {
@@ -116,6 +148,42 @@ TEST(LinuxSysfsPortList, KeepsRealPortsInNaturalOrder) {
   // Only the 8250 ports cost a probe.
   EXPECT_EQ(probed, (std::vector<std::string>{"/devtest/ttyS1", "/devtest/ttyS2",
                                               "/devtest/ttyS3", "/devtest/ttyS4"}));
+}
+
+TEST(LinuxSysfsPortList, DetailsTellPortsApart) {
+  FakeSysfs sys;
+  LayOutMachine(sys);
+  const LinuxSysfsPortList list(sys.tty_dir(), sys.dev_dir(), [](const std::string&) { return true; });
+  const std::string dev = sys.dev_dir();
+  const std::string ftdi_link = dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  const std::vector<PortDetail> ftdi = {
+      {"driver", "ftdi_sio"},      {"usb", "0403:6001"},  {"manufacturer", "FTDI"},
+      {"product", "FT232R USB UART"}, {"serial", "A50285BI"}, {"by-id", ftdi_link}};
+  struct Case {
+    std::string name;
+    std::vector<PortDetail> details;
+  };
+  const Case cases[] = {
+      {dev + "/ttyUSB0", ftdi},
+      // A by-id name stands for the port it links to.
+      {ftdi_link, ftdi},
+      // Same device, no link of its own.
+      {dev + "/ttyUSB2", {ftdi.begin(), ftdi.end() - 1}},
+      // What the device does not report is left out.
+      {dev + "/ttyACM2",
+       {{"driver", "cdc_acm"}, {"usb", "0a12:0001"}, {"product", "Bluetooth Phone Adapter"},
+        {"by-id", dev + "/serial/by-id/usb-Bluetooth_Phone_Adapter-if00"}}},
+      // Past the serial core's own devices, and no USB above them.
+      {dev + "/ttyS0", {{"driver", "serial"}}},
+      {dev + "/ttyS4", {{"driver", "serial8250"}}},
+      {dev + "/ttyAMA0", {{"driver", "uart-pl011"}}},
+      {dev + "/rfcomm0", {}},
+      {dev + "/ttyUSB99", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(list.Details(c.name), c.details);
+  }
 }
 
 TEST(LinuxSysfsPortList, UnreadableClassIsCantOpen) {
