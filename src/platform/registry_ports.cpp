@@ -35,4 +35,18 @@ PortListing ListRegistryPorts(RegistryPortKey& key) {
   return listing;
 }
 
+std::vector<PortDetail> RegistryPortDetails(RegistryPortKey& key, const std::string& port) {
+  std::vector<PortDetail> details;
+  const PortListing listing = ListRegistryPorts(key);
+  for (size_t index = 0; index < listing.entries.size(); ++index) {
+    if (listing.entries[index] != port) continue;
+    if (!key.Open()) break;
+    const auto name = key.ValueName(static_cast<uint32_t>(index));
+    key.Close();
+    if (name && !name->empty()) details.push_back({"device", *name});
+    break;
+  }
+  return details;
+}
+
 }  // namespace brivelton

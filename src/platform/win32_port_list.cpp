@@ -39,6 +39,14 @@ class SerialCommKey : public RegistryPortKey {
     length = data_length;
     return true;
   }
+  std::optional<std::string> ValueName(uint32_t index) override {
+    std::array<char, 255> name{};
+    DWORD name_length = DWORD(name.size());
+    if (RegEnumValueA(key_, index, name.data(), &name_length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS)
+      return std::nullopt;
+    return std::string(name.data(), name_length);
+  }
 
  private:
   HKEY key_ = nullptr;
@@ -52,31 +60,8 @@ PortListing Win32RegistryPortList::List() {
 }
 
 std::vector<PortDetail> Win32RegistryPortList::Details(const std::string& port) const {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, 0x20019,
-                    &key) != ERROR_SUCCESS)
-    return {};
-  std::vector<PortDetail> details;
-  for (DWORD index = 0;; ++index) {
-    std::array<char, 255> name{};
-    std::array<uint8_t, 256> data{};
-    DWORD name_length = DWORD(name.size());
-    DWORD data_length = DWORD(data.size());
-    DWORD type = 0;
-    const LONG result = RegEnumValueA(key, index, name.data(), &name_length, nullptr, &type,
-                                      data.data(), &data_length);
-    if (result == ERROR_NO_MORE_ITEMS) break;
-    if (result != ERROR_SUCCESS) continue;
-    const size_t returned = std::min<size_t>(data_length, data.size());
-    const auto listed =
-        RegistryPortName(type, std::span<const uint8_t>(data.data(), returned));
-    if (listed && *listed == port) {
-      details.push_back({"device", std::string(name.data(), name_length)});
-      break;
-    }
-  }
-  RegCloseKey(key);
-  return details;
+  SerialCommKey key;
+  return RegistryPortDetails(key, port);
 }
 
 std::vector<std::string> Win32RegistryPortList::FallbackNames() const {

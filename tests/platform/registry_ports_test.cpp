@@ -49,6 +49,11 @@ class ScriptedKey : public RegistryPortKey {
     length = v.reported.value_or(v.data.size());
     return true;
   }
+  std::vector<std::string> names;  // the values' own names, by index
+  std::optional<std::string> ValueName(uint32_t index) override {
+    if (unreadable.count(index) || index >= names.size()) return std::nullopt;
+    return names[index];
+  }
 };
 
 using Entries = std::vector<std::optional<std::string>>;
@@ -98,6 +103,38 @@ TEST(RegistryPorts, AnEmptyKeyListsNothingAndIsClosed) {
   EXPECT_EQ(listing.status, PortListing::Status::kOk);
   EXPECT_TRUE(listing.entries.empty());
   EXPECT_EQ(key.close_calls, 1);
+}
+
+// The value's name tells the driver behind a port: the first value that
+// lists the port gives it, and the key is closed however the search ends.
+TEST(RegistryPorts, DetailsNameTheValueThatListsThePort) {
+  struct Case {
+    const char* what;
+    std::string port;
+    bool opens;
+    std::vector<PortDetail> details;
+  };
+  const Case cases[] = {
+      {"listed", "COM4", true, {{"device", "\\Device\\VCP0"}}},
+      {"listed twice", "COM3", true, {{"device", "\\Device\\Serial0"}}},
+      {"not listed", "COM7", true, {}},
+      {"listed by an unreadable value", "COM9", true, {}},
+      {"no key", "COM4", false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedKey key;
+    key.opens = c.opens;
+    key.values = {{kRegSz, std::string("COM3\0", 5)},
+                  {kRegSz, std::string("COM9\0", 5)},
+                  {kRegSz, std::string("COM4\0", 5)},
+                  {kRegSz, std::string("COM3\0", 5)}};
+    key.names = {"\\Device\\Serial0", "\\Device\\Serial1", "\\Device\\VCP0",
+                 "\\Device\\Serial2"};
+    key.unreadable = {1};
+    EXPECT_EQ(RegistryPortDetails(key, c.port), c.details);
+    EXPECT_EQ(key.open_calls, key.close_calls + (c.opens ? 0 : 1));
+  }
 }
 
 }  // namespace
