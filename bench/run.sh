@@ -111,6 +111,66 @@ r_update=$(cut -d' ' -f1 "$work/update" | median)
 cpu_share=$(awk '{print ($2 + $3) * 1000 / $1 * 100}' "$work/update" | median)
 rss_kb=$(cut -d' ' -f4 "$work/update" | median)
 
+# Many adapters at once: $parallel simulators, each updated by its own
+# `brivelton --port P update --yes`, all started together. The wall time runs
+# from the first start to the last exit; every adapter's flash must then be the
+# image followed by its own identity page.
+parallel=8
+firmware_image=$work/firmware.bin
+"$cli" firmware --save "$firmware_image" >/dev/null
+identity_page() {  # ADDRESS (12 hex digits): the page as the update writes it
+  local a=$1 hex=0123456789ABCDEF
+  printf '%b' "$(sed 's/../\\x&/g' <<<"$a")"
+  printf 'Brivelton(%s%s%s)' "${hex:$((0x${a:2:2} & 15)):1}" "${a:0:1}" "${a:1:1}"
+  head -c 18 /dev/zero
+  head -c $((4096 - 6 - 14 - 18)) /dev/zero | tr '\0' '\377'
+}
+cpu_seconds() {  # PID: user + system CPU of a running process
+  awk -v hz="$(getconf CLK_TCK)" '{sub(/.*\) /, ""); print ($12 + $13) / hz}' "/proc/$1/stat"
+}
+: >"$work/parallel"
+flashes_ok=0
+for run in $(seq "$runs"); do
+  par_sims=()
+  for i in $(seq "$parallel"); do
+    address=$(printf '001BDC0F21%02X' "$i")
+    start_sim "$work/par$i" --version 1FF --address "$address" --dump-flash "$work/par$i.flash"
+    par_sims+=("$sim_pid")
+    { cat "$firmware_image"; identity_page "$address"
+      head -c $((0x100000 - 512000 - 4096)) /dev/zero | tr '\0' '\377'; } >"$work/par$i.expected"
+  done
+  pids=()
+  t0=$EPOCHREALTIME
+  for i in $(seq "$parallel"); do
+    /usr/bin/time -f '%U %S' -o "$work/par$i.time" "$cli" --port "$work/par$i" update --yes \
+      >"$work/par$i.log" 2>"$work/par$i.err" &
+    pids+=("$!")
+  done
+  failed=0
+  for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+  t1=$EPOCHREALTIME
+  sim_cpu=0
+  for pid in "${par_sims[@]}"; do
+    sim_cpu=$(awk -v a="$sim_cpu" -v b="$(cpu_seconds "$pid")" 'BEGIN {print a + b}')
+    stop_sim "$pid"
+  done
+  for i in $(seq "$parallel"); do
+    if [ "$failed" = 0 ] && grep -qx 'Firmware update done. Please re-pair device.' "$work/par$i.log" &&
+      cmp -s "$work/par$i.expected" "$work/par$i.flash"; then
+      flashes_ok=$((flashes_ok + 1))
+    else
+      echo "parallel update $i of run $run: wrong result or flash" >&2
+      tail -n 5 "$work/par$i.log" "$work/par$i.err" >&2
+    fi
+  done
+  tool_cpu=$(cat "$work"/par*.time | awk '{s += $1 + $2} END {print s}')
+  awk -v t0="$t0" -v t1="$t1" -v tool="$tool_cpu" -v sim="$sim_cpu" \
+    'BEGIN {printf "%.1f %.3f %.3f\n", (t1 - t0) * 1000, tool, sim}' >>"$work/parallel"
+done
+r_parallel=$(cut -d' ' -f1 "$work/parallel" | median)
+parallel_tool_cpu=$(cut -d' ' -f2 "$work/parallel" | median)
+parallel_sim_cpu=$(cut -d' ' -f3 "$work/parallel" | median)
+
 # Check Device behind 0, 1 and 3 silent ports (simulators that never answer).
 start_sim "$work/adapter" --version 1FF
 adapter_pid=$sim_pid
@@ -137,6 +197,8 @@ for n in 0 1 3; do
   printf '%-28s %10.1f %12.1f %10s %13s\n' "check, $n silent ports" "${r_check[$n]}" "${v_check[$n]}" - \
     "$(ratio "${r_check[$n]}" "${v_check[$n]}" 3)"
 done
+printf '%-28s %10.1f %12s %10s %13s\n' "$parallel updates at once" "$r_parallel" - - \
+  "$(ratio "$r_parallel" "$r_update" 3) x1"
 per_real=$(awk -v a="${r_check[3]}" -v b="${r_check[0]}" 'BEGIN {print (a - b) / 3}')
 per_virtual=$(awk -v a="${v_check[3]}" -v b="${v_check[0]}" 'BEGIN {print (a - b) / 3}')
 printf '%-28s %10.1f %12.1f %10s %13s\n' "cost of one silent port" "$per_real" "$per_virtual" - \
@@ -145,6 +207,10 @@ echo
 echo "update virtual/floor = $(ratio "$v_update" "$floor" 3)  (floor:$floor_parts)"
 printf 'tool during the update: cpu %.2f%% of wall time (target < 5%%), peak rss %.1f MiB (target < 8 MiB)\n' \
   "$cpu_share" "$(awk -v k="$rss_kb" 'BEGIN {print k / 1024}')"
+
+printf '%s updates at once: wall %.1f ms = %s x one update (goal at most 1.05), cpu %.2f s in the tools, %.2f s in the simulators, flashes correct %d/%d\n' \
+  "$parallel" "$r_parallel" "$(ratio "$r_parallel" "$r_update" 3)" "$parallel_tool_cpu" "$parallel_sim_cpu" \
+  "$flashes_ok" $((parallel * runs))
 
 if [ "$rates" = 1 ]; then
   echo
