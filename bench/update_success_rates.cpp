@@ -51,10 +51,11 @@ Outcome RunOnce(bool drop, double rate, uint32_t seed) {
   config.faults.seed = seed;
   (drop ? config.faults.drop_rate : config.faults.flip_rate) = rate;
   sim::VirtualAdapter adapter(ports, "COM3", config);
-  MainDialog dialog(view, platform);
-  dialog.link().PortName = "COM3";
-  dialog.link().DeviceVersion = 0x1FF;
-  dialog.ReopenFoundPort();
+  ProtocolStack stack(platform, [&view](const std::string& line) { view.AppendLog(line); });
+  MainDialog dialog(view, stack);
+  stack.link.state().PortName = "COM3";
+  stack.link.state().DeviceVersion = 0x1FF;
+  stack.link.ReopenFoundPort();
   dialog.OnUpdateFirmware();
 
   Outcome o{};
@@ -63,12 +64,12 @@ Outcome RunOnce(bool drop, double rate, uint32_t seed) {
   const auto flash = adapter.model().flash();
   const auto want = sim::FlashAfterUpdate(config.bt_address);
   o.wrong_flash = o.success && !std::equal(want.begin(), want.end(), flash.begin(), flash.end());
-  const auto page = flash.subspan(kIdentityPageAddress, 4096);
+  const auto page = flash.subspan(kIdentityPageAddress, kPageSize);
   const auto own_page = BuildIdentityPage(config.bt_address);
   const bool page_kept = std::equal(page.begin(), page.end(), own_page.begin());
-  o.address_lost = !page_kept && dialog.link().BtAddress != config.bt_address;
+  o.address_lost = !page_kept && stack.link.state().BtAddress != config.bt_address;
   o.virtual_s = clock.NowUs() / 1e6;
-  dialog.ClosePort();
+  stack.link.ClosePort();
   return o;
 }
 

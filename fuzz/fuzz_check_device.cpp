@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t setup = data[0];
   fuzz::Rig rig(std::span(data + 1, size - 1), setup & 1);
-  LinkState& link = rig.dialog.link();
+  LinkState& link = rig.stack.link.state();
   link.DeviceVersion = (setup & 2) ? 0x1FF : 0;
 
   rig.dialog.OnCheckDevice();
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static constexpr char kStale[] = "\r\nBN Version = 9AB\r\n";
     std::memcpy(link.ReplyBuffer.data(), kStale, sizeof kStale - 1);
     const int before = link.DeviceVersion;
-    const int r = rig.dialog.QueryFirmwareVersion();
+    const int r = rig.stack.discovery.QueryFirmwareVersion();
     if (r) {
       FUZZ_CHECK(MarkerDelivered(link));
       FUZZ_CHECK(link.DeviceVersion ==

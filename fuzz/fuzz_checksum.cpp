@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "reply_stream.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 using namespace brivelton;
 
@@ -23,16 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default: return false;
     }
   });
-  LinkState& link = rig.dialog.link();
-  if (!rig.dialog.ReopenFoundPort() || !rig.dialog.ConfigurePort(1000000)) return 0;
+  LinkState& link = rig.stack.link.state();
+  if (!rig.stack.link.ReopenFoundPort() || !rig.stack.link.ConfigurePort(kBootLoaderBaud)) return 0;
 
   for (int i = 0; i < 3 && !rig.stream.used_up(); ++i) {
     const size_t from = rig.view.log.size();
-    const int r = rig.dialog.ProgramFlash();
+    const int r = rig.stack.updater.ProgramFlash();
     if (r) {
       // Verified only by a whole reply carrying the image's checksum.
       FUZZ_CHECK(link.ReceivedCount == ExpectedReplyLength(FlashChecksum));
-      const auto& expected = ExpectedChecksum();
+      const auto& expected = BuiltInImage().checksum();
       FUZZ_CHECK(std::equal(expected.begin(), expected.end(), link.ReplyBuffer.begin() + 7));
       FUZZ_CHECK(rig.view.log.back() == " Done");
     } else {

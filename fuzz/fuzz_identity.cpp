@@ -10,12 +10,12 @@ using namespace brivelton;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Rig rig(std::span(data, size), false);
-  LinkState& link = rig.dialog.link();
-  if (!rig.dialog.ReopenFoundPort() || !rig.dialog.ConfigurePort(1000000)) return 0;
+  LinkState& link = rig.stack.link.state();
+  if (!rig.stack.link.ReopenFoundPort() || !rig.stack.link.ConfigurePort(kBootLoaderBaud)) return 0;
 
   for (int i = 0; i < 4 && !rig.stream.used_up(); ++i) {
     const auto before = link.BtAddress;
-    const int r = rig.dialog.ReadIdentity();
+    const int r = rig.stack.updater.ReadIdentity();
     FUZZ_CHECK(link.IdentityRead == r);
     if (!r) {
       FUZZ_CHECK(link.BtAddress == before);

@@ -20,13 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t edits = data[0];
   fuzz::Rig rig(std::span(data + 1, size - 1), false);
-  LinkState& link = rig.dialog.link();
+  LinkState& link = rig.stack.link.state();
   link.DeviceVersion = 0x204;
-  if (!rig.dialog.ReopenFoundPort()) return 0;
+  if (!rig.stack.link.ReopenFoundPort()) return 0;
 
   for (int op : kParamReadOrder) {
     const uint8_t sequence = link.ParamSequence;
-    const uint32_t value = rig.dialog.ReadParameter(op);
+    const uint32_t value = rig.stack.params.ReadParameter(op);
     const uint8_t advanced = static_cast<uint8_t>(link.ParamSequence - sequence);
     FUZZ_CHECK(advanced <= 1);
     if (value != kParamError) {
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int op : {1, 5}) {
     const uint8_t sequence = link.ParamSequence;
-    const uint32_t r = rig.dialog.WriteParameter(op, edits);
+    const uint32_t r = rig.stack.params.WriteParameter(op, edits);
     FUZZ_CHECK(r == 0 || r == kParamError);
     FUZZ_CHECK(static_cast<uint8_t>(link.ParamSequence - sequence) == (r == 0 ? 1 : 0));
   }

@@ -2,7 +2,7 @@
 // of the groups of kinds the first byte names taken from the input.
 #include "reply_stream.h"
 #include "support/run_bounds.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 using namespace brivelton;
 
@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default: return (groups & 0x80) != 0;  // the restart pair
     }
   });
-  LinkState& link = rig.dialog.link();
-  rig.dialog.ReopenFoundPort();
+  LinkState& link = rig.stack.link.state();
+  rig.stack.link.ReopenFoundPort();
 
   const uint64_t start = rig.clock.NowMs();
   rig.dialog.OnUpdateFirmware();
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(success == rig.view.Logged(" Success "));
   FUZZ_CHECK(success != rig.view.Logged(" Please re-install the device and try again."));
   if (success) {
-    FUZZ_CHECK(link.DeviceVersion == static_cast<int>(AvailableVersion));
+    FUZZ_CHECK(link.DeviceVersion == static_cast<int>(BuiltInImage().version()));
     FUZZ_CHECK(rig.ports.open_ports() == 0);
     FUZZ_CHECK(rig.stream.writes(FlashChecksum) > 0);
   } else {

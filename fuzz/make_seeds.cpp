@@ -8,7 +8,7 @@
 
 #include "link/frames.h"
 #include "reply_stream.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 using namespace brivelton;
 using Bytes = std::vector<uint8_t>;
@@ -68,7 +68,7 @@ Bytes ParamReply(uint8_t sequence, uint8_t op, uint32_t value) {
 
 Bytes ChecksumReply(bool good) {
   Bytes r = {0x04, 0x0E, 0x08, 0x01, 0xE0, 0xFC, 0x10};
-  for (uint8_t b : ExpectedChecksum()) r.push_back(b);
+  for (uint8_t b : BuiltInImage().checksum()) r.push_back(b);
   if (!good) r[10] ^= 1;
   return r;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "link/frames.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::fuzz {
 
@@ -30,7 +30,7 @@ void ReplyStream::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
     reply.assign(static_cast<size_t>(expected), 0x00);
     if (expected >= 2) reply[0] = 0x04, reply[1] = 0x0E;
     if (kind == FlashChecksum) {
-      const auto& sum = ExpectedChecksum();
+      const auto& sum = BuiltInImage().checksum();
       std::copy(sum.begin(), sum.end(), reply.begin() + 7);
     } else if (kind == FlashReadPage) {
       reply[21] = 'B';

@@ -97,19 +97,20 @@ struct Rig {
   Rig(std::span<const uint8_t> input, bool silent_port_first)
       : list(silent_port_first ? std::vector<std::string>{"COM1", "COM3"}
                                : std::vector<std::string>{"COM3"}),
-        stream(input, dialog.link()) {
+        stream(input, stack.link.state()) {
     if (silent_port_first) ports.AddPort("COM1", nullptr);
     ports.AddPort("COM3", &stream);
-    dialog.link().PortName = "COM3";
+    stack.link.state().PortName = "COM3";
   }
-  ~Rig() { dialog.ClosePort(); }
+  ~Rig() { stack.link.ClosePort(); }
 
   VirtualClock clock;
   VirtualSerialPorts ports{clock};
   FixedPortList list;
   Platform platform{ports, clock, list};
   FuzzView view;
-  MainDialog dialog{view, platform};
+  ProtocolStack stack{platform, [this](const std::string& line) { view.AppendLog(line); }};
+  MainDialog dialog{view, stack};
   ReplyStream stream;
 };
 

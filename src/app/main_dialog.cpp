@@ -1,20 +1,40 @@
 #include "app/main_dialog.h"
 
-#include <cstdarg>
-
-#include "app/message_log.h"
+#include <utility>
 
 namespace brivelton {
 
-MainDialog::MainDialog(MainView& view, Platform& platform)
-    : view_(view), platform_(platform) {}
+MainDialog::MainDialog(MainView& view, ProtocolStack& stack) : view_(view), stack_(stack) {
+  stack_.updater.set_progress([this](UpdateStage stage, int done, int total) {
+    view_.UpdateProgress(stage, done, total);
+  });
+}
 
-void MainDialog::LogLine(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string line = FormatLine(format, args);
-  va_end(args);
-  view_.AppendLog(line);
+void MainDialog::OnCheckDevice() {
+  if (!stack_.discovery.FindDevice()) {
+    view_.ShowButton(kIdUpdateFirmware, false);
+    view_.ShowButton(kIdSetting, false);
+    stack_.log.LogLine(" ");
+    stack_.log.LogLine(" Please check device connection.");
+    stack_.log.LogLine(" ");
+    return;
+  }
+  view_.ShowButton(kIdUpdateFirmware, true);
+  view_.ShowButton(kIdSetting, true);
+  stack_.discovery.IdentifyDevice();
+}
+
+void MainDialog::OnUpdateFirmware() {
+  if (!view_.ConfirmUpdate()) {
+    stack_.log.LogLine(" Firmware update cancelled");
+    return;
+  }
+  view_.ShowUpdateResult(stack_.updater.RunUpdate() == 0);
+}
+
+SettingsOutcome MainDialog::OnSetting() {
+  return stack_.params.RunSettings(
+      [this](SettingsValues& values) { return view_.EditSettings(values); });
 }
 
 }  // namespace brivelton

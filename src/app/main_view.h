@@ -4,6 +4,7 @@
 #include <string>
 
 #include "params/settings_values.h"
+#include "update/updater.h"
 
 namespace brivelton {
 
@@ -11,8 +12,6 @@ inline constexpr int kIdCheckDevice = 1001;
 inline constexpr int kIdUpdateFirmware = 1002;
 inline constexpr int kIdSetting = 1014;
 inline constexpr int kIdMessageList = 1004;
-
-enum class UpdateStage { kErase, kWrite, kVerify };
 
 class MainView {
  public:

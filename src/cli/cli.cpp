@@ -5,35 +5,19 @@
 #include <cstring>
 #include <fstream>
 #include <ostream>
+#include <utility>
 
 #include "app/main_dialog.h"
-#include "app/message_log.h"
+#include "log/message_log.h"
 #include "cli/cli_args.h"
 #include "cli/cli_view.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::cli {
 
 namespace {
-
-// Shows the trace lines for as long as a command runs, and no longer: the
-// sink is process-wide.
-class TraceToView {
- public:
-  TraceToView(bool on, CliView& view) : on_(on) {
-    if (on_) SetTraceSink([&view](const std::string& line) { view.AppendTrace(line); });
-  }
-  ~TraceToView() {
-    if (on_) SetTraceSink(nullptr);
-  }
-  TraceToView(const TraceToView&) = delete;
-  TraceToView& operator=(const TraceToView&) = delete;
-
- private:
-  bool on_;
-};
 
 int ListPorts(const Options& options, Platform& system, CliIo& io) {
   // The name first, so that scripts can cut it; with --long what the system
@@ -69,11 +53,11 @@ int ListPorts(const Options& options, Platform& system, CliIo& io) {
 
 int ShowFirmware(const Options& options, CliIo& io) {
   char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(AvailableVersion));
-  io.out << "version: " << VersionText(AvailableVersion) << " (" << hex << ")\n";
-  io.out << "size: " << FirmwareImage().size() << " bytes\n";
+  std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(BuiltInImage().version()));
+  io.out << "version: " << VersionText(BuiltInImage().version()) << " (" << hex << ")\n";
+  io.out << "size: " << BuiltInImage().bytes().size() << " bytes\n";
   io.out << "checksum:";
-  for (uint8_t b : ExpectedChecksum()) {
+  for (uint8_t b : BuiltInImage().checksum()) {
     std::snprintf(hex, sizeof hex, " %02X", b);
     io.out << hex;
   }
@@ -81,7 +65,7 @@ int ShowFirmware(const Options& options, CliIo& io) {
   if (!options.save_path) return 0;
   const std::string& path = *options.save_path;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  const auto image = FirmwareImage();
+  const auto image = BuiltInImage().bytes();
   if (file) file.write(reinterpret_cast<const char*>(image.data()),
                        static_cast<std::streamsize>(image.size()));
   if (file) file.close();
@@ -103,8 +87,12 @@ int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
   Platform platform{system.ports, system.clock,
                     options.ports.empty() ? system.port_list : given};
   CliView view(io, options);
-  TraceToView trace(options.verbose, view);
-  MainDialog dialog(view, platform);
+  LineSink trace;
+  if (options.verbose) trace = [&view](const std::string& line) { view.AppendTrace(line); };
+  ProtocolStack stack(platform, [&view](const std::string& line) { view.AppendLog(line); },
+                      std::move(trace));
+  view.set_log(stack.log);
+  MainDialog dialog(view, stack);
 
   dialog.OnCheckDevice();
   // Check Device reveals Update Firmware only when the adapter answered.
@@ -121,20 +109,20 @@ int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
   }
 
   if (options.command == Command::kSettings) {
-    const size_t before = view.log().size();
-    dialog.OnSetting();
-    // No dialog: the firmware is too old or the port could not be opened.
-    if (!view.settings_shown()) return 1;
-    if (!view.settings_ok()) {
-      PrintSettings(*view.settings_shown(), io);
-      return 0;
+    switch (dialog.OnSetting()) {
+      case SettingsOutcome::kNotSupported:
+      case SettingsOutcome::kNoPort:
+      case SettingsOutcome::kFailed:
+        return 1;
+      case SettingsOutcome::kCancelled:
+        // Nothing to change: the values as read.
+        PrintSettings(*view.settings_shown(), io);
+        return 0;
+      case SettingsOutcome::kWritten:
+        PrintSettings(*view.settings_ok(), io);
+        return 0;
     }
-    bool written = false;
-    for (size_t i = before; i < view.log().size(); ++i)
-      if (view.log()[i] == " Set parameters successfully") written = true;
-    if (!written) return 1;
-    PrintSettings(*view.settings_ok(), io);
-    return 0;
+    return 1;
   }
   return 0;
 }

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "app/message_log.h"
+#include "log/message_log.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 
@@ -89,9 +89,9 @@ void CliView::ShowUpdateResult(bool success) { update_result_ = success; }
 bool CliView::EditSettings(SettingsValues& values) {
   settings_shown_ = values;
   if (!options_.defaults && options_.assignments.empty()) return false;
-  if (options_.defaults) Trace(" Set default");
+  if (options_.defaults && trace_log_) trace_log_->Trace(" Set default");
   values = ApplySettings(values, options_.defaults, options_.assignments);
-  TraceSettingsOnOk(values);
+  if (trace_log_) TraceSettingsOnOk(values, *trace_log_);
   settings_ok_ = values;
   return true;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/main_view.h"
+#include "log/message_log.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
 
@@ -34,8 +35,11 @@ class CliView : public MainView {
   const std::optional<SettingsValues>& settings_ok() const { return settings_ok_; }
   // Lines logged so far.
   const std::vector<std::string>& log() const { return log_; }
+  // Where the parameter "dialog" traces; nothing is traced before it is set.
+  void set_log(MessageLog& log) { trace_log_ = &log; }
 
  private:
+  MessageLog* trace_log_ = nullptr;
   void DrawBar();
   void EraseBar();
   // Off the terminal while a line is printed; back after it unless finished.

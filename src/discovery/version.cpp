@@ -1,11 +1,10 @@
-// The firmware version query and the Check Device button.
+// The firmware version query, and what the user is advised after it.
 #include "discovery/version.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "app/main_dialog.h"
-#include "update/firmware_image.h"
+#include "discovery/discovery.h"
 
 namespace brivelton {
 
@@ -31,66 +30,59 @@ int ParseVersion3(char c0, char c1, char c2) {
          (HexValue(c2) % 0x10);
 }
 
-int MainDialog::QueryFirmwareVersion() {
-  link_.VersionChars = {'0', '0', '0'};
-  if (!Exchange(QueryVersion)) return 0;
+int Discovery::QueryFirmwareVersion() {
+  state_.VersionChars = {'0', '0', '0'};
+  if (!link_.Exchange(QueryVersion)) return 0;
   // Only what this reply delivered counts: the bytes past it still hold an
   // earlier reply, whose marker would pass an old version off as current.
-  const auto& reply = link_.ReplyBuffer;
-  const auto delivered = static_cast<size_t>(link_.ReplyFresh);
+  const auto& reply = state_.ReplyBuffer;
+  const auto delivered = static_cast<size_t>(state_.ReplyFresh);
   for (size_t p = 0; p + kMarkerSpan <= delivered; ++p) {
     if (std::memcmp(reply.data() + p, kVersionMarker, kMarkerLength) != 0) continue;
     for (size_t i = 0; i < 3; ++i)
-      link_.VersionChars[i] = static_cast<char>(reply[p + kDigitsOffset + i]);
-    link_.DeviceVersion = ParseVersion3(link_.VersionChars[0], link_.VersionChars[1],
-                                        link_.VersionChars[2]);
-    LogLine(" Device Firmware Version = %03X", static_cast<unsigned>(link_.DeviceVersion));
-    LogLine(" Available Firmware for update = %03X", static_cast<unsigned>(AvailableVersion));
+      state_.VersionChars[i] = static_cast<char>(reply[p + kDigitsOffset + i]);
+    state_.DeviceVersion = ParseVersion3(state_.VersionChars[0], state_.VersionChars[1],
+                                         state_.VersionChars[2]);
+    log_.LogLine(" Device Firmware Version = %03X", static_cast<unsigned>(state_.DeviceVersion));
+    log_.LogLine(" Available Firmware for update = %03X",
+                 static_cast<unsigned>(available_version_));
     return 1;
   }
   return 0;
 }
 
-void MainDialog::OnCheckDevice() {
-  if (!FindDevice()) {
-    view_.ShowButton(kIdUpdateFirmware, false);
-    view_.ShowButton(kIdSetting, false);
-    LogLine(" ");
-    LogLine(" Please check device connection.");
-    LogLine(" ");
-    return;
-  }
-  view_.ShowButton(kIdUpdateFirmware, true);
-  view_.ShowButton(kIdSetting, true);
-
-  for (int i = 0; i < kReopenTries && !ReopenFoundPort(); ++i) {
+void Discovery::IdentifyDevice() {
+  for (int i = 0; i < kReopenTries && !link_.ReopenFoundPort(); ++i) {
   }
   bool have_version = false;
   for (int i = 0; i < kVersionTries && !have_version; ++i)
     have_version = QueryFirmwareVersion() == 1;
   if (!have_version) {
-    LogLine(" ");
-    LogLine(" Can't get version number");
-    LogLine(" ");
+    log_.LogLine(" ");
+    log_.LogLine(" Can't get version number");
+    log_.LogLine(" ");
   }
+  LogAdvice();
+}
 
-  // Advice from the version as it now stands: the one just read, or an older
-  // one when none came.
-  const auto version = static_cast<uint32_t>(link_.DeviceVersion);
-  LogLine(" ");
-  if (version < AvailableVersion) {
-    LogLine(" There is newer firmware available.");
-    LogLine(" Click \"Update\" to update.");
-    if (link_.DeviceVersion < kSettingMinVersion)
-      LogLine(" Update firmware before set parameters.");
+void Discovery::LogAdvice() {
+  // From the version as it now stands: the one just read, or an older one
+  // when none came.
+  const auto version = static_cast<uint32_t>(state_.DeviceVersion);
+  log_.LogLine(" ");
+  if (version < available_version_) {
+    log_.LogLine(" There is newer firmware available.");
+    log_.LogLine(" Click \"Update\" to update.");
+    if (state_.DeviceVersion < kSettingMinVersion)
+      log_.LogLine(" Update firmware before set parameters.");
     else
-      LogLine(" Click \"Setting\" to set parameters.");
+      log_.LogLine(" Click \"Setting\" to set parameters.");
   } else {
-    LogLine(" You have latest or newer version.");
-    LogLine(" Click \"Update\" to overwrite.");
-    LogLine(" Click \"Setting\" to set parameters.");
+    log_.LogLine(" You have latest or newer version.");
+    log_.LogLine(" Click \"Update\" to overwrite.");
+    log_.LogLine(" Click \"Setting\" to set parameters.");
   }
-  LogLine(" ");
+  log_.LogLine(" ");
 }
 
 }  // namespace brivelton

@@ -3,8 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/main_dialog.h"
-#include "app/message_log.h"
+#include "link/link.h"
 
 namespace brivelton {
 
@@ -14,58 +13,57 @@ constexpr int kChunkSize = 256;
 constexpr uint32_t kReadPauseMs = 10;
 constexpr uint32_t kBurstPauseMs = 4;
 
-int ReadAttempts(int last_kind) {
-  if (last_kind == FlashChecksum) return 100;
-  if (last_kind == FlashErase) return 30;
-  return 10;
-}
+// The start of the event the boot loader sends before it has switched speed.
+constexpr std::array<uint8_t, 3> kBaudNotYetSwitched = {0x04, 0x0E, 0x05};
 }  // namespace
 
-int MainDialog::SendFrame(int kind) {
-  link_.LastKind = kind;
-  const std::vector<uint8_t> frame = BuildFrame(kind, link_);
+int Link::SendFrame(int kind, std::span<const uint8_t> page) {
+  state_.LastKind = kind;
+  const std::vector<uint8_t> frame = BuildFrame(kind, state_, page);
   if (frame.empty()) return 0;
   size_t written = 0;
-  if (!link_.port || !link_.port->Write(frame, written)) {
-    Trace("\n Write file error\n");
+  if (!state_.port || !state_.port->Write(frame, written)) {
+    log_.Trace("\n Write file error\n");
     return kWriteFailed;
   }
   if (written < frame.size())
-    Trace(" CMD %d Write error %d %d\n", kind, static_cast<int>(written),
-          static_cast<int>(frame.size()));
+    log_.Trace(" CMD %d Write error %d %d\n", kind, static_cast<int>(written),
+               static_cast<int>(frame.size()));
   return ExpectedReplyLength(kind);
 }
 
-int MainDialog::Exchange(int kind) {
-  if (!link_.is_open()) {
-    Trace(" Port is not opened");
+int Link::Exchange(int kind, std::span<const uint8_t> page) {
+  if (!state_.is_open()) {
+    log_.Trace(" Port is not opened");
     ReopenFoundPort();
   }
   if (kind == HandshakeBurstLong || kind == HandshakeBurstShort) {
-    const int count = kind == HandshakeBurstLong ? 101 : 11;
+    const int count = kind == HandshakeBurstLong ? kLongBurstCount : kShortBurstCount;
     for (int i = 0; i < count; ++i) {
       SendFrame(kind);
-      platform_.clock.Sleep(kBurstPauseMs);
+      clock_.Sleep(kBurstPauseMs);
     }
     return 1;
   }
   for (int attempt = 1; attempt <= kAttemptsPerCommand; ++attempt) {
-    const int expected = SendFrame(kind);
-    link_.ExpectedCount = expected;
+    const int expected = SendFrame(kind, page);
+    state_.ExpectedCount = expected;
     if (expected == kWriteFailed) {
-      LogLine(" Write file error");
+      log_.LogLine(" Write file error");
       return 0;
     }
     if (expected == 0) return 1;
     const int received = ReadReply(expected);
-    link_.ReceivedCount = received;
-    Trace(" cmd = %d, loop = %d, readcnt = %d\n", kind, attempt, received);
+    state_.ReceivedCount = received;
+    log_.Trace(" cmd = %d, loop = %d, readcnt = %d\n", kind, attempt, received);
     if (received == expected) return 1;
     if (received == 0) continue;
     if (kind == SetBaud1M) {
-      const auto& reply = link_.ReplyBuffer;
-      if (reply[0] == 0x04 && reply[1] == 0x0E && reply[2] == 0x05) {
-        Trace(" Set high speed get wrong response \n");
+      // Judged on what this reply delivered: older bytes past it prove nothing.
+      const auto& reply = state_.ReplyBuffer;
+      if (state_.ReplyFresh >= static_cast<int>(kBaudNotYetSwitched.size()) &&
+          std::equal(kBaudNotYetSwitched.begin(), kBaudNotYetSwitched.end(), reply.begin())) {
+        log_.Trace(" Set high speed get wrong response \n");
         continue;
       }
       return 1;
@@ -76,12 +74,12 @@ int MainDialog::Exchange(int kind) {
   return 0;
 }
 
-int MainDialog::ReadReply(int expected) {
-  const int attempts = ReadAttempts(link_.LastKind);
+int Link::ReadReply(int expected) {
+  const int attempts = ReadAttempts(state_.LastKind);
   int total = 0;
   int chunk_number = 0;
   int remaining = expected;
-  link_.ReplyFresh = 0;
+  state_.ReplyFresh = 0;
   std::array<uint8_t, kChunkSize> chunk;
   while (remaining > 0) {
     const int size = std::min(kChunkSize, remaining);
@@ -90,25 +88,24 @@ int MainDialog::ReadReply(int expected) {
     while (used < attempts) {
       ++used;
       size_t got = 0;
-      if (link_.port &&
-          link_.port->Read(std::span(chunk).subspan(held, size - held), got))
+      if (state_.port && state_.port->Read(std::span(chunk).subspan(held, size - held), got))
         held += static_cast<int>(got);
       if (held == size) break;
-      platform_.clock.Sleep(kReadPauseMs);
+      clock_.Sleep(kReadPauseMs);
     }
     if (held == 0) {
-      Trace("===> loop=%d, R exp=%d, get=%d ", used, expected, total);
+      log_.Trace("===> loop=%d, R exp=%d, get=%d ", used, expected, total);
       return total;
     }
     if (chunk_number == 0) {
-      link_.ReplyFresh = std::min(held, static_cast<int>(link_.ReplyBuffer.size()));
-      std::memcpy(link_.ReplyBuffer.data(), chunk.data(), link_.ReplyFresh);
+      state_.ReplyFresh = std::min(held, static_cast<int>(state_.ReplyBuffer.size()));
+      std::memcpy(state_.ReplyBuffer.data(), chunk.data(), state_.ReplyFresh);
     }
     total += held;
     remaining -= held;
     ++chunk_number;
   }
-  Trace("===> R exp=%d, get=%d ", expected, total);
+  log_.Trace("===> R exp=%d, get=%d ", expected, total);
   return total;
 }
 

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "update/firmware_image.h"
-#include "update/identity_page.h"
-
 namespace brivelton {
 
 namespace {
+
+// A reply of up to 256 bytes is in well within 10 pauses. Erasing a 64 KB block
+// keeps the boot loader silent for a quarter of a second, and the checksum
+// makes it read the whole flash first.
+constexpr int kOrdinaryReadAttempts = 10;
+constexpr int kEraseReadAttempts = 30;
+constexpr int kChecksumReadAttempts = 100;
 
 void PutLe32(std::vector<uint8_t>& frame, uint32_t value) {
   for (int i = 0; i < 4; ++i) frame.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -25,39 +29,98 @@ std::vector<uint8_t> PageWrite(uint32_t address, std::span<const uint8_t> data) 
   return frame;
 }
 
+using Page = std::span<const uint8_t>;
+
+constexpr CommandSpec kCatalogue[] = {
+    {LinkCheck, "LinkCheck", 8, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x01, 0x00}); }},
+    {BootHandshake, "BootHandshake", 8, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}); }},
+    {HandshakeBurstLong, "HandshakeBurstLong", 0, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}); }},
+    {HandshakeBurstShort, "HandshakeBurstShort", 0, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}); }},
+    {BootCommandFE, "BootCommandFE", 0, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) {
+       return Bytes({0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27});
+     }},
+    {SetBaud1M, "SetBaud1M", 12, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) {
+       return Bytes({0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F});
+     }},
+    {ResetStepA, "ResetStepA", 15, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) {
+       return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00,
+                     0x5A, 0x00});
+     }},
+    {ResetStepB, "ResetStepB", 5, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) {
+       return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00,
+                     0xA5, 0x00});
+     }},
+    {FlashReadStatus, "FlashReadStatus", 13, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) {
+       return Bytes({0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05});
+     }},
+    {FlashWriteStatus, "FlashWriteStatus", 13, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) {
+       return Bytes({0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00});
+     }},
+    {FlashErase, "FlashErase", 16, kEraseReadAttempts,
+     [](const LinkState& link, Page) {
+       const EraseBlock block = EraseBlockOf(link.EraseBlock);
+       std::vector<uint8_t> frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, block.op};
+       PutLe32(frame, block.address);
+       return frame;
+     }},
+    {FlashWritePage, "FlashWritePage", 15, kOrdinaryReadAttempts,
+     [](const LinkState& link, Page page) {
+       return PageWrite(static_cast<uint32_t>(link.PageIndex) * kPageSize, page);
+     }},
+    {WriteIdentityPage, "WriteIdentityPage", 15, kOrdinaryReadAttempts,
+     [](const LinkState&, Page page) { return PageWrite(kIdentityPageAddress, page); }},
+    {FlashChecksum, "FlashChecksum", 11, kChecksumReadAttempts,
+     [](const LinkState&, Page) {
+       return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07,
+                     0x00});
+     }},
+    {FlashReadPage, "FlashReadPage", 4110, kOrdinaryReadAttempts,
+     [](const LinkState& link, Page) {
+       std::vector<uint8_t> frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09};
+       PutLe32(frame, link.ReadAddress);
+       return frame;
+     }},
+    {QueryVersion, "QueryVersion", 33, kOrdinaryReadAttempts,
+     [](const LinkState&, Page) { return Bytes({0x2F, 0x76}); }},
+    {ParamRead, "ParamRead", 10, kOrdinaryReadAttempts,
+     [](const LinkState& link, Page) {
+       return Bytes({0x58, 0x53, 0x03, link.ParamSequence, 0x03, link.ParamOp, 0x00});
+     }},
+    {ParamWrite, "ParamWrite", 10, kOrdinaryReadAttempts,
+     [](const LinkState& link, Page) {
+       return Bytes({0x58, 0x53, 0x07, link.ParamSequence, 0x83, link.ParamOp,
+                     static_cast<uint8_t>(link.ParamValue), 0x00, 0x00, 0x00});
+     }},
+};
+
 }  // namespace
 
+std::span<const CommandSpec> CommandCatalogue() { return kCatalogue; }
+
+const CommandSpec* FindCommand(int kind) {
+  for (const CommandSpec& spec : kCatalogue)
+    if (spec.kind == kind) return &spec;
+  return nullptr;
+}
+
 int ExpectedReplyLength(int kind) {
-  switch (kind) {
-    case LinkCheck:
-    case BootHandshake:
-      return 8;
-    case SetBaud1M:
-      return 12;
-    case ResetStepA:
-      return 15;
-    case ResetStepB:
-      return 5;
-    case FlashReadStatus:
-    case FlashWriteStatus:
-      return 13;
-    case FlashErase:
-      return 16;
-    case FlashWritePage:
-    case WriteIdentityPage:
-      return 15;
-    case FlashChecksum:
-      return 11;
-    case FlashReadPage:
-      return 4110;
-    case QueryVersion:
-      return 33;
-    case ParamRead:
-    case ParamWrite:
-      return 10;
-    default:
-      return 0;
-  }
+  const CommandSpec* spec = FindCommand(kind);
+  return spec ? spec->reply_length : 0;
+}
+
+int ReadAttempts(int kind) {
+  const CommandSpec* spec = FindCommand(kind);
+  return spec ? spec->read_attempts : kOrdinaryReadAttempts;
 }
 
 EraseBlock EraseBlockOf(int block) {
@@ -65,60 +128,9 @@ EraseBlock EraseBlockOf(int block) {
   return {0x20, 0x0F0000 + static_cast<uint32_t>((block * 16) % 256) * 0x100};
 }
 
-std::vector<uint8_t> BuildFrame(int kind, const LinkState& link) {
-  switch (kind) {
-    case LinkCheck:
-      return Bytes({0x01, 0xE0, 0xFC, 0x01, 0x00});
-    case BootHandshake:
-    case HandshakeBurstLong:
-    case HandshakeBurstShort:
-      return Bytes({0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55});
-    case BootCommandFE:
-      return Bytes({0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27});
-    case SetBaud1M:
-      return Bytes({0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F});
-    case ResetStepA:
-      return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01,
-                    0x00, 0x5A, 0x00});
-    case ResetStepB:
-      return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01,
-                    0x00, 0xA5, 0x00});
-    case FlashReadStatus:
-      return Bytes({0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05});
-    case FlashWriteStatus:
-      return Bytes({0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00});
-    case FlashErase: {
-      const EraseBlock block = EraseBlockOf(link.EraseBlock);
-      std::vector<uint8_t> frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4,
-                                    0x06, 0x00, 0x0F, block.op};
-      PutLe32(frame, block.address);
-      return frame;
-    }
-    case FlashWritePage:
-      return PageWrite(static_cast<uint32_t>(link.PageIndex) * kPageSize,
-                       FirmwarePage(link.PageIndex));
-    case WriteIdentityPage: {
-      const auto page = BuildIdentityPage(link.BtAddress);
-      return PageWrite(kIdentityPageAddress, page);
-    }
-    case FlashChecksum:
-      return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF,
-                    0xCF, 0x07, 0x00});
-    case FlashReadPage: {
-      std::vector<uint8_t> frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09};
-      PutLe32(frame, link.ReadAddress);
-      return frame;
-    }
-    case QueryVersion:
-      return Bytes({0x2F, 0x76});
-    case ParamRead:
-      return Bytes({0x58, 0x53, 0x03, link.ParamSequence, 0x03, link.ParamOp, 0x00});
-    case ParamWrite:
-      return Bytes({0x58, 0x53, 0x07, link.ParamSequence, 0x83, link.ParamOp,
-                    static_cast<uint8_t>(link.ParamValue), 0x00, 0x00, 0x00});
-    default:
-      return {};
-  }
+std::vector<uint8_t> BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page) {
+  const CommandSpec* spec = FindCommand(kind);
+  return spec ? spec->build(link, page) : std::vector<uint8_t>{};
 }
 
 char HexDigit(int value) {

@@ -1,9 +1,12 @@
 #pragma once
-// Every frame the utility sends, and the reply length it expects for each.
+// Every frame the utility sends: one catalogue row per command kind with its
+// name, the reply it waits for, how long it waits, and how the frame is built.
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "link/link_state.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton {
 
@@ -29,14 +32,39 @@ enum CommandKind : int {
 };
 
 inline constexpr int kWriteFailed = 0xFFFFFF;
-inline constexpr int kPageSize = 4096;
+
+// How often a handshake burst repeats its frame.
+inline constexpr int kLongBurstCount = 101;
+inline constexpr int kShortBurstCount = 11;
+
+// Page byte k of a page read is reply byte kPageDataOffset + k.
+inline constexpr int kPageDataOffset = 15;
+
+// The page bytes go in from the caller (FlashWritePage, WriteIdentityPage);
+// every other field comes from `link`.
+using FrameBuilder = std::vector<uint8_t> (*)(const LinkState& link,
+                                              std::span<const uint8_t> page);
+
+struct CommandSpec {
+  CommandKind kind;
+  const char* name;
+  int reply_length;   // 0: nothing is read back
+  int read_attempts;  // tries of 10 ms for each 256-byte chunk of the reply
+  FrameBuilder build;
+};
+
+std::span<const CommandSpec> CommandCatalogue();
+// The catalogue row of `kind`; null for a number that is not a kind.
+const CommandSpec* FindCommand(int kind);
 
 // The reply length a kind expects; 0 for kinds without reply or unknown kinds.
 int ExpectedReplyLength(int kind);
+// Read tries per chunk after sending `kind`; the ordinary count for any other number.
+int ReadAttempts(int kind);
 
-// The frame of `kind` built from the fields of `link`; empty for a number that
-// is not a kind.
-std::vector<uint8_t> BuildFrame(int kind, const LinkState& link);
+// The frame of `kind`; empty for a number that is not a kind.
+std::vector<uint8_t> BuildFrame(int kind, const LinkState& link,
+                                std::span<const uint8_t> page = {});
 
 // Erase block b: the op byte and the address it carries.
 struct EraseBlock {

@@ -1,6 +1,6 @@
 #pragma once
 // Everything the utility knows of its serial link and the adapter behind it.
-// One record, owned by the main window logic for the life of the process.
+// One record, owned by the Link for the life of the process.
 #include <array>
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,5 @@
 // Opening, configuring and closing the one serial port the utility holds.
-#include "app/main_dialog.h"
-#include "app/message_log.h"
+#include "link/link.h"
 
 namespace brivelton {
 
@@ -14,64 +13,67 @@ constexpr CommTimeouts kLinkTimeouts = {
 };
 }  // namespace
 
-int OpenPort(LinkState& link, SerialPorts& ports, const std::string& name,
+int OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
              OpenError* error) {
   if (error) *error = OpenError::kNone;
   if (link.is_open()) {
-    Trace(" Port is opened");
+    log.Trace(" Port is opened");
     return 1;
   }
   OpenError why = OpenError::kNone;
   link.port = ports.Open(name, &why);
   if (!link.port) {
     if (error) *error = why == OpenError::kNone ? OpenError::kOther : why;
-    Trace("\n    Warming! - Port '%s' is not available\n", name.c_str());
+    log.Trace("\n    Warming! - Port '%s' is not available\n", name.c_str());
     return 0;
   }
-  Trace("\n    Port %s Opened\n ", name.c_str());
+  log.Trace("\n    Port %s Opened\n ", name.c_str());
   return 1;
 }
 
-int MainDialog::ConfigurePort(uint32_t baud) {
-  if (!link_.is_open()) return 0;
+Link::Link(SerialPorts& ports, Clock& clock, MessageLog& log)
+    : ports_(ports), clock_(clock), log_(log) {}
+
+int Link::ConfigurePort(uint32_t baud) {
+  if (!state_.is_open()) return 0;
   LineSettings settings;
-  if (!link_.port->GetState(settings)) {
-    LogLine("    Error! in GetCommState()");
+  if (!state_.port->GetState(settings)) {
+    log_.LogLine("    Error! in GetCommState()");
     settings = LineSettings{};
   }
   settings.baud = baud;
   settings.data_bits = 8;
-  settings.parity = 0;
+  settings.parity = Parity::kNone;
   settings.stop_bits = 0;
-  if (!link_.port->SetState(settings)) LogLine("    Error! in Setting DCB Structure");
-  if (!link_.port->SetTimeouts(kLinkTimeouts)) {
-    LogLine("    Error! in Setting Time Outs");
+  if (!state_.port->SetState(settings)) log_.LogLine("    Error! in Setting DCB Structure");
+  if (!state_.port->SetTimeouts(kLinkTimeouts)) {
+    log_.LogLine("    Error! in Setting Time Outs");
     return 0;
   }
   return 1;
 }
 
-int MainDialog::ArmPortEvents() {
-  if (!link_.is_open()) return 0;
-  if (!link_.port->SetEventMask(kEventRxChar)) {
-    LogLine("    Error! in Setting CommMask");
+int Link::ArmPortEvents() {
+  if (!state_.is_open()) return 0;
+  if (!state_.port->SetEventMask(kEventRxChar)) {
+    log_.LogLine("    Error! in Setting CommMask");
     return 0;
   }
   return 1;
 }
 
-void MainDialog::ClosePort() {
-  if (link_.port) {
-    link_.port->Purge();
-    link_.port->Flush();
-    link_.port.reset();
+void Link::ClosePort() {
+  if (state_.port) {
+    state_.port->Purge();
+    state_.port->Flush();
+    state_.port.reset();
   }
-  Trace("Close COMM port");
+  log_.Trace("Close COMM port");
 }
 
-int MainDialog::ReopenFoundPort() {
-  return OpenPort(link_, platform_.ports, link_.PortName) &&
-         ConfigurePort(115200) && ArmPortEvents();
+int Link::ReopenFoundPort() {
+  return OpenPort(state_, ports_, log_, state_.PortName) && ConfigurePort(kFirmwareBaud) &&
+         ArmPortEvents();
 }
 
 }  // namespace brivelton

@@ -1,13 +1,22 @@
 // Reading and writing one adapter parameter with the "XS" frames.
 #include <algorithm>
 
-#include "app/main_dialog.h"
-#include "app/message_log.h"
+#include "params/parameters.h"
 
 namespace brivelton {
 
 namespace {
 constexpr int kParamReplySize = 10;
+// A reply: "XS", then 07 at +2, EE at +4 and the value, least significant
+// byte first, at +6 to +9.
+constexpr uint8_t kMarker0 = 0x58;  // 'X'
+constexpr uint8_t kMarker1 = 0x53;  // 'S'
+constexpr int kAckOffset = 2;
+constexpr uint8_t kAck = 0x07;
+constexpr int kStatusOffset = 4;
+constexpr uint8_t kStatusOk = 0xEE;
+constexpr int kValueOffset = 6;
+constexpr int kValueLast = kValueOffset + 3;
 
 uint32_t Le32(const std::array<uint8_t, 64>& bytes, int at) {
   return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 |
@@ -15,51 +24,53 @@ uint32_t Le32(const std::array<uint8_t, 64>& bytes, int at) {
 }
 }  // namespace
 
-uint32_t MainDialog::ReadParameter(int op) {
-  link_.ParamOp = static_cast<uint8_t>(op);
-  if (!Exchange(ParamRead)) {
-    Trace(" Fail read op %d", op);
+Parameters::Parameters(Link& link) : link_(link), state_(link.state()), log_(link.log()) {}
+
+uint32_t Parameters::ReadParameter(int op) {
+  state_.ParamOp = static_cast<uint8_t>(op);
+  if (!link_.Exchange(ParamRead)) {
+    log_.Trace(" Fail read op %d", op);
     return kParamError;
   }
-  ++link_.ParamSequence;
-  const auto& reply = link_.ReplyBuffer;
+  ++state_.ParamSequence;
+  const auto& reply = state_.ReplyBuffer;
   // The exchange reads no more than the 10 bytes it expects; the bound keeps
   // every index below inside ReplyBuffer whatever the count says.
-  const int n = std::min(link_.ReceivedCount, kParamReplySize);
+  const int n = std::min(state_.ReceivedCount, kParamReplySize);
   if (n < kParamReplySize) {
-    Trace(" read count not correct, need to stop the read");
-    ClosePort();
+    log_.Trace(" read count not correct, need to stop the read");
+    link_.ClosePort();
     return kParamError;
   }
   // Past what this reply put into ReplyBuffer lie older replies' bytes.
-  const int fresh = std::min(n, link_.ReplyFresh);
+  const int fresh = std::min(n, state_.ReplyFresh);
   uint32_t result = kParamError;
   int i = 0;
-  while (i <= fresh - 2 && !(reply[i] == 0x58 && reply[i + 1] == 0x53)) ++i;
+  while (i <= fresh - 2 && !(reply[i] == kMarker0 && reply[i + 1] == kMarker1)) ++i;
   if (i > fresh - 2) {
-    Trace(" Read error %02x %02x %02x %02x %02x", reply[0], reply[1], reply[2],
-          reply[3], reply[4]);
-  } else if (reply[i + 2] != 0x07 || reply[i + 4] != 0xEE) {
-    Trace(" ACK error %02x %02x", reply[i + 2], reply[i + 3]);
-  } else if (i + 9 < fresh) {
-    result = Le32(reply, i + 6);
-    Trace(" retval = %d", static_cast<int>(result));
+    log_.Trace(" Read error %02x %02x %02x %02x %02x", reply[0], reply[1], reply[2],
+               reply[3], reply[4]);
+  } else if (reply[i + kAckOffset] != kAck || reply[i + kStatusOffset] != kStatusOk) {
+    log_.Trace(" ACK error %02x %02x", reply[i + kAckOffset], reply[i + kAckOffset + 1]);
+  } else if (i + kValueLast < fresh) {
+    result = Le32(reply, i + kValueOffset);
+    log_.Trace(" retval = %d", static_cast<int>(result));
   } else {
-    Trace(" Size error %d %d", i, n);
+    log_.Trace(" Size error %d %d", i, n);
   }
-  Trace(" ==> done. get %d", static_cast<int>(result));
+  log_.Trace(" ==> done. get %d", static_cast<int>(result));
   return result;
 }
 
-uint32_t MainDialog::WriteParameter(int op, uint32_t value) {
-  link_.ParamOp = static_cast<uint8_t>(op);
-  link_.ParamValue = value;
-  if (!Exchange(ParamWrite)) {
-    Trace(" Fail write op %d", op);
+uint32_t Parameters::WriteParameter(int op, uint32_t value) {
+  state_.ParamOp = static_cast<uint8_t>(op);
+  state_.ParamValue = value;
+  if (!link_.Exchange(ParamWrite)) {
+    log_.Trace(" Fail write op %d", op);
     return kParamError;
   }
-  ++link_.ParamSequence;
-  Trace(" set op %d = %d", op, static_cast<int>(value));
+  ++state_.ParamSequence;
+  log_.Trace(" set op %d = %d", op, static_cast<int>(value));
   return 0;
 }
 

@@ -1,6 +1,6 @@
 #include "params/settings_data.h"
 
-#include "app/message_log.h"
+#include "log/message_log.h"
 
 namespace brivelton {
 
@@ -35,17 +35,17 @@ SettingsValues DefaultSettings() {
   return v;
 }
 
-void TraceSettingsOnOk(const SettingsValues& v) {
-  Trace(" m_a2dp\t\t\t= %d", v.m_a2dp);
-  Trace(" m_aec\t\t\t= %d", v.m_aec);
-  Trace(" m_callerid\t\t= %d", v.m_callerid);
-  Trace(" m_dialtone_dis\t= %d", v.m_dialtone_dis);
-  Trace(" m_reverse_dis\t= %d", v.m_reverse_dis);
-  Trace(" m_strong_ring\t= %d", v.m_strong_ring);
-  Trace(" m_led_display\t= %d", v.m_led_display);
-  Trace(" m_dial_plan_index\t= %d", v.m_dial_plan_index);
-  Trace(" m_offhook_pwr_index = %d", v.m_offhook_pwr_index);
-  Trace(" m_hook_speed_index\t= %d", v.m_hook_speed_index);
+void TraceSettingsOnOk(const SettingsValues& v, MessageLog& log) {
+  log.Trace(" m_a2dp\t\t\t= %d", v.m_a2dp);
+  log.Trace(" m_aec\t\t\t= %d", v.m_aec);
+  log.Trace(" m_callerid\t\t= %d", v.m_callerid);
+  log.Trace(" m_dialtone_dis\t= %d", v.m_dialtone_dis);
+  log.Trace(" m_reverse_dis\t= %d", v.m_reverse_dis);
+  log.Trace(" m_strong_ring\t= %d", v.m_strong_ring);
+  log.Trace(" m_led_display\t= %d", v.m_led_display);
+  log.Trace(" m_dial_plan_index\t= %d", v.m_dial_plan_index);
+  log.Trace(" m_offhook_pwr_index = %d", v.m_offhook_pwr_index);
+  log.Trace(" m_hook_speed_index\t= %d", v.m_hook_speed_index);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "log/message_log.h"
 #include "params/settings_values.h"
 
 namespace brivelton {
@@ -34,7 +35,7 @@ int32_t* SettingsMember(SettingsValues& values, int control_id);
 SettingsValues DefaultSettings();
 
 // The trace lines of the dialog's OK, in their order.
-void TraceSettingsOnOk(const SettingsValues& values);
+void TraceSettingsOnOk(const SettingsValues& values, MessageLog& log);
 
 // The help list: 41 lines, exactly as shown.
 std::span<const char* const> SettingsHelpLines();

@@ -54,6 +54,12 @@ int32_t MemberFromRaw(int op, std::optional<uint32_t> raw, bool* unknown) {
   return info->fallback;
 }
 
+bool UnknownRaw(int op, std::optional<uint32_t> raw) {
+  bool unknown = false;
+  MemberFromRaw(op, raw, &unknown);
+  return unknown;
+}
+
 SettingsValues MapReadValues(const RawParams& raw) {
   SettingsValues values;
   for (int op = 1; op <= kParamCount; ++op)

@@ -30,6 +30,9 @@ int32_t SettingsValues::*ParamMember(int op);
 // member then takes the same fallback as a failed read).
 int32_t MemberFromRaw(int op, std::optional<uint32_t> raw, bool* unknown = nullptr);
 
+// Whether a read of `op` gave a raw value the op does not know.
+bool UnknownRaw(int op, std::optional<uint32_t> raw);
+
 // Raw results of a read of every op, indexed by op - 1; nullopt for a failed read.
 using RawParams = std::array<std::optional<uint32_t>, kParamCount>;
 SettingsValues MapReadValues(const RawParams& raw);

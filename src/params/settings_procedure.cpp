@@ -1,82 +1,80 @@
-// The Setting button: read the ten parameters, let the user edit them, write
-// back what changed.
-#include "app/main_dialog.h"
-#include "app/message_log.h"
+// The settings procedure: read the ten parameters, let the user edit them,
+// write back what changed.
+#include "params/parameters.h"
 #include "params/settings_mapping.h"
 
 namespace brivelton {
 
 namespace {
 constexpr int kLastVersionWithoutSettings = 0x1FF;
-
-void TraceUnknownRead(int op, uint32_t raw) {
-  const int value = static_cast<int>(raw);
-  if (op == kHookSpeedOp) Trace(" HookCount read unknown %d", value);
-  if (op == kOffHookPowerOp) Trace(" OffHookPwr read unknown %d", value);
-  if (op == kDialPlanOp) Trace(" DialPlan read unknown %d", value);
-}
 }  // namespace
 
-void MainDialog::OnSetting() {
-  if (link_.DeviceVersion <= kLastVersionWithoutSettings) {
-    LogLine(" ");
-    LogLine(" Device version = %03X", link_.DeviceVersion);
-    LogLine(" Setting is not supported in this version.");
-    LogLine(" Please update the firmware first.");
-    LogLine(" ");
-    return;
-  }
-  if (!ReopenFoundPort()) {
-    LogLine(" ");
-    LogLine(" Can't initial serial port. ");
-    LogLine(" Please check hardware connection and");
-    LogLine(" try again.");
-    LogLine(" ");
-    return;
-  }
-
-  SettingsValues read;
+SettingsValues Parameters::ReadAll() {
+  RawParams raws;
   for (int op : kParamReadOrder) {
     const uint32_t raw = ReadParameter(op);
-    const std::optional<uint32_t> value =
-        raw == kParamError ? std::nullopt : std::optional<uint32_t>(raw);
-    bool unknown = false;
-    read.*ParamMember(op) = MemberFromRaw(op, value, &unknown);
-    if (unknown) TraceUnknownRead(op, raw);
+    raws[op - 1] = raw == kParamError ? std::nullopt : std::optional<uint32_t>(raw);
+    if (!UnknownRaw(op, raws[op - 1])) continue;
+    const int value = static_cast<int>(raw);
+    if (op == kHookSpeedOp) log_.Trace(" HookCount read unknown %d", value);
+    if (op == kOffHookPowerOp) log_.Trace(" OffHookPwr read unknown %d", value);
+    if (op == kDialPlanOp) log_.Trace(" DialPlan read unknown %d", value);
+  }
+  return MapReadValues(raws);
+}
+
+bool Parameters::Write(int op, uint32_t value) {
+  if (WriteParameter(op, value) != kParamError) return true;
+  log_.LogLine(" ERROR !!!");
+  log_.LogLine(" Set parameters failed");
+  return false;
+}
+
+SettingsOutcome Parameters::RunSettings(const EditSettings& edit) {
+  if (state_.DeviceVersion <= kLastVersionWithoutSettings) {
+    log_.LogLine(" ");
+    log_.LogLine(" Device version = %03X", state_.DeviceVersion);
+    log_.LogLine(" Setting is not supported in this version.");
+    log_.LogLine(" Please update the firmware first.");
+    log_.LogLine(" ");
+    return SettingsOutcome::kNotSupported;
+  }
+  if (!link_.ReopenFoundPort()) {
+    log_.LogLine(" ");
+    log_.LogLine(" Can't initial serial port. ");
+    log_.LogLine(" Please check hardware connection and");
+    log_.LogLine(" try again.");
+    log_.LogLine(" ");
+    return SettingsOutcome::kNoPort;
   }
 
+  const SettingsValues read = ReadAll();
   SettingsValues chosen = read;
-  if (!view_.EditSettings(chosen)) {
-    LogLine(" Set parameters cancelled");
-    return;
+  if (!edit(chosen)) {
+    log_.LogLine(" Set parameters cancelled");
+    return SettingsOutcome::kCancelled;
   }
 
   for (const PlannedWrite& write : PlanWrites(read, chosen)) {
     if (!write.value) {
-      Trace(" Unknown parameter for Off-HOOK power selection");
+      log_.Trace(" Unknown parameter for Off-HOOK power selection");
       continue;
     }
-    if (WriteParameter(write.op, *write.value) == kParamError) {
-      LogLine(" ERROR !!!");
-      LogLine(" Set parameters failed");
-      return;
-    }
+    if (!Write(write.op, *write.value)) return SettingsOutcome::kFailed;
   }
 
   if (chosen.m_a2dp != read.m_a2dp) {
     // A failed write must not end in the success line.
-    if (WriteParameter(kMediaAudioOp, static_cast<uint32_t>(chosen.m_a2dp)) == kParamError) {
-      LogLine(" ERROR !!!");
-      LogLine(" Set parameters failed");
-      return;
-    }
+    if (!Write(kMediaAudioOp, static_cast<uint32_t>(chosen.m_a2dp)))
+      return SettingsOutcome::kFailed;
     // Empty lines go through "%s": an empty format draws a warning on Windows.
-    LogLine("%s", "");
-    LogLine(" Change Media Audio setting.");
-    LogLine(" Need to reset the device to take effect.");
-    LogLine("%s", "");
+    log_.LogLine("%s", "");
+    log_.LogLine(" Change Media Audio setting.");
+    log_.LogLine(" Need to reset the device to take effect.");
+    log_.LogLine("%s", "");
   }
-  LogLine(" Set parameters successfully");
+  log_.LogLine(" Set parameters successfully");
+  return SettingsOutcome::kWritten;
 }
 
 }  // namespace brivelton

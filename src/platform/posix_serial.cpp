@@ -166,12 +166,12 @@ class PosixSerialDevice : public SerialDevice {
       case CS7: settings.data_bits = 7; break;
       default: settings.data_bits = 8; break;
     }
-    settings.parity = 0;
+    settings.parity = Parity::kNone;
     if (tio.c_cflag & PARENB) {
       const bool odd = tio.c_cflag & PARODD;
-      settings.parity = odd ? 1 : 2;
+      settings.parity = odd ? Parity::kOdd : Parity::kEven;
 #ifdef CMSPAR
-      if (tio.c_cflag & CMSPAR) settings.parity = odd ? 3 : 4;
+      if (tio.c_cflag & CMSPAR) settings.parity = odd ? Parity::kMark : Parity::kSpace;
 #endif
     }
     settings.stop_bits = (tio.c_cflag & CSTOPB) ? 2 : 0;
@@ -200,12 +200,12 @@ class PosixSerialDevice : public SerialDevice {
 #endif
     tio.c_cflag &= ~parity_bits;
     switch (settings.parity) {
-      case 0: break;
-      case 1: tio.c_cflag |= PARENB | PARODD; break;
-      case 2: tio.c_cflag |= PARENB; break;
+      case Parity::kNone: break;
+      case Parity::kOdd: tio.c_cflag |= PARENB | PARODD; break;
+      case Parity::kEven: tio.c_cflag |= PARENB; break;
 #ifdef CMSPAR
-      case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-      case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+      case Parity::kMark: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+      case Parity::kSpace: tio.c_cflag |= PARENB | CMSPAR; break;
 #endif
       default: return false;
     }

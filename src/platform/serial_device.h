@@ -10,12 +10,15 @@
 
 namespace brivelton {
 
+// The Windows numbering, so the Win32 backend passes it through.
+enum class Parity : uint8_t { kNone = 0, kOdd = 1, kEven = 2, kMark = 3, kSpace = 4 };
+
 // The fields of the line-control record the utility touches; every other
 // setting stays as the port had it.
 struct LineSettings {
   uint32_t baud = 0;
   uint8_t data_bits = 8;
-  uint8_t parity = 0;     // 0 = none
+  Parity parity = Parity::kNone;
   uint8_t stop_bits = 0;  // 0 = one stop bit
 };
 

@@ -48,7 +48,7 @@ class Win32SerialDevice : public SerialDevice {
     if (!GetCommState(handle_, &dcb)) return false;
     settings.baud = dcb.BaudRate;
     settings.data_bits = dcb.ByteSize;
-    settings.parity = dcb.Parity;
+    settings.parity = static_cast<Parity>(dcb.Parity);
     settings.stop_bits = dcb.StopBits;
     return true;
   }
@@ -59,7 +59,7 @@ class Win32SerialDevice : public SerialDevice {
     if (!GetCommState(handle_, &dcb)) dcb = EmptyDcb();
     dcb.BaudRate = settings.baud;
     dcb.ByteSize = settings.data_bits;
-    dcb.Parity = settings.parity;
+    dcb.Parity = static_cast<BYTE>(settings.parity);
     dcb.StopBits = settings.stop_bits;
     return SetCommState(handle_, &dcb) != 0;
   }

@@ -5,8 +5,8 @@
 
 #include "link/frames.h"
 #include "platform/virtual_serial.h"
-#include "update/checksum.h"
-#include "update/firmware_image.h"
+#include "resources/checksum.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 namespace brivelton::sim {
@@ -176,13 +176,13 @@ std::vector<uint8_t> OldFirmwareImage(uint32_t version) {
 
 DeviceModel::DeviceModel(AdapterConfig config) : config_(std::move(config)) {
   if (config_.image.empty()) {
-    const auto builtin = FirmwareImage();
+    const auto builtin = BuiltInImage().bytes();
     image_.assign(builtin.begin(), builtin.end());
   } else {
     image_ = config_.image;
   }
   image_.resize(std::min<size_t>(image_.size(), kImageEnd));
-  image_version_ = config_.image_version.value_or(AvailableVersion);
+  image_version_ = config_.image_version.value_or(BuiltInImage().version());
 
   if (!config_.flash.empty()) {
     flash_ = config_.flash;

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "link/frames.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::sim {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "link/link_state.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 namespace brivelton::sim {
@@ -38,7 +38,7 @@ void VirtualAdapter::OnHostClose(VirtualLine& line) {
 
 std::vector<uint8_t> FlashAfterUpdate(const std::array<uint8_t, 6>& address) {
   std::vector<uint8_t> flash(kFlashSize, 0xFF);
-  const auto image = FirmwareImage();
+  const auto image = BuiltInImage().bytes();
   std::copy(image.begin(), image.end(), flash.begin());
   const auto page = BuildIdentityPage(address);
   std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);

@@ -7,9 +7,9 @@
 
 namespace brivelton {
 
-std::array<uint8_t, 4096> BuildIdentityPage(
+std::array<uint8_t, kPageSize> BuildIdentityPage(
     const std::array<uint8_t, 6>& address) {
-  std::array<uint8_t, 4096> page;
+  std::array<uint8_t, kPageSize> page;
   page.fill(0xFF);
   std::copy(address.begin(), address.end(), page.begin());
   static constexpr char kPrefix[] = "Brivelton(";

@@ -1,10 +1,9 @@
 // The firmware update: reading the identity page, getting the adapter into its
-// boot loader, programming and verifying the flash, and the button handler
-// that retries the whole attempt.
+// boot loader, programming and verifying the flash, and the attempts around it.
 #include <algorithm>
 
-#include "app/main_dialog.h"
-#include "update/firmware_image.h"
+#include "update/identity_page.h"
+#include "update/updater.h"
 
 namespace brivelton {
 
@@ -14,8 +13,9 @@ constexpr int kMaxAttempts = 20;
 constexpr uint32_t kAttemptPauseMs = 3000;
 // Where the checksum sits in the boot loader's reply.
 constexpr int kChecksumOffset = 7;
-// Where the identity page's name starts in the page-read reply.
-constexpr int kNameOffset = 15 + 6;
+// Where the identity page's address and name start in the page-read reply.
+constexpr int kAddressOffset = kPageDataOffset;
+constexpr int kNameOffset = kAddressOffset + 6;
 
 // Whether the page read shows page bytes 0 to 7 where they belong. The erase
 // that follows wipes the page for good, so a reply we cannot see the start
@@ -34,155 +34,160 @@ bool PageInPlace(const LinkState& link) {
 }
 }  // namespace
 
-int MainDialog::ReadIdentity() {
-  LogLine(" Check Device ...");
-  link_.IdentityRead = 0;
-  link_.ReadAddress = kIdentityPageAddress;
-  if (!Exchange(FlashReadPage) || !PageInPlace(link_)) {
-    LogLine(" Fail to read flash data from device !!! ");
+Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> restart_device)
+    : link_(link),
+      state_(link.state()),
+      log_(link.log()),
+      image_(image),
+      restart_device_(std::move(restart_device)) {}
+
+int Updater::ReadIdentity() {
+  log_.LogLine(" Check Device ...");
+  state_.IdentityRead = 0;
+  state_.ReadAddress = kIdentityPageAddress;
+  if (!link_.Exchange(FlashReadPage) || !PageInPlace(state_)) {
+    log_.LogLine(" Fail to read flash data from device !!! ");
     return 0;
   }
-  // Page byte k is reply byte 15 + k. A page without the name (blank, or wiped
-  // by an earlier attempt's erase) keeps the address we already hold.
-  const auto& reply = link_.ReplyBuffer;
-  if (reply[21] == 'B' && reply[22] == 'r')
-    std::copy(reply.begin() + 15, reply.begin() + 21, link_.BtAddress.begin());
-  link_.IdentityRead = 1;
+  // A page without the name (blank, or wiped by an earlier attempt's erase)
+  // keeps the address we already hold.
+  const auto& reply = state_.ReplyBuffer;
+  if (reply[kNameOffset] == 'B' && reply[kNameOffset + 1] == 'r')
+    std::copy(reply.begin() + kAddressOffset, reply.begin() + kNameOffset,
+              state_.BtAddress.begin());
+  state_.IdentityRead = 1;
   return 1;
 }
 
-int MainDialog::EnterBootMode() {
-  if (!Exchange(LinkCheck)) {
+int Updater::EnterBootMode() {
+  if (!link_.Exchange(LinkCheck)) {
     // Silent: perhaps left in its boot loader at the high speed.
-    RestartDevice();
-    ConfigurePort(115200);
-    if (!Exchange(LinkCheck)) {
-      LogLine(" Fail to enter boot mode");
+    restart_device_();
+    link_.ConfigurePort(kFirmwareBaud);
+    if (!link_.Exchange(LinkCheck)) {
+      log_.LogLine(" Fail to enter boot mode");
       return 0;
     }
   }
-  if (!Exchange(BootHandshake)) {
+  if (!link_.Exchange(BootHandshake)) {
     // Firmware that ignores a lone handshake gives way to a flood of them
     // around the FE command.
-    Exchange(HandshakeBurstLong);
-    Exchange(BootCommandFE);
-    Exchange(HandshakeBurstShort);
-    if (!Exchange(BootHandshake)) return 0;
+    link_.Exchange(HandshakeBurstLong);
+    link_.Exchange(BootCommandFE);
+    link_.Exchange(HandshakeBurstShort);
+    if (!link_.Exchange(BootHandshake)) return 0;
   }
-  if (!Exchange(SetBaud1M)) return 0;
-  if (!ConfigurePort(1000000)) return 0;
+  if (!link_.Exchange(SetBaud1M)) return 0;
+  if (!link_.ConfigurePort(kBootLoaderBaud)) return 0;
   return 1;
 }
 
-int MainDialog::ProgramFlash() {
-  if (!Exchange(FlashReadStatus)) {
-    LogLine(" Fail on EN_FLASH_WR_1");
+int Updater::ProgramFlash() {
+  if (!link_.Exchange(FlashReadStatus)) {
+    log_.LogLine(" Fail on EN_FLASH_WR_1");
     return 0;
   }
-  if (!Exchange(FlashWriteStatus)) {
-    LogLine(" Fail on EN_FLASH_WR_2");
+  if (!link_.Exchange(FlashWriteStatus)) {
+    log_.LogLine(" Fail on EN_FLASH_WR_2");
     return 0;
   }
-  if (!Exchange(FlashReadStatus)) {
-    LogLine(" Fail on EN_FLASH_WR_1");
+  if (!link_.Exchange(FlashReadStatus)) {
+    log_.LogLine(" Fail on EN_FLASH_WR_1");
     return 0;
   }
 
-  LogLine(" Erase flash ..........");
+  log_.LogLine(" Erase flash ..........");
   for (int b = 0; b < kEraseBlocks; ++b) {
-    link_.EraseBlock = b;
-    if (!Exchange(FlashErase)) {
-      LogLine(" Fail to erase flash block: %d", b);
+    state_.EraseBlock = b;
+    if (!link_.Exchange(FlashErase)) {
+      log_.LogLine(" Fail to erase flash block: %d", b);
       return 0;
     }
-    view_.UpdateProgress(UpdateStage::kErase, b + 1, kEraseBlocks);
+    Progress(UpdateStage::kErase, b + 1, kEraseBlocks);
   }
-  LogLine(" Done");
+  log_.LogLine(" Done");
 
   // Page 0 goes last, so a write cut short leaves no bootable half image.
-  LogLine(" Write flash ..........");
+  log_.LogLine(" Write flash ..........");
   for (int n = 1; n < kFirmwarePages; ++n) {
-    link_.PageIndex = n;
-    if (!Exchange(FlashWritePage)) {
-      LogLine(" Fail to write flash add:%x", n);
+    state_.PageIndex = n;
+    if (!link_.Exchange(FlashWritePage, image_.Page(state_.PageIndex))) {
+      log_.LogLine(" Fail to write flash add:%x", n);
       return 0;
     }
-    view_.UpdateProgress(UpdateStage::kWrite, n, kFirmwarePages);
+    Progress(UpdateStage::kWrite, n, kFirmwarePages);
   }
-  if (!Exchange(WriteIdentityPage)) {
-    LogLine(" Fail to write BlueTooth info");
+  const auto identity = BuildIdentityPage(state_.BtAddress);
+  if (!link_.Exchange(WriteIdentityPage, identity)) {
+    log_.LogLine(" Fail to write BlueTooth info");
     return 0;
   }
-  link_.PageIndex = 0;
-  if (!Exchange(FlashWritePage)) {
-    LogLine(" Fail to write flash add %x\n", 0);
+  state_.PageIndex = 0;
+  if (!link_.Exchange(FlashWritePage, image_.Page(state_.PageIndex))) {
+    log_.LogLine(" Fail to write flash add %x\n", 0);
     return 0;
   }
-  view_.UpdateProgress(UpdateStage::kWrite, kFirmwarePages, kFirmwarePages);
-  LogLine(" Done");
+  Progress(UpdateStage::kWrite, kFirmwarePages, kFirmwarePages);
+  log_.LogLine(" Done");
 
-  LogLine(" Verify flash ..........");
-  view_.UpdateProgress(UpdateStage::kVerify, 0, 1);
-  if (!Exchange(FlashChecksum)) {
-    LogLine(" Fail to verify flash");
+  log_.LogLine(" Verify flash ..........");
+  Progress(UpdateStage::kVerify, 0, 1);
+  if (!link_.Exchange(FlashChecksum)) {
+    log_.LogLine(" Fail to verify flash");
     return 0;
   }
   // A short reply leaves older bytes in the buffer: only checksum bytes that
   // this reply delivered count.
-  const auto& expected = ExpectedChecksum();
-  const bool whole = link_.ReceivedCount == ExpectedReplyLength(FlashChecksum) &&
-                     link_.ReplyFresh >= kChecksumOffset + 4;
+  const auto& expected = image_.checksum();
+  const bool whole = state_.ReceivedCount == ExpectedReplyLength(FlashChecksum) &&
+                     state_.ReplyFresh >= kChecksumOffset + 4;
   const bool match =
       whole && std::equal(expected.begin(), expected.end(),
-                          link_.ReplyBuffer.begin() + kChecksumOffset);
-  LogLine(" Done");
+                          state_.ReplyBuffer.begin() + kChecksumOffset);
+  log_.LogLine(" Done");
   if (!match) {
-    LogLine(" !!!!! CRC error !!!!! ");
+    log_.LogLine(" !!!!! CRC error !!!!! ");
     return 0;
   }
-  view_.UpdateProgress(UpdateStage::kVerify, 1, 1);
+  Progress(UpdateStage::kVerify, 1, 1);
   return 1;
 }
 
-int MainDialog::ProgramDevice() {
-  LogLine(" Start the programming: ");
+int Updater::ProgramDevice() {
+  log_.LogLine(" Start the programming: ");
   int attempts = 0;
   for (;;) {
-    if (EnterBootMode() && (link_.IdentityRead || ReadIdentity()) &&
+    if (EnterBootMode() && (state_.IdentityRead || ReadIdentity()) &&
         ProgramFlash())
       break;
     // Closing and reopening puts the port back at the firmware's speed.
-    ClosePort();
+    link_.ClosePort();
     ++attempts;
-    ReopenFoundPort();
+    link_.ReopenFoundPort();
     if (attempts >= kMaxAttempts) {
-      LogLine("         WARMING !!! FAILED !!!                       ");
-      LogLine(" Please re-install the device and try again.");
+      log_.LogLine("         WARMING !!! FAILED !!!                       ");
+      log_.LogLine(" Please re-install the device and try again.");
       return 1;
     }
-    platform_.clock.Sleep(kAttemptPauseMs);
+    link_.clock().Sleep(kAttemptPauseMs);
   }
-  LogLine(" Reboot MCU ");
-  RestartDevice();
-  ClosePort();
-  LogLine(" ");
-  LogLine(" Success ");
-  LogLine(" ");
+  log_.LogLine(" Reboot MCU ");
+  restart_device_();
+  link_.ClosePort();
+  log_.LogLine(" ");
+  log_.LogLine(" Success ");
+  log_.LogLine(" ");
   return 0;
 }
 
-void MainDialog::OnUpdateFirmware() {
-  if (!view_.ConfirmUpdate()) {
-    LogLine(" Firmware update cancelled");
-    return;
-  }
+int Updater::RunUpdate() {
   // Read the identity page once per press, so that another adapter plugged in
   // since the last update keeps its own address.
-  link_.IdentityRead = 0;
-  LogLine(" ");
+  state_.IdentityRead = 0;
+  log_.LogLine(" ");
   const int r = ProgramDevice();
-  if (r == 0) link_.DeviceVersion = static_cast<int>(AvailableVersion);
-  view_.ShowUpdateResult(r == 0);
+  if (r == 0) state_.DeviceVersion = static_cast<int>(image_.version());
+  return r;
 }
 
 }  // namespace brivelton

@@ -24,8 +24,8 @@
 #include "link/link_state.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
-#include "update/checksum.h"
-#include "update/firmware_image.h"
+#include "resources/checksum.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 extern char** environ;
@@ -219,9 +219,9 @@ class CliEndToEnd : public ::testing::Test {
 std::vector<std::string> CheckLog(const std::string& port, uint32_t version) {
   std::vector<std::string> log = {" Search Device ...", " Found device on " + port,
                                   " Device Firmware Version = " + Hex3(version),
-                                  " Available Firmware for update = " + Hex3(AvailableVersion),
+                                  " Available Firmware for update = " + Hex3(BuiltInImage().version()),
                                   " "};
-  if (version < AvailableVersion)
+  if (version < BuiltInImage().version())
     log.insert(log.end(), {" There is newer firmware available.", " Click \"Update\" to update.",
                            " Update firmware before set parameters."});
   else
@@ -251,7 +251,7 @@ TEST_F(CliEndToEnd, CheckReadsTheVersionAndChangesNothing) {
 
 std::vector<uint8_t> UpdatedFlash() {
   std::vector<uint8_t> flash(1u << 20, 0xFF);
-  const auto image = FirmwareImage();
+  const auto image = BuiltInImage().bytes();
   std::copy(image.begin(), image.end(), flash.begin());
   const auto page = BuildIdentityPage(kSimAddress);
   std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
@@ -273,7 +273,7 @@ TEST_F(CliEndToEnd, UpdateWritesTheBuiltInImageAndTheIdentityPage) {
 
   // The adapter now runs the new firmware.
   const ToolRun check = RunTool({"--port", sim.link(), "check"});
-  EXPECT_EQ(check.out, Text(CheckLog(sim.link(), AvailableVersion)));
+  EXPECT_EQ(check.out, Text(CheckLog(sim.link(), BuiltInImage().version())));
 
   ASSERT_EQ(sim.Stop(), 0);
   EXPECT_TRUE(sim.flash() == UpdatedFlash());
@@ -303,13 +303,13 @@ TEST_F(CliEndToEnd, UpdateWithoutATerminalOrYesIsCancelled) {
 }
 
 TEST_F(CliEndToEnd, SettingsWritesTheAssignmentsAndPrintsTheNewValues) {
-  SimProcess sim(dir_, Hex3(AvailableVersion));
+  SimProcess sim(dir_, Hex3(BuiltInImage().version()));
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "settings", "caller-id=off",
                                "hook-speed=100ms", "offhook-power=high", "media-audio=on"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            Text(Concat(CheckLog(sim.link(), AvailableVersion),
+            Text(Concat(CheckLog(sim.link(), BuiltInImage().version()),
                         {"", " Change Media Audio setting.",
                          " Need to reset the device to take effect.", "",
                          " Set parameters successfully", "caller-id=off", "echo-cancel=on",
@@ -326,12 +326,12 @@ TEST_F(CliEndToEnd, SettingsWritesTheAssignmentsAndPrintsTheNewValues) {
 }
 
 TEST_F(CliEndToEnd, SettingsViewPrintsTheValuesAndWritesNothing) {
-  SimProcess sim(dir_, Hex3(AvailableVersion));
+  SimProcess sim(dir_, Hex3(BuiltInImage().version()));
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"settings", "--port", sim.link()});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            Text(Concat(CheckLog(sim.link(), AvailableVersion),
+            Text(Concat(CheckLog(sim.link(), BuiltInImage().version()),
                         {" Set parameters cancelled", "caller-id=on", "echo-cancel=on",
                          "media-audio=off", "dialtone-after-disconnect=off",
                          "reverse-tip-ring=on", "strong-ringing=off", "led-debug=off",
@@ -362,12 +362,12 @@ TEST_F(CliEndToEnd, SettingsHelpPrintsTheHelpList) {
 }
 
 TEST_F(CliEndToEnd, FirmwareDescribesAndSavesTheBuiltInImage) {
-  const auto image = FirmwareImage();
+  const auto image = BuiltInImage().bytes();
   const auto sum = FlashChecksumOf(image);
   char expected[128];
   std::snprintf(expected, sizeof expected,
                 "version: %s (0x%s)\nsize: 512000 bytes\nchecksum: %02X %02X %02X %02X\n",
-                VersionText(AvailableVersion).c_str(), Hex3(AvailableVersion).c_str(), sum[0],
+                VersionText(BuiltInImage().version()).c_str(), Hex3(BuiltInImage().version()).c_str(), sum[0],
                 sum[1], sum[2], sum[3]);
   const std::string path = (dir_ / "image.bin").string();
   const ToolRun run = RunTool({"firmware", "--save", path});

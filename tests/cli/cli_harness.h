@@ -10,42 +10,10 @@
 #include "cli/cli.h"
 #include "platform/port_list.h"
 #include "platform/virtual_serial.h"
+#include "support/faulty_ports.h"
+#include "support/host_bench.h"
 
 namespace brivelton::testing {
-
-class CountingPorts : public SerialPorts {
- public:
-  explicit CountingPorts(SerialPorts& inner) : inner_(inner) {}
-  std::unique_ptr<SerialDevice> Open(const std::string& name, OpenError* error) override {
-    opened.push_back(name);
-    return inner_.Open(name, error);
-  }
-  std::vector<std::string> opened;
-
- private:
-  SerialPorts& inner_;
-};
-
-class CountingPortList : public PortList {
- public:
-  PortListing List() override {
-    ++lists;
-    return listing;
-  }
-  std::vector<std::string> FallbackNames() const override {
-    ++fallbacks;
-    return fallback;
-  }
-  std::vector<PortDetail> Details(const std::string& name) const override {
-    const auto it = details.find(name);
-    return it == details.end() ? std::vector<PortDetail>{} : it->second;
-  }
-  PortListing listing;
-  std::map<std::string, std::vector<PortDetail>> details;
-  std::vector<std::string> fallback;
-  int lists = 0;
-  mutable int fallbacks = 0;
-};
 
 struct CliRun {
   int status = -1;
@@ -56,8 +24,8 @@ struct CliRun {
 struct CliHarness {
   VirtualClock clock;
   VirtualSerialPorts virtual_ports{clock};
-  CountingPorts ports{virtual_ports};
-  CountingPortList port_list;
+  FaultyPorts ports{virtual_ports};
+  TablePortList port_list;
   Platform platform{ports, clock, port_list};
 
   CliRun Run(std::vector<std::string> args, const std::string& input = "",

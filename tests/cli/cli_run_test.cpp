@@ -13,8 +13,8 @@
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 #include "sim/virtual_adapter.h"
-#include "update/checksum.h"
-#include "update/firmware_image.h"
+#include "resources/checksum.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 namespace brivelton::testing {
@@ -31,9 +31,9 @@ std::string Hex3(uint32_t v) {
 std::vector<std::string> CheckLog(const std::string& port, uint32_t version) {
   std::vector<std::string> log = {" Search Device ...", " Found device on " + port,
                                   " Device Firmware Version = " + Hex3(version),
-                                  " Available Firmware for update = " + Hex3(AvailableVersion),
+                                  " Available Firmware for update = " + Hex3(BuiltInImage().version()),
                                   " "};
-  if (version < AvailableVersion) {
+  if (version < BuiltInImage().version()) {
     log.insert(log.end(), {" There is newer firmware available.", " Click \"Update\" to update.",
                            version < 0x200 ? " Update firmware before set parameters."
                                            : " Click \"Setting\" to set parameters."});
@@ -62,7 +62,7 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
 // What a correct update leaves in the adapter's 1 MiB flash.
 std::vector<uint8_t> UpdatedFlash(const std::array<uint8_t, 6>& address) {
   std::vector<uint8_t> flash(1u << 20, 0xFF);
-  const auto image = FirmwareImage();
+  const auto image = BuiltInImage().bytes();
   std::copy(image.begin(), image.end(), flash.begin());
   const auto page = BuildIdentityPage(address);
   std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
@@ -131,7 +131,7 @@ TEST(CliUpdate, RunsOnlyWhenTheWarningIsAnsweredOk) {
       EXPECT_EQ(Lines(run.out),
                 Concat(Concat(CheckLog(kPort, 0x1FF), kUpdateLog), {ui::UpdateSucceededText()}));
       EXPECT_EQ(Bytes(m.flash()), UpdatedFlash(m.config().bt_address));
-      EXPECT_EQ(m.version(), AvailableVersion);
+      EXPECT_EQ(m.version(), BuiltInImage().version());
     } else {
       EXPECT_EQ(run.status, 1);
       EXPECT_EQ(Lines(run.out), Concat(CheckLog(kPort, 0x1FF), {" Firmware update cancelled"}));
@@ -233,7 +233,7 @@ TEST_F(CliOnAdapter, PortOptionReplacesTheSystemList) {
 
 sim::AdapterConfig Current() {
   sim::AdapterConfig config;
-  config.version = AvailableVersion;
+  config.version = BuiltInImage().version();
   return config;
 }
 
@@ -245,7 +245,7 @@ TEST_F(CliOnAdapter, SettingsWithoutChangesPrintsWhatTheDialogShowedAfterTheCanc
   const CliRun run = h.Run({"settings"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(Lines(run.out),
-            Concat(CheckLog(kPort, AvailableVersion),
+            Concat(CheckLog(kPort, BuiltInImage().version()),
                    {" Set parameters cancelled", "caller-id=off", "echo-cancel=on",
                     "media-audio=on", "dialtone-after-disconnect=on", "reverse-tip-ring=off",
                     "strong-ringing=on", "led-debug=on", "dial-plan=hash-key",
@@ -261,7 +261,7 @@ TEST_F(CliOnAdapter, SettingsAssignmentsWriteTheChangesAndPrintTheNewValues) {
                             "offhook-power=high", "echo-cancel=on", "media-audio=on"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(Lines(run.out),
-            Concat(CheckLog(kPort, AvailableVersion),
+            Concat(CheckLog(kPort, BuiltInImage().version()),
                    {"", " Change Media Audio setting.", " Need to reset the device to take effect.",
                     "", " Set parameters successfully", "caller-id=off", "echo-cancel=on",
                     "media-audio=on", "dialtone-after-disconnect=off", "reverse-tip-ring=on",
@@ -420,12 +420,12 @@ TEST(CliPorts, LongAddsWhatTheSystemKnowsAfterEachName) {
 }
 
 TEST(CliFirmware, ShowsVersionSizeChecksumAndSavesTheImage) {
-  const auto image = FirmwareImage();
+  const auto image = BuiltInImage().bytes();
   const auto sum = FlashChecksumOf(image);
   char expected[128];
   std::snprintf(expected, sizeof expected,
                 "version: %s (0x%03X)\nsize: 512000 bytes\nchecksum: %02X %02X %02X %02X\n",
-                VersionText(AvailableVersion).c_str(), static_cast<unsigned>(AvailableVersion),
+                VersionText(BuiltInImage().version()).c_str(), static_cast<unsigned>(BuiltInImage().version()),
                 sum[0], sum[1], sum[2], sum[3]);
   CliHarness h;
   EXPECT_EQ(h.Run({"firmware"}).out, expected);

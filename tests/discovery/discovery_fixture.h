@@ -1,49 +1,11 @@
 #pragma once
-// A main window on virtual ports with a port list the test sets up.
-#include <memory>
-#include <optional>
-#include <set>
+// The host bench with a port list the test sets up, and no port found yet.
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "app/main_dialog.h"
-#include "platform/virtual_serial.h"
-#include "support/recording_view.h"
+#include "support/host_bench.h"
 
 namespace brivelton::testing {
-
-// The list a test hands the search: any status, unreadable entries included.
-class TablePortList : public PortList {
- public:
-  PortListing List() override { return listing; }
-  std::vector<std::string> FallbackNames() const override { return fallback; }
-
-  PortListing listing;
-  std::vector<std::string> fallback;
-};
-
-// Remembers every open attempt, and refuses the ports in `denied` as the
-// system does a port the user has no rights to.
-class GuardedPorts : public SerialPorts {
- public:
-  explicit GuardedPorts(SerialPorts& inner) : inner_(inner) {}
-  std::unique_ptr<SerialDevice> Open(const std::string& name,
-                                     OpenError* error) override {
-    attempts.push_back(name);
-    if (denied.count(name)) {
-      if (error) *error = OpenError::kPermission;
-      return nullptr;
-    }
-    return inner_.Open(name, error);
-  }
-
-  std::vector<std::string> attempts;
-  std::set<std::string> denied;
-
- private:
-  SerialPorts& inner_;
-};
 
 inline std::vector<std::string> ComNames(int first, int last) {
   std::vector<std::string> names;
@@ -51,32 +13,22 @@ inline std::vector<std::string> ComNames(int first, int last) {
   return names;
 }
 
-class DiscoveryFixture {
+class DiscoveryFixture : public HostBench {
  public:
-  DiscoveryFixture() { list.fallback = ComNames(0, 24); }
+  DiscoveryFixture() {
+    list.listing = {};
+    list.fallback = ComNames(0, 24);
+    state().PortName.clear();
+    ports.faults.open_error = OpenError::kPermission;
+  }
 
   void SetPorts(std::vector<std::optional<std::string>> entries) {
-    list.listing.status = PortListing::Status::kOk;
-    list.listing.entries = std::move(entries);
+    list.SetPorts(std::move(entries));
   }
-
-  // Far ends live as long as the window that may still hold their port.
-  template <class Peer, class... Args>
-  Peer& Attach(Args&&... args) {
-    auto peer = std::make_unique<Peer>(std::forward<Args>(args)...);
-    Peer& ref = *peer;
-    peers.push_back(std::move(peer));
-    return ref;
+  // Ports the user has no rights to open.
+  void Deny(const std::vector<std::string>& names) {
+    ports.faults.refused.insert(ports.faults.refused.end(), names.begin(), names.end());
   }
-
-  VirtualClock clock;
-  VirtualSerialPorts ports{clock};
-  std::vector<std::unique_ptr<VirtualPeer>> peers;
-  GuardedPorts guarded{ports};
-  TablePortList list;
-  RecordingView view;
-  Platform platform{guarded, clock, list};
-  MainDialog dialog{view, platform};
 };
 
 }  // namespace brivelton::testing

@@ -9,7 +9,7 @@
 #include "discovery/discovery_fixture.h"
 #include "link/frames.h"
 #include "sim/virtual_adapter.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::testing {
 namespace {
@@ -37,10 +37,8 @@ class SilentRecorder : public VirtualPeer {
 
 class Bench : public DiscoveryFixture {
  public:
-  void Silent(const std::string& name) { ports.AddPort(name, nullptr); }
-  sim::VirtualAdapter& Adapter(const std::string& name) {
-    return Attach<sim::VirtualAdapter>(ports, name);
-  }
+  void Silent(const std::string& name) { virtual_ports.AddPort(name, nullptr); }
+  sim::VirtualAdapter& Adapter(const std::string& name) { return HostBench::Adapter({}, name); }
 };
 
 struct SearchCase {
@@ -109,19 +107,19 @@ TEST_P(FindDeviceTable, LogPortNameAndProbes) {
   Bench b;
   for (const auto& name : c.silent) b.Silent(name);
   for (const auto& name : c.adapters) b.Adapter(name);
-  for (const auto& name : c.busy) b.ports.Find(name)->set_busy(true);
-  b.guarded.denied.insert(c.denied.begin(), c.denied.end());
+  for (const auto& name : c.busy) b.virtual_ports.Find(name)->set_busy(true);
+  b.Deny(c.denied);
   b.list.listing.status = c.status;
   b.list.listing.entries = c.entries;
-  b.dialog.link().PortName = "COM7";
+  b.state().PortName = "COM7";
 
-  EXPECT_EQ(b.dialog.FindDevice(), c.found);
+  EXPECT_EQ(b.discovery.FindDevice(), c.found);
 
   EXPECT_EQ(b.view.log, c.log);
-  EXPECT_EQ(b.dialog.link().PortName, c.port_name);
-  EXPECT_EQ(b.guarded.attempts, c.opened);
-  EXPECT_FALSE(b.dialog.link().is_open());
-  EXPECT_EQ(b.ports.open_ports(), 0);
+  EXPECT_EQ(b.state().PortName, c.port_name);
+  EXPECT_EQ(b.ports.opened, c.opened);
+  EXPECT_FALSE(b.state().is_open());
+  EXPECT_EQ(b.virtual_ports.open_ports(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lists, FindDeviceTable, ::testing::ValuesIn(kSearchCases),
@@ -134,13 +132,13 @@ TEST(FindDevice, ReleasesHeldPortBeforeProbing) {
   b.Silent("COM1");
   b.Adapter("COM3");
   b.SetPorts({"COM1", "COM3"});
-  b.dialog.link().PortName = "COM3";
-  ASSERT_EQ(b.dialog.ReopenFoundPort(), 1);
+  b.state().PortName = "COM3";
+  ASSERT_EQ(b.link.ReopenFoundPort(), 1);
 
-  EXPECT_EQ(b.dialog.FindDevice(), 1);
+  EXPECT_EQ(b.discovery.FindDevice(), 1);
   EXPECT_EQ(b.view.log, (Lines{kSearch, " Found device on COM3"}));
-  EXPECT_EQ(b.guarded.attempts, (std::vector<std::string>{"COM3", "COM1", "COM3"}));
-  EXPECT_FALSE(b.dialog.link().is_open());
+  EXPECT_EQ(b.ports.opened, (std::vector<std::string>{"COM3", "COM1", "COM3"}));
+  EXPECT_FALSE(b.state().is_open());
 }
 
 // The permission hint belongs to the search that met the refusal.
@@ -148,27 +146,27 @@ TEST(FindDevice, PermissionHintOnlyForThisSearch) {
   Bench b;
   b.Silent("/dev/ttyUSB0");
   b.SetPorts({"/dev/ttyUSB0"});
-  b.guarded.denied = {"/dev/ttyUSB0"};
-  ASSERT_EQ(b.dialog.FindDevice(), 0);
+  b.Deny({"/dev/ttyUSB0"});
+  ASSERT_EQ(b.discovery.FindDevice(), 0);
   ASSERT_EQ(b.view.log.size(), 4u);
 
-  b.guarded.denied.clear();
+  b.ports.faults.refused.clear();
   const size_t second = b.view.log.size();
-  EXPECT_EQ(b.dialog.FindDevice(), 0);
+  EXPECT_EQ(b.discovery.FindDevice(), 0);
   EXPECT_EQ(b.view.LogFrom(second), (Lines{kSearch, kNotFound, kMaybeUsed}));
 }
 
 TEST(ProbePort, SilentPortRestartsAtBothSpeedsAndChecksAgain) {
   Bench b;
   SilentRecorder& recorder = b.Attach<SilentRecorder>();
-  b.ports.AddPort("COM1", &recorder);
+  b.virtual_ports.AddPort("COM1", &recorder);
   LinkState blank;
   auto frame = [&](int kind, uint32_t baud) {
     return SilentRecorder::Frame{BuildFrame(kind, blank), baud};
   };
   const uint64_t start = b.clock.NowUs();
 
-  EXPECT_EQ(b.dialog.ProbePort("COM1"), 0);
+  EXPECT_EQ(b.discovery.ProbePort("COM1"), 0);
 
   const uint64_t cost_us = b.clock.NowUs() - start;
   // Each exchange without answer sends its frame twice.
@@ -181,8 +179,8 @@ TEST(ProbePort, SilentPortRestartsAtBothSpeedsAndChecksAgain) {
       frame(LinkCheck, 115200),   frame(LinkCheck, 115200),
   };
   EXPECT_EQ(recorder.frames, expected);
-  EXPECT_FALSE(b.dialog.link().is_open());
-  EXPECT_FALSE(b.ports.Find("COM1")->host_open());
+  EXPECT_FALSE(b.state().is_open());
+  EXPECT_FALSE(b.virtual_ports.Find("COM1")->host_open());
   EXPECT_TRUE(b.view.log.empty());
   ::testing::Test::RecordProperty("silent_probe_virtual_us", std::to_string(cost_us));
   std::printf("silent port probe: %zu frames, %.3f s virtual\n", recorder.frames.size(),
@@ -193,7 +191,7 @@ TEST(ProbePort, AnsweringAdapterIsProbedOnceAndReleased) {
   Bench b;
   sim::VirtualAdapter& adapter = b.Adapter("COM3");
   const uint64_t start = b.clock.NowUs();
-  EXPECT_EQ(b.dialog.ProbePort("COM3"), 1);
+  EXPECT_EQ(b.discovery.ProbePort("COM3"), 1);
   std::printf("answering port probe: %.3f ms virtual\n", (b.clock.NowUs() - start) / 1e3);
   ASSERT_EQ(adapter.model().frames().size(), 1u);
   EXPECT_EQ(adapter.model().frames()[0].kind, LinkCheck);
@@ -205,17 +203,17 @@ TEST(ProbePort, AnsweringAdapterIsProbedOnceAndReleased) {
 TEST(RestartDevice, EndsAtFirmwareSpeed) {
   Bench b;
   sim::VirtualAdapter& adapter = b.Adapter("COM3");
-  b.dialog.link().PortName = "COM3";
-  ASSERT_EQ(b.dialog.ReopenFoundPort(), 1);
-  ASSERT_EQ(b.dialog.ConfigurePort(1000000), 1);
+  b.state().PortName = "COM3";
+  ASSERT_EQ(b.link.ReopenFoundPort(), 1);
+  ASSERT_EQ(b.link.ConfigurePort(1000000), 1);
   adapter.line().baud_history().clear();
 
-  b.dialog.RestartDevice();
+  b.discovery.RestartDevice();
 
   EXPECT_EQ(adapter.line().baud_history(), (std::vector<uint32_t>{1000000, 115200}));
   EXPECT_EQ(adapter.line().host_baud(), 115200u);
   EXPECT_GE(adapter.model().restarts(), 1);
-  EXPECT_TRUE(b.dialog.link().is_open());
+  EXPECT_TRUE(b.state().is_open());
 }
 
 class CheckDevice : public ::testing::Test {
@@ -230,11 +228,11 @@ class CheckDevice : public ::testing::Test {
 };
 
 TEST_F(CheckDevice, FindsAdapterBehindSilentPortAndLeavesItOpen) {
-  if (AvailableVersion != 0x204) GTEST_SKIP() << "advice is for the 0x204 image";
+  if (BuiltInImage().version() != 0x204) GTEST_SKIP() << "advice is for the 0x204 image";
   EXPECT_FALSE(b.view.IsVisible(kIdUpdateFirmware));
   const uint64_t start = b.clock.NowUs();
 
-  b.dialog.OnCheckDevice();
+  b.dialog().OnCheckDevice();
 
   std::printf("Check Device: %.3f s virtual\n", (b.clock.NowUs() - start) / 1e6);
   EXPECT_EQ(b.view.log, (Lines{kSearch, " Found device on COM3",
@@ -245,57 +243,41 @@ TEST_F(CheckDevice, FindsAdapterBehindSilentPortAndLeavesItOpen) {
                                " Update firmware before set parameters.", " "}));
   EXPECT_TRUE(b.view.IsVisible(kIdUpdateFirmware));
   EXPECT_TRUE(b.view.IsVisible(kIdSetting));
-  EXPECT_EQ(b.dialog.link().PortName, "COM3");
-  EXPECT_EQ(b.dialog.link().DeviceVersion, 0x1FF);
-  EXPECT_TRUE(b.dialog.link().is_open());
+  EXPECT_EQ(b.state().PortName, "COM3");
+  EXPECT_EQ(b.state().DeviceVersion, 0x1FF);
+  EXPECT_TRUE(b.state().is_open());
   EXPECT_TRUE(adapter->line().host_open());
   EXPECT_EQ(adapter->line().host_baud(), 115200u);
-  EXPECT_EQ(b.ports.open_ports(), 1);
+  EXPECT_EQ(b.virtual_ports.open_ports(), 1);
 }
 
 TEST_F(CheckDevice, LostAdapterHidesButtonsAndKeepsWhatWasFound) {
-  b.dialog.OnCheckDevice();
+  b.dialog().OnCheckDevice();
   ASSERT_TRUE(b.view.IsVisible(kIdSetting));
   adapter->line().set_present(false);
   const size_t second = b.view.log.size();
 
-  b.dialog.OnCheckDevice();
+  b.dialog().OnCheckDevice();
 
   EXPECT_EQ(b.view.LogFrom(second), (Lines{kSearch, kNotFound, kMaybeUsed, " ",
                                            " Please check device connection.", " "}));
   EXPECT_FALSE(b.view.IsVisible(kIdUpdateFirmware));
   EXPECT_FALSE(b.view.IsVisible(kIdSetting));
-  EXPECT_FALSE(b.dialog.link().is_open());
-  EXPECT_EQ(b.ports.open_ports(), 0);
-  EXPECT_EQ(b.dialog.link().PortName, "COM3");
-  EXPECT_EQ(b.dialog.link().DeviceVersion, 0x1FF);
+  EXPECT_FALSE(b.state().is_open());
+  EXPECT_EQ(b.virtual_ports.open_ports(), 0);
+  EXPECT_EQ(b.state().PortName, "COM3");
+  EXPECT_EQ(b.state().DeviceVersion, 0x1FF);
 }
 
 // The port is found but cannot be held again (another program took it in
 // between): the buttons stay, and the advice comes from the old version.
 TEST_F(CheckDevice, PortTakenAfterSearchStillAdvises) {
-  if (AvailableVersion != 0x204) GTEST_SKIP() << "advice is for the 0x204 image";
+  if (BuiltInImage().version() != 0x204) GTEST_SKIP() << "advice is for the 0x204 image";
   // Refuse COM3 from its second opening on: the probe gets it, the reopen not.
-  class TakenAfterProbe : public SerialPorts {
-   public:
-    explicit TakenAfterProbe(SerialPorts& inner) : inner_(inner) {}
-    std::unique_ptr<SerialDevice> Open(const std::string& name, OpenError* error) override {
-      if (name == "COM3" && ++com3_opens > 1) {
-        if (error) *error = OpenError::kBusy;
-        return nullptr;
-      }
-      return inner_.Open(name, error);
-    }
-    int com3_opens = 0;
+  b.ports.faults.busy_after["COM3"] = 1;
+  b.state().DeviceVersion = 0x203;
 
-   private:
-    SerialPorts& inner_;
-  } taken(b.ports);
-  Platform platform{taken, b.clock, b.list};
-  MainDialog dialog(b.view, platform);
-  dialog.link().DeviceVersion = 0x203;
-
-  dialog.OnCheckDevice();
+  b.dialog().OnCheckDevice();
 
   // With no port to write to, every query reports its failed write.
   Lines expected = {kSearch, " Found device on COM3"};
@@ -307,9 +289,9 @@ TEST_F(CheckDevice, PortTakenAfterSearchStillAdvises) {
   EXPECT_EQ(b.view.log, expected);
   EXPECT_TRUE(b.view.IsVisible(kIdUpdateFirmware));
   EXPECT_TRUE(b.view.IsVisible(kIdSetting));
-  EXPECT_FALSE(dialog.link().is_open());
+  EXPECT_FALSE(b.state().is_open());
   // 10 reopen tries, then each of the 10 version queries tries once more.
-  EXPECT_EQ(taken.com3_opens, 1 + 10 + 10);
+  EXPECT_EQ(b.ports.Opens("COM3"), 1 + 10 + 10);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "discovery/version.h"
 #include "link/frames.h"
 #include "support/scripted_peer.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::testing {
 namespace {
@@ -53,7 +53,7 @@ class VersionAdapter : public ScriptedPeer {
  public:
   VersionAdapter(DiscoveryFixture& f, const std::string& port)
       : ScriptedPeer([this](const Bytes& frame) { return Answer(frame); }) {
-    f.ports.AddPort(port, this);
+    f.virtual_ports.AddPort(port, this);
     f.SetPorts({port});
   }
   std::vector<Bytes> version_replies;
@@ -128,21 +128,21 @@ const VersionCase kVersionCases[] = {
 class CheckDeviceVersion : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(CheckDeviceVersion, VersionAndAdvice) {
-  if (AvailableVersion != 0x204) GTEST_SKIP() << "advice table is for the 0x204 image";
+  if (BuiltInImage().version() != 0x204) GTEST_SKIP() << "advice table is for the 0x204 image";
   const VersionCase& c = GetParam();
   DiscoveryFixture f;
   VersionAdapter& adapter = f.Attach<VersionAdapter>(f, "COM3");
   adapter.version_replies = c.replies;
-  f.dialog.link().DeviceVersion = c.version_before;
+  f.state().DeviceVersion = c.version_before;
 
-  f.dialog.OnCheckDevice();
+  f.dialog().OnCheckDevice();
 
   EXPECT_EQ(f.view.log, Join({" Search Device ...", " Found device on COM3"}, c.log));
-  EXPECT_EQ(f.dialog.link().DeviceVersion, c.version_after);
+  EXPECT_EQ(f.state().DeviceVersion, c.version_after);
   EXPECT_EQ(adapter.version_queries, c.queries);
   EXPECT_TRUE(f.view.IsVisible(kIdUpdateFirmware));
   EXPECT_TRUE(f.view.IsVisible(kIdSetting));
-  EXPECT_TRUE(f.dialog.link().is_open());
+  EXPECT_TRUE(f.state().is_open());
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, CheckDeviceVersion, ::testing::ValuesIn(kVersionCases),
@@ -156,21 +156,21 @@ TEST(QueryFirmwareVersion, StaleMarkerBehindShortReplyIsIgnored) {
   const Bytes full = VersionReply("BN Version = 300", 17);
   const Bytes short_reply = {'\r', '\n', 'E', 'R', 'R', '\r', '\n'};
   adapter.version_replies = {full, short_reply};
-  f.dialog.link().PortName = "COM3";
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  f.state().PortName = "COM3";
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
 
-  ASSERT_EQ(f.dialog.QueryFirmwareVersion(), 1);
-  ASSERT_EQ(f.dialog.link().DeviceVersion, 0x300);
-  f.dialog.link().DeviceVersion = 0x1FF;  // as after a run with another adapter
+  ASSERT_EQ(f.discovery.QueryFirmwareVersion(), 1);
+  ASSERT_EQ(f.state().DeviceVersion, 0x300);
+  f.state().DeviceVersion = 0x1FF;  // as after a run with another adapter
   const size_t before = f.view.log.size();
 
-  EXPECT_EQ(f.dialog.QueryFirmwareVersion(), 0);
-  const auto& buffer = f.dialog.link().ReplyBuffer;
+  EXPECT_EQ(f.discovery.QueryFirmwareVersion(), 0);
+  const auto& buffer = f.state().ReplyBuffer;
   ASSERT_EQ(std::string(buffer.begin() + 17, buffer.begin() + 33), "BN Version = 300")
       << "the earlier reply must still be there for this test to mean anything";
-  EXPECT_EQ(f.dialog.link().ReceivedCount, static_cast<int>(short_reply.size()));
-  EXPECT_EQ(f.dialog.link().DeviceVersion, 0x1FF);
-  EXPECT_EQ(f.dialog.link().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
+  EXPECT_EQ(f.state().ReceivedCount, static_cast<int>(short_reply.size()));
+  EXPECT_EQ(f.state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
   EXPECT_EQ(f.view.LogFrom(before), Lines{});
 }
 
@@ -178,20 +178,20 @@ TEST(QueryFirmwareVersion, VersionCharactersKeptAsReceived) {
   DiscoveryFixture f;
   VersionAdapter& adapter = f.Attach<VersionAdapter>(f, "COM3");
   adapter.version_replies = {VersionReply("v1 BN Version = 1fE", 4)};
-  f.dialog.link().PortName = "COM3";
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  ASSERT_EQ(f.dialog.QueryFirmwareVersion(), 1);
-  EXPECT_EQ(f.dialog.link().VersionChars, (std::array<char, 3>{'1', 'f', 'E'}));
-  EXPECT_EQ(f.dialog.link().DeviceVersion, 0x1FE);
+  f.state().PortName = "COM3";
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  ASSERT_EQ(f.discovery.QueryFirmwareVersion(), 1);
+  EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'1', 'f', 'E'}));
+  EXPECT_EQ(f.state().DeviceVersion, 0x1FE);
 }
 
 TEST(QueryFirmwareVersion, NothingToAskFails) {
   DiscoveryFixture f;
-  f.dialog.link().DeviceVersion = 0x203;
-  f.dialog.link().VersionChars = {'2', '0', '3'};
-  EXPECT_EQ(f.dialog.QueryFirmwareVersion(), 0);
-  EXPECT_EQ(f.dialog.link().DeviceVersion, 0x203);
-  EXPECT_EQ(f.dialog.link().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
+  f.state().DeviceVersion = 0x203;
+  f.state().VersionChars = {'2', '0', '3'};
+  EXPECT_EQ(f.discovery.QueryFirmwareVersion(), 0);
+  EXPECT_EQ(f.state().DeviceVersion, 0x203);
+  EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
   EXPECT_EQ(f.view.log, Lines{" Write file error"});
 }
 

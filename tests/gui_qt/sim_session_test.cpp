@@ -12,14 +12,15 @@
 #include <functional>
 #include <memory>
 
-#include "app/message_log.h"
+#include "log/message_log.h"
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
 #include "params/settings_data.h"
 #include "qt_driver.h"
 #include "sim/virtual_adapter.h"
+#include "support/host_bench.h"
 #include "support/recording_view.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::testing {
 namespace {
@@ -35,26 +36,19 @@ QString Artefact(const char* name) {
 
 std::string AvailableLine() {
   char line[64];
-  std::snprintf(line, sizeof line, " Available Firmware for update = %03X", AvailableVersion);
+  std::snprintf(line, sizeof line, " Available Firmware for update = %03X", BuiltInImage().version());
   return line;
 }
 
 // One adapter behind a virtual port, and a silent port listed before it.
-struct Bench {
-  explicit Bench(const sim::AdapterConfig& config) : adapter(ports, kAdapterPort, config) {
-    ports.AddPort(kSilentPort, nullptr);
+struct Bench : testing::HostBench {
+  explicit Bench(const sim::AdapterConfig& config)
+      : HostBench(kAdapterPort), adapter(Adapter(config, kAdapterPort)) {
+    virtual_ports.AddPort(kSilentPort, nullptr);
+    list.SetPorts({kSilentPort, kAdapterPort});
+    state().PortName.clear();
   }
-  VirtualClock clock;
-  VirtualSerialPorts ports{clock};
-  sim::VirtualAdapter adapter;
-  FixedPortList list{{kSilentPort, kAdapterPort}};
-  Platform platform{ports, clock, list};
-};
-
-struct Trace {
-  Trace() { SetTraceSink([this](const std::string& line) { lines.push_back(line); }); }
-  ~Trace() { SetTraceSink(nullptr); }
-  std::vector<std::string> lines;
+  sim::VirtualAdapter& adapter;
 };
 
 std::vector<uint32_t> Params(sim::DeviceModel& model) {
@@ -68,7 +62,7 @@ class QtSimSessionTest : public ::testing::Test {
   // The Qt window on `bench_`, shown as a user would see it.
   void Open(const sim::AdapterConfig& config) {
     bench_ = std::make_unique<Bench>(config);
-    window_ = std::make_unique<MainWindow>(bench_->platform);
+    window_ = std::make_unique<MainWindow>(bench_->platform, trace_.sink());
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
@@ -82,18 +76,20 @@ class QtSimSessionTest : public ::testing::Test {
   // The same session through the recording view on a fresh, identical adapter.
   struct Reference {
     std::unique_ptr<Bench> bench;
-    RecordingView view;
-    std::unique_ptr<MainDialog> logic;
+    RecordingView& view;
+    MainDialog& logic;
   };
   std::unique_ptr<Reference> RunReference(const sim::AdapterConfig& config,
                                           const std::function<void(Reference&)>& session) {
-    auto ref = std::make_unique<Reference>();
-    ref->bench = std::make_unique<Bench>(config);
-    ref->logic = std::make_unique<MainDialog>(ref->view, ref->bench->platform);
+    auto bench = std::make_unique<Bench>(config);
+    RecordingView& view = bench->view;
+    MainDialog& logic = bench->dialog();
+    auto ref = std::make_unique<Reference>(Reference{std::move(bench), view, logic});
     session(*ref);
     return ref;
   }
 
+  testing::TraceCapture trace_;
   std::unique_ptr<Bench> bench_;
   std::unique_ptr<MainWindow> window_;
 };
@@ -113,7 +109,7 @@ TEST_F(QtSimSessionTest, CheckDeviceShowsEveryLineAsItIsLogged) {
 
   Press(kIdCheckDevice);
 
-  const auto ref = RunReference({}, [](Reference& r) { r.logic->OnCheckDevice(); });
+  const auto ref = RunReference({}, [](Reference& r) { r.logic.OnCheckDevice(); });
   const std::vector<std::string> log = Log();
   EXPECT_EQ(log, ref->view.log);
   const std::vector<std::string> want = {
@@ -134,7 +130,7 @@ TEST_F(QtSimSessionTest, CheckDeviceShowsEveryLineAsItIsLogged) {
 
   EXPECT_TRUE(window_->Control(kIdUpdateFirmware)->isVisible());
   EXPECT_TRUE(window_->Control(kIdSetting)->isVisible());
-  EXPECT_EQ(window_->logic().link().DeviceVersion, 0x1FFu);
+  EXPECT_EQ(window_->stack().link.state().DeviceVersion, 0x1FFu);
 
   const QPixmap shot = window_->grab();
   EXPECT_EQ(shot.size(), QSize(498, 478));  // 249 x 255 dialog units
@@ -174,11 +170,11 @@ TEST_F(QtSimSessionTest, UpdateConfirmedFlashesTheBuiltInImage) {
   const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
   ASSERT_EQ(flash.size(), want.size());
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin()));
-  EXPECT_EQ(window_->logic().link().DeviceVersion, AvailableVersion);
+  EXPECT_EQ(window_->stack().link.state().DeviceVersion, BuiltInImage().version());
 
   const auto ref = RunReference(config, [](Reference& r) {
-    r.logic->OnCheckDevice();
-    r.logic->OnUpdateFirmware();
+    r.logic.OnCheckDevice();
+    r.logic.OnUpdateFirmware();
   });
   EXPECT_EQ(ref->view.results, std::vector<bool>{true});
   EXPECT_EQ(Log(), ref->view.log);
@@ -226,7 +222,7 @@ TEST_F(QtSimSessionTest, UpdateThatNeverGetsThroughShowsTheFailure) {
   EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
             (std::vector<std::string>{"         WARMING !!! FAILED !!!                       ",
                                       " Please re-install the device and try again."}));
-  EXPECT_EQ(window_->logic().link().DeviceVersion, 0x1FFu);
+  EXPECT_EQ(window_->stack().link.state().DeviceVersion, 0x1FFu);
 }
 
 // Firmware new enough for parameters, with every parameter away from its default.
@@ -242,7 +238,7 @@ TEST_F(QtSimSessionTest, SettingsEditedAndSavedWriteWhatTheUserChose) {
   const sim::AdapterConfig config = ParamsConfig();
   Open(config);
   Press(kIdCheckDevice);
-  Trace trace;
+  const testing::TraceCapture& trace = trace_;
   SettingsValues shown;
   bool helped = false;
   WhenModal<qt::SettingsDialog>(window_.get(), [&](qt::SettingsDialog* d) {
@@ -303,8 +299,8 @@ TEST_F(QtSimSessionTest, SettingsEditedAndSavedWriteWhatTheUserChose) {
       v = chosen;
       return true;
     };
-    r.logic->OnCheckDevice();
-    r.logic->OnSetting();
+    r.logic.OnCheckDevice();
+    r.logic.OnSetting();
   });
   EXPECT_EQ(log, ref->view.log);
   EXPECT_EQ(Params(ref->bench->adapter.model()), want);
@@ -314,7 +310,7 @@ TEST_F(QtSimSessionTest, SettingsSetToDefaultWritesTheDefaults) {
   const sim::AdapterConfig config = ParamsConfig();
   Open(config);
   Press(kIdCheckDevice);
-  Trace trace;
+  const testing::TraceCapture& trace = trace_;
   WhenModal<qt::SettingsDialog>(window_.get(), [&](qt::SettingsDialog* d) {
     Click(d->Control(ui::kIdSetDefault));
     EXPECT_EQ(d->ControlAs<QComboBox>(kIdHookSpeed)->currentText(), "70 ms");
@@ -334,8 +330,8 @@ TEST_F(QtSimSessionTest, SettingsSetToDefaultWritesTheDefaults) {
       v = DefaultSettings();
       return true;
     };
-    r.logic->OnCheckDevice();
-    r.logic->OnSetting();
+    r.logic.OnCheckDevice();
+    r.logic.OnSetting();
   });
   EXPECT_EQ(Log(), ref->view.log);
   EXPECT_EQ(Params(bench_->adapter.model()), Params(ref->bench->adapter.model()));

@@ -12,13 +12,13 @@
 #include <functional>
 #include <memory>
 
-#include "app/message_log.h"
+#include "log/message_log.h"
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
 #include "params/settings_data.h"
 #include "platform/virtual_serial.h"
 #include "qt_driver.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::testing {
 namespace {
@@ -44,14 +44,13 @@ std::vector<std::string> LabelTexts(const QWidget* dialog) {
   return texts;
 }
 
+// The trace a dialog writes to; `untraced` for dialogs whose trace no test reads.
 class TraceLog {
  public:
-  TraceLog() {
-    SetTraceSink([this](const std::string& line) { lines.push_back(line); });
-  }
-  ~TraceLog() { SetTraceSink(nullptr); }
   std::vector<std::string> lines;
+  MessageLog log{{}, [this](const std::string& line) { lines.push_back(line); }};
 };
+MessageLog untraced;
 
 TEST(QtWindowsTest, DialogFontIsArialMetricsAndUnitsFollowIt) {
   const QFont font = qt::DialogFont(ui::MainDialogTemplate());
@@ -145,7 +144,7 @@ TEST(QtWindowsTest, EveryDialogAndControlIsWhereItsUnitsPutIt) {
   dialogs.push_back(std::make_unique<qt::AboutDialog>(&main));
   dialogs.push_back(std::make_unique<qt::UpdateConfirmDialog>(&main));
   dialogs.push_back(std::make_unique<qt::UpdateResultDialog>(true, &main));
-  dialogs.push_back(std::make_unique<qt::SettingsDialog>(values, &main));
+  dialogs.push_back(std::make_unique<qt::SettingsDialog>(values, untraced, &main));
   dialogs.push_back(std::make_unique<qt::HelpDialog>(&main));
   std::vector<qt::TemplateDialog*> all{&main};
   for (auto& d : dialogs) all.push_back(d.get());
@@ -191,8 +190,8 @@ TEST(QtWindowsTest, MainWindowStartsWithTitleIconAndTwoButtons) {
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   EXPECT_EQ(window.windowTitle().toStdString(),
-            "Brivelton Utility Version: " + AvailableVersionText());
-  if (AvailableVersion == 0x204) {
+            "Brivelton Utility Version: " + VersionText(BuiltInImage().version()));
+  if (BuiltInImage().version() == 0x204) {
     EXPECT_EQ(window.windowTitle().toStdString(), "Brivelton Utility Version: 2.04");
   }
   EXPECT_TRUE(window.Control(kIdCheckDevice)->isVisible());
@@ -409,7 +408,7 @@ SettingsValues Opposite() {
 }
 
 TEST(QtWindowsTest, SettingsDialogShowsMembersAndListsInOrder) {
-  qt::SettingsDialog dialog(Opposite(), nullptr);
+  qt::SettingsDialog dialog(Opposite(), untraced, nullptr);
   EXPECT_EQ(Shown(dialog), Opposite());
   EXPECT_EQ(dialog.windowTitle(), "Set Brivelton Parameters");
   // A title bar without a close box.
@@ -433,7 +432,7 @@ TEST(QtWindowsTest, SettingsDialogShowsMembersAndListsInOrder) {
   // No choice (-1) shows an empty list box and stays -1 through OK.
   SettingsValues none = DefaultSettings();
   none.m_offhook_pwr_index = -1;
-  qt::SettingsDialog unchosen(none, nullptr);
+  qt::SettingsDialog unchosen(none, untraced, nullptr);
   EXPECT_EQ(unchosen.ControlAs<QComboBox>(kIdOffHookPower)->currentText(), "");
   QTimer::singleShot(0, &unchosen, [&] { Click(unchosen.Control(ui::kIdOk)); });
   ASSERT_EQ(unchosen.exec(), QDialog::Accepted);
@@ -444,7 +443,7 @@ TEST(QtWindowsTest, SetToDefaultChangesControlsOnlyUntilOk) {
   for (bool ok : {true, false}) {
     SCOPED_TRACE(ok ? "OK" : "Cancel");
     TraceLog trace;
-    qt::SettingsDialog dialog(Opposite(), nullptr);
+    qt::SettingsDialog dialog(Opposite(), trace.log, nullptr);
     QTimer::singleShot(0, &dialog, [&] {
       Click(dialog.Control(ui::kIdSetDefault));
       EXPECT_EQ(Shown(dialog), DefaultSettings());
@@ -470,7 +469,7 @@ TEST(QtWindowsTest, SetToDefaultChangesControlsOnlyUntilOk) {
 TEST(QtWindowsTest, SettingsDialogEscapeCancelsAndEnterSaves) {
   for (bool enter : {false, true}) {
     SCOPED_TRACE(enter ? "Enter" : "Escape");
-    qt::SettingsDialog dialog(Opposite(), nullptr);
+    qt::SettingsDialog dialog(Opposite(), untraced, nullptr);
     auto* caller_id = dialog.ControlAs<QCheckBox>(kIdCallerId);
     QTimer::singleShot(0, &dialog, [&] {
       ClickIndicator(caller_id);
@@ -486,7 +485,7 @@ TEST(QtWindowsTest, SettingsDialogEscapeCancelsAndEnterSaves) {
 // Like a Windows check box, a click anywhere on the control toggles it, not
 // only on the box and its text.
 TEST(QtWindowsTest, CheckBoxTogglesOnBoxAndAcrossItsWidth) {
-  qt::SettingsDialog dialog(DefaultSettings(), nullptr);
+  qt::SettingsDialog dialog(DefaultSettings(), untraced, nullptr);
   dialog.show();
   auto* caller_id = dialog.ControlAs<QCheckBox>(kIdCallerId);
   ASSERT_TRUE(caller_id->isChecked());
@@ -505,7 +504,7 @@ TEST(QtWindowsTest, CheckBoxTogglesOnBoxAndAcrossItsWidth) {
 
 TEST(QtWindowsTest, HelpListsFortyOneLinesBesideItsOwner) {
   const SettingsValues start = Opposite();
-  qt::SettingsDialog dialog(start, nullptr);
+  qt::SettingsDialog dialog(start, untraced, nullptr);
   bool helped = false;
   QTimer::singleShot(0, &dialog, [&] {
     WhenModal<qt::HelpDialog>(&dialog, [&](qt::HelpDialog* help) {

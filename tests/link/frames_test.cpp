@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "link/frames.h"
-#include "update/firmware_image.h"
-#include "update/identity_page.h"
 
 namespace brivelton {
 namespace {
@@ -72,33 +70,61 @@ TEST(Frames, EraseBlocksCarryOpAndAddress) {
   }
 }
 
-TEST(Frames, PageWritesCarryAddressAndPageOfImage) {
+// A page unlike any image: each byte tells its place and the page it is in.
+Bytes MarkedPage(int page) {
+  Bytes bytes(kPageSize);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + page);
+  return bytes;
+}
+
+TEST(Frames, PageWritesCarryAddressAndTheGivenPage) {
   for (int page : {0, 1, 0x1A, 124}) {
     LinkState link;
     link.PageIndex = page;
-    const Bytes frame = BuildFrame(FlashWritePage, link);
+    const Bytes data = MarkedPage(page);
+    const Bytes frame = BuildFrame(FlashWritePage, link, data);
     ASSERT_EQ(frame.size(), 4108u);
     const uint32_t address = static_cast<uint32_t>(page) * 0x1000;
     const Bytes header = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07,
                           static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
                           static_cast<uint8_t>(address >> 16), 0x00};
     EXPECT_TRUE(std::equal(header.begin(), header.end(), frame.begin())) << page;
-    const auto image = FirmwareImage().subspan(static_cast<size_t>(page) * 4096, 4096);
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), frame.begin() + 12)) << page;
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), frame.begin() + 12)) << page;
   }
   EXPECT_EQ(ExpectedReplyLength(FlashWritePage), 15);
 }
 
-TEST(Frames, IdentityPageWriteCarriesPageBuiltFromAddress) {
+TEST(Frames, IdentityPageWriteGoesToTheIdentityAddressWhateverThePageIndex) {
   LinkState link;
-  link.BtAddress = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
-  const Bytes frame = BuildFrame(WriteIdentityPage, link);
+  link.PageIndex = 3;
+  const Bytes page = MarkedPage(9);
+  const Bytes frame = BuildFrame(WriteIdentityPage, link, page);
   ASSERT_EQ(frame.size(), 4108u);
   const Bytes header = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xD0, 0x07, 0x00};
   EXPECT_TRUE(std::equal(header.begin(), header.end(), frame.begin()));
-  const auto page = BuildIdentityPage(link.BtAddress);
   EXPECT_TRUE(std::equal(page.begin(), page.end(), frame.begin() + 12));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&frame[12 + 6])), "Brivelton(211)");
+}
+
+// The rows the exchange depends on besides the reply lengths: how long it
+// waits for a reply, and that every kind is named once.
+TEST(Frames, CatalogueRowsAreUniqueAndWaitLongerForSlowCommands) {
+  std::vector<int> kinds;
+  std::vector<std::string> names;
+  for (const CommandSpec& spec : CommandCatalogue()) {
+    kinds.push_back(spec.kind);
+    names.push_back(spec.name);
+    EXPECT_EQ(FindCommand(spec.kind), &spec);
+  }
+  std::sort(kinds.begin(), kinds.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::adjacent_find(kinds.begin(), kinds.end()), kinds.end());
+  EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+  EXPECT_EQ(kinds.size(), 18u);
+  EXPECT_EQ(ReadAttempts(FlashChecksum), 100);
+  EXPECT_EQ(ReadAttempts(FlashErase), 30);
+  for (int kind : {int{LinkCheck}, int{FlashWritePage}, int{FlashReadPage}, int{ParamRead}, 0, 6})
+    EXPECT_EQ(ReadAttempts(kind), 10) << "kind " << kind;
+  EXPECT_EQ(FindCommand(6), nullptr);
 }
 
 TEST(Frames, PageReadAndParameterFrames) {

@@ -1,28 +1,29 @@
 #pragma once
-#include "app/main_dialog.h"
+// The link alone over one adapter-less port "COM3" with a scripted far end,
+// already recorded as the found port; the log goes to a recording view.
+#include "link/link.h"
 #include "platform/virtual_serial.h"
 #include "support/faulty_ports.h"
 #include "support/recording_view.h"
 #include "support/scripted_peer.h"
+#include "support/trace_capture.h"
 
 namespace brivelton::testing {
 
-// One adapter-less port "COM3" with a scripted far end, already recorded as
-// the found port.
 struct LinkFixture {
   explicit LinkFixture(ScriptedPeer::Responder responder = nullptr) : peer(std::move(responder)) {
     line = &virtual_ports.AddPort("COM3", &peer);
-    dialog.link().PortName = "COM3";
+    link.state().PortName = "COM3";
   }
   VirtualClock clock;
   VirtualSerialPorts virtual_ports{clock};
   FaultyPorts ports{virtual_ports};
-  FixedPortList list{{"COM3"}};
-  Platform platform{ports, clock, list};
   RecordingView view;
+  TraceCapture trace;
   ScriptedPeer peer;
   VirtualLine* line = nullptr;
-  MainDialog dialog{view, platform};
+  MessageLog log{view.sink(), trace.sink()};
+  Link link{ports, clock, log};
 };
 
 inline std::vector<uint8_t> Filled(size_t count, uint8_t first = 0) {

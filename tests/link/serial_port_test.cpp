@@ -13,8 +13,8 @@ using testing::LinkFixture;
 TEST(SerialPort, OpenAcceptsThePortAlreadyOpen) {
   LinkFixture f;
   f.virtual_ports.AddPort("COM5", nullptr);
-  ASSERT_EQ(OpenPort(f.dialog.link(), f.ports, "COM3"), 1);
-  EXPECT_EQ(OpenPort(f.dialog.link(), f.ports, "COM5"), 1);
+  ASSERT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3"), 1);
+  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM5"), 1);
   EXPECT_EQ(f.ports.opened, std::vector<std::string>{"COM3"});
   EXPECT_TRUE(f.line->host_open());
 }
@@ -22,38 +22,38 @@ TEST(SerialPort, OpenAcceptsThePortAlreadyOpen) {
 TEST(SerialPort, FailedOpenLeavesThePortClosedAndSaysWhy) {
   LinkFixture f;
   OpenError why = OpenError::kNone;
-  EXPECT_EQ(OpenPort(f.dialog.link(), f.ports, "COM9", &why), 0);
+  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM9", &why), 0);
   EXPECT_EQ(why, OpenError::kNotFound);
-  EXPECT_FALSE(f.dialog.link().is_open());
+  EXPECT_FALSE(f.link.state().is_open());
   f.line->set_busy(true);
-  EXPECT_EQ(OpenPort(f.dialog.link(), f.ports, "COM3", &why), 0);
+  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3", &why), 0);
   EXPECT_EQ(why, OpenError::kBusy);
   EXPECT_TRUE(f.view.log.empty());
 }
 
 TEST(SerialPort, ClosedPortOperations) {
   LinkFixture f;
-  EXPECT_EQ(f.dialog.ConfigurePort(115200), 0);
-  EXPECT_EQ(f.dialog.ArmPortEvents(), 0);
-  f.dialog.ClosePort();
-  f.dialog.ClosePort();
+  EXPECT_EQ(f.link.ConfigurePort(115200), 0);
+  EXPECT_EQ(f.link.ArmPortEvents(), 0);
+  f.link.ClosePort();
+  f.link.ClosePort();
   EXPECT_TRUE(f.view.log.empty());
-  f.dialog.link().PortName.clear();
-  EXPECT_EQ(f.dialog.ReopenFoundPort(), 0);
+  f.link.state().PortName.clear();
+  EXPECT_EQ(f.link.ReopenFoundPort(), 0);
   EXPECT_EQ(f.ports.opened, std::vector<std::string>{""});
 }
 
 TEST(SerialPort, ReopenSetsTheLineAndClosePurges) {
   LinkFixture f;
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
   EXPECT_EQ(f.line->host_baud(), 115200u);
-  ASSERT_EQ(f.dialog.ConfigurePort(1000000), 1);
+  ASSERT_EQ(f.link.ConfigurePort(1000000), 1);
   EXPECT_EQ(f.line->host_baud(), 1000000u);
   f.line->SendToHost(f.clock.NowUs() + 50, 0x42, 1000000);
-  f.dialog.ClosePort();
+  f.link.ClosePort();
   EXPECT_FALSE(f.line->host_open());
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.dialog.ReadReply(1), 0);
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.link.ReadReply(1), 0);
 }
 
 TEST(SerialPort, ConfigureFailuresAreLoggedAndOnlyTimeoutsFail) {
@@ -76,12 +76,12 @@ TEST(SerialPort, ConfigureFailuresAreLoggedAndOnlyTimeoutsFail) {
   for (const auto& c : cases) {
     LinkFixture f;
     f.ports.faults = c.faults;
-    ASSERT_EQ(OpenPort(f.dialog.link(), f.ports, "COM3"), 1);
-    EXPECT_EQ(f.dialog.ConfigurePort(115200), c.configure);
-    EXPECT_EQ(f.dialog.ArmPortEvents(), c.arm);
+    ASSERT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3"), 1);
+    EXPECT_EQ(f.link.ConfigurePort(115200), c.configure);
+    EXPECT_EQ(f.link.ArmPortEvents(), c.arm);
     EXPECT_EQ(f.view.log, c.log);
-    EXPECT_TRUE(f.dialog.link().is_open());  // a failed setup leaves the port open
-    EXPECT_EQ(f.dialog.ReopenFoundPort(), c.configure && c.arm ? 1 : 0);
+    EXPECT_TRUE(f.link.state().is_open());  // a failed setup leaves the port open
+    EXPECT_EQ(f.link.ReopenFoundPort(), c.configure && c.arm ? 1 : 0);
   }
 }
 

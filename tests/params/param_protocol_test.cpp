@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
-#include "app/message_log.h"
+#include "support/host_bench.h"
+#include "log/message_log.h"
 #include "platform/virtual_serial.h"
 #include "support/recording_view.h"
 #include "support/scripted_peer.h"
@@ -15,29 +15,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The main window logic on one virtual port, with a scripted adapter behind it
-// and the trace kept.
-struct ProtocolFixture {
-  ProtocolFixture() {
-    ports.AddPort("COM3", &peer);
-    dialog.link().PortName = "COM3";
-    SetTraceSink([this](const std::string& line) { traces.push_back(line); });
-  }
-  ~ProtocolFixture() { SetTraceSink(nullptr); }
-
-  bool Traced(const std::string& line) const {
-    return std::find(traces.begin(), traces.end(), line) != traces.end();
-  }
-  int opens() { return ports.Find("COM3")->open_count(); }
-
-  VirtualClock clock;
-  VirtualSerialPorts ports{clock};
-  testing::ScriptedPeer peer;
-  FixedPortList list{{"COM3"}};
-  Platform platform{ports, clock, list};
-  testing::RecordingView view;
-  MainDialog dialog{view, platform};
-  std::vector<std::string> traces;
+// The parameter protocol on one virtual port, with a scripted adapter behind
+// it and the trace kept.
+struct ProtocolFixture : testing::HostBench {
+  int opens() { return virtual_ports.Find("COM3")->open_count(); }
+  testing::ScriptedPeer& peer = Script();
 };
 
 const Bytes kReadOp4 = {0x58, 0x53, 0x07, 0x01, 0xEE, 0x04, 0x07, 0x00, 0x00, 0x00};
@@ -60,12 +42,12 @@ TEST_P(ReadReplies, AreCheckedInOrder) {
   const ReadCase& c = GetParam();
   ProtocolFixture f;
   for (const Bytes& r : c.replies) f.peer.replies.push_back(r);
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  const uint8_t sequence = f.dialog.link().ParamSequence;
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  const uint8_t sequence = f.state().ParamSequence;
 
-  EXPECT_EQ(f.dialog.ReadParameter(c.op), c.result);
-  EXPECT_EQ(f.dialog.link().is_open(), c.port_open_after);
-  EXPECT_EQ(f.dialog.link().ParamSequence, static_cast<uint8_t>(sequence + c.sequence_step));
+  EXPECT_EQ(f.params.ReadParameter(c.op), c.result);
+  EXPECT_EQ(f.state().is_open(), c.port_open_after);
+  EXPECT_EQ(f.state().ParamSequence, static_cast<uint8_t>(sequence + c.sequence_step));
   EXPECT_TRUE(f.Traced(c.trace)) << c.trace;
   ASSERT_FALSE(f.peer.frames.empty());
   EXPECT_EQ(f.peer.frames[0], (Bytes{0x58, 0x53, 0x03, sequence, 0x03,
@@ -111,39 +93,39 @@ TEST(ReadParameter, PortClosedByShortReplyIsReopenedByNextRead) {
   ProtocolFixture f;
   f.peer.replies.push_back({0x58, 0x53, 0x07});
   f.peer.replies.push_back(kReadOp4);
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.dialog.ReadParameter(4), kParamError);
-  ASSERT_FALSE(f.dialog.link().is_open());
-  EXPECT_EQ(f.dialog.ReadParameter(4), 7u);
-  EXPECT_TRUE(f.dialog.link().is_open());
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.params.ReadParameter(4), kParamError);
+  ASSERT_FALSE(f.state().is_open());
+  EXPECT_EQ(f.params.ReadParameter(4), 7u);
+  EXPECT_TRUE(f.state().is_open());
   EXPECT_EQ(f.opens(), 2);
 }
 
 TEST(ParamSequence, AdvancesOnlyAfterSuccessfulExchanges) {
   ProtocolFixture f;
   f.peer.replies = {kReadOp4, {}, {}, kReadOp4, Bytes(10, 0x00)};
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.dialog.link().ParamSequence, 1);
-  EXPECT_EQ(f.dialog.ReadParameter(4), 7u);
-  EXPECT_EQ(f.dialog.ReadParameter(4), kParamError);  // silent twice
-  EXPECT_EQ(f.dialog.ReadParameter(4), 7u);
-  EXPECT_EQ(f.dialog.WriteParameter(4, 0), 0u);
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.state().ParamSequence, 1);
+  EXPECT_EQ(f.params.ReadParameter(4), 7u);
+  EXPECT_EQ(f.params.ReadParameter(4), kParamError);  // silent twice
+  EXPECT_EQ(f.params.ReadParameter(4), 7u);
+  EXPECT_EQ(f.params.WriteParameter(4, 0), 0u);
   ASSERT_EQ(f.peer.frames.size(), 5u);
   const uint8_t sequence_bytes[] = {0x01, 0x02, 0x02, 0x02, 0x03};
   for (size_t i = 0; i < 5; ++i) EXPECT_EQ(f.peer.frames[i][3], sequence_bytes[i]) << i;
-  EXPECT_EQ(f.dialog.link().ParamSequence, 4);
+  EXPECT_EQ(f.state().ParamSequence, 4);
 }
 
 TEST(ParamSequence, WrapsAt256) {
   ProtocolFixture f;
   f.peer.replies = {kReadOp4, Bytes(10, 0x00), kReadOp4};
-  f.dialog.link().ParamSequence = 0xFF;
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.dialog.ReadParameter(4), 7u);
-  EXPECT_EQ(f.dialog.link().ParamSequence, 0);
-  f.dialog.link().ParamSequence = 0xFF;
-  EXPECT_EQ(f.dialog.WriteParameter(1, 1), 0u);
-  EXPECT_EQ(f.dialog.ReadParameter(4), 7u);
+  f.state().ParamSequence = 0xFF;
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.params.ReadParameter(4), 7u);
+  EXPECT_EQ(f.state().ParamSequence, 0);
+  f.state().ParamSequence = 0xFF;
+  EXPECT_EQ(f.params.WriteParameter(1, 1), 0u);
+  EXPECT_EQ(f.params.ReadParameter(4), 7u);
   ASSERT_EQ(f.peer.frames.size(), 3u);
   EXPECT_EQ(f.peer.frames[0][3], 0xFF);
   EXPECT_EQ(f.peer.frames[1][3], 0xFF);
@@ -152,38 +134,38 @@ TEST(ParamSequence, WrapsAt256) {
 
 TEST(WriteParameter, SendsSequenceOpAndLowByteOfValue) {
   ProtocolFixture f;
-  f.dialog.link().ParamSequence = 2;
+  f.state().ParamSequence = 2;
   // The reply's content is not examined: any ten bytes will do.
   f.peer.replies = {Bytes(10, 0xAA), Bytes(10, 0xAA)};
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.dialog.WriteParameter(5, 2), 0u);
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.params.WriteParameter(5, 2), 0u);
   EXPECT_TRUE(f.Traced(" set op 5 = 2"));
-  EXPECT_EQ(f.dialog.WriteParameter(8, 0x1201), 0u);
+  EXPECT_EQ(f.params.WriteParameter(8, 0x1201), 0u);
   ASSERT_EQ(f.peer.frames.size(), 2u);
   EXPECT_EQ(f.peer.frames[0], (Bytes{0x58, 0x53, 0x07, 0x02, 0x83, 0x05, 0x02, 0x00, 0x00, 0x00}));
   EXPECT_EQ(f.peer.frames[1], (Bytes{0x58, 0x53, 0x07, 0x03, 0x83, 0x08, 0x01, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(f.dialog.link().ParamSequence, 4);
+  EXPECT_EQ(f.state().ParamSequence, 4);
 }
 
 TEST(WriteParameter, UnansweredWriteFailsWithoutAdvancingSequence) {
   ProtocolFixture f;
   f.peer.replies = {{}, {}};
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.dialog.WriteParameter(3, 1), kParamError);
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.params.WriteParameter(3, 1), kParamError);
   EXPECT_TRUE(f.Traced(" Fail write op 3"));
   EXPECT_EQ(f.peer.frames.size(), 2u);  // the exchange's own retry
-  EXPECT_EQ(f.dialog.link().ParamSequence, 1);
-  EXPECT_TRUE(f.dialog.link().is_open());
+  EXPECT_EQ(f.state().ParamSequence, 1);
+  EXPECT_TRUE(f.state().is_open());
   EXPECT_TRUE(f.view.log.empty());
 }
 
 TEST(WriteParameter, ShortReplyStillCountsAndKeepsPortOpen) {
   ProtocolFixture f;
   f.peer.replies = {{0x58, 0x53, 0x07}};
-  ASSERT_EQ(f.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.dialog.WriteParameter(4, 0), 0u);
-  EXPECT_TRUE(f.dialog.link().is_open());
-  EXPECT_EQ(f.dialog.link().ParamSequence, 2);
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(f.params.WriteParameter(4, 0), 0u);
+  EXPECT_TRUE(f.state().is_open());
+  EXPECT_EQ(f.state().ParamSequence, 2);
 }
 
 }  // namespace

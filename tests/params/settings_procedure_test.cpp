@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_dialog.h"
-#include "app/message_log.h"
+#include "support/host_bench.h"
+#include "log/message_log.h"
 #include "params/settings_data.h"
 #include "params/settings_mapping.h"
 #include "platform/virtual_serial.h"
@@ -32,14 +32,10 @@ Lines Join(Lines a, const Lines& b) {
 
 // The Setting button against the simulated adapter on a virtual port, as
 // Check Device leaves things: the port found and a version that has settings.
-struct SettingFixture {
-  explicit SettingFixture(sim::AdapterConfig config = {})
-      : adapter(ports, "COM3", std::move(config)) {
-    dialog.link().PortName = "COM3";
-    dialog.link().DeviceVersion = 0x204;
-    SetTraceSink([this](const std::string& line) { traces.push_back(line); });
+struct SettingFixture : testing::HostBench {
+  explicit SettingFixture(sim::AdapterConfig config = {}) : adapter(Adapter(std::move(config))) {
+    state().DeviceVersion = 0x204;
   }
-  ~SettingFixture() { SetTraceSink(nullptr); }
 
   // The user changes the dialog with `edit` and presses OK.
   void ChooseAndOk(std::function<void(SettingsValues&)> edit) {
@@ -61,24 +57,14 @@ struct SettingFixture {
     for (auto [op, value] : FramesOf(ParamRead)) ops.push_back(op);
     return ops;
   }
-  bool Traced(const std::string& line) const {
-    return std::find(traces.begin(), traces.end(), line) != traces.end();
-  }
   // What a fresh Setting run shows now.
   SettingsValues ShownByNextRun() {
     view.edit_settings = nullptr;
-    dialog.OnSetting();
+    dialog().OnSetting();
     return view.shown_settings.back();
   }
 
-  VirtualClock clock;
-  VirtualSerialPorts ports{clock};
-  sim::VirtualAdapter adapter;
-  FixedPortList list{{"COM3"}};
-  Platform platform{ports, clock, list};
-  testing::RecordingView view;
-  MainDialog dialog{view, platform};
-  std::vector<std::string> traces;
+  sim::VirtualAdapter& adapter;
 };
 
 const std::vector<int> kReadOrder = {1, 2, 3, 6, 7, 9, 10, 4, 5, 8};
@@ -86,14 +72,14 @@ const std::vector<int> kReadOrder = {1, 2, 3, 6, 7, 9, 10, 4, 5, 8};
 TEST(OnSetting, OkWithoutChangesReadsAllAndWritesNothing) {
   SettingFixture f;
   f.ChooseAndOk([](SettingsValues&) {});
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   ASSERT_EQ(f.view.shown_settings.size(), 1u);
   // The simulator's stored values are the dialog's defaults.
   EXPECT_EQ(f.view.shown_settings[0], DefaultSettings());
   EXPECT_EQ(f.ReadOps(), kReadOrder);
   EXPECT_TRUE(f.Writes().empty());
   EXPECT_EQ(f.view.log, kSuccess);
-  EXPECT_TRUE(f.dialog.link().is_open());  // left open for the next button
+  EXPECT_TRUE(f.state().is_open());  // left open for the next button
 }
 
 TEST(OnSetting, CancelWritesNothing) {
@@ -102,7 +88,7 @@ TEST(OnSetting, CancelWritesNothing) {
     v.m_callerid = 0;
     return false;
   };
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   EXPECT_EQ(f.ReadOps(), kReadOrder);
   EXPECT_TRUE(f.Writes().empty());
   EXPECT_EQ(f.view.log, Lines{" Set parameters cancelled"});
@@ -115,7 +101,7 @@ TEST(OnSetting, OnlyHookSpeed70To30WritesOp4AsZero) {
     ASSERT_EQ(v.m_hook_speed_index, 2);  // "70 ms"
     v.m_hook_speed_index = 0;            // "30 ms"
   });
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   EXPECT_EQ(f.Writes(), (std::vector<OpValue>{{4, 0}}));
   EXPECT_EQ(f.view.log, kSuccess);
   EXPECT_EQ(f.adapter.model().param(4), 3u);
@@ -126,7 +112,7 @@ TEST(OnSetting, OffHookPower150ShowsHighAndLowWrites2) {
   config.params[5] = 150;
   SettingFixture f(config);
   f.ChooseAndOk([](SettingsValues& v) { v.m_offhook_pwr_index = 0; });
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   ASSERT_EQ(f.view.shown_settings.size(), 1u);
   EXPECT_EQ(f.view.shown_settings[0].m_offhook_pwr_index, 2);  // "High"
   EXPECT_EQ(f.Writes(), (std::vector<OpValue>{{5, 2}}));
@@ -150,7 +136,7 @@ TEST(OnSetting, EveryChangeIsWrittenInOrderAndStoredAsChosen) {
     v.m_hook_speed_index = 3;      // "100 ms"
     chosen = v;
   });
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   EXPECT_EQ(f.Writes(), (std::vector<OpValue>{
                             {1, 0}, {3, 0}, {6, 1}, {7, 0}, {2, 1}, {9, 1}, {8, 2}, {4, 3},
                             {5, 4}, {10, 1}}));
@@ -170,11 +156,10 @@ TEST(OnSetting, FailedWriteStopsTheRestAndKeepsWhatWasWritten) {
     v.m_a2dp = 1;
   });
   // The adapter stops answering writes once the first one is through.
-  SetTraceSink([&f](const std::string& line) {
-    f.traces.push_back(line);
+  f.trace.on_line = [&f](const std::string& line) {
     if (line == " set op 1 = 0") f.adapter.model().config().faults.ignore_kind[ParamWrite] = 2;
-  });
-  f.dialog.OnSetting();
+  };
+  f.dialog().OnSetting();
   // Op 3 is tried twice by the exchange, then nothing more.
   EXPECT_EQ(f.Writes(), (std::vector<OpValue>{{1, 0}, {3, 0}, {3, 0}}));
   EXPECT_EQ(f.view.log, kFailed);
@@ -201,7 +186,7 @@ TEST_P(MediaAudio, ChangeIsReportedByItsWriteResult) {
     v.m_a2dp = 1;
     f.adapter.model().config().faults.ignore_kind[ParamWrite] = c.withheld_writes;
   });
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   EXPECT_EQ(f.view.log, c.log);
   EXPECT_EQ(f.adapter.model().param(10), c.stored);
   for (auto [op, value] : f.Writes()) EXPECT_EQ(op, 10);
@@ -220,7 +205,7 @@ TEST(OnSetting, OffHookPowerWithoutChoiceIsSkippedAndTheRestGoesOn) {
     v.m_offhook_pwr_index = -1;
     v.m_a2dp = 1;
   });
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   EXPECT_TRUE(f.Traced(" Unknown parameter for Off-HOOK power selection"));
   EXPECT_EQ(f.Writes(), (std::vector<OpValue>{{4, 1}, {10, 1}}));
   EXPECT_EQ(f.view.log, Join(kMediaAudioNote, kSuccess));
@@ -234,7 +219,7 @@ TEST(OnSetting, UnknownRawValuesShowFallbacksAndAreTraced) {
   config.params[8] = 3;
   SettingFixture f(config);
   f.ChooseAndOk([](SettingsValues&) {});
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   ASSERT_EQ(f.view.shown_settings.size(), 1u);
   EXPECT_EQ(f.view.shown_settings[0].m_hook_speed_index, 2);
   EXPECT_EQ(f.view.shown_settings[0].m_offhook_pwr_index, 1);
@@ -254,7 +239,7 @@ TEST(OnSetting, FailedReadsShowDefaults) {
   config.faults.bad_param_ack = true;
   SettingFixture f(config);
   f.ChooseAndOk([](SettingsValues& v) { v.m_led_display = 1; });
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   ASSERT_EQ(f.view.shown_settings.size(), 1u);
   EXPECT_EQ(f.view.shown_settings[0], DefaultSettings());
   EXPECT_EQ(f.Writes(), (std::vector<OpValue>{{9, 1}}));
@@ -267,12 +252,12 @@ TEST(OnSetting, ShortReplyClosesThePortAndTheNextReadReopensIt) {
   config.faults.short_reply_kind[ParamRead] = 1;
   SettingFixture f(config);
   f.ChooseAndOk([](SettingsValues&) {});
-  f.dialog.OnSetting();
+  f.dialog().OnSetting();
   ASSERT_EQ(f.view.shown_settings.size(), 1u);
   SettingsValues expected = DefaultSettings();  // the simulator's values, op 1 aside
   expected.m_callerid = 1;                      // its read was cut short: fallback
   EXPECT_EQ(f.view.shown_settings[0], expected);
-  EXPECT_EQ(f.ports.Find("COM3")->open_count(), 2);
+  EXPECT_EQ(f.virtual_ports.Find("COM3")->open_count(), 2);
   EXPECT_TRUE(f.Writes().empty());
   EXPECT_EQ(f.view.log, kSuccess);
 }
@@ -282,11 +267,11 @@ TEST(OnSetting, OldFirmwareIsRefusedWithoutTouchingThePort) {
                                                   {0, " Device version = 000"}};
   for (auto [version, line] : versions) {
     SettingFixture f;
-    f.dialog.link().DeviceVersion = version;
-    f.dialog.OnSetting();
+    f.state().DeviceVersion = version;
+    f.dialog().OnSetting();
     EXPECT_EQ(f.view.log, (Lines{" ", line, " Setting is not supported in this version.",
                                  " Please update the firmware first.", " "}));
-    EXPECT_EQ(f.ports.Find("COM3")->open_count(), 0);
+    EXPECT_EQ(f.virtual_ports.Find("COM3")->open_count(), 0);
     EXPECT_TRUE(f.adapter.model().frames().empty());
     EXPECT_TRUE(f.view.shown_settings.empty());
   }
@@ -294,16 +279,16 @@ TEST(OnSetting, OldFirmwareIsRefusedWithoutTouchingThePort) {
 
 TEST(OnSetting, Version200IsTheFirstWithSettings) {
   SettingFixture f;
-  f.dialog.link().DeviceVersion = 0x200;
-  f.dialog.OnSetting();
+  f.state().DeviceVersion = 0x200;
+  f.dialog().OnSetting();
   EXPECT_EQ(f.view.shown_settings.size(), 1u);
   EXPECT_EQ(f.view.log, Lines{" Set parameters cancelled"});
 }
 
 TEST(OnSetting, PortThatCannotBeOpenedEndsWithTheHardwareMessage) {
   SettingFixture f;
-  f.dialog.link().PortName = "COM9";
-  f.dialog.OnSetting();
+  f.state().PortName = "COM9";
+  f.dialog().OnSetting();
   EXPECT_EQ(f.view.log, (Lines{" ", " Can't initial serial port. ",
                                " Please check hardware connection and", " try again.", " "}));
   EXPECT_TRUE(f.view.shown_settings.empty());

@@ -11,8 +11,8 @@
 
 #include "sim/device_model.h"
 #include "sim_bench.h"
-#include "update/checksum.h"
-#include "update/firmware_image.h"
+#include "resources/checksum.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 namespace brivelton::testing {
@@ -29,8 +29,8 @@ bool FlashEquals(const sim::DeviceModel& model, size_t at, std::span<const uint8
 TEST(SimAdapter, EveryReplyHasTheCatalogueLengthAndNoMore) {
   SimBench b;
   ASSERT_EQ(b.Open(), 1);
-  b.link().ParamOp = 1;
-  b.link().ReadAddress = kIdentityPageAddress;
+  b.state().ParamOp = 1;
+  b.state().ReadAddress = kIdentityPageAddress;
   for (int kind : {LinkCheck, QueryVersion, ParamRead, ParamWrite, BootHandshake}) {
     SCOPED_TRACE(sim::KindName(kind));
     ASSERT_EQ(b.Ask(kind), 1);
@@ -42,7 +42,7 @@ TEST(SimAdapter, EveryReplyHasTheCatalogueLengthAndNoMore) {
   EXPECT_EQ(b.Received(), 12);
   EXPECT_FALSE(b.Reply(0) == 0x04 && b.Reply(1) == 0x0E && b.Reply(2) == 0x05);
   EXPECT_EQ(b.model().line_baud(), 1000000u);
-  b.dialog.ConfigurePort(1000000);
+  b.link.ConfigurePort(1000000);
   for (int kind : {LinkCheck, BootHandshake, FlashReadStatus, FlashWriteStatus, FlashReadStatus,
                    FlashErase, FlashWritePage, WriteIdentityPage, FlashChecksum, FlashReadPage,
                    ResetStepA, ResetStepB}) {
@@ -61,7 +61,7 @@ TEST(SimAdapter, VersionReplyHoldsTheMarkerAndThreeUpperCaseDigits) {
     ASSERT_EQ(b.Open(), 1);
     ASSERT_EQ(b.Ask(QueryVersion), 1);
     ASSERT_EQ(b.Received(), 33);
-    const std::string reply(reinterpret_cast<const char*>(b.link().ReplyBuffer.data()), 33);
+    const std::string reply(reinterpret_cast<const char*>(b.state().ReplyBuffer.data()), 33);
     const size_t at = reply.find("BN Version");
     ASSERT_NE(at, std::string::npos);
     EXPECT_GT(at, 0u);
@@ -79,7 +79,7 @@ uint32_t ParamValue(SimBench& b, int op) {
   EXPECT_EQ(b.Reply(0), 0x58);
   EXPECT_EQ(b.Reply(1), 0x53);
   EXPECT_EQ(b.Reply(2), 0x07);
-  EXPECT_EQ(b.Reply(3), b.link().ParamSequence);
+  EXPECT_EQ(b.Reply(3), b.state().ParamSequence);
   EXPECT_EQ(b.Reply(4), 0xEE);
   EXPECT_EQ(b.Reply(5), op);
   return uint32_t{b.Reply(6)} | uint32_t{b.Reply(7)} << 8 | uint32_t{b.Reply(8)} << 16 |
@@ -94,8 +94,8 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
   const std::map<int, uint32_t> defaults = {{1, 1}, {2, 0x12345678}, {3, 1}, {4, 7}, {5, 190},
                                             {6, 0}, {7, 1},          {8, 0}, {9, 0}, {10, 0}};
   for (const auto& [op, raw] : defaults) {
-    b.link().ParamOp = static_cast<uint8_t>(op);
-    b.link().ParamSequence = static_cast<uint8_t>(op * 3);
+    b.state().ParamOp = static_cast<uint8_t>(op);
+    b.state().ParamSequence = static_cast<uint8_t>(op * 3);
     ASSERT_EQ(b.Ask(ParamRead), 1);
     EXPECT_EQ(ParamValue(b, op), raw) << "op " << op;
   }
@@ -111,8 +111,8 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
   };
   for (const Case& c : writes) {
     SCOPED_TRACE("op " + std::to_string(c.op) + " written " + std::to_string(c.written));
-    b.link().ParamOp = static_cast<uint8_t>(c.op);
-    b.link().ParamValue = c.written;
+    b.state().ParamOp = static_cast<uint8_t>(c.op);
+    b.state().ParamValue = c.written;
     ASSERT_EQ(b.Ask(ParamWrite), 1);
     EXPECT_EQ(ParamValue(b, c.op), c.stored);
     EXPECT_EQ(b.model().param(c.op), c.stored);
@@ -120,8 +120,8 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
     EXPECT_EQ(ParamValue(b, c.op), c.stored);
   }
   // An index out of range leaves the stored value alone.
-  b.link().ParamOp = 4;
-  b.link().ParamValue = 9;
+  b.state().ParamOp = 4;
+  b.state().ParamValue = 9;
   ASSERT_EQ(b.Ask(ParamWrite), 1);
   EXPECT_EQ(b.model().param(4), 10u);
 }
@@ -129,7 +129,7 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
 TEST(SimAdapter, BootLoaderDoesNotRunFirmwareCommandsNorFirmwareFlashCommands) {
   SimBench b;
   ASSERT_EQ(b.Open(), 1);
-  b.link().ReadAddress = kIdentityPageAddress;
+  b.state().ReadAddress = kIdentityPageAddress;
   EXPECT_EQ(b.Ask(FlashReadPage), 0);
   EXPECT_EQ(b.Ask(FlashReadStatus), 0);
   EXPECT_EQ(b.Ask(SetBaud1M), 0);
@@ -161,7 +161,7 @@ TEST(SimAdapter, EraseAndWriteAreRefusedUntilTheUnlockSequence) {
     SCOPED_TRACE(c.name);
     SimBench b;
     b.EnterBootLoader();
-    b.link().EraseBlock = 5;
+    b.state().EraseBlock = 5;
     for (int kind : c.sequence) ASSERT_EQ(b.Ask(kind), 1);
     const Bytes before(b.model().flash().begin(), b.model().flash().end());
     ASSERT_EQ(b.Erase(1), 1);
@@ -220,7 +220,7 @@ TEST(SimAdapter, PagesReadBackAsWrittenOnlyAfterAnErase) {
   b.EnterBootLoader();
   b.Unlock();
   const Bytes old(b.model().flash().begin() + 0x1000, b.model().flash().begin() + 0x2000);
-  const auto page1 = FirmwarePage(1);
+  const auto page1 = BuiltInImage().Page(1);
   ASSERT_EQ(b.WritePage(1), 1);
   // Programming only clears bits: the old content shows through.
   Bytes anded(old);
@@ -233,18 +233,18 @@ TEST(SimAdapter, PagesReadBackAsWrittenOnlyAfterAnErase) {
   EXPECT_TRUE(FlashEquals(b.model(), 0x1000, page1));
   ASSERT_EQ(b.Erase(7), 1);
   ASSERT_EQ(b.Ask(WriteIdentityPage), 1);
-  EXPECT_TRUE(FlashEquals(b.model(), kIdentityPageAddress, BuildIdentityPage(b.link().BtAddress)));
+  EXPECT_TRUE(FlashEquals(b.model(), kIdentityPageAddress, BuildIdentityPage(b.state().BtAddress)));
 }
 
 // The whole programming order of an update, by hand, then the restart.
 TEST(SimAdapter, AFullProgrammingRunLeavesTheImageAndRestartsIntoIt) {
   SimBench b;
   b.EnterBootLoader();
-  b.link().ReadAddress = kIdentityPageAddress;
+  b.state().ReadAddress = kIdentityPageAddress;
   ASSERT_EQ(b.Ask(FlashReadPage), 1);
   ASSERT_EQ(b.Received(), 4110);
-  std::copy_n(b.link().ReplyBuffer.begin() + 15, 6, b.link().BtAddress.begin());
-  EXPECT_EQ(b.link().BtAddress, sim::AdapterConfig{}.bt_address);
+  std::copy_n(b.state().ReplyBuffer.begin() + 15, 6, b.state().BtAddress.begin());
+  EXPECT_EQ(b.state().BtAddress, sim::AdapterConfig{}.bt_address);
   b.Unlock();
   for (int block = 0; block < 30; ++block) ASSERT_EQ(b.Erase(block), 1) << block;
   for (int page = 1; page < 125; ++page) ASSERT_EQ(b.WritePage(page), 1) << page;
@@ -252,19 +252,19 @@ TEST(SimAdapter, AFullProgrammingRunLeavesTheImageAndRestartsIntoIt) {
   ASSERT_EQ(b.WritePage(0), 1);
   ASSERT_EQ(b.Ask(FlashChecksum), 1);
   ASSERT_EQ(b.Received(), 11);
-  EXPECT_TRUE(std::equal(ExpectedChecksum().begin(), ExpectedChecksum().end(),
-                         b.link().ReplyBuffer.begin() + 7));
+  EXPECT_TRUE(std::equal(BuiltInImage().checksum().begin(), BuiltInImage().checksum().end(),
+                         b.state().ReplyBuffer.begin() + 7));
   const auto expected = sim::FlashAfterUpdate(sim::AdapterConfig{}.bt_address);
   EXPECT_TRUE(FlashEquals(b.model(), 0, expected));
 
   EXPECT_EQ(b.model().version(), 0x1FFu);
   b.Restart(1000000);
   EXPECT_EQ(b.model().mode(), Mode::kFirmware);
-  EXPECT_EQ(b.model().version(), AvailableVersion);
+  EXPECT_EQ(b.model().version(), BuiltInImage().version());
   ASSERT_EQ(b.Ask(QueryVersion), 1);
   char text[20];
-  std::snprintf(text, sizeof text, "BN Version = %03X", AvailableVersion);
-  EXPECT_NE(std::string(reinterpret_cast<const char*>(b.link().ReplyBuffer.data()), 33).find(text),
+  std::snprintf(text, sizeof text, "BN Version = %03X", BuiltInImage().version());
+  EXPECT_NE(std::string(reinterpret_cast<const char*>(b.state().ReplyBuffer.data()), 33).find(text),
             std::string::npos);
 }
 
@@ -281,7 +281,7 @@ TEST(SimAdapter, WhatRunsAfterARestartDependsOnTheFlash) {
   const Case cases[] = {
       {"the old image", [](sim::AdapterConfig&) {}, Mode::kFirmware, 0x1FF},
       {"the built-in image", [&](sim::AdapterConfig& c) { c.flash = good; }, Mode::kFirmware,
-       AvailableVersion},
+       BuiltInImage().version()},
       {"a blank page 0",
        [&](sim::AdapterConfig& c) {
          c.flash = good;
@@ -378,7 +378,7 @@ TEST(SimAdapter, TheRestartPairWorksAtEitherSpeedButOnlyAtTheAdaptersOwn) {
     SCOPED_TRACE("firmware at 115,200");
     SimBench b;
     ASSERT_EQ(b.Open(), 1);
-    b.dialog.ConfigurePort(1000000);
+    b.link.ConfigurePort(1000000);
     EXPECT_EQ(b.Ask(ResetStepA), 0);
     EXPECT_EQ(b.Ask(ResetStepB), 0);
     EXPECT_EQ(b.model().restarts(), 0);
@@ -389,7 +389,7 @@ TEST(SimAdapter, TheRestartPairWorksAtEitherSpeedButOnlyAtTheAdaptersOwn) {
     SCOPED_TRACE("boot loader at 1,000,000");
     SimBench b;
     b.EnterBootLoader();
-    b.dialog.ConfigurePort(115200);
+    b.link.ConfigurePort(115200);
     EXPECT_EQ(b.Ask(ResetStepA), 0);
     EXPECT_EQ(b.model().restarts(), 0);
     b.Restart(1000000);
@@ -457,7 +457,7 @@ TEST(SimAdapter, BytesAtTheWrongSpeedArriveGarbledEitherWay) {
     SCOPED_TRACE("host at 1,000,000 to the firmware at 115,200");
     SimBench b;
     ASSERT_EQ(b.Open(), 1);
-    b.dialog.ConfigurePort(1000000);
+    b.link.ConfigurePort(1000000);
     EXPECT_EQ(b.Ask(LinkCheck), 0);
     EXPECT_TRUE(b.model().frames().empty());
   }
@@ -471,16 +471,16 @@ TEST(SimAdapter, BytesAtTheWrongSpeedArriveGarbledEitherWay) {
     EXPECT_EQ(b.Ask(FlashReadStatus), 0);
     EXPECT_TRUE(b.Kinds(from).empty());
     EXPECT_GT(b.model().garbage_bytes(), 0u);
-    b.dialog.ConfigurePort(1000000);
+    b.link.ConfigurePort(1000000);
     EXPECT_EQ(b.Ask(FlashReadStatus), 1);
   }
   {
     SCOPED_TRACE("a reply sent at 115,200 read at 1,000,000");
     SimBench b;
     ASSERT_EQ(b.Open(), 1);
-    ASSERT_EQ(b.dialog.SendFrame(LinkCheck), 8);
-    b.dialog.ConfigurePort(1000000);
-    const int got = b.dialog.ReadReply(8);
+    ASSERT_EQ(b.link.SendFrame(LinkCheck), 8);
+    b.link.ConfigurePort(1000000);
+    const int got = b.link.ReadReply(8);
     ASSERT_GT(got, 0);
     EXPECT_FALSE(got >= 3 && b.Reply(0) == 0x04 && b.Reply(1) == 0x0E && b.Reply(2) == 0x05);
   }
@@ -516,7 +516,7 @@ TEST(SimAdapter, ReplyFaults) {
       {"version without marker", [](sim::Faults& f) { f.version_without_marker = true; },
        QueryVersion, 1, 33,
        [](SimBench& b) {
-         const std::string reply(reinterpret_cast<const char*>(b.link().ReplyBuffer.data()), 33);
+         const std::string reply(reinterpret_cast<const char*>(b.state().ReplyBuffer.data()), 33);
          EXPECT_EQ(reply.find("BN Version"), std::string::npos);
        }},
       {"bad parameter ack", [](sim::Faults& f) { f.bad_param_ack = true; }, ParamRead, 1, 10,
@@ -533,7 +533,7 @@ TEST(SimAdapter, ReplyFaults) {
     c.fault(config.faults);
     SimBench b(config);
     ASSERT_EQ(b.Open(), 1);
-    b.link().ParamOp = 1;
+    b.state().ParamOp = 1;
     EXPECT_EQ(b.Ask(c.kind), c.answered);
     EXPECT_EQ(b.Received(), c.received);
     c.check(b);
@@ -548,11 +548,11 @@ TEST(SimAdapter, ChecksumFaults) {
     (short_reply ? config.faults.short_checksum : config.faults.wrong_checksum) = true;
     SimBench b(config);
     b.EnterBootLoader();
-    b.link().ReplyBuffer.fill(0);
+    b.state().ReplyBuffer.fill(0);
     ASSERT_EQ(b.Ask(FlashChecksum), 1);
     EXPECT_EQ(b.Received(), short_reply ? 9 : 11);
-    EXPECT_FALSE(std::equal(ExpectedChecksum().begin(), ExpectedChecksum().end(),
-                            b.link().ReplyBuffer.begin() + 7));
+    EXPECT_FALSE(std::equal(BuiltInImage().checksum().begin(), BuiltInImage().checksum().end(),
+                            b.state().ReplyBuffer.begin() + 7));
   }
 }
 
@@ -561,7 +561,7 @@ TEST(SimAdapter, BusyPortCannotBeOpened) {
   config.faults.busy = true;
   SimBench b(config);
   OpenError error = OpenError::kNone;
-  EXPECT_EQ(OpenPort(b.link(), b.ports, "COM3", &error), 0);
+  EXPECT_EQ(OpenPort(b.state(), b.ports, b.stack.log, "COM3", &error), 0);
   EXPECT_EQ(error, OpenError::kBusy);
 }
 
@@ -577,7 +577,7 @@ TEST(SimAdapter, UnpluggedAfterSomeBytesComesBackRestartedOnANewOpen) {
   EXPECT_TRUE(b.model().unplugged());
   // The old handle stays dead, and a new one cannot be had at once.
   EXPECT_EQ(b.Ask(LinkCheck), 0);
-  b.dialog.ClosePort();
+  b.link.ClosePort();
   EXPECT_EQ(b.Open(), 0);
   b.clock.AdvanceUs(sim::kReplugDelayUs + b.model().config().timing.restart_us);
   ASSERT_EQ(b.Open(), 1);
@@ -601,8 +601,8 @@ TEST(SimAdapter, UnpluggedAtAStepOfTheUpdate) {
     for (int page = 1; page < 3; ++page) ASSERT_EQ(b.WritePage(page), 1);
     // Page 3 is lost with the plug, twice; the third time it goes in.
     EXPECT_EQ(b.WritePage(3), pull < 2 ? 0 : 1);
-    EXPECT_EQ(FlashEquals(b.model(), 0x3000, FirmwarePage(3)), pull == 2);
-    b.dialog.ClosePort();
+    EXPECT_EQ(FlashEquals(b.model(), 0x3000, BuiltInImage().Page(3)), pull == 2);
+    b.link.ClosePort();
     b.clock.AdvanceUs(sim::kReplugDelayUs + b.model().config().timing.restart_us);
   }
   EXPECT_EQ(b.model().restarts(), 2);

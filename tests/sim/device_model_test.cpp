@@ -9,14 +9,21 @@
 #include "link/frames.h"
 #include "platform/virtual_serial.h"
 #include "sim/device_model.h"
-#include "update/checksum.h"
+#include "resources/checksum.h"
+#include "resources/firmware_image.h"
+#include "update/identity_page.h"
 
 namespace brivelton::sim {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Frame(int kind, const LinkState& link = LinkState{}) { return BuildFrame(kind, link); }
+// The frame as an update sends it: page writes carry the image's page or the
+// identity page.
+Bytes Frame(int kind, const LinkState& link = LinkState{}) {
+  if (kind == WriteIdentityPage) return BuildFrame(kind, link, BuildIdentityPage(link.BtAddress));
+  return BuildFrame(kind, link, BuiltInImage().Page(link.PageIndex));
+}
 
 // Bytes written by the host starting at `t_us`, as the line delivers them.
 void Send(DeviceModel& model, const Bytes& bytes, uint64_t t_us, uint32_t baud = kFirmwareBaud) {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
+#include "link/link.h"
 #include "platform/posix_serial.h"
 #include "support/recording_view.h"
 
@@ -120,14 +120,14 @@ class SimProcess {
   int err_ = -1;
 };
 
+// The link over the real POSIX backend, in real time.
 struct Host {
-  explicit Host(const std::string& port) { dialog.link().PortName = port; }
+  explicit Host(const std::string& port) { link.state().PortName = port; }
   PosixSerialPorts ports;
   SystemClock clock;
-  FixedPortList list{{}};
-  Platform platform{ports, clock, list};
   RecordingView view;
-  MainDialog dialog{view, platform};
+  MessageLog log{view.sink()};
+  Link link{ports, clock, log};
 };
 
 std::string ReplyText(const LinkState& link, int count) {
@@ -153,25 +153,25 @@ TEST(SimProcess, ServesLinkCheckAndVersionOnItsTerminal) {
 
   {
     Host host(link);
-    ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
-    ASSERT_EQ(host.dialog.Exchange(LinkCheck), 1);
-    EXPECT_EQ(host.dialog.link().ReceivedCount, 8);
-    EXPECT_EQ(host.dialog.link().ReplyBuffer[0], 0x04);
-    ASSERT_EQ(host.dialog.Exchange(QueryVersion), 1);
-    ASSERT_EQ(host.dialog.link().ReceivedCount, 33);
-    EXPECT_NE(ReplyText(host.dialog.link(), 33).find("BN Version = 1FE"), std::string::npos);
+    ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+    ASSERT_EQ(host.link.Exchange(LinkCheck), 1);
+    EXPECT_EQ(host.link.state().ReceivedCount, 8);
+    EXPECT_EQ(host.link.state().ReplyBuffer[0], 0x04);
+    ASSERT_EQ(host.link.Exchange(QueryVersion), 1);
+    ASSERT_EQ(host.link.state().ReceivedCount, 33);
+    EXPECT_NE(ReplyText(host.link.state(), 33).find("BN Version = 1FE"), std::string::npos);
 
     // The host lets go of the port and takes it again.
-    host.dialog.ClosePort();
-    ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
-    host.dialog.link().ParamOp = 1;
-    host.dialog.link().ParamValue = 0;
-    ASSERT_EQ(host.dialog.Exchange(ParamWrite), 1);
-    EXPECT_EQ(host.dialog.link().ReceivedCount, 10);
+    host.link.ClosePort();
+    ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+    host.link.state().ParamOp = 1;
+    host.link.state().ParamValue = 0;
+    ASSERT_EQ(host.link.Exchange(ParamWrite), 1);
+    EXPECT_EQ(host.link.state().ReceivedCount, 10);
     // At the wrong speed nothing is understood.
-    host.dialog.ConfigurePort(1000000);
-    EXPECT_EQ(host.dialog.Exchange(LinkCheck), 0);
-    host.dialog.ClosePort();
+    host.link.ConfigurePort(1000000);
+    EXPECT_EQ(host.link.Exchange(LinkCheck), 0);
+    host.link.ClosePort();
   }
 
   EXPECT_EQ(sim.Stop(), 0);
@@ -193,20 +193,20 @@ TEST(SimProcess, UnpluggedTerminalComesBackUnderTheLink) {
   const std::string first = sim.Line();
   ASSERT_FALSE(first.empty());
   Host host(link);
-  ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
-  ASSERT_EQ(host.dialog.Exchange(LinkCheck), 1);
-  EXPECT_EQ(host.dialog.Exchange(LinkCheck), 0);
-  host.dialog.ClosePort();
+  ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+  ASSERT_EQ(host.link.Exchange(LinkCheck), 1);
+  EXPECT_EQ(host.link.Exchange(LinkCheck), 0);
+  host.link.ClosePort();
   // Back after a while, possibly under another name: the link follows it.
   const std::string second = sim.Line(3000);
   ASSERT_FALSE(second.empty());
   char target[256] = {};
   ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(second, target);
-  ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(host.dialog.Exchange(LinkCheck), 1);
-  EXPECT_EQ(host.dialog.link().ReceivedCount, 8);
-  host.dialog.ClosePort();
+  ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+  EXPECT_EQ(host.link.Exchange(LinkCheck), 1);
+  EXPECT_EQ(host.link.state().ReceivedCount, 8);
+  host.link.ClosePort();
   EXPECT_EQ(sim.Stop(), 0);
 }
 
@@ -215,16 +215,16 @@ TEST(SimProcess, AReplyArrivingWhileNobodyHoldsThePortIsLost) {
   const std::string slave = sim.Line();
   ASSERT_FALSE(slave.empty());
   Host host(slave);
-  ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
-  ASSERT_EQ(host.dialog.SendFrame(LinkCheck), 8);
-  host.dialog.ClosePort();
+  ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+  ASSERT_EQ(host.link.SendFrame(LinkCheck), 8);
+  host.link.ClosePort();
   usleep(400'000);
-  ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
+  ASSERT_EQ(host.link.ReopenFoundPort(), 1);
   std::array<uint8_t, 16> buffer;
   size_t got = 0;
-  ASSERT_TRUE(host.dialog.link().port->Read(buffer, got));
+  ASSERT_TRUE(host.link.state().port->Read(buffer, got));
   EXPECT_EQ(got, 0u);
-  host.dialog.ClosePort();
+  host.link.ClosePort();
   EXPECT_EQ(sim.Stop(), 0);
 }
 

@@ -39,6 +39,11 @@ class FaultyDevice : public SerialDevice {
 
 std::unique_ptr<SerialDevice> FaultyPorts::Open(const std::string& name, OpenError* error) {
   opened.push_back(name);
+  const auto busy = faults.busy_after.find(name);
+  if (busy != faults.busy_after.end() && Opens(name) > busy->second) {
+    if (error) *error = OpenError::kBusy;
+    return nullptr;
+  }
   const auto& refused = faults.refused;
   if (std::find(refused.begin(), refused.end(), name) != refused.end()) {
     if (error) *error = faults.open_error;

@@ -1,6 +1,8 @@
 #pragma once
-// Wraps a SerialPorts so that tests can make single port operations fail and
-// see what the link asked of the port.
+// Wraps a SerialPorts so that tests can refuse opens, make single port
+// operations fail, and see every open and read the host asked for.
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,12 +18,18 @@ struct PortFaults {
   bool set_event_mask = false;
   OpenError open_error = OpenError::kNone;  // for names in `refused`
   std::vector<std::string> refused;
+  // Refused as busy once opened that many times (another program took it).
+  std::map<std::string, int> busy_after;
 };
 
 class FaultyPorts : public SerialPorts {
  public:
   explicit FaultyPorts(SerialPorts& inner) : inner_(inner) {}
   std::unique_ptr<SerialDevice> Open(const std::string& name, OpenError* error) override;
+
+  int Opens(const std::string& name) const {
+    return static_cast<int>(std::count(opened.begin(), opened.end(), name));
+  }
 
   PortFaults faults;
   std::vector<std::string> opened;  // every name asked for, in order

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/main_view.h"
+#include "log/message_log.h"
 
 namespace brivelton::testing {
 
@@ -26,6 +27,11 @@ class RecordingView : public MainView {
   }
   void UpdateProgress(UpdateStage stage, int done, int total) override {
     progress.push_back({stage, done, total});
+  }
+
+  // A message-log sink that appends here, as a window's log does.
+  LineSink sink() {
+    return [this](const std::string& line) { AppendLog(line); };
   }
 
   bool IsVisible(int id) const {

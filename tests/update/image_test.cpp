@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "update/checksum.h"
-#include "update/firmware_image.h"
+#include "resources/checksum.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 namespace brivelton {
@@ -43,34 +43,52 @@ TEST(FirmwareImage, IsTheConfiguredFileByteForByte) {
   ASSERT_TRUE(file) << BRIVELTON_TEST_IMAGE_PATH;
   const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
   ASSERT_EQ(bytes.size(), 512000u);
-  const auto image = FirmwareImage();
+  const auto image = BuiltInImage().bytes();
   ASSERT_EQ(image.size(), 512000u);
   EXPECT_TRUE(std::equal(image.begin(), image.end(), bytes.begin()));
 
-  EXPECT_TRUE(FirmwarePage(125).empty());
-  EXPECT_TRUE(FirmwarePage(-1).empty());
+  EXPECT_TRUE(BuiltInImage().Page(125).empty());
+  EXPECT_TRUE(BuiltInImage().Page(-1).empty());
   for (int n : {0, 1, 124}) {
-    const auto page = FirmwarePage(n);
+    const auto page = BuiltInImage().Page(n);
     ASSERT_EQ(page.size(), 4096u);
     EXPECT_TRUE(std::equal(page.begin(), page.end(), bytes.begin() + n * 4096)) << n;
   }
 }
 
 TEST(FirmwareImage, ExpectedChecksumIsTheImageChecksum) {
-  const uint32_t r = SlowCrcRegister(FirmwareImage());
+  const uint32_t r = SlowCrcRegister(BuiltInImage().bytes());
   const std::array<uint8_t, 4> expected = {
       static_cast<uint8_t>(r), static_cast<uint8_t>(r >> 8),
       static_cast<uint8_t>(r >> 16), static_cast<uint8_t>(r >> 24)};
-  EXPECT_EQ(ExpectedChecksum(), expected);
-  EXPECT_EQ(r, ~Crc32(FirmwareImage()));
+  EXPECT_EQ(BuiltInImage().checksum(), expected);
+  EXPECT_EQ(r, ~Crc32(BuiltInImage().bytes()));
 }
 
 TEST(FirmwareImage, VersionAndItsText) {
-  EXPECT_EQ(AvailableVersion, static_cast<uint32_t>(BRIVELTON_FIRMWARE_VERSION));
+  EXPECT_EQ(BuiltInImage().version(), static_cast<uint32_t>(BRIVELTON_TEST_IMAGE_VERSION));
   EXPECT_EQ(VersionText(0x204), "2.04");
   EXPECT_EQ(VersionText(0x1FF), "1.FF");
   EXPECT_EQ(VersionText(0x010), "0.10");
-  EXPECT_EQ(AvailableVersionText(), VersionText(AvailableVersion));
+}
+
+// An image made at run time is a value like the built-in one: its checksum
+// is computed from its bytes, and its pages stop at its end.
+TEST(FirmwareImage, ImageFromBytesComputesItsOwnChecksum) {
+  std::vector<uint8_t> bytes(kFirmwareSize);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i / kPageSize);
+  const FirmwareImage image(bytes, 0x305);
+  EXPECT_EQ(image.version(), 0x305u);
+  EXPECT_EQ(image.checksum(), FlashChecksumOf(bytes));
+  EXPECT_NE(image.checksum(), BuiltInImage().checksum());
+  ASSERT_EQ(image.Page(124).size(), static_cast<size_t>(kPageSize));
+  EXPECT_EQ(image.Page(124)[0], 124);
+  EXPECT_EQ(image.Page(7)[kPageSize - 1], 7);
+  EXPECT_TRUE(image.Page(125).empty());
+  EXPECT_TRUE(image.Page(-1).empty());
+  const FirmwareImage short_image(std::vector<uint8_t>(kPageSize + 10, 0xAB), 0x204);
+  EXPECT_EQ(short_image.Page(0).size(), static_cast<size_t>(kPageSize));
+  EXPECT_TRUE(short_image.Page(1).empty());
 }
 
 struct IdentityCase {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
+#include "support/host_bench.h"
 #include "platform/virtual_serial.h"
 #include "support/recording_view.h"
 #include "support/scripted_peer.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 namespace brivelton {
@@ -29,16 +29,11 @@ using testing::ScriptedPeer;
 // says otherwise or `answer` gives one of its own. The frame's kind and the
 // indices it carries are read back from the link, which SendFrame set just
 // before writing.
-struct ScriptedBootLoader : ::testing::Test {
-  ScriptedBootLoader() {
-    ports.AddPort("COM3", &peer);
-    dialog.link().PortName = "COM3";
-    EXPECT_EQ(dialog.ReopenFoundPort(), 1);
-  }
+struct ScriptedBootLoader : ::testing::Test, testing::HostBench {
+  ScriptedBootLoader() { EXPECT_EQ(link.ReopenFoundPort(), 1); }
 
   std::vector<uint8_t> Respond() {
-    const LinkState& link = dialog.link();
-    const int kind = link.LastKind;
+    const int kind = state().LastKind;
     kinds.push_back(kind);
     const int n = ++sent[kind];
     if (withhold && withhold(kind, n)) return {};
@@ -49,7 +44,7 @@ struct ScriptedBootLoader : ::testing::Test {
     std::vector<uint8_t> reply(ExpectedReplyLength(kind), 0x00);
     if (reply.size() >= 3) reply[0] = 0x04, reply[1] = 0x0E, reply[2] = 0x01;
     if (kind == FlashChecksum)
-      std::copy(ExpectedChecksum().begin(), ExpectedChecksum().end(), reply.begin() + 7);
+      std::copy(BuiltInImage().checksum().begin(), BuiltInImage().checksum().end(), reply.begin() + 7);
     return reply;
   }
 
@@ -60,22 +55,16 @@ struct ScriptedBootLoader : ::testing::Test {
   std::map<int, int> sent;  // frames of each kind so far
   std::vector<int> kinds;   // every frame's kind, in order
 
-  VirtualClock clock;
-  VirtualSerialPorts ports{clock};
-  FixedPortList list{{"COM3"}};
-  Platform platform{ports, clock, list};
-  RecordingView view;
-  ScriptedPeer peer{[this](const std::vector<uint8_t>&) { return Respond(); }};
-  MainDialog dialog{view, platform};
+  ScriptedPeer& peer = Script([this](const std::vector<uint8_t>&) { return Respond(); });
 };
 
 // The boot loader talks at 1,000,000 baud once EnterBootMode is through.
 struct ProgramFlashTest : ScriptedBootLoader {
-  ProgramFlashTest() { EXPECT_EQ(dialog.ConfigurePort(1000000), 1); }
+  ProgramFlashTest() { EXPECT_EQ(link.ConfigurePort(1000000), 1); }
 };
 
 TEST_F(ProgramFlashTest, GoodRunSendsTheFixedOrderAndLogsEachStage) {
-  ASSERT_EQ(dialog.ProgramFlash(), 1);
+  ASSERT_EQ(updater.ProgramFlash(), 1);
   EXPECT_THAT(Log(), ElementsAre(" Erase flash ..........", " Done", " Write flash ..........",
                                  " Done", " Verify flash ..........", " Done"));
   std::vector<int> expected = {FlashReadStatus, FlashWriteStatus, FlashReadStatus};
@@ -83,7 +72,7 @@ TEST_F(ProgramFlashTest, GoodRunSendsTheFixedOrderAndLogsEachStage) {
   expected.insert(expected.end(), 124, FlashWritePage);
   expected.insert(expected.end(), {WriteIdentityPage, FlashWritePage, FlashChecksum});
   EXPECT_EQ(kinds, expected);
-  EXPECT_EQ(dialog.link().PageIndex, 0);
+  EXPECT_EQ(state().PageIndex, 0);
 
   std::vector<int> erase, write;
   for (const auto& p : view.progress) {
@@ -106,7 +95,7 @@ TEST_F(ProgramFlashTest, GoodRunSendsTheFixedOrderAndLogsEachStage) {
 
 TEST_F(ProgramFlashTest, FramesCarryTheirBlockAndPage) {
   peer.frames.clear();
-  ASSERT_EQ(dialog.ProgramFlash(), 1);
+  ASSERT_EQ(updater.ProgramFlash(), 1);
   // Erase blocks 0, 15, 16 and 29; pages 1, 0x7C, then the identity page and page 0.
   const auto& f = peer.frames;
   ASSERT_EQ(f.size(), 3u + 30 + 124 + 3);
@@ -121,10 +110,10 @@ TEST_F(ProgramFlashTest, FramesCarryTheirBlockAndPage) {
                             (address >> 8) & 0xFF, (address >> 16) & 0xFF, 0)) << i;
     EXPECT_TRUE(std::equal(data.begin(), data.end(), f[i].begin() + 12)) << i;
   };
-  page_write(33, 0x1000, FirmwarePage(1));
-  page_write(33 + 123, 0x7C000, FirmwarePage(124));
-  page_write(33 + 124, 0x7D000, BuildIdentityPage(dialog.link().BtAddress));
-  page_write(33 + 125, 0x0000, FirmwarePage(0));
+  page_write(33, 0x1000, BuiltInImage().Page(1));
+  page_write(33 + 123, 0x7C000, BuiltInImage().Page(124));
+  page_write(33 + 124, 0x7D000, BuildIdentityPage(state().BtAddress));
+  page_write(33 + 125, 0x0000, BuiltInImage().Page(0));
 }
 
 struct FailCase {
@@ -143,7 +132,7 @@ TEST_P(ProgramFlashFailure, StopsAtOnceWithItsMessage) {
   const FailCase& c = GetParam();
   // Both attempts of the exchange go unanswered.
   withhold = [&](int kind, int n) { return kind == c.kind && (n == c.nth || n == c.nth + 1); };
-  EXPECT_EQ(dialog.ProgramFlash(), 0);
+  EXPECT_EQ(updater.ProgramFlash(), 0);
   ASSERT_FALSE(Log().empty());
   EXPECT_EQ(Log().back(), c.message);
   EXPECT_EQ(kinds.back(), c.kind);
@@ -165,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"verify", FlashChecksum, 1, " Fail to verify flash"}));
 
 TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
-  const auto& good = ExpectedChecksum();
+  const auto& good = BuiltInImage().checksum();
   struct Case {
     const char* what;
     std::vector<uint8_t> reply;
@@ -197,8 +186,8 @@ TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
       if (kind == FlashWritePage && n == 125) return page0_reply;
       return std::nullopt;
     };
-    EXPECT_EQ(dialog.ProgramFlash(), c.result);
-    EXPECT_EQ(dialog.link().ReceivedCount, static_cast<int>(c.reply.size()));
+    EXPECT_EQ(updater.ProgramFlash(), c.result);
+    EXPECT_EQ(state().ReceivedCount, static_cast<int>(c.reply.size()));
     if (c.result) {
       EXPECT_EQ(Log().back(), " Done");
     } else {
@@ -226,17 +215,17 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     view.log.clear();
-    dialog.link().BtAddress = c.before;
+    state().BtAddress = c.before;
     answer = [&](int kind, int) -> std::optional<std::vector<uint8_t>> {
       if (kind != FlashReadPage) return std::nullopt;
       std::vector<uint8_t> reply(4110, 0xFF);
       std::copy(c.page_start.begin(), c.page_start.end(), reply.begin() + 15);
       return reply;
     };
-    EXPECT_EQ(dialog.ReadIdentity(), 1);
-    EXPECT_EQ(dialog.link().BtAddress, c.after);
-    EXPECT_EQ(dialog.link().IdentityRead, 1);
-    EXPECT_EQ(dialog.link().ReadAddress, 0x7D000u);
+    EXPECT_EQ(updater.ReadIdentity(), 1);
+    EXPECT_EQ(state().BtAddress, c.after);
+    EXPECT_EQ(state().IdentityRead, 1);
+    EXPECT_EQ(state().ReadAddress, 0x7D000u);
     EXPECT_THAT(Log(), ElementsAre(" Check Device ..."));
   }
   EXPECT_THAT(std::vector<uint8_t>(peer.frames.back()),
@@ -257,25 +246,25 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
       return reply;
     };
     const size_t before = Log().size();
-    EXPECT_EQ(dialog.ReadIdentity(), 0) << shift;
-    EXPECT_EQ(dialog.link().IdentityRead, 0);
-    EXPECT_EQ(dialog.link().BtAddress, kDefaultBtAddress);
+    EXPECT_EQ(updater.ReadIdentity(), 0) << shift;
+    EXPECT_EQ(state().IdentityRead, 0);
+    EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
     EXPECT_THAT(std::vector<std::string>(Log().begin() + static_cast<long>(before), Log().end()),
                 ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
   }
 }
 
 TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
-  dialog.link().IdentityRead = 1;
+  state().IdentityRead = 1;
   answer = [&](int kind, int) -> std::optional<std::vector<uint8_t>> {
     if (kind != FlashReadPage) return std::nullopt;
     std::vector<uint8_t> reply(4000, 0x00);
     reply[21] = 'B', reply[22] = 'r';
     return reply;
   };
-  EXPECT_EQ(dialog.ReadIdentity(), 0);
-  EXPECT_EQ(dialog.link().IdentityRead, 0);
-  EXPECT_EQ(dialog.link().BtAddress, kDefaultBtAddress);
+  EXPECT_EQ(updater.ReadIdentity(), 0);
+  EXPECT_EQ(state().IdentityRead, 0);
+  EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
   EXPECT_THAT(Log(), ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
 }
 
@@ -301,10 +290,10 @@ TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
     SCOPED_TRACE(c.what);
     view.log.clear();
     kinds.clear();
-    dialog.ClosePort();
-    ASSERT_EQ(dialog.ReopenFoundPort(), 1);
+    link.ClosePort();
+    ASSERT_EQ(link.ReopenFoundPort(), 1);
     withhold = [&](int kind, int) { return kind == c.kind; };
-    EXPECT_EQ(dialog.EnterBootMode(), c.result);
+    EXPECT_EQ(updater.EnterBootMode(), c.result);
     EXPECT_EQ(kinds, c.kinds);
     EXPECT_EQ(Log(), c.log);
   }
@@ -313,7 +302,7 @@ TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
 TEST_F(ScriptedBootLoader, EnterBootModeFloodsHandshakesWhenTheFirstGoesUnanswered) {
   // Handshakes are answered only after the FE command.
   withhold = [&](int kind, int) { return kind == BootHandshake && sent[BootCommandFE] == 0; };
-  EXPECT_EQ(dialog.EnterBootMode(), 1);
+  EXPECT_EQ(updater.EnterBootMode(), 1);
   std::vector<int> expected = {LinkCheck, BootHandshake, BootHandshake};
   expected.insert(expected.end(), 101, HandshakeBurstLong);
   expected.push_back(BootCommandFE);
@@ -321,15 +310,15 @@ TEST_F(ScriptedBootLoader, EnterBootModeFloodsHandshakesWhenTheFirstGoesUnanswer
   expected.insert(expected.end(), {BootHandshake, SetBaud1M});
   EXPECT_EQ(kinds, expected);
   EXPECT_TRUE(view.log.empty());
-  EXPECT_EQ(ports.Find("COM3")->host_baud(), 1000000u);
+  EXPECT_EQ(virtual_ports.Find("COM3")->host_baud(), 1000000u);
 
   // A second refusal ends the attempt without a word.
   kinds.clear();
   sent.clear();
   withhold = [&](int kind, int) { return kind == BootHandshake; };
-  dialog.ClosePort();
-  ASSERT_EQ(dialog.ReopenFoundPort(), 1);
-  EXPECT_EQ(dialog.EnterBootMode(), 0);
+  link.ClosePort();
+  ASSERT_EQ(link.ReopenFoundPort(), 1);
+  EXPECT_EQ(updater.EnterBootMode(), 0);
   EXPECT_EQ(sent[BootHandshake], 4);
   EXPECT_EQ(kinds.back(), BootHandshake);
   EXPECT_TRUE(view.log.empty());

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
+#include "support/host_bench.h"
 #include "sim/virtual_adapter.h"
 #include "support/counting_clock.h"
 #include "support/recording_view.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 #include "update/identity_page.h"
 
 namespace brivelton {
@@ -57,34 +57,25 @@ std::vector<int> Kinds(const std::vector<sim::FrameRecord>& frames) {
   return kinds;
 }
 
-class UpdateTest : public ::testing::Test {
+class UpdateTest : public ::testing::Test, public testing::HostBench {
  protected:
   sim::VirtualAdapter& Attach(sim::AdapterConfig config = {}, const std::string& name = "COM3") {
-    adapters.push_back(std::make_unique<sim::VirtualAdapter>(ports, name, std::move(config)));
-    return *adapters.back();
+    return Adapter(std::move(config), name);
   }
   // Where Check Device leaves things: the port found and open at 115,200 baud.
   void Found(const std::string& name = "COM3") {
-    dialog.ClosePort();
-    dialog.link().PortName = name;
-    dialog.link().DeviceVersion = 0x1FF;
-    ASSERT_EQ(dialog.ReopenFoundPort(), 1);
+    link.ClosePort();
+    state().PortName = name;
+    state().DeviceVersion = 0x1FF;
+    ASSERT_EQ(link.ReopenFoundPort(), 1);
   }
   // One press of Update Firmware, OK in the warning; the lines it logged.
   std::vector<std::string> Press() {
     const size_t from = view.log.size();
-    dialog.OnUpdateFirmware();
+    dialog().OnUpdateFirmware();
     return view.LogFrom(from);
   }
 
-  VirtualClock clock;
-  testing::CountingClock counting{clock};
-  VirtualSerialPorts ports{clock};
-  FixedPortList list{{"COM3"}};
-  Platform platform{ports, counting, list};
-  RecordingView view;
-  std::vector<std::unique_ptr<sim::VirtualAdapter>> adapters;
-  MainDialog dialog{view, platform};
 };
 
 TEST_F(UpdateTest, SuccessfulUpdate) {
@@ -96,20 +87,20 @@ TEST_F(UpdateTest, SuccessfulUpdate) {
                                           kSuccessTail})));
   EXPECT_EQ(view.confirm_calls, 1);
   EXPECT_EQ(view.results, std::vector<bool>{true});
-  EXPECT_EQ(dialog.link().DeviceVersion, 0x204);
-  EXPECT_FALSE(dialog.link().is_open());
-  EXPECT_EQ(ports.open_ports(), 0);
+  EXPECT_EQ(state().DeviceVersion, 0x204);
+  EXPECT_FALSE(state().is_open());
+  EXPECT_EQ(virtual_ports.open_ports(), 0);
   EXPECT_EQ(counting.Count(3000), 0);
 
   const sim::DeviceModel& model = adapter.model();
   const Address own = sim::AdapterConfig{}.bt_address;
-  EXPECT_EQ(dialog.link().BtAddress, own);
+  EXPECT_EQ(state().BtAddress, own);
   const auto expected_flash = sim::FlashAfterUpdate(own);
   ASSERT_EQ(model.flash().size(), expected_flash.size());
   EXPECT_TRUE(std::equal(expected_flash.begin(), expected_flash.end(), model.flash().begin()));
   // Restarted into the new firmware.
   EXPECT_EQ(model.mode(), sim::Mode::kFirmware);
-  EXPECT_EQ(model.version(), AvailableVersion);
+  EXPECT_EQ(model.version(), BuiltInImage().version());
 
   // The frames up to the checksum, in order; page 0 written after every other
   // page and after the identity page.
@@ -142,7 +133,7 @@ TEST_F(UpdateTest, CancelTouchesNothing) {
   EXPECT_THAT(Press(), ElementsAreArray({" Firmware update cancelled"}));
   EXPECT_TRUE(adapter.model().frames().empty());
   EXPECT_TRUE(view.results.empty());
-  EXPECT_EQ(dialog.link().DeviceVersion, 0x1FF);
+  EXPECT_EQ(state().DeviceVersion, 0x1FF);
 }
 
 // The identity page: the adapter's own address is written back; a blank page
@@ -165,11 +156,11 @@ TEST_F(UpdateTest, IdentityPageWrittenBack) {
     config.bt_address = c.address;
     config.blank_identity = c.blank;
     sim::VirtualAdapter& adapter = Attach(config, port);
-    dialog.link().BtAddress = start;
+    state().BtAddress = start;
     Found(port);
     Press();
     EXPECT_EQ(view.results.back(), true);
-    EXPECT_EQ(dialog.link().BtAddress, c.written);
+    EXPECT_EQ(state().BtAddress, c.written);
     const auto flash = adapter.model().flash();
     const auto page = flash.subspan(0x7D000, 4096);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&page[6])), c.name);
@@ -192,13 +183,13 @@ TEST_F(UpdateTest, FirstAttemptFailsTheLinkChecksThenSucceeds) {
   EXPECT_EQ(counting.Count(3000), 1);
   EXPECT_GE(clock.NowUs() - before, 3'000'000u);
   EXPECT_EQ(view.results, std::vector<bool>{true});
-  EXPECT_EQ(dialog.link().DeviceVersion, 0x204);
+  EXPECT_EQ(state().DeviceVersion, 0x204);
   const auto expected = sim::FlashAfterUpdate(sim::AdapterConfig{}.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
 }
 
 TEST_F(UpdateTest, TwentyFailedAttempts) {
-  ports.AddPort("COM3", nullptr);  // nothing answers
+  virtual_ports.AddPort("COM3", nullptr);  // nothing answers
   Found();
   const uint64_t before = clock.NowUs();
   const auto log = Press();
@@ -209,10 +200,10 @@ TEST_F(UpdateTest, TwentyFailedAttempts) {
   EXPECT_EQ(counting.Count(3000), 19);
   EXPECT_GE(clock.NowUs() - before, 57'000'000u);
   EXPECT_EQ(view.results, std::vector<bool>{false});
-  EXPECT_EQ(dialog.link().DeviceVersion, 0x1FF);
+  EXPECT_EQ(state().DeviceVersion, 0x1FF);
   // Reopened by the last attempt, at the firmware's speed.
-  EXPECT_TRUE(dialog.link().is_open());
-  EXPECT_EQ(ports.Find("COM3")->host_baud(), 115200u);
+  EXPECT_TRUE(state().is_open());
+  EXPECT_EQ(virtual_ports.Find("COM3")->host_baud(), 115200u);
 }
 
 TEST_F(UpdateTest, HangUpDuringPageWritesThenBackForTheNextAttempt) {
@@ -234,10 +225,10 @@ TEST_F(UpdateTest, HangUpDuringPageWritesThenBackForTheNextAttempt) {
   EXPECT_EQ(counting.Count(3000), 1);
   EXPECT_EQ(view.results, std::vector<bool>{true});
   // The address read before the erase is the one written back.
-  EXPECT_EQ(dialog.link().BtAddress, config.bt_address);
+  EXPECT_EQ(state().BtAddress, config.bt_address);
   const auto expected = sim::FlashAfterUpdate(config.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
-  EXPECT_EQ(adapter.model().version(), AvailableVersion);
+  EXPECT_EQ(adapter.model().version(), BuiltInImage().version());
 }
 
 struct ChecksumFault {
@@ -267,7 +258,7 @@ TEST_P(BadChecksum, NeverSucceeds) {
   EXPECT_EQ(crc_errors, 20);
   EXPECT_EQ(log.back(), " Please re-install the device and try again.");
   EXPECT_EQ(view.results, std::vector<bool>{false});
-  EXPECT_EQ(dialog.link().DeviceVersion, 0x1FF);
+  EXPECT_EQ(state().DeviceVersion, 0x1FF);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadChecksum,
@@ -329,7 +320,7 @@ TEST_F(UpdateTest, SecondUpdateInTheSameRun) {
   EXPECT_GT(adapter.model().frames().size(), frames_before + 125);
   const auto expected = sim::FlashAfterUpdate(sim::AdapterConfig{}.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
-  EXPECT_FALSE(dialog.link().is_open());
+  EXPECT_FALSE(state().is_open());
 }
 
 TEST_F(UpdateTest, AnotherAdapterInTheSameRunKeepsItsOwnAddress) {
@@ -340,9 +331,9 @@ TEST_F(UpdateTest, AnotherAdapterInTheSameRunKeepsItsOwnAddress) {
   Attach(one, "COM3");
   Found("COM3");
   Press();
-  ASSERT_EQ(dialog.link().BtAddress, first);
+  ASSERT_EQ(state().BtAddress, first);
 
-  ports.Find("COM3")->set_present(false);
+  virtual_ports.Find("COM3")->set_present(false);
   sim::AdapterConfig two;
   two.bt_address = second;
   sim::VirtualAdapter& other = Attach(two, "COM4");
@@ -350,7 +341,7 @@ TEST_F(UpdateTest, AnotherAdapterInTheSameRunKeepsItsOwnAddress) {
   const auto log = Press();
   EXPECT_EQ(std::count(log.begin(), log.end(), " Check Device ..."), 1);
   EXPECT_EQ(view.results, (std::vector<bool>{true, true}));
-  EXPECT_EQ(dialog.link().BtAddress, second);
+  EXPECT_EQ(state().BtAddress, second);
   const auto expected = sim::FlashAfterUpdate(second);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), other.model().flash().begin()));
 }
@@ -372,7 +363,7 @@ TEST_F(UpdateTest, AddressSurvivesAPressThatWipedTheIdentityPage) {
   const auto log = Press();
   EXPECT_EQ(std::count(log.begin(), log.end(), " Check Device ..."), 1);
   EXPECT_EQ(view.results, (std::vector<bool>{false, true}));
-  EXPECT_EQ(dialog.link().BtAddress, config.bt_address);
+  EXPECT_EQ(state().BtAddress, config.bt_address);
   const auto expected = sim::FlashAfterUpdate(config.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
 }

@@ -6,7 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "app/message_log.h"
+#include "log/message_log.h"
 #include "params/settings_data.h"
 
 namespace brivelton::qt {
@@ -40,10 +40,11 @@ UpdateResultDialog::UpdateResultDialog(bool success, QWidget* parent)
                                           : ui::UpdateFailedText()));
 }
 
-SettingsDialog::SettingsDialog(const SettingsValues& values, QWidget* parent)
+SettingsDialog::SettingsDialog(const SettingsValues& values, MessageLog& log, QWidget* parent)
     : TemplateDialog(ui::SettingsDialogTemplate(), parent,
                      Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      values_(values) {
+      values_(values),
+      log_(log) {
   PutControls(values_);
 }
 
@@ -68,13 +69,13 @@ SettingsValues SettingsDialog::ReadControls() const {
 
 void SettingsDialog::OnOk() {
   values_ = ReadControls();
-  TraceSettingsOnOk(values_);
+  TraceSettingsOnOk(values_, log_);
   accept();
 }
 
 void SettingsDialog::OnCommand(int id) {
   if (id == ui::kIdSetDefault) {
-    Trace(" Set default");
+    log_.Trace(" Set default");
     PutControls(DefaultSettings());
   } else if (id == ui::kIdSettingsHelp) {
     HelpDialog help(this);

@@ -1,6 +1,7 @@
 #pragma once
 // The utility's dialogs other than the main window.
 #include "gui/qt/template_dialog.h"
+#include "log/message_log.h"
 #include "params/settings_values.h"
 
 namespace brivelton::qt {
@@ -31,7 +32,8 @@ class UpdateResultDialog : public TemplateDialog {
 class SettingsDialog : public TemplateDialog {
   Q_OBJECT
  public:
-  SettingsDialog(const SettingsValues& values, QWidget* parent);
+  // `log` takes the dialog's trace lines.
+  SettingsDialog(const SettingsValues& values, MessageLog& log, QWidget* parent);
   // The members: as given, or as the controls stood at OK.
   const SettingsValues& values() const { return values_; }
 
@@ -44,6 +46,7 @@ class SettingsDialog : public TemplateDialog {
   SettingsValues ReadControls() const;
 
   SettingsValues values_;
+  MessageLog& log_;
 };
 
 // Read-only explanations of the parameters, opened beside the settings.

@@ -2,11 +2,12 @@
 
 #include <QAction>
 #include <QListWidget>
+#include <utility>
 
-#include "app/message_log.h"
+#include "log/message_log.h"
 #include "gui/qt/adapter_icon.h"
 #include "gui/qt/dialogs.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::qt {
 
@@ -31,13 +32,14 @@ QString StripAccelerator(const QString& text) {
   return out;
 }
 
-MainWindow::MainWindow(Platform& platform, QWidget* parent)
+MainWindow::MainWindow(Platform& platform, LineSink trace, QWidget* parent)
     : TemplateDialog(ui::MainDialogTemplate(), parent, kMainFlags),
-      logic_(*this, platform) {
+      stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace)),
+      logic_(*this, stack_) {
   list_ = ControlAs<QListWidget>(kIdMessageList);
   setWindowIcon(AdapterIcon());
   setWindowTitle(QStringLiteral("Brivelton Utility Version: ") +
-                 QString::fromStdString(AvailableVersionText()));
+                 QString::fromStdString(VersionText(BuiltInImage().version())));
 
   // Linux has no system menu to extend: the About entry goes to the window's
   // context menu, with F1 as its key. Qt menus read "&" as Windows menus do.
@@ -91,7 +93,7 @@ void MainWindow::ShowUpdateResult(bool success) {
 }
 
 bool MainWindow::EditSettings(SettingsValues& values) {
-  SettingsDialog dialog(values, this);
+  SettingsDialog dialog(values, stack_.log, this);
   const bool ok = dialog.exec() == QDialog::Accepted;
   repaint();
   if (ok) values = dialog.values();

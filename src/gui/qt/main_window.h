@@ -15,9 +15,11 @@ class MainWindow : public TemplateDialog, public MainView {
   Q_OBJECT
 
  public:
-  explicit MainWindow(Platform& platform, QWidget* parent = nullptr);
+  // `trace` takes the developer's trace; none discards it.
+  explicit MainWindow(Platform& platform, LineSink trace = {}, QWidget* parent = nullptr);
 
   MainDialog& logic() { return logic_; }
+  ProtocolStack& stack() { return stack_; }
   QListWidget* message_list() const { return list_; }
   QAction* about_action() const { return about_; }
 
@@ -33,6 +35,7 @@ class MainWindow : public TemplateDialog, public MainView {
   void OnCommand(int id) override;
 
  private:
+  ProtocolStack stack_;
   MainDialog logic_;
   QListWidget* list_ = nullptr;
   QAction* about_ = nullptr;

@@ -7,10 +7,29 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <cstdio>
+#include <exception>
 
 #include "gui/qt/adapter_icon.h"
 
 namespace brivelton::qt {
+
+// Nothing may leave a slot into Qt's event loop: the handler is given up and
+// the window stays.
+void TemplateDialog::Dispatch(int id) {
+  try {
+    if (id == ui::kIdOk)
+      OnOk();
+    else if (id == ui::kIdCancel)
+      reject();
+    else
+      OnCommand(id);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "brivelton-utility: control %d stopped: %s\n", id, e.what());
+  } catch (...) {
+    std::fprintf(stderr, "brivelton-utility: control %d stopped\n", id);
+  }
+}
 
 namespace {
 
@@ -112,14 +131,7 @@ QWidget* TemplateDialog::MakeControl(const ui::ControlTemplate& control) {
       button->setDefault(control.kind == K::kDefPushButton);
       button->setGeometry(place);
       const int id = control.id;
-      connect(button, &QPushButton::clicked, this, [this, id] {
-        if (id == ui::kIdOk)
-          OnOk();
-        else if (id == ui::kIdCancel)
-          reject();
-        else
-          OnCommand(id);
-      });
+      connect(button, &QPushButton::clicked, this, [this, id] { Dispatch(id); });
       return button;
     }
     case K::kCheckBox: {
@@ -164,7 +176,7 @@ void TemplateDialog::keyPressEvent(QKeyEvent* event) {
         return;
       }
     }
-    OnOk();
+    Dispatch(ui::kIdOk);
     return;
   }
   QDialog::keyPressEvent(event);

@@ -36,6 +36,8 @@ class TemplateDialog : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // Runs the handler of control `id`; nothing it throws gets past.
+  void Dispatch(int id);
   QWidget* MakeControl(const ui::ControlTemplate& control);
 
   const ui::DialogTemplate& dialog_;

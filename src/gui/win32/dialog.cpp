@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <exception>
+#include <string>
+
 namespace brivelton::win32 {
 
 namespace {
@@ -157,6 +160,19 @@ void Dialog::CenterOverOwner() {
 }
 
 INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  // Nothing may unwind through the system's code: the message is given up
+  // and the window stays.
+  try {
+    return Handle(hwnd, msg, wp, lp);
+  } catch (const std::exception& e) {
+    OutputDebugStringA((std::string("brivelton-utility: message stopped: ") + e.what() + "\n").c_str());
+  } catch (...) {
+    OutputDebugStringA("brivelton-utility: message stopped\n");
+  }
+  return FALSE;
+}
+
+INT_PTR Dialog::Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_INITDIALOG) {
     auto* self = reinterpret_cast<Dialog*>(lp);
     SetWindowLongPtrW(hwnd, DWLP_USER, lp);

@@ -62,6 +62,7 @@ class Dialog {
 
  private:
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static INT_PTR Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void CenterOverOwner();
 
   const ui::DialogTemplate& dialog_;

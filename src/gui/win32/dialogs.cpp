@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/message_log.h"
+#include "log/message_log.h"
 #include "params/settings_data.h"
 
 namespace brivelton::win32 {
@@ -53,9 +53,10 @@ BOOL HelpDialog::OnInitDialog() {
   return TRUE;
 }
 
-SettingsDialog::SettingsDialog(SettingsValues& values)
+SettingsDialog::SettingsDialog(SettingsValues& values, MessageLog& log)
     : Dialog(ui::SettingsDialogTemplate(), {DS_MODALFRAME | WS_POPUP | WS_CAPTION}),
-      values_(values) {}
+      values_(values),
+      log_(log) {}
 
 BOOL SettingsDialog::OnInitDialog() {
   for (int id : kDropDownIds) {
@@ -97,12 +98,12 @@ bool SettingsDialog::OnCommand(int id, int code) {
   switch (id) {
     case IDOK:
       values_ = ReadControls();
-      TraceSettingsOnOk(values_);
+      TraceSettingsOnOk(values_, log_);
       End(IDOK);
       return true;
     case ui::kIdSetDefault:
       if (code != BN_CLICKED) return false;
-      Trace(" Set default");
+      log_.Trace(" Set default");
       PutControls(DefaultSettings());
       return true;
     case ui::kIdSettingsHelp: {

@@ -1,6 +1,7 @@
 #pragma once
 // The modal dialogs the main window opens.
 #include "gui/win32/dialog.h"
+#include "log/message_log.h"
 #include "params/settings_values.h"
 
 namespace brivelton::win32 {
@@ -41,7 +42,8 @@ class HelpDialog : public Dialog {
 // choices only when the dialog ends with OK.
 class SettingsDialog : public Dialog {
  public:
-  explicit SettingsDialog(SettingsValues& values);
+  // `log` takes the dialog's trace lines.
+  SettingsDialog(SettingsValues& values, MessageLog& log);
 
  protected:
   BOOL OnInitDialog() override;
@@ -52,6 +54,7 @@ class SettingsDialog : public Dialog {
   SettingsValues ReadControls() const;
 
   SettingsValues& values_;
+  MessageLog& log_;
 };
 
 }  // namespace brivelton::win32

@@ -1,8 +1,10 @@
 #include "gui/win32/main_window.h"
 
-#include "app/message_log.h"
+#include <utility>
+
+#include "log/message_log.h"
 #include "gui/win32/dialogs.h"
-#include "update/firmware_image.h"
+#include "resources/firmware_image.h"
 
 namespace brivelton::win32 {
 
@@ -16,7 +18,7 @@ HINSTANCE Module() { return GetModuleHandleA(nullptr); }
 
 }  // namespace
 
-MainWindow::MainWindow(Platform& platform)
+MainWindow::MainWindow(Platform& platform, LineSink trace)
     : Dialog(ui::MainDialogTemplate(), kMainFrame),
       icon_(LoadIconA(Module(), MAKEINTRESOURCEA(ui::kIconAdapter))),
       // The 16-pixel image of the same icon: the system would otherwise
@@ -24,7 +26,8 @@ MainWindow::MainWindow(Platform& platform)
       small_icon_(static_cast<HICON>(LoadImageA(Module(), MAKEINTRESOURCEA(ui::kIconAdapter),
                                                 IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                 GetSystemMetrics(SM_CYSMICON), LR_SHARED))),
-      logic_(*this, platform) {
+      stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace)),
+      logic_(*this, stack_) {
   if (!small_icon_) small_icon_ = icon_;
 }
 
@@ -38,7 +41,7 @@ BOOL MainWindow::OnInitDialog() {
   }
   SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
-  const std::string title = "Brivelton Utility Version: " + AvailableVersionText();
+  const std::string title = "Brivelton Utility Version: " + VersionText(BuiltInImage().version());
   SetWindowTextA(hwnd(), title.c_str());
   return TRUE;
 }
@@ -119,7 +122,7 @@ void MainWindow::ShowUpdateResult(bool success) {
 
 bool MainWindow::EditSettings(SettingsValues& values) {
   SettingsValues edited = values;
-  SettingsDialog settings(edited);
+  SettingsDialog settings(edited, stack_.log);
   if (settings.DoModal(hwnd()) != IDOK) return false;
   values = edited;
   return true;

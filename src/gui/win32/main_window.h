@@ -10,7 +10,8 @@ namespace brivelton::win32 {
 
 class MainWindow : public Dialog, public MainView {
  public:
-  explicit MainWindow(Platform& platform);
+  // `trace` takes the developer's trace; none discards it.
+  explicit MainWindow(Platform& platform, LineSink trace = {});
 
   void ShowButton(int id, bool show) override;
   void AppendLog(const std::string& line) override;
@@ -28,6 +29,7 @@ class MainWindow : public Dialog, public MainView {
 
   HICON icon_;
   HICON small_icon_;
+  ProtocolStack stack_;
   MainDialog logic_;
 };
 

@@ -3,7 +3,6 @@
 
 #include <commctrl.h>
 
-#include "app/message_log.h"
 #include "gui/win32/main_window.h"
 #include "platform/clock.h"
 #include "platform/win32_port_list.h"
@@ -14,15 +13,14 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // The settings dialog's drop-down lists are extended combo boxes.
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_USEREX_CLASSES};
   InitCommonControlsEx(&controls);
-  brivelton::SetTraceSink([](const std::string& line) {
-    OutputDebugStringA((line + "\n").c_str());
-  });
 
   brivelton::Win32SerialPorts ports;
   brivelton::SystemClock clock;
   brivelton::Win32RegistryPortList port_list;
   brivelton::Platform platform{ports, clock, port_list};
-  brivelton::win32::MainWindow window(platform);
+  brivelton::win32::MainWindow window(platform, [](const std::string& line) {
+    OutputDebugStringA((line + "\n").c_str());
+  });
   window.DoModal(nullptr);
   return 0;
 }

@@ -1,16 +1,9 @@
-#include "app/message_log.h"
+#include "log/message_log.h"
 
 #include <cstdio>
 #include <utility>
 
 namespace brivelton {
-
-namespace {
-TraceSink& Sink() {
-  static TraceSink sink;
-  return sink;
-}
-}  // namespace
 
 std::string FormatLine(const char* format, va_list args) {
   char line[kLogLineSize];
@@ -21,15 +14,24 @@ std::string FormatLine(const char* format, va_list args) {
 
 int LogTopIndex(int count) { return count > 25 ? count - 23 : -1; }
 
-void Trace(const char* format, ...) {
-  if (!Sink()) return;
+MessageLog::MessageLog(LineSink lines, LineSink trace)
+    : lines_(std::move(lines)), trace_(std::move(trace)) {}
+
+void MessageLog::LogLine(const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::string line = FormatLine(format, args);
   va_end(args);
-  Sink()(line);
+  if (lines_) lines_(line);
 }
 
-void SetTraceSink(TraceSink sink) { Sink() = std::move(sink); }
+void MessageLog::Trace(const char* format, ...) {
+  if (!trace_) return;
+  va_list args;
+  va_start(args, format);
+  std::string line = FormatLine(format, args);
+  va_end(args);
+  trace_(line);
+}
 
 }  // namespace brivelton

@@ -1,4 +1,4 @@
-#include "update/checksum.h"
+#include "resources/checksum.h"
 
 namespace brivelton {
 

@@ -1,0 +1,15 @@
+#include "app/protocol_stack.h"
+
+#include <utility>
+
+namespace brivelton {
+
+ProtocolStack::ProtocolStack(Platform& platform, LineSink lines, LineSink trace,
+                             const FirmwareImage& image)
+    : log(std::move(lines), std::move(trace)),
+      link(platform.ports, platform.clock, log),
+      discovery(link, platform.port_list, image.version()),
+      updater(link, image, [this] { discovery.RestartDevice(); }),
+      params(link) {}
+
+}  // namespace brivelton

@@ -1,0 +1,54 @@
+#pragma once
+// The serial link: the one port the utility holds, opened, set up and closed
+// here, and the exchange of one command for one reply with its retry rules.
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "link/frames.h"
+#include "link/link_state.h"
+#include "log/message_log.h"
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+
+namespace brivelton {
+
+// The running firmware talks at the low speed, its boot loader at the high one.
+inline constexpr uint32_t kFirmwareBaud = 115200;
+inline constexpr uint32_t kBootLoaderBaud = 1000000;
+
+class Link {
+ public:
+  Link(SerialPorts& ports, Clock& clock, MessageLog& log);
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Serial port access.
+  int ConfigurePort(uint32_t baud);
+  int ArmPortEvents();
+  void ClosePort();
+  int ReopenFoundPort();
+
+  // Command exchange. `page` is the data of a page write.
+  int SendFrame(int kind, std::span<const uint8_t> page = {});
+  int Exchange(int kind, std::span<const uint8_t> page = {});
+  int ReadReply(int expected);
+
+  LinkState& state() { return state_; }
+  const LinkState& state() const { return state_; }
+  SerialPorts& ports() { return ports_; }
+  Clock& clock() { return clock_; }
+  MessageLog& log() { return log_; }
+
+ private:
+  SerialPorts& ports_;
+  Clock& clock_;
+  MessageLog& log_;
+  LinkState state_;
+};
+
+// Open `name`, or accept the port already open.
+int OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
+             OpenError* error = nullptr);
+
+}  // namespace brivelton

@@ -1,0 +1,39 @@
+#include "resources/firmware_image.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "resources/checksum.h"
+
+extern "C" const uint8_t brivelton_firmware_image[];
+
+#ifndef BRIVELTON_FIRMWARE_VERSION
+#error "the build supplies BRIVELTON_FIRMWARE_VERSION"
+#endif
+
+namespace brivelton {
+
+FirmwareImage::FirmwareImage(std::vector<uint8_t> bytes, uint32_t version)
+    : bytes_(std::move(bytes)), version_(version), checksum_(FlashChecksumOf(bytes_)) {}
+
+std::span<const uint8_t> FirmwareImage::Page(int n) const {
+  const size_t start = static_cast<size_t>(n) * kPageSize;
+  if (n < 0 || start + kPageSize > bytes_.size()) return {};
+  return std::span(bytes_).subspan(start, kPageSize);
+}
+
+const FirmwareImage& BuiltInImage() {
+  static const FirmwareImage image(
+      std::vector<uint8_t>(brivelton_firmware_image, brivelton_firmware_image + kFirmwareSize),
+      BRIVELTON_FIRMWARE_VERSION);
+  return image;
+}
+
+std::string VersionText(uint32_t version) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%X.%02X", (version >> 8) & 0xF,
+                version & 0xFF);
+  return text;
+}
+
+}  // namespace brivelton
