@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The include check on small trees: a tidy one passes, and each kind of
+# crossing fails and names the file and line.
+set -uo pipefail
+check=$1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+
+# tree NAME FILE:CONTENT... ; every tree holds the headers the cases include.
+tree() {
+  local dir=$scratch/$1/src
+  shift
+  mkdir -p "$dir"/{platform,log,link,discovery,update,params,app,resources,sim,cli,gui/qt}
+  for f in platform/serial_device.h log/message_log.h link/link.h discovery/discovery.h \
+           update/updater.h params/parameters.h app/main_dialog.h resources/firmware_image.h \
+           sim/device_model.h cli/cli.h gui/qt/main_window.h; do
+    echo '#pragma once' > "$dir/$f"
+  done
+  for spec in "$@"; do
+    mkdir -p "$(dirname "$dir/${spec%%:*}")"
+    printf '%b\n' "${spec#*:}" > "$dir/${spec%%:*}"
+  done
+  echo "$scratch/${dir#"$scratch"/}"
+}
+
+expect() {  # expect pass|fail NAME [message] -- tree specs
+  local want=$1 name=$2 message=$3
+  shift 4
+  local dir out status
+  dir=$(tree "$name" "$@")
+  out=$(bash "$check" "$dir" 2>&1)
+  status=$?
+  if [ "$want" = pass ] && [ $status -ne 0 ]; then
+    echo "FAIL $name: refused a tidy tree:"; echo "$out"; failures=$((failures + 1))
+  elif [ "$want" = fail ] && [ $status -ne 1 ]; then
+    echo "FAIL $name: passed (status $status)"; failures=$((failures + 1))
+  elif [ "$want" = fail ] && [[ $out != *"$message"* ]]; then
+    echo "FAIL $name: no '$message' in:"; echo "$out"; failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+
+expect pass tidy "" -- \
+  'link/exchange.cpp:#include "link/link.h"\n#include "log/message_log.h"\n#include "resources/firmware_image.h"\n#include <vector>' \
+  'app/main_dialog.cpp:#include "discovery/discovery.h"\n#include "update/updater.h"' \
+  'sim/pty_server.cpp:#include "update/updater.h"\n#include <termios.h>' \
+  'gui/qt/main.cpp:#include "app/main_dialog.h"\n#include <QApplication>' \
+  'platform/posix_serial.cpp:#include <termios.h>\n#include <sys/ioctl.h>'
+expect fail link-includes-app "link/exchange.cpp:2: link/ may not include app/main_dialog.h" -- \
+  'link/exchange.cpp:#include "link/link.h"\n#include "app/main_dialog.h"'
+expect fail update-includes-discovery "update/version.cpp:1: update/ may not include discovery/discovery.h" -- \
+  'update/version.cpp:#include "discovery/discovery.h"'
+expect fail params-includes-update "params/x.h:1: params/ may not include update/updater.h" -- \
+  'params/x.h:  #  include "update/updater.h"'
+expect fail log-includes-link "log/message_log.cpp:1: log/ may not include link/link.h" -- \
+  'log/message_log.cpp:#include "link/link.h"'
+expect fail resources-includes-link "resources/firmware_image.cpp:1: resources/ may not include link/link.h" -- \
+  'resources/firmware_image.cpp:#include "link/link.h"'
+expect fail app-includes-front-end "app/x.cpp:1: app/ may not include cli/cli.h" -- \
+  'app/x.cpp:#include "cli/cli.h"'
+expect fail sim-includes-app "sim/x.cpp:1: sim/ may not include app/main_dialog.h" -- \
+  'sim/x.cpp:#include "app/main_dialog.h"'
+expect fail gui-header-in-app "app/x.cpp:1: GUI header <QWidget>" -- \
+  'app/x.cpp:#include <QWidget>'
+expect fail os-header-in-link "link/x.cpp:1: system header <termios.h>" -- \
+  'link/x.cpp:#include <termios.h>'
+expect fail windows-header-in-discovery "discovery/x.cpp:1: system header <windows.h>" -- \
+  'discovery/x.cpp:#include <windows.h>'
+expect fail unknown-folder "extra/x.cpp: not in any layer" -- \
+  'extra/x.cpp:#include "link/link.h"'
+
+exit $((failures > 0))
