@@ -245,9 +245,9 @@ TEST(SimProcess, AsAGroupLeaderItServesFromAChildThatStopsWithIt) {
   ASSERT_FALSE(slave.empty());
   {
     Host host(slave);
-    ASSERT_EQ(host.dialog.ReopenFoundPort(), 1);
-    EXPECT_EQ(host.dialog.Exchange(LinkCheck), 1);
-    host.dialog.ClosePort();
+    ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+    EXPECT_EQ(host.link.Exchange(LinkCheck), 1);
+    host.link.ClosePort();
   }
   EXPECT_EQ(sim.Stop(), 0);
   EXPECT_TRUE(sim.OutputClosed(5000)) << "the serving child outlived the stop";
