@@ -27,8 +27,6 @@ class MessageLog {
   void LogLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-  bool tracing() const { return static_cast<bool>(trace_); }
-
  private:
   LineSink lines_;
   LineSink trace_;

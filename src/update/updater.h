@@ -32,8 +32,6 @@ class Updater {
   // afresh, and a success records the image's version as the adapter's.
   int RunUpdate();
 
-  const FirmwareImage& image() const { return image_; }
-
  private:
   void Progress(UpdateStage stage, int done, int total) {
     if (progress_) progress_(stage, done, total);

@@ -1,29 +1,15 @@
 #pragma once
-// The link alone over one adapter-less port "COM3" with a scripted far end,
-// already recorded as the found port; the log goes to a recording view.
-#include "link/link.h"
-#include "platform/virtual_serial.h"
-#include "support/faulty_ports.h"
-#include "support/recording_view.h"
-#include "support/scripted_peer.h"
-#include "support/trace_capture.h"
+// The host bench with one adapter-less port "COM3", a scripted far end behind
+// it, already recorded as the found port. Link tests use its link alone.
+#include "support/host_bench.h"
 
 namespace brivelton::testing {
 
-struct LinkFixture {
-  explicit LinkFixture(ScriptedPeer::Responder responder = nullptr) : peer(std::move(responder)) {
-    line = &virtual_ports.AddPort("COM3", &peer);
-    link.state().PortName = "COM3";
-  }
-  VirtualClock clock;
-  VirtualSerialPorts virtual_ports{clock};
-  FaultyPorts ports{virtual_ports};
-  RecordingView view;
-  TraceCapture trace;
-  ScriptedPeer peer;
-  VirtualLine* line = nullptr;
-  MessageLog log{view.sink(), trace.sink()};
-  Link link{ports, clock, log};
+struct LinkFixture : HostBench {
+  explicit LinkFixture(ScriptedPeer::Responder responder = nullptr)
+      : peer(Script(std::move(responder))), line(virtual_ports.Find("COM3")) {}
+  ScriptedPeer& peer;
+  VirtualLine* line;
 };
 
 inline std::vector<uint8_t> Filled(size_t count, uint8_t first = 0) {

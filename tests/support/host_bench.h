@@ -114,6 +114,7 @@ class HostBench {
  public:
   Platform platform{ports, counting, list};
   ProtocolStack stack{platform, view.sink(), trace.sink()};
+  MessageLog& log = stack.log;
   Link& link = stack.link;
   Discovery& discovery = stack.discovery;
   Updater& updater = stack.updater;

@@ -18,7 +18,6 @@ class MainWindow : public TemplateDialog, public MainView {
   // `trace` takes the developer's trace; none discards it.
   explicit MainWindow(Platform& platform, LineSink trace = {}, QWidget* parent = nullptr);
 
-  MainDialog& logic() { return logic_; }
   ProtocolStack& stack() { return stack_; }
   QListWidget* message_list() const { return list_; }
   QAction* about_action() const { return about_; }
