@@ -199,6 +199,29 @@ TEST(ProbePort, AnsweringAdapterIsProbedOnceAndReleased) {
   EXPECT_FALSE(adapter.line().host_open());
 }
 
+// A port that opens but cannot be set up says nothing and is let go: left
+// open, it would be taken as already open by every later probe.
+TEST(ProbePort, PortThatCannotBeSetUpIsClosedUnprobed) {
+  const std::pair<const char*, testing::PortFaults> cases[] = {
+      {"time-outs", {.set_timeouts = true}},
+      {"events", {.set_event_mask = true}},
+  };
+  for (const auto& [what, faults] : cases) {
+    SCOPED_TRACE(what);
+    Bench b;
+    sim::VirtualAdapter& adapter = b.Adapter("COM3");
+    b.ports.faults = faults;
+    EXPECT_EQ(b.discovery.ProbePort("COM3"), 0);
+    EXPECT_FALSE(b.state().is_open());
+    EXPECT_FALSE(adapter.line().host_open());
+    EXPECT_TRUE(adapter.model().frames().empty());
+
+    b.ports.faults = {};
+    EXPECT_EQ(b.discovery.ProbePort("COM3"), 1);
+    EXPECT_EQ(b.ports.Opens("COM3"), 2);
+  }
+}
+
 // The restart pair leaves the port at the firmware's speed, whatever it was.
 TEST(RestartDevice, EndsAtFirmwareSpeed) {
   Bench b;

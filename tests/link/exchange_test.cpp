@@ -162,6 +162,21 @@ TEST(Exchange, FailedWriteIsReported) {
   EXPECT_EQ(f.view.log, std::vector<std::string>{" Write file error"});
 }
 
+// A write that comes up short is only traced: the reply is still awaited, and
+// whatever the adapter made of the cut frame decides the exchange.
+TEST(Exchange, ShortWriteIsTracedAndTheReplyStillAwaited) {
+  LinkFixture f;
+  f.peer.replies.push_back(Filled(8));
+  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  f.ports.faults.write_limit = 3;
+  EXPECT_EQ(f.link.SendFrame(LinkCheck), 8);
+  EXPECT_TRUE(f.trace.Traced(" CMD 1 Write error 3 5\n"));
+  ASSERT_EQ(f.peer.frames.size(), 1u);
+  EXPECT_EQ(f.peer.frames[0], (Bytes{0x01, 0xE0, 0xFC}));
+  EXPECT_TRUE(f.view.log.empty());
+  EXPECT_EQ(f.link.ReadReply(8), 8);
+}
+
 TEST(Exchange, SilenceCostsTheReadAttemptsOfTheKind) {
   // Each read attempt waits (expected + 1) ms, then 10 ms; two attempts.
   struct Case {

@@ -13,9 +13,13 @@ class FaultyDevice : public SerialDevice {
     return !owner_.faults.get_state && inner_->GetState(s);
   }
   bool SetState(const LineSettings& s) override {
-    return !owner_.faults.set_state && inner_->SetState(s);
+    if (owner_.faults.set_state || !inner_->SetState(s)) return false;
+    baud_ = s.baud;
+    return true;
   }
   bool SetTimeouts(const CommTimeouts& t) override {
+    if (owner_.faults.timeouts_fail_at_baud != 0 && owner_.faults.timeouts_fail_at_baud == baud_)
+      return false;
     return !owner_.faults.set_timeouts && inner_->SetTimeouts(t);
   }
   bool SetEventMask(uint32_t m) override {
@@ -26,14 +30,19 @@ class FaultyDevice : public SerialDevice {
     return inner_->Read(buffer, got);
   }
   bool Write(std::span<const uint8_t> bytes, size_t& written) override {
-    return inner_->Write(bytes, written);
+    const auto& limit = owner_.faults.write_limit;
+    return inner_->Write(limit ? bytes.first(std::min(*limit, bytes.size())) : bytes, written);
   }
-  bool Purge() override { return inner_->Purge(); }
+  bool Purge() override {
+    ++owner_.purges;
+    return inner_->Purge();
+  }
   bool Flush() override { return inner_->Flush(); }
 
  private:
   std::unique_ptr<SerialDevice> inner_;
   FaultyPorts& owner_;
+  uint32_t baud_ = 0;
 };
 }  // namespace
 

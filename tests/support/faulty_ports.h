@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ struct PortFaults {
   bool set_state = false;
   bool set_timeouts = false;
   bool set_event_mask = false;
+  // SetTimeouts fails while the line is set to this speed (0: never): a port
+  // that cannot take it.
+  uint32_t timeouts_fail_at_baud = 0;
+  // Writes take at most this many bytes (the rest is lost), and say so.
+  std::optional<size_t> write_limit;
   OpenError open_error = OpenError::kNone;  // for names in `refused`
   std::vector<std::string> refused;
   // Refused as busy once opened that many times (another program took it).
@@ -34,6 +40,7 @@ class FaultyPorts : public SerialPorts {
   PortFaults faults;
   std::vector<std::string> opened;  // every name asked for, in order
   std::vector<size_t> read_sizes;   // size of every read asked for
+  int purges = 0;                   // of any port opened through here
 
  private:
   SerialPorts& inner_;

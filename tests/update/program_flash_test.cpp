@@ -299,6 +299,21 @@ TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
   }
 }
 
+// A port that cannot take the boot loader's speed ends every attempt there:
+// the flash commands are never sent at the firmware's speed.
+TEST_F(ScriptedBootLoader, PortThatCannotTakeTheHighSpeedEndsEachAttempt) {
+  ports.faults.timeouts_fail_at_baud = 1000000;
+  EXPECT_EQ(updater.EnterBootMode(), 0);
+  EXPECT_EQ(kinds, (std::vector<int>{LinkCheck, BootHandshake, SetBaud1M}));
+  EXPECT_EQ(Log(), std::vector<std::string>{"    Error! in Setting Time Outs"});
+
+  EXPECT_EQ(updater.ProgramDevice(), 1);
+  for (int kind : {FlashReadPage, FlashReadStatus, FlashWriteStatus, FlashErase, FlashWritePage,
+                   WriteIdentityPage, FlashChecksum})
+    EXPECT_EQ(sent[kind], 0) << "kind " << kind;
+  EXPECT_EQ(Log().back(), " Please re-install the device and try again.");
+}
+
 TEST_F(ScriptedBootLoader, EnterBootModeFloodsHandshakesWhenTheFirstGoesUnanswered) {
   // Handshakes are answered only after the FE command.
   withhold = [&](int kind, int) { return kind == BootHandshake && sent[BootCommandFE] == 0; };
