@@ -280,7 +280,7 @@ void FaultMatrix::RunUpdate() {
     // Success means the image and the adapter's own identity, nothing less.
     const auto want = sim::FlashAfterUpdate(own);
     EXPECT_TRUE(std::equal(want.begin(), want.end(), flash.begin(), flash.end()));
-    EXPECT_EQ(link().DeviceVersion, 0x204);
+    EXPECT_EQ(link().DeviceVersion, static_cast<int>(BuiltInImage().version()));
     EXPECT_EQ(b.virtual_ports.open_ports(), 0);
   } else {
     EXPECT_EQ(link().DeviceVersion, 0x1FF);
@@ -302,7 +302,7 @@ void FaultMatrix::RunUpdate() {
 }
 
 void FaultMatrix::RunSettings() {
-  Found(0x204);
+  Found(static_cast<int>(BuiltInImage().version()));  // up to date
   const std::map<int, uint32_t> before = config.params;
   b.view.edit_settings = [](SettingsValues& v) {
     v.m_callerid = !v.m_callerid;

@@ -87,7 +87,7 @@ TEST_F(UpdateTest, SuccessfulUpdate) {
                                           kSuccessTail})));
   EXPECT_EQ(view.confirm_calls, 1);
   EXPECT_EQ(view.results, std::vector<bool>{true});
-  EXPECT_EQ(state().DeviceVersion, 0x204);
+  EXPECT_EQ(state().DeviceVersion, static_cast<int>(BuiltInImage().version()));
   EXPECT_FALSE(state().is_open());
   EXPECT_EQ(virtual_ports.open_ports(), 0);
   EXPECT_EQ(counting.Count(3000), 0);
@@ -183,7 +183,7 @@ TEST_F(UpdateTest, FirstAttemptFailsTheLinkChecksThenSucceeds) {
   EXPECT_EQ(counting.Count(3000), 1);
   EXPECT_GE(clock.NowUs() - before, 3'000'000u);
   EXPECT_EQ(view.results, std::vector<bool>{true});
-  EXPECT_EQ(state().DeviceVersion, 0x204);
+  EXPECT_EQ(state().DeviceVersion, static_cast<int>(BuiltInImage().version()));
   const auto expected = sim::FlashAfterUpdate(sim::AdapterConfig{}.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
 }
