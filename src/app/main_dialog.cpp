@@ -8,6 +8,12 @@ MainDialog::MainDialog(MainView& view, ProtocolStack& stack) : view_(view), stac
   stack_.updater.set_progress([this](UpdateStage stage, int done, int total) {
     view_.UpdateProgress(stage, done, total);
   });
+  stack_.updater.set_flash_span([this](bool begins, bool verified) {
+    if (begins)
+      view_.FlashBegins();
+    else
+      view_.FlashEnds(verified);
+  });
 }
 
 void MainDialog::OnCheckDevice() {

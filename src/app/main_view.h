@@ -30,6 +30,11 @@ class MainView {
   // `total`. The message log is unaffected.
   virtual void UpdateProgress(UpdateStage /*stage*/, int /*done*/,
                               int /*total*/) {}
+  // From just before the first erase of a programming attempt to its
+  // checksum verdict: the span an interruption would leave the adapter
+  // without firmware. Every FlashBegins is followed by one FlashEnds.
+  virtual void FlashBegins() {}
+  virtual void FlashEnds(bool /*verified*/) {}
 };
 
 }  // namespace brivelton

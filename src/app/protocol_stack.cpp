@@ -10,6 +10,8 @@ ProtocolStack::ProtocolStack(Platform& platform, LineSink lines, LineSink trace,
       link(platform.ports, platform.clock, log),
       discovery(link, platform.port_list, image.version()),
       updater(link, image, [this] { discovery.RestartDevice(); }),
-      params(link) {}
+      params(link) {
+  updater.set_journal(platform.state);
+}
 
 }  // namespace brivelton

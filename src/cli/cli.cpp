@@ -14,6 +14,7 @@
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 #include "resources/firmware_image.h"
+#include "update/identity_journal.h"
 
 namespace brivelton::cli {
 
@@ -82,10 +83,37 @@ void PrintSettings(const SettingsValues& values, CliIo& io) {
   io.out << std::flush;
 }
 
+// After the log: what the identity page carries, or on a blank page what
+// the journal still holds for this port.
+int ShowIdentity(Updater& updater, const std::string& port, Platform& platform, CliIo& io) {
+  const bool read = updater.InspectIdentity();
+  if (read && updater.page_address()) {
+    io.out << "address: " << FormatBtAddress(*updater.page_address()) << '\n'
+           << "name: " << updater.page_name() << '\n' << std::flush;
+    return 0;
+  }
+  if (!read) {
+    io.err << "brivelton: the identity page could not be read\n" << std::flush;
+    return 1;
+  }
+  io.err << "brivelton: the identity page carries no Bluetooth address\n";
+  std::optional<JournalEntry> saved;
+  if (platform.state) saved = IdentityJournal(*platform.state).EntryFor(port);
+  if (saved)
+    io.err << "brivelton: " << IdentityJournal(*platform.state).PathFor(port)
+           << " keeps the address " << FormatBtAddress(saved->address) << " for " << port
+           << "; brivelton update uses it\n";
+  else
+    io.err << "brivelton: give the adapter's address (its label, or the phone's list of "
+              "paired devices) with brivelton update --address\n";
+  io.err << std::flush;
+  return 1;
+}
+
 int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
   FixedPortList given(options.ports);
   Platform platform{system.ports, system.clock,
-                    options.ports.empty() ? system.port_list : given};
+                    options.ports.empty() ? system.port_list : given, system.state};
   CliView view(io, options);
   LineSink trace;
   if (options.verbose) trace = [&view](const std::string& line) { view.AppendTrace(line); };
@@ -98,7 +126,11 @@ int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
   // Check Device reveals Update Firmware only when the adapter answered.
   if (!view.update_shown()) return 1;
 
+  if (options.command == Command::kIdentity)
+    return ShowIdentity(stack.updater, stack.link.state().PortName, platform, io);
+
   if (options.command == Command::kUpdate) {
+    stack.updater.set_given_address(options.address);
     dialog.OnUpdateFirmware();
     view.EndProgress();
     if (!view.update_result()) return 1;  // cancelled
@@ -149,6 +181,7 @@ int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
       return ListPorts(options, system, io);
     case Command::kCheck:
     case Command::kUpdate:
+    case Command::kIdentity:
     case Command::kSettings:
       return RunDeviceCommand(options, system, io);
   }

@@ -9,12 +9,16 @@
 
 namespace brivelton::cli {
 
+class Interrupts;
+
 struct CliIo {
   std::ostream& out;  // the message log and the command's results
   std::ostream& err;  // errors, prompts, the progress bar, trace lines
   std::istream& in;   // the answer to the update warning
   bool stdin_tty = false;
   bool stderr_tty = false;
+  // Told when the flash is being written; none in-process.
+  Interrupts* interrupts = nullptr;
 };
 
 // Runs one command line (without the program name) and returns the exit

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "params/settings_data.h"
+#include "update/identity_journal.h"
 
 namespace brivelton::cli {
 
@@ -33,6 +34,7 @@ struct CommandName {
 constexpr CommandName kCommands[] = {
     {"check", Command::kCheck},
     {"update", Command::kUpdate},
+    {"identity", Command::kIdentity},
     {"settings", Command::kSettings},
     {"settings-help", Command::kSettingsHelp},
     {"firmware", Command::kFirmware},
@@ -76,7 +78,7 @@ const SettingName* FindSetting(const std::string& name) {
 // What a command accepts besides the global options, for error messages.
 const char* CommandArgs(Command command) {
   switch (command) {
-    case Command::kUpdate: return "--yes";
+    case Command::kUpdate: return "--yes and --address ADDRESS";
     case Command::kSettings: return "--defaults and NAME=VALUE";
     case Command::kFirmware: return "--save FILE";
     case Command::kPorts: return "--long";
@@ -124,10 +126,28 @@ bool ParseAssignment(const std::string& arg, Options& options, std::string& erro
 
 constexpr OptionName kGlobalOptions[] = {
     {"--port", OptionValue::kPort}, {"--verbose", OptionValue::kNone}, {"--help", OptionValue::kNone}};
-constexpr OptionName kUpdateOptions[] = {{"--yes", OptionValue::kNone}};
+constexpr OptionName kUpdateOptions[] = {{"--yes", OptionValue::kNone},
+                                          {"--address", OptionValue::kText}};
 constexpr OptionName kSettingsOptions[] = {{"--defaults", OptionValue::kNone}};
 constexpr OptionName kFirmwareOptions[] = {{"--save", OptionValue::kFile}};
 constexpr OptionName kPortsOptions[] = {{"--long", OptionValue::kNone}};
+
+// Whether args[i] is `option`, as "--option VALUE" or "--option=VALUE"; when
+// it is, `value` holds the value, or `error` says what is missing.
+bool TakeValue(std::span<const std::string> args, size_t& i, const std::string& option,
+               const char* what, std::string& value, std::string& error) {
+  const std::string& arg = args[i];
+  if (arg.starts_with(option + "=")) {
+    value = arg.substr(option.size() + 1);
+    return true;
+  }
+  if (arg != option) return false;
+  if (i + 1 == args.size())
+    error = "option " + option + " needs " + what;
+  else
+    value = args[++i];
+  return true;
+}
 
 }  // namespace
 
@@ -161,7 +181,7 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
   options = Options{};
   // Asking for help wins over anything else on the line.
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--port" || args[i] == "--save") ++i;
+    if (args[i] == "--port" || args[i] == "--save" || args[i] == "--address") ++i;
     else if (args[i] == "--help" || args[i] == "-h") return true;
   }
   bool have_command = false;
@@ -221,6 +241,23 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
       options.long_listing = true;
       continue;
     }
+    std::string text;
+    if (command == Command::kUpdate &&
+        TakeValue(args, i, "--address", "a Bluetooth address, as in --address 00:1B:DC:0F:21:7E",
+                  text, error)) {
+      if (!error.empty()) return false;
+      if (options.address) {
+        error = "option --address is given twice; give one address";
+        return false;
+      }
+      options.address = ParseBtAddress(text);
+      if (!options.address) {
+        error = "bad Bluetooth address '" + text +
+                "'; give 12 hexadecimal digits, colons optional, as in 00:1B:DC:0F:21:7E";
+        return false;
+      }
+      continue;
+    }
     if (command == Command::kSettings && arg == "--defaults") {
       options.defaults = true;
       continue;
@@ -229,17 +266,10 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
       if (!ParseAssignment(arg, options, error)) return false;
       continue;
     }
-    if (command == Command::kFirmware && (arg == "--save" || arg.starts_with("--save="))) {
-      std::string path;
-      if (arg == "--save") {
-        if (i + 1 == args.size()) {
-          error = "option --save needs a file name, as in --save image.bin";
-          return false;
-        }
-        path = args[++i];
-      } else {
-        path = arg.substr(7);
-      }
+    if (command == Command::kFirmware &&
+        TakeValue(args, i, "--save", "a file name, as in --save image.bin", text, error)) {
+      if (!error.empty()) return false;
+      const std::string& path = text;
       if (path.empty() || options.save_path) {
         error = path.empty() ? "option --save needs a file name that is not empty"
                              : "option --save is given twice; give one file";
@@ -301,7 +331,10 @@ std::string HelpText() {
       "Commands:\n"
       "  check                                  Check Device: find the adapter, read its\n"
       "                                         firmware version, advise\n"
-      "  update [--yes]                         Check Device, then Update Firmware\n"
+      "  update [--yes] [--address ADDRESS]     Check Device, then Update Firmware\n"
+      "  identity                               Check Device, then read the adapter's\n"
+      "                                         Bluetooth address from its identity page\n"
+      "                                         (nothing is erased or written)\n"
       "  settings [--defaults] [NAME=VALUE]...  Check Device, then Setting\n"
       "  settings-help                          the 41 help lines of the settings\n"
       "  firmware [--save FILE]                 the built-in image: version, size, checksum\n"
@@ -315,6 +348,11 @@ std::string HelpText() {
       "  --verbose     print the trace lines on stderr\n"
       "  --yes         (update) answer OK to the update warning without asking (on a\n"
       "                terminal the warning still shows on stderr, answered)\n"
+      "  --address ADDRESS\n"
+      "                (update) the adapter's Bluetooth address, 12 hexadecimal digits,\n"
+      "                colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when\n"
+      "                the adapter's identity page carries none; an adapter whose page\n"
+      "                still carries its address keeps it, and the log says so\n"
       "  --defaults    (settings) start from the dialog's Set to Default values; any\n"
       "                NAME=VALUE is applied on top\n"
       "  --save FILE   (firmware) write the built-in image to FILE\n"
@@ -342,6 +380,29 @@ std::string HelpText() {
       "  While the flash is erased and written, a progress bar shows on stderr when\n"
       "  stderr is a terminal.\n"
       "\n"
+      "  Before it erases anything, update saves the adapter's Bluetooth address in\n"
+      "  $XDG_STATE_HOME/brivelton/ (default ~/.local/state/brivelton/), one file per\n"
+      "  port, readable by you only, and removes it once the update succeeded. If that\n"
+      "  file can't be written, the update stops before erasing. While the flash is\n"
+      "  erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool says\n"
+      "  so, finishes that attempt and stops (exit 0 with the success text if it\n"
+      "  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At\n"
+      "  any other time a signal stops it at once with 128 + the signal's number.\n"
+      "\n"
+      "  identity prints, after the log, the address and the device name as the\n"
+      "  identity page holds them, such as\n"
+      "    address: 00:1B:DC:0F:21:7E\n"
+      "    name: Brivelton(B00)\n"
+      "\n"
+      "After an update was cut short (killed, unplugged, the lid closed):\n"
+      "  run 'brivelton update' again on the same port. The adapter's identity page may\n"
+      "  now be blank; the address saved for that port is written back, and the log\n"
+      "  says which and from where. 'brivelton identity' shows what the page holds. If\n"
+      "  the page is blank and nothing was saved for this port (another PC, another\n"
+      "  port), give the address from the adapter's label or the phone's list of paired\n"
+      "  devices: brivelton update --address 00:1B:DC:0F:21:7E. An address saved for\n"
+      "  another port is never used on its own; the log names it.\n"
+      "\n"
       "  settings with NAME=VALUE or --defaults ends the dialog with OK holding those\n"
       "  values: the changed ones are written, and the values printed after the log are\n"
       "  those now on the adapter (none are printed when a write failed). With neither,\n"
@@ -364,15 +425,20 @@ std::string HelpText() {
       "Exit status:\n"
       "  0  the command did what was asked: check found the adapter (even when its\n"
       "     version could not be read: the log says so), settings without changes\n"
-      "     showed the values\n"
+      "     showed the values, identity read a page that carries an address\n"
       "  1  the adapter was not found, the update failed, a setting could not be\n"
       "     written, the port could not be opened, the firmware is too old for\n"
-      "     settings, the user cancelled, or --save could not write its file\n"
-      "  2  bad usage: an unknown command, option, NAME or VALUE; nothing is probed\n"
+      "     settings, the user cancelled, --save could not write its file, or\n"
+      "     identity found no address on the page (or could not read it)\n"
+      "  2  bad usage: an unknown command, option, NAME or VALUE, a malformed\n"
+      "     --address; nothing is probed\n"
+      "  128 + N  stopped by signal N (130 for Ctrl-C)\n"
       "\n"
       "Examples:\n"
       "  brivelton check\n"
       "  brivelton --port /dev/ttyUSB0 update --yes\n"
+      "  brivelton --port /dev/ttyUSB0 identity\n"
+      "  brivelton update --yes --address 00:1B:DC:0F:21:7E\n"
       "  brivelton --port /dev/ttyUSB0 --port /dev/ttyACM0 check\n"
       "  brivelton settings\n"
       "  brivelton settings caller-id=off hook-speed=100ms offhook-power=high\n"

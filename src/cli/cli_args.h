@@ -1,6 +1,8 @@
 #pragma once
 // The command line of `brivelton`: what it accepts, parsed before anything
 // touches a port, and the NAME=VALUE table of the parameter dialog.
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,7 +12,9 @@
 
 namespace brivelton::cli {
 
-enum class Command { kHelp, kCheck, kUpdate, kSettings, kSettingsHelp, kFirmware, kPorts };
+enum class Command {
+  kHelp, kCheck, kUpdate, kIdentity, kSettings, kSettingsHelp, kFirmware, kPorts
+};
 
 struct Assignment {
   int control_id = 0;  // the dialog control the name stands for
@@ -22,6 +26,8 @@ struct Options {
   std::vector<std::string> ports;  // --port, in the order given
   bool verbose = false;
   bool yes = false;                // update --yes
+  // update --address: written when the adapter's identity page carries none.
+  std::optional<std::array<uint8_t, 6>> address;
   bool defaults = false;           // settings --defaults
   std::vector<Assignment> assignments;
   std::optional<std::string> save_path;  // firmware --save

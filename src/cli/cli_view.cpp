@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log/message_log.h"
+#include "cli/interrupts.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 
@@ -103,6 +104,16 @@ void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
   bar_done_ = done;
   bar_total_ = total;
   DrawBar();
+}
+
+void CliView::FlashBegins() {
+  if (io_.interrupts) io_.interrupts->FlashBegins();
+}
+
+void CliView::FlashEnds(bool verified) {
+  if (!io_.interrupts) return;
+  if (!verified) EndProgress();
+  io_.interrupts->FlashEnds(verified);
 }
 
 void CliView::EndProgress() {

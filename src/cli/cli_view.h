@@ -22,6 +22,8 @@ class CliView : public MainView {
   void ShowUpdateResult(bool success) override;
   bool EditSettings(SettingsValues& values) override;
   void UpdateProgress(UpdateStage stage, int done, int total) override;
+  void FlashBegins() override;
+  void FlashEnds(bool verified) override;
 
   // One trace line on stderr, around the progress bar.
   void AppendTrace(const std::string& line);

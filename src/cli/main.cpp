@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/interrupts.h"
 #include "platform/clock.h"
 #include "platform/linux_port_list.h"
 #include "platform/posix_serial.h"
+#include "platform/state_store.h"
 
 int main(int argc, char** argv) {
   using namespace brivelton;
@@ -20,8 +22,9 @@ int main(int argc, char** argv) {
   PosixSerialPorts ports;
   SystemClock clock;
   LinuxSysfsPortList port_list;
-  Platform platform{ports, clock, port_list};
+  FileStateStore state(DefaultStateDirectory());
+  Platform platform{ports, clock, port_list, &state};
   cli::CliIo io{std::cout, std::cerr, std::cin, isatty(STDIN_FILENO) == 1,
-                isatty(STDERR_FILENO) == 1};
+                isatty(STDERR_FILENO) == 1, &cli::InstallInterruptHandlers()};
   return cli::RunCli(args, platform, io);
 }

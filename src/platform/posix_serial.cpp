@@ -1,5 +1,7 @@
 #include "platform/posix_serial.h"
 
+#include <atomic>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -146,14 +148,41 @@ bool MakeTransparent(int fd) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// The ports this process holds, for a process that must end at once (a
+// signal) and still leave them reopenable by everyone.
+// A slot holds fd + 1, so that zero, its initial value, means empty.
+constexpr int kHeldSlots = 16;
+std::atomic<int> g_held[kHeldSlots];
+
+void Hold(int fd) {
+  for (auto& slot : g_held) {
+    int empty = 0;
+    if (slot.compare_exchange_strong(empty, fd + 1)) return;
+  }
+}
+
+void Unhold(int fd) {
+  for (auto& slot : g_held) {
+    int held = fd + 1;
+    if (slot.compare_exchange_strong(held, 0)) return;
+  }
+}
+
+// Another holder may keep the line open after us: leave it reopenable.
+void Release(int fd) {
+  ioctl(fd, TIOCNXCL);
+  flock(fd, LOCK_UN);
+  close(fd);
+}
+
 class PosixSerialDevice : public SerialDevice {
  public:
-  explicit PosixSerialDevice(int fd) : fd_(fd) {}
+  explicit PosixSerialDevice(int fd) : fd_(fd) { Hold(fd_); }
   ~PosixSerialDevice() override {
-    // Another holder may keep the line open after us: leave it reopenable.
+    // Cleared first: a signal between the two steps still leaves it reopenable.
     ioctl(fd_, TIOCNXCL);
-    flock(fd_, LOCK_UN);
-    close(fd_);
+    Unhold(fd_);
+    Release(fd_);
   }
 
   bool GetState(LineSettings& settings) override {
@@ -333,6 +362,13 @@ class PosixSerialDevice : public SerialDevice {
 };
 
 }  // namespace
+
+void ReleaseHeldPorts() {
+  for (auto& slot : g_held) {
+    const int held = slot.exchange(0);
+    if (held > 0) Release(held - 1);
+  }
+}
 
 std::unique_ptr<SerialDevice> PosixSerialPorts::Open(const std::string& name,
                                                      OpenError* error) {

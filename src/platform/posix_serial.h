@@ -16,4 +16,9 @@ class PosixSerialPorts : public SerialPorts {
                                      OpenError* error) override;
 };
 
+// Clears exclusive mode on every port this process holds open and closes
+// them, for a process about to end at once. Async-signal-safe; the devices
+// must not be used afterwards.
+void ReleaseHeldPorts();
+
 }  // namespace brivelton

@@ -2,6 +2,7 @@
 // boot loader, programming and verifying the flash, and the attempts around it.
 #include <algorithm>
 
+#include "update/identity_journal.h"
 #include "update/identity_page.h"
 #include "update/updater.h"
 
@@ -32,6 +33,18 @@ bool PageInPlace(const LinkState& link) {
   }
   return true;
 }
+
+// The name the page carries from byte 6, as far as this reply delivered it;
+// bytes a terminal would act on are shown as '?'.
+std::string PageName(const LinkState& link) {
+  std::string name;
+  for (int i = kNameOffset; i < link.ReplyFresh; ++i) {
+    const uint8_t c = link.ReplyBuffer[static_cast<size_t>(i)];
+    if (c == 0x00 || c == 0xFF) break;
+    name += (c < 0x20 || c >= 0x7F) ? '?' : static_cast<char>(c);
+  }
+  return name;
+}
 }  // namespace
 
 Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> restart_device)
@@ -41,22 +54,63 @@ Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> r
       image_(image),
       restart_device_(std::move(restart_device)) {}
 
-int Updater::ReadIdentity() {
+int Updater::ReadIdentityPage() {
   log_.LogLine(" Check Device ...");
   state_.IdentityRead = 0;
   state_.ReadAddress = kIdentityPageAddress;
+  page_address_.reset();
+  page_name_.clear();
   if (!link_.Exchange(FlashReadPage) || !PageInPlace(state_)) {
     log_.LogLine(" Fail to read flash data from device !!! ");
     return 0;
   }
-  // A page without the name (blank, or wiped by an earlier attempt's erase)
-  // keeps the address we already hold.
   const auto& reply = state_.ReplyBuffer;
-  if (reply[kNameOffset] == 'B' && reply[kNameOffset + 1] == 'r')
+  if (reply[kNameOffset] == 'B' && reply[kNameOffset + 1] == 'r') {
+    page_address_.emplace();
     std::copy(reply.begin() + kAddressOffset, reply.begin() + kNameOffset,
-              state_.BtAddress.begin());
+              page_address_->begin());
+    page_name_ = PageName(state_);
+  }
+  return 1;
+}
+
+int Updater::ReadIdentity() {
+  if (!ReadIdentityPage()) return 0;
+  // A page without the name (blank, or wiped by an earlier attempt's erase)
+  // gets the user's address, or the one this port's journal entry kept, or
+  // else keeps the address we already hold.
+  AddressSources sources;
+  sources.port = state_.PortName;
+  sources.page = page_address_;
+  sources.given = given_address_;
+  sources.held = state_.BtAddress;
+  if (!page_address_ && journal_) {
+    IdentityJournal journal(*journal_);
+    sources.own = journal.EntryFor(state_.PortName);
+    sources.own_path = journal.PathFor(state_.PortName);
+    for (auto& entry : journal.Entries())
+      if (entry.port != state_.PortName) sources.others.push_back(std::move(entry));
+  }
+  const AddressChoice choice = ChooseAddress(sources);
+  for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
+  state_.BtAddress = choice.address;
   state_.IdentityRead = 1;
   return 1;
+}
+
+// Keeps the address about to be erased on the PC. False when it can't: the
+// update must then not erase anything.
+bool Updater::SaveIdentity() {
+  if (!journal_) return true;
+  // The start-up address means nothing was known to keep.
+  if (state_.BtAddress == kDefaultBtAddress) return true;
+  IdentityJournal journal(*journal_);
+  const JournalEntry entry{state_.PortName, state_.BtAddress, page_name_, JournalTimestamp()};
+  std::string error;
+  if (journal.Save(entry, error)) return true;
+  log_.LogLine(" Can't save the Bluetooth address %s (%s): update stopped, nothing erased",
+               FormatBtAddress(state_.BtAddress).c_str(), error.c_str());
+  return false;
 }
 
 int Updater::EnterBootMode() {
@@ -95,6 +149,16 @@ int Updater::ProgramFlash() {
     log_.LogLine(" Fail on EN_FLASH_WR_1");
     return 0;
   }
+
+  // From here to the verdict an interruption leaves no bootable firmware.
+  struct FlashSpan {
+    const FlashSpanObserver& observer;
+    bool verified = false;
+    ~FlashSpan() {
+      if (observer) observer(false, verified);
+    }
+  } span{flash_span_};
+  if (flash_span_) flash_span_(true, false);
 
   log_.LogLine(" Erase flash ..........");
   for (int b = 0; b < kEraseBlocks; ++b) {
@@ -150,16 +214,27 @@ int Updater::ProgramFlash() {
     return 0;
   }
   Progress(UpdateStage::kVerify, 1, 1);
+  span.verified = true;
   return 1;
 }
 
-int Updater::ProgramDevice() {
-  log_.LogLine(" Start the programming: ");
+int Updater::RunAttempts(bool program) {
   int attempts = 0;
+  bool saved = !program;
   for (;;) {
-    if (EnterBootMode() && (state_.IdentityRead || ReadIdentity()) &&
-        ProgramFlash())
-      break;
+    if (EnterBootMode() &&
+        (state_.IdentityRead || (program ? ReadIdentity() : ReadIdentityPage()))) {
+      if (!saved) {
+        if (!SaveIdentity()) {
+          // Back to its old firmware, which nothing has touched.
+          restart_device_();
+          link_.ClosePort();
+          return 1;
+        }
+        saved = true;
+      }
+      if (!program || ProgramFlash()) break;
+    }
     // Closing and reopening puts the port back at the firmware's speed.
     link_.ClosePort();
     ++attempts;
@@ -174,10 +249,27 @@ int Updater::ProgramDevice() {
   log_.LogLine(" Reboot MCU ");
   restart_device_();
   link_.ClosePort();
+  return 0;
+}
+
+int Updater::ProgramDevice() {
+  log_.LogLine(" Start the programming: ");
+  if (RunAttempts(true) != 0) return 1;
+  // Written back and verified: the saved copy has done its job.
+  if (journal_) IdentityJournal(*journal_).Forget(state_.PortName);
   log_.LogLine(" ");
   log_.LogLine(" Success ");
   log_.LogLine(" ");
   return 0;
+}
+
+int Updater::InspectIdentity() {
+  state_.IdentityRead = 0;
+  log_.LogLine(" ");
+  const int r = RunAttempts(false);
+  // Only an update's own read may count for the update that follows.
+  state_.IdentityRead = 0;
+  return r == 0 ? 1 : 0;
 }
 
 int Updater::RunUpdate() {

@@ -1,10 +1,14 @@
 #pragma once
 // The firmware update: reading the identity page, getting the adapter into its
 // boot loader, programming and verifying the flash, and the attempts around it.
+#include <array>
 #include <functional>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "link/link.h"
+#include "platform/state_store.h"
 #include "resources/firmware_image.h"
 
 namespace brivelton {
@@ -21,7 +25,20 @@ class Updater {
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
 
+  // From just before the first erase of an attempt (true) to its checksum
+  // verdict (false, with the verdict): the span an interruption would leave
+  // the adapter without firmware.
+  using FlashSpanObserver = std::function<void(bool begins, bool verified)>;
+
   void set_progress(ProgressObserver progress) { progress_ = std::move(progress); }
+  void set_flash_span(FlashSpanObserver span) { flash_span_ = std::move(span); }
+  // Where the address about to be erased is kept until it is written back;
+  // none: not kept.
+  void set_journal(StateStore* store) { journal_ = store; }
+  // The address to write when the adapter's page carries none (the user's).
+  void set_given_address(const std::optional<std::array<uint8_t, 6>>& address) {
+    given_address_ = address;
+  }
 
   int ReadIdentity();
   int EnterBootMode();
@@ -31,11 +48,22 @@ class Updater {
   // One press of Update Firmware after the warning: the identity page is read
   // afresh, and a success records the image's version as the adapter's.
   int RunUpdate();
+  // Boot mode entry, the identity page read and the restart, as an update
+  // does before it erases; nothing is erased or written. 1 when the page was
+  // read.
+  int InspectIdentity();
+  // What the last identity page read found on the page itself.
+  const std::optional<std::array<uint8_t, 6>>& page_address() const { return page_address_; }
+  const std::string& page_name() const { return page_name_; }
 
  private:
   void Progress(UpdateStage stage, int done, int total) {
     if (progress_) progress_(stage, done, total);
   }
+  int ReadIdentityPage();
+  bool SaveIdentity();
+  // The attempts of an update (`program`) or of a look at the identity page.
+  int RunAttempts(bool program);
 
   Link& link_;
   LinkState& state_;
@@ -43,6 +71,11 @@ class Updater {
   const FirmwareImage& image_;
   std::function<void()> restart_device_;
   ProgressObserver progress_;
+  FlashSpanObserver flash_span_;
+  StateStore* journal_ = nullptr;
+  std::optional<std::array<uint8_t, 6>> given_address_;
+  std::optional<std::array<uint8_t, 6>> page_address_;
+  std::string page_name_;
 };
 
 }  // namespace brivelton

@@ -20,11 +20,11 @@ struct BadUsage {
 };
 
 const BadUsage kBadUsages[] = {
-    {{}, "no command given; commands: check, update, settings, settings-help, firmware, "
-         "ports, help (brivelton --help explains them)"},
-    {{"frobnicate"}, "unknown command 'frobnicate'; commands: check, update, settings, "
-                     "settings-help, firmware, ports, help (brivelton --help explains them)"},
-    {{"Check"}, "unknown command 'Check'; commands: check, update, settings, "
+    {{}, "no command given; commands: check, update, identity, settings, settings-help, "
+         "firmware, ports, help (brivelton --help explains them)"},
+    {{"frobnicate"}, "unknown command 'frobnicate'; commands: check, update, identity, "
+                     "settings, settings-help, firmware, ports, help (brivelton --help explains them)"},
+    {{"Check"}, "unknown command 'Check'; commands: check, update, identity, settings, "
                 "settings-help, firmware, ports, help (brivelton --help explains them)"},
     {{"--bogus", "check"},
      "unknown option '--bogus'; accepted before the command: --port NAME, --verbose, --help"},
@@ -40,9 +40,24 @@ const BadUsage kBadUsages[] = {
     {{"ports", "--all"},
      "unknown option '--all' for ports; it accepts --long (and --port NAME, --verbose)"},
     {{"update", "--force"},
-     "unknown option '--force' for update; it accepts --yes (and --port NAME, --verbose)"},
+     "unknown option '--force' for update; it accepts --yes and --address ADDRESS (and --port NAME, --verbose)"},
     {{"update", "yes"},
-     "unexpected argument 'yes' for update; it accepts --yes (and --port NAME, --verbose)"},
+     "unexpected argument 'yes' for update; it accepts --yes and --address ADDRESS (and --port NAME, --verbose)"},
+    {{"update", "--address"},
+     "option --address needs a Bluetooth address, as in --address 00:1B:DC:0F:21:7E"},
+    {{"update", "--address", "001BDC0F217"},
+     "bad Bluetooth address '001BDC0F217'; give 12 hexadecimal digits, colons optional, as in "
+     "00:1B:DC:0F:21:7E"},
+    {{"update", "--address=00:1B:DC:0F:21:7G"},
+     "bad Bluetooth address '00:1B:DC:0F:21:7G'; give 12 hexadecimal digits, colons optional, "
+     "as in 00:1B:DC:0F:21:7E"},
+    {{"update", "--address", "001B:DC0F:217E"},
+     "bad Bluetooth address '001B:DC0F:217E'; give 12 hexadecimal digits, colons optional, as in "
+     "00:1B:DC:0F:21:7E"},
+    {{"update", "--address", "001BDC0F217E", "--address", "001BDC0F217E"},
+     "option --address is given twice; give one address"},
+    {{"identity", "--address", "001BDC0F217E"},
+     "unknown option '--address' for identity; it accepts nothing (and --port NAME, --verbose)"},
     {{"settings", "--yes"}, "unknown option '--yes' for settings; it accepts --defaults and "
                             "NAME=VALUE (and --port NAME, --verbose)"},
     {{"settings-help", "caller-id"}, "unexpected argument 'caller-id' for settings-help; it "
@@ -139,11 +154,18 @@ TEST(CliArgs, GlobalOptionsGoBeforeOrAfterTheCommandAndPortsKeepTheirOrder) {
   EXPECT_TRUE(o.verbose);
   EXPECT_TRUE(o.yes);
 
+  // Either address form names the same bytes, in the page's order.
+  for (const char* form : {"00:1B:dc:0F:21:7e", "001BDC0F217E"}) {
+    const std::vector<std::string> with_address = {"update", "--address", form};
+    ASSERT_TRUE(cli::ParseArgs(with_address, o, error)) << error;
+    EXPECT_EQ(o.address, (std::array<uint8_t, 6>{0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E})) << form;
+  }
+
   const std::vector<std::string> plain = {"check"};
   ASSERT_TRUE(cli::ParseArgs(plain, o, error));
   EXPECT_EQ(o.command, Command::kCheck);
   EXPECT_TRUE(o.ports.empty());
-  EXPECT_FALSE(o.verbose || o.yes || o.defaults);
+  EXPECT_FALSE(o.verbose || o.yes || o.defaults || o.address);
 }
 
 // Each name and value lands in its own dialog member with the dialog's

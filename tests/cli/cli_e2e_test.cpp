@@ -6,14 +6,19 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -103,7 +108,10 @@ struct ToolRun {
 
 // Runs the tool to its end, reading both pipes as they fill; or with nobody
 // reading its stdout at all.
-ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false) {
+// `watch` sees the output so far after each read, and the tool's pid.
+using Watch = std::function<void(pid_t, const ToolRun&)>;
+ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false,
+                const Watch& watch = nullptr) {
   std::vector<std::string> argv = {kTool};
   argv.insert(argv.end(), args.begin(), args.end());
   int out_fd = -1, err_fd = -1;
@@ -127,6 +135,7 @@ ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false) 
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<size_t>(n));
+        if (watch) watch(pid, run);
       } else {
         close(fds[i].fd);
         fds[i].fd = -1;
@@ -146,10 +155,13 @@ ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false) 
 // A simulated adapter on a pseudo-terminal for the life of one test.
 class SimProcess {
  public:
-  SimProcess(const fs::path& dir, const std::string& version) : dir_(dir) {
+  SimProcess(const fs::path& dir, const std::string& version,
+             const std::vector<std::string>& extra = {})
+      : dir_(dir) {
     std::vector<std::string> argv = {kSim, "--link", link(), "--version", version,
                                      "--dump-flash", (dir_ / "flash.bin").string(),
                                      "--dump-params", (dir_ / "params.txt").string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
     pid_ = Spawn(argv, out_fd_, nullptr);
     // It is ready once it has printed its pseudo-terminal and linked it.
     std::string line;
@@ -200,6 +212,17 @@ class CliEndToEnd : public ::testing::Test {
     char pattern[] = "/tmp/brivelton_cli_e2e_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
+    // The tool keeps the address of an update in progress here, not in the
+    // home directory of whoever runs the tests.
+    setenv("XDG_STATE_HOME", (dir_ / "state").c_str(), 1);
+  }
+  fs::path StateDir() const { return dir_ / "state" / "brivelton"; }
+  std::vector<std::string> StateFiles() const {
+    std::vector<std::string> names;
+    if (fs::exists(StateDir()))
+      for (const auto& entry : fs::directory_iterator(StateDir()))
+        names.push_back(entry.path().filename().string());
+    return names;
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -441,6 +464,173 @@ TEST_F(CliEndToEnd, BadUsageExitsTwoWithoutOpeningThePort) {
   const ToolRun good = RunTool({"--port", port, "check"});
   EXPECT_EQ(good.status, 1);
   EXPECT_TRUE(watch.opened());
+}
+
+// Sends `signo` to the tool once its stdout holds `marker`, `delay_ms` later;
+// and a second signal, if asked, once its stderr says the first was held.
+Watch SignalAt(const std::string& marker, int signo, int delay_ms = 0, int second = 0) {
+  return [=, sent = false, resent = false](pid_t pid, const ToolRun& run) mutable {
+    if (!sent && run.out.find(marker) != std::string::npos) {
+      usleep(static_cast<useconds_t>(delay_ms) * 1000);
+      kill(pid, signo);
+      sent = true;
+    }
+    if (sent && second && !resent && run.err.find("stopping once") != std::string::npos) {
+      kill(pid, second);
+      resent = true;
+    }
+  };
+}
+
+const std::string kWriting = " Write flash ..........\n";
+const std::string kHeldNote =
+    "\nbrivelton: the flash is being written; stopping once it is written and checked "
+    "(press Ctrl-C again to stop at once and leave the adapter without firmware)\n";
+
+// Killed outright while the pages are written, the adapter is left with a
+// blank identity page; the next run writes its own address back.
+TEST_F(CliEndToEnd, KilledDuringThePageWritesTheNextRunRestoresTheAddress) {
+  SimProcess sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const ToolRun killed =
+      RunTool({"--port", sim.link(), "update", "--yes"}, false, SignalAt(kWriting, SIGKILL, 300));
+  EXPECT_EQ(killed.status, 128 + SIGKILL);
+  EXPECT_EQ(killed.out.find(" Success "), std::string::npos);
+  ASSERT_EQ(StateFiles().size(), 1u);
+  EXPECT_EQ(fs::status(StateDir() / StateFiles()[0]).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // The page is blank now, and `identity` points at the saved address.
+  const ToolRun blank = RunTool({"--port", sim.link(), "identity"});
+  EXPECT_EQ(blank.status, 1);
+  EXPECT_EQ(blank.out.find("address:"), std::string::npos);
+  EXPECT_NE(blank.err.find("keeps the address 00:1B:DC:0F:21:7E for " + sim.link()),
+            std::string::npos)
+      << blank.err;
+
+  const ToolRun again = RunTool({"--port", sim.link(), "update", "--yes"});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_NE(again.out.find(" Identity page blank: restored address 00:1B:DC:0F:21:7E from " +
+                           StateDir().string() + "/identity-"),
+            std::string::npos)
+      << again.out;
+  EXPECT_TRUE(StateFiles().empty());
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.flash() == UpdatedFlash());
+}
+
+// Ctrl-C while the flash is written: the tool says it will finish, finishes
+// the attempt and reports it.
+TEST_F(CliEndToEnd, OneInterruptDuringThePageWritesFinishesTheUpdate) {
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signo));
+    const fs::path sub = dir_ / std::to_string(signo);
+    fs::create_directory(sub);
+    SimProcess sim(sub, "1FF");
+    ASSERT_TRUE(sim.ready());
+    const ToolRun run =
+        RunTool({"--port", sim.link(), "update", "--yes"}, false, SignalAt(kWriting, signo, 200));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, kHeldNote);
+    EXPECT_NE(run.out.find(std::string(" Success \n \n") + ui::UpdateSucceededText() + "\n"),
+              std::string::npos);
+    EXPECT_TRUE(StateFiles().empty());
+    ASSERT_EQ(sim.Stop(), 0);
+    EXPECT_TRUE(sim.flash() == UpdatedFlash());
+  }
+}
+
+// A second Ctrl-C is the user insisting: the tool stops at once, and the
+// address stays saved for the next run.
+TEST_F(CliEndToEnd, ASecondInterruptStopsAtOnceAndKeepsTheAddress) {
+  SimProcess sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, false,
+                              SignalAt(kWriting, SIGINT, 100, SIGINT));
+  EXPECT_EQ(run.status, 130);
+  EXPECT_EQ(run.out.find(" Success "), std::string::npos);
+  EXPECT_EQ(StateFiles().size(), 1u);
+  const ToolRun again = RunTool({"--port", sim.link(), "update", "--yes"});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_NE(again.out.find(" Identity page blank: restored address 00:1B:DC:0F:21:7E"),
+            std::string::npos);
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.flash() == UpdatedFlash());
+}
+
+// Interrupted while it searches, the tool ends at once, erases nothing and
+// leaves the port to anyone who opens it next, not only to root.
+TEST_F(CliEndToEnd, InterruptDuringCheckDeviceStopsAtOnceAndFreesThePort) {
+  const auto untouched = UntouchedFlash("1FF");
+  SimProcess sim(dir_, "1FF", {"--silent"});
+  ASSERT_TRUE(sim.ready());
+  const std::string pty = fs::canonical(sim.link()).string();
+  ASSERT_EQ(chmod(pty.c_str(), 0666), 0);
+  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, false,
+                              SignalAt(" Search Device ...\n", SIGINT, 300));
+  EXPECT_EQ(run.status, 130);
+  // Stopped before Check Device could say what it found.
+  EXPECT_EQ(run.out, " Search Device ...\n");
+  EXPECT_TRUE(StateFiles().empty());
+
+  if (geteuid() == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+      const int fd = open(pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      _exit(fd >= 0 ? 0 : errno == EBUSY ? 1 : 2);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the port stayed exclusive";
+  }
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.flash(), untouched);
+}
+
+TEST_F(CliEndToEnd, IdentityShowsTheAddressAndNameAndWritesNothing) {
+  const auto untouched = UntouchedFlash("1FF");
+  SimProcess sim(dir_, "1FF", {"--address", "A1B2C3D4E5F6"});
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "identity"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF),
+                                 {" ", " Check Device ...", " Reboot MCU ",
+                                  "address: A1:B2:C3:D4:E5:F6", "name: Brivelton(2A1)"})));
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(StateFiles().empty());
+  // Back in its firmware: a check right after finds it as before.
+  const ToolRun check = RunTool({"--port", sim.link(), "check"});
+  EXPECT_EQ(check.out, Text(CheckLog(sim.link(), 0x1FF)));
+  ASSERT_EQ(sim.Stop(), 0);
+  // The untouched adapter of another address differs in its identity page only.
+  auto flash = sim.flash();
+  ASSERT_EQ(flash.size(), untouched.size());
+  std::copy_n(untouched.begin() + kIdentityPageAddress, 4096, flash.begin() + kIdentityPageAddress);
+  EXPECT_TRUE(flash == untouched);
+}
+
+TEST_F(CliEndToEnd, IdentityOnABlankPageExitsOneAndSaysWhatToDo) {
+  SimProcess sim(dir_, "1FF", {"--blank-identity"});
+  ASSERT_TRUE(sim.ready());
+  const ToolRun run = RunTool({"--port", sim.link(), "identity"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF),
+                                 {" ", " Check Device ...", " Reboot MCU "})));
+  EXPECT_EQ(run.err,
+            "brivelton: the identity page carries no Bluetooth address\n"
+            "brivelton: give the adapter's address (its label, or the phone's list of paired "
+            "devices) with brivelton update --address\n");
+
+  // Given the address, an update writes it.
+  const ToolRun update =
+      RunTool({"--port", sim.link(), "update", "--yes", "--address", "001bdc0f217e"});
+  EXPECT_EQ(update.status, 0);
+  EXPECT_NE(update.out.find("\n Identity page blank: writing the given address "
+                            "00:1B:DC:0F:21:7E\n"),
+            std::string::npos);
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.flash() == UpdatedFlash());
 }
 
 }  // namespace

@@ -48,7 +48,8 @@ TEST(CliDocs, EveryOptionTheHelpNamesIsCompletedAndEveryCompletedOneParses) {
       std::vector<std::string> args = {name, o.name};
       if (o.value == OptionValue::kPort) args.push_back("/dev/ttyUSB0");
       if (o.value == OptionValue::kFile) args.push_back("some.file");
-      if (o.value == OptionValue::kText) args.push_back("204");
+      if (o.value == OptionValue::kText)
+        args.push_back(std::string(o.name) == "--address" ? "001BDC0F217E" : "204");
       cli::Options parsed;
       std::string error;
       EXPECT_TRUE(cli::ParseArgs(args, parsed, error)) << error;
@@ -135,7 +136,7 @@ TEST_F(Completion, CommandsOptionsAndTheirValues) {
       {"brivelton --", {"--help", "--port", "--verbose"}},
       {"brivelton --verbose --port /dev/ttyS0 up", {"update"}},
       {"brivelton --port=/dev/ttyS0 fi", {"firmware"}},
-      {"brivelton update --", {"--help", "--port", "--verbose", "--yes"}},
+      {"brivelton update --", {"--address", "--help", "--port", "--verbose", "--yes"}},
       {"brivelton --port ", {"/dev/ttyFAKE7"}},
       {"brivelton firmware --save im", {"image.bin"}},
       {"brivelton settings dial", {"dial-plan=", "dialtone-after-disconnect="}},

@@ -1,0 +1,41 @@
+#pragma once
+// State files held in memory, for tests: optionally refusing every write, the
+// way a full disk or a read-only home directory would.
+#include <map>
+
+#include "platform/state_store.h"
+
+namespace brivelton {
+
+class MemoryStateStore : public StateStore {
+ public:
+  bool Write(const std::string& name, const std::string& content,
+             std::string& error) override {
+    if (refuse_writes) {
+      error = "No space left on device";
+      return false;
+    }
+    files[name] = content;
+    return true;
+  }
+  std::optional<std::string> Read(const std::string& name) override {
+    const auto it = files.find(name);
+    if (it == files.end()) return std::nullopt;
+    return it->second;
+  }
+  bool Remove(const std::string& name) override {
+    files.erase(name);
+    return true;
+  }
+  std::vector<std::string> List() override {
+    std::vector<std::string> names;
+    for (const auto& [name, content] : files) names.push_back(name);
+    return names;
+  }
+  std::string PathOf(const std::string& name) const override { return "/state/" + name; }
+
+  std::map<std::string, std::string> files;
+  bool refuse_writes = false;
+};
+
+}  // namespace brivelton

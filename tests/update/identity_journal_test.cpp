@@ -1,0 +1,317 @@
+// The identity journal: the address an update is about to erase is kept on
+// the PC until the update wrote it back, and only ever serves its own port.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/memory_state_store.h"
+#include "platform/state_store.h"
+#include "sim/virtual_adapter.h"
+#include "support/host_bench.h"
+#include "update/identity_journal.h"
+#include "update/identity_page.h"
+
+namespace brivelton {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Address = std::array<uint8_t, 6>;
+
+const Address kOwn = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+const Address kSaved = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+const Address kOther = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+const Address kGiven = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+
+TEST(BtAddressText, ParsesBothFormsAndNothingElse) {
+  struct Case {
+    const char* text;
+    std::optional<Address> address;
+  };
+  const Case cases[] = {
+      {"00:1B:DC:0F:21:7E", kOwn},
+      {"001bdc0f217e", kOwn},
+      {"001BDC0F217E", kOwn},
+      {"00:1B:DC:0F:21", std::nullopt},
+      {"001BDC0F217", std::nullopt},
+      {"001BDC0F217E0", std::nullopt},
+      {"00-1B-DC-0F-21-7E", std::nullopt},
+      {"001B:DC:0F:21:7E:", std::nullopt},
+      {"0x1BDC0F217E", std::nullopt},
+      {"00:1B:DC:0F:21:7G", std::nullopt},
+      {" 001BDC0F217E", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseBtAddress(c.text), c.address) << c.text;
+  EXPECT_EQ(FormatBtAddress(kOwn), "00:1B:DC:0F:21:7E");
+}
+
+TEST(JournalEntryText, RoundTripsAndRefusesDamagedEntries) {
+  const JournalEntry entry{"/dev/ttyUSB0", kOwn, "Brivelton(B00)", "2026-12-10T13:20:00Z"};
+  const auto back = ParseJournalEntry(FormatJournalEntry(entry));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->port, entry.port);
+  EXPECT_EQ(back->address, entry.address);
+  EXPECT_EQ(back->name, entry.name);
+  EXPECT_EQ(back->saved, entry.saved);
+  for (const char* damaged : {"port=/dev/ttyUSB0\n", "address=00:1B:DC:0F:21:7E\n",
+                              "port=/dev/ttyUSB0\naddress=00:1B:DC:0F:21\n",
+                              "port=\naddress=00:1B:DC:0F:21:7E\n", ""})
+    EXPECT_FALSE(ParseJournalEntry(damaged)) << damaged;
+}
+
+// Names that differ only in characters a file name can't hold still get
+// files of their own, and a Windows device name never becomes a bare file name.
+TEST(JournalFileName, OneFilePerPort) {
+  const std::vector<std::string> ports = {"/dev/ttyUSB0", "_dev_ttyUSB0", "/dev/tty/USB0",
+                                          "COM3", "\\\\.\\COM3", "%2Fdev%2FttyUSB0"};
+  std::vector<std::string> names;
+  for (const auto& port : ports) {
+    const std::string name = JournalFileName(port);
+    EXPECT_EQ(name.find_first_of("/\\:*?\"<>|"), std::string::npos) << name;
+    EXPECT_NE(name, port);
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+}
+
+TEST(IdentityJournal, EntriesServeOnlyTheirOwnPortAndForgetRemovesOnlyOne) {
+  MemoryStateStore store;
+  IdentityJournal journal(store);
+  std::string error;
+  ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kSaved, "", "t"}, error)) << error;
+  ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t"}, error)) << error;
+  // A file that claims another port than its name says is not ours.
+  store.files["identity-stray"] = FormatJournalEntry({"/dev/ttyUSB0", kGiven, "", "t"});
+
+  EXPECT_EQ(journal.EntryFor("/dev/ttyUSB0")->address, kSaved);
+  EXPECT_EQ(journal.EntryFor("/dev/ttyUSB1")->address, kOther);
+  EXPECT_FALSE(journal.EntryFor("/dev/ttyUSB2"));
+  EXPECT_EQ(journal.Entries().size(), 2u);
+
+  journal.Forget("/dev/ttyUSB0");
+  EXPECT_FALSE(journal.EntryFor("/dev/ttyUSB0"));
+  EXPECT_EQ(journal.EntryFor("/dev/ttyUSB1")->address, kOther);
+
+  // A port name that would break the entry's lines is refused, not mangled.
+  EXPECT_FALSE(journal.Save({"/dev/tty\nUSB0", kSaved, "", "t"}, error));
+  EXPECT_FALSE(error.empty());
+}
+
+class FileStateStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/brivelton-state-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root = tmpl;
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(root);
+  }
+  std::filesystem::path root;
+};
+
+TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
+  FileStateStore store((root / "deep" / "brivelton").string());
+  std::string error;
+  ASSERT_TRUE(store.Write("identity-a", "first\n", error)) << error;
+  ASSERT_TRUE(store.Write("identity-a", "second\n", error)) << error;
+  EXPECT_EQ(store.Read("identity-a"), "second\n");
+  EXPECT_EQ(store.List(), std::vector<std::string>{"identity-a"});
+
+  struct stat st {};
+  ASSERT_EQ(stat(store.PathOf("identity-a").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(store.directory().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0077, 0u);
+
+  EXPECT_TRUE(store.Remove("identity-a"));
+  EXPECT_TRUE(store.Remove("identity-a"));
+  EXPECT_FALSE(store.Read("identity-a"));
+  EXPECT_TRUE(store.List().empty());
+}
+
+TEST_F(FileStateStoreTest, AFailedWriteSaysWhy) {
+  // A file where the directory should be: fails for root as for anyone.
+  std::ofstream(root / "blocker") << "x";
+  FileStateStore store((root / "blocker" / "brivelton").string());
+  std::string error;
+  EXPECT_FALSE(store.Write("identity-a", "new\n", error));
+  EXPECT_THAT(error, HasSubstr("Not a directory"));
+  EXPECT_THAT(error, HasSubstr(store.directory()));
+
+  // The rename fails: the half-made file does not stay behind.
+  FileStateStore beside(root.string());
+  std::filesystem::create_directories(root / "identity-b" / "full");
+  EXPECT_FALSE(beside.Write("identity-b", "new\n", error));
+  EXPECT_THAT(error, HasSubstr("can't rename"));
+  EXPECT_FALSE(std::filesystem::exists(root / "identity-b.tmp"));
+
+  FileStateStore nowhere("");
+  EXPECT_FALSE(nowhere.Write("identity-a", "x", error));
+  EXPECT_THAT(error, HasSubstr("no state directory"));
+}
+
+// One press of Update Firmware on port COM3, with the journal in memory.
+struct JournalBench : testing::HostBench {
+  explicit JournalBench(sim::AdapterConfig config = {}) {
+    adapter = &Adapter(std::move(config));
+    updater.set_journal(&store);
+    dialog();
+    // What the journal held when the first erase was about to start.
+    updater.set_flash_span([this](bool begins, bool) {
+      if (begins && !at_first_erase) at_first_erase = store.files;
+    });
+  }
+  std::vector<std::string> Update(std::optional<Address> given = std::nullopt) {
+    updater.set_given_address(given);
+    const size_t from = view.log.size();
+    dialog().OnUpdateFirmware();
+    return view.LogFrom(from);
+  }
+  // A new run of the program: nothing of the last one's memory is left.
+  void NewRun() {
+    state().BtAddress = kDefaultBtAddress;
+    state().IdentityRead = 0;
+  }
+  Address PageAddress() const {
+    const auto flash = adapter->model().flash();
+    Address a;
+    std::copy(flash.begin() + kIdentityPageAddress, flash.begin() + kIdentityPageAddress + 6,
+              a.begin());
+    return a;
+  }
+  bool IdentityPageIs(const Address& address) const {
+    const auto page = BuildIdentityPage(address);
+    const auto flash = adapter->model().flash();
+    return std::equal(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
+  }
+  int Erases() const {
+    int n = 0;
+    for (const auto& f : adapter->model().frames()) n += f.kind == FlashErase;
+    return n;
+  }
+  void Save(const std::string& port, const Address& address) {
+    store.files[JournalFileName(port)] = FormatJournalEntry({port, address, "", "t"});
+  }
+
+  MemoryStateStore store;
+  sim::VirtualAdapter* adapter = nullptr;
+  std::optional<std::map<std::string, std::string>> at_first_erase;
+};
+
+TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
+  struct Case {
+    const char* name;
+    bool blank_page;
+    std::optional<Address> this_port;   // entry saved for COM3
+    std::optional<Address> other_port;  // entry saved for COM7
+    std::optional<Address> given;
+    Address written;       // identity page after the update
+    const char* log_part;  // in one line of the log; empty: no line about it
+  };
+  const Case cases[] = {
+      {"own page readable", false, std::nullopt, std::nullopt, std::nullopt, kOwn, ""},
+      {"own page readable, stale entry for this port", false, kSaved, std::nullopt,
+       std::nullopt, kOwn, ""},
+      {"own page readable, --address given", false, std::nullopt, std::nullopt, kGiven, kOwn,
+       " The adapter keeps its own address 00:1B:DC:0F:21:7E; --address 0A:0B:0C:0D:0E:0F is "
+       "not used"},
+      {"blank page, entry for this port", true, kSaved, std::nullopt, std::nullopt, kSaved,
+       " Identity page blank: restored address 11:22:33:44:55:66 from /state/identity-COM3"},
+      {"blank page, entry for another port", true, std::nullopt, kOther, std::nullopt,
+       kDefaultBtAddress,
+       " Identity page blank; the address A1:A2:A3:A4:A5:A6 saved for port COM7 is not used. "
+       "If it is this adapter's: brivelton update --address A1:A2:A3:A4:A5:A6"},
+      {"blank page, entries for both ports", true, kSaved, kOther, std::nullopt, kSaved,
+       " Identity page blank: restored address 11:22:33:44:55:66"},
+      {"blank page, --address given", true, std::nullopt, std::nullopt, kGiven, kGiven,
+       " Identity page blank: writing the given address 0A:0B:0C:0D:0E:0F"},
+      {"blank page, --address given and an entry for this port", true, kSaved, std::nullopt,
+       kGiven, kGiven,
+       " Identity page blank: writing the given address 0A:0B:0C:0D:0E:0F (--address), not "
+       "the saved 11:22:33:44:55:66 from /state/identity-COM3"},
+      {"blank page, nothing known", true, std::nullopt, std::nullopt, std::nullopt,
+       kDefaultBtAddress, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::AdapterConfig config;
+    config.blank_identity = c.blank_page;
+    JournalBench b(config);
+    if (c.this_port) b.Save("COM3", *c.this_port);
+    if (c.other_port) b.Save("COM7", *c.other_port);
+
+    const auto log = b.Update(c.given);
+    EXPECT_EQ(b.view.results, std::vector<bool>{true});
+    EXPECT_TRUE(b.IdentityPageIs(c.written)) << FormatBtAddress(b.PageAddress());
+    if (*c.log_part) {
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+        return line.find(c.log_part) == 0;
+      })) << c.log_part;
+    } else {
+      for (const auto& line : log) EXPECT_THAT(line, Not(HasSubstr("ddress"))) << line;
+    }
+    // The address written was on the PC before anything was erased...
+    if (c.written != kDefaultBtAddress) {
+      ASSERT_TRUE(b.at_first_erase);
+      const auto saved = b.at_first_erase->find(JournalFileName("COM3"));
+      ASSERT_NE(saved, b.at_first_erase->end());
+      EXPECT_EQ(ParseJournalEntry(saved->second)->address, c.written);
+    }
+    // ...and once written back, this port's entry is gone; another's stays.
+    EXPECT_EQ(b.store.files.count(JournalFileName("COM3")), 0u);
+    EXPECT_EQ(b.store.files.count(JournalFileName("COM7")), c.other_port ? 1u : 0u);
+  }
+}
+
+TEST(IdentityJournalRules, AJournalThatCannotBeWrittenStopsBeforeAnyErase) {
+  JournalBench b;
+  b.store.refuse_writes = true;
+  const auto log = b.Update();
+  EXPECT_EQ(b.Erases(), 0);
+  EXPECT_TRUE(b.IdentityPageIs(kOwn));
+  EXPECT_THAT(log, Contains(" Can't save the Bluetooth address 00:1B:DC:0F:21:7E (No space "
+                            "left on device): update stopped, nothing erased"));
+  EXPECT_THAT(log, Not(Contains(" Erase flash ..........")));
+  EXPECT_EQ(b.view.results, std::vector<bool>{false});
+  // Back in its old firmware, and the port free.
+  EXPECT_EQ(b.adapter->model().mode(), sim::Mode::kFirmware);
+  EXPECT_EQ(b.virtual_ports.open_ports(), 0);
+}
+
+// Twenty attempts, every one unplugged while the pages are written, leave a
+// blank identity page; the next run, a new process, restores the address.
+TEST(IdentityJournalRules, TwentyFailuresThenANewRunKeepTheAddress) {
+  sim::AdapterConfig config;
+  config.faults.hangup_step = sim::UpdateStep::kPageWrite;
+  config.faults.hangup_index = 40;
+  config.faults.hangup_count = 20;
+  JournalBench b(config);
+  b.Update();
+  ASSERT_EQ(b.view.results, std::vector<bool>{false});
+  EXPECT_EQ(b.PageAddress(), (Address{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+  ASSERT_EQ(b.store.files.count(JournalFileName("COM3")), 1u);
+
+  b.NewRun();
+  const auto log = b.Update();
+  EXPECT_EQ(b.view.results, (std::vector<bool>{false, true}));
+  EXPECT_THAT(log, Contains(" Identity page blank: restored address 00:1B:DC:0F:21:7E from "
+                            "/state/identity-COM3"));
+  EXPECT_TRUE(b.IdentityPageIs(kOwn));
+  EXPECT_TRUE(b.store.files.empty());
+}
+
+}  // namespace
+}  // namespace brivelton
