@@ -220,7 +220,7 @@ if ! diff -u "$src/tests/gui_win32/expected_params.txt" "$run/params-after.txt";
   say "the adapter's parameters differ"
   status=1
 fi
-for shot in main-after-check-device settings; do
+for shot in main-after-check-device main-progress settings; do
   [ -s "$shots/$shot.png" ] || { say "no screenshot $shot.png"; status=1; }
 done
 

@@ -149,6 +149,25 @@ bool WaitIdle(HWND window, DWORD wait_ms) {
 
 void Click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
+// The main window runs a button's conversation on a thread of its own and
+// says whether one is running.
+constexpr UINT kQueryBusy = WM_APP + 3;
+
+bool Busy(HWND main) {
+  DWORD_PTR busy = 0;
+  if (!SendMessageTimeoutW(main, kQueryBusy, 0, 0, SMTO_NORMAL, kShortWait, &busy)) return true;
+  return busy != 0;
+}
+
+// Back in a message loop with no conversation running.
+bool WaitConversationEnd(HWND main, DWORD wait_ms) {
+  for (DWORD waited = 0; waited <= wait_ms; waited += 50) {
+    if (!Busy(main)) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
 // A click whose handler opens no dialog: returns when the handler has.
 bool ClickAndWait(HWND dialog, int id, DWORD wait_ms) {
   DWORD_PTR result = 0;
@@ -459,6 +478,7 @@ void About(MainWindow& main) {
 void CheckDevice(MainWindow& main) {
   Say("== Check Device");
   CHECK(ClickAndWait(main.hwnd(), 1001, kLongWait), "Check Device did not return");
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "Check Device did not end");
   main.SayNewLog();
   main.SayButtons();
   Sleep(300);
@@ -469,6 +489,7 @@ void CheckDevice(MainWindow& main) {
 void SettingRefused(MainWindow& main) {
   Say("== Setting before the update");
   CHECK(ClickAndWait(main.hwnd(), 1014, kLongWait), "Setting did not return");
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "Setting did not end");
   main.SayNewLog();
 }
 
@@ -486,7 +507,7 @@ void UpdateCancelledWithEnter(MainWindow& main) {
   Say("focus on %s", Shown(Narrow(WindowText(focus))).c_str());
   PressKey(focus, VK_RETURN);
   CHECK(WaitGone(warning, kShortWait), "Enter left the warning open");
-  WaitIdle(main.hwnd(), kLongWait);
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
   main.SayNewLog();
 }
 
@@ -499,7 +520,39 @@ void Update(MainWindow& main) {
     return;
   }
   Click(warning, ui::kIdUpdateOk);
-  HWND result = WaitForDialog("Firmware Update Result", main.hwnd(), kLongWait);
+  CHECK(WaitGone(warning, kShortWait), "OK left the warning open");
+  // Throughout the update the window answers the system at once, shows a
+  // progress bar while the flash is written, and ignores its buttons.
+  HWND result = nullptr;
+  int unanswered = 0, asked = 0;
+  DWORD slowest = 0;
+  bool bar_seen = false;
+  for (DWORD start = GetTickCount(); !result && GetTickCount() - start < kLongWait;) {
+    DWORD_PTR answer = 0;
+    const DWORD sent = GetTickCount();
+    ++asked;
+    if (!SendMessageTimeoutW(main.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 250, &answer)) {
+      ++unanswered;
+      std::fprintf(stderr, "unanswered at %lu ms, bar %d, log %d\n",
+                   static_cast<unsigned long>(sent - start), bar_seen ? 1 : 0,
+                   static_cast<int>(SendMessageW(GetDlgItem(main.hwnd(), 1004), LB_GETCOUNT, 0, 0)));
+    }
+    slowest = std::max(slowest, GetTickCount() - sent);
+    HWND bar = FindWindowExW(main.hwnd(), nullptr, PROGRESS_CLASSW, nullptr);
+    if (!bar_seen && bar && IsWindowVisible(bar)) {
+      bar_seen = true;
+      Sleep(500);
+      Screenshot("main-progress", main.hwnd());
+      Click(main.hwnd(), 1001);
+    }
+    result = WaitForDialog("Firmware Update Result", main.hwnd(), 0);
+    if (!result) Sleep(50);
+  }
+  Say("answered the system within 250 ms throughout: %s", unanswered ? "no" : "yes");
+  CHECK(!unanswered, "%d of %d WM_NULL unanswered within 250 ms; the slowest took %lu ms",
+        unanswered, asked, static_cast<unsigned long>(slowest));
+  Say("progress bar while the flash was written: %s", bar_seen ? "shown" : "not shown");
+  Say("Check Device clicked during the update");
   if (!result) {
     Fail("no result dialog");
     main.SayNewLog();
@@ -512,8 +565,15 @@ void Update(MainWindow& main) {
   Screenshot("update-result", result);
   Click(result, ui::kIdOk);
   CHECK(WaitGone(result, kShortWait), "OK left the result open");
-  WaitIdle(main.hwnd(), kLongWait);
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
   main.SayNewLog();
+  // Gone with the span it showed: the window is its template again.
+  int controls = 0;
+  for (HWND child = GetWindow(main.hwnd(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    ++controls;
+  Say("progress bar after the update: %s; %d controls",
+      FindWindowExW(main.hwnd(), nullptr, PROGRESS_CLASSW, nullptr) ? "still there" : "gone",
+      controls);
 }
 
 void SaySettings(HWND dialog) {
@@ -594,7 +654,7 @@ void SettingsCancelled(MainWindow& main) {
   SaySettings(settings);
   Click(settings, ui::kIdCancel);
   CHECK(WaitGone(settings, kShortWait), "Cancel left the settings open");
-  WaitIdle(main.hwnd(), kLongWait);
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
   main.SayNewLog();
 }
 
@@ -609,7 +669,7 @@ void SettingsChanged(MainWindow& main) {
   SaySettings(settings);
   Click(settings, ui::kIdOk);
   CHECK(WaitGone(settings, kShortWait), "OK left the settings open");
-  WaitIdle(main.hwnd(), kLongWait);
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
   main.SayNewLog();
 
   Say("== Setting again: the device keeps them");
@@ -618,7 +678,7 @@ void SettingsChanged(MainWindow& main) {
   SaySettings(settings);
   PressKey(FocusOf(settings), VK_ESCAPE);
   CHECK(WaitGone(settings, kShortWait), "Escape left the settings open");
-  WaitIdle(main.hwnd(), kLongWait);
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
   main.SayNewLog();
 }
 

@@ -1,10 +1,16 @@
 #pragma once
 // The main window: template 102 as a modal dialog that lives as long as the
 // process, and the view the main window logic talks to.
+#include <atomic>
+#include <functional>
+#include <thread>
+
 #include "app/main_dialog.h"
 #include "app/main_view.h"
 #include "gui/win32/dialog.h"
 #include "platform/platform.h"
+
+struct ITaskbarList3;
 
 namespace brivelton::win32 {
 
@@ -18,6 +24,11 @@ class MainWindow : public Dialog, public MainView {
   bool ConfirmUpdate() override;
   void ShowUpdateResult(bool success) override;
   bool EditSettings(SettingsValues& values) override;
+  void UpdateProgress(UpdateStage stage, int done, int total) override;
+  void FlashBegins() override;
+  void FlashEnds(bool verified) override;
+
+  ~MainWindow() override;
 
  protected:
   BOOL OnInitDialog() override;
@@ -26,11 +37,25 @@ class MainWindow : public Dialog, public MainView {
 
  private:
   void PaintIconic();
+  // Runs a button's handler on the conversation thread, so that the window
+  // keeps answering the system, repaints, and takes no input meanwhile.
+  void StartConversation(int id);
+  void ConversationDone();
+  // Runs `call` on the window's thread and returns when it is done there.
+  void OnWindowThread(const std::function<void()>& call);
+  void ShowProgress(int value);
 
   HICON icon_;
   HICON small_icon_;
   ProtocolStack stack_;
   MainDialog logic_;
+  DWORD window_thread_ = 0;
+  std::thread conversation_;
+  bool busy_ = false;
+  bool flashing_ = false;
+  bool close_when_done_ = false;
+  HWND progress_ = nullptr;
+  ::ITaskbarList3* taskbar_ = nullptr;
 };
 
 }  // namespace brivelton::win32
