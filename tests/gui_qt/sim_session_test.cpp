@@ -6,8 +6,12 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -66,10 +70,18 @@ class QtSimSessionTest : public ::testing::Test {
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
+  // A click, and the conversation it starts run to its end; the window's
+  // event loop runs meanwhile, as a user's would.
   void Press(int id) {
     QWidget* button = window_->Control(id);
     ASSERT_TRUE(button->isVisible()) << id;
     Click(button);
+    WaitIdle();
+  }
+  void WaitIdle() {
+    const QDeadlineTimer deadline(60000);
+    while (window_->busy() && !deadline.hasExpired()) QTest::qWait(1);
+    ASSERT_FALSE(window_->busy()) << "the conversation did not end";
   }
   std::vector<std::string> Log() const { return Lines(window_->message_list()); }
 
@@ -181,6 +193,81 @@ TEST_F(QtSimSessionTest, UpdateConfirmedFlashesTheBuiltInImage) {
   const std::vector<std::string> log = Log();
   EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
             (std::vector<std::string>{" Reboot MCU ", " ", " Success ", " "}));
+}
+
+// While an update runs the window's event loop keeps going: timers fire,
+// paint events are delivered, the progress bar shows below Setting while the
+// flash is written, and clicks and keys on the controls do nothing.
+TEST_F(QtSimSessionTest, WindowStaysLiveButIgnoresInputDuringAnUpdate) {
+  const sim::AdapterConfig config;
+  Open(config);
+  Press(kIdCheckDevice);
+  // Each step takes a little real time, so that the event loop gets turns
+  // while the flash is written, as it does with a real adapter.
+  window_->stack().updater.set_progress([this](UpdateStage stage, int done, int total) {
+    window_->UpdateProgress(stage, done, total);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  });
+
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  window_->installEventFilter(&counter);
+  int ticks_while_writing = 0, paints_while_writing = 0, bar_values = 0;
+  bool poked = false;
+  QTimer ticker;
+  ticker.setInterval(5);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    QProgressBar* bar = window_->progress_bar();
+    if (!bar) return;
+    ++ticks_while_writing;
+    bar_values = std::max(bar_values, bar->value());
+    const int before = counter.paints;
+    window_->update();
+    QApplication::processEvents();
+    paints_while_writing += counter.paints - before;
+    if (!poked && bar->value() > 40) {
+      poked = true;
+      // In the button column, just below Setting.
+      const QRect setting = window_->Control(kIdSetting)->geometry();
+      EXPECT_EQ(bar->x(), setting.x());
+      EXPECT_EQ(bar->width(), setting.width());
+      EXPECT_GT(bar->y(), setting.bottom());
+      EXPECT_LT(bar->y(), setting.bottom() + setting.height());
+      EXPECT_TRUE(window_->grab().save(Artefact("main_progress.png")));
+      Click(window_->Control(kIdCheckDevice));
+      QTest::keyClick(window_->message_list(), Qt::Key_Escape);
+      window_->close();
+    }
+  });
+  ticker.start();
+  WhenModal<qt::UpdateConfirmDialog>(
+      window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+  WhenModal<qt::UpdateResultDialog>(window_.get(),
+                                    [](qt::UpdateResultDialog* d) { Click(d->Control(ui::kIdOk)); });
+  Press(kIdUpdateFirmware);
+  ticker.stop();
+
+  EXPECT_TRUE(poked);
+  EXPECT_GT(ticks_while_writing, 10);
+  EXPECT_GT(paints_while_writing, 0);
+  EXPECT_GT(bar_values, 40);
+  EXPECT_EQ(window_->progress_bar(), nullptr);
+  // Neither the click nor Escape nor the close did anything: one search, one
+  // update, and the window still open.
+  EXPECT_TRUE(window_->isVisible());
+  const auto ref = RunReference(config, [](Reference& r) {
+    r.logic.OnCheckDevice();
+    r.logic.OnUpdateFirmware();
+  });
+  EXPECT_EQ(Log(), ref->view.log);
+  const auto flash = bench_->adapter.model().flash();
+  const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin(), want.end()));
 }
 
 TEST_F(QtSimSessionTest, UpdateCancelledByButtonEnterOrEscapeTouchesNothing) {

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/linux_port_list.h"
 #include "platform/posix_serial.h"
+#include "platform/state_store.h"
 
 int main(int argc, char** argv) {
   // Help needs no display; everything else is read once Qt took its own
@@ -44,7 +45,8 @@ int main(int argc, char** argv) {
   }
   brivelton::PosixSerialPorts serial_ports;
   brivelton::SystemClock clock;
-  brivelton::Platform platform{serial_ports, clock, *port_list};
+  brivelton::FileStateStore state(brivelton::DefaultStateDirectory());
+  brivelton::Platform platform{serial_ports, clock, *port_list, &state};
 
   brivelton::qt::MainWindow window(platform);
   window.exec();
