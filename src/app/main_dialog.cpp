@@ -38,6 +38,15 @@ void MainDialog::OnUpdateFirmware() {
   view_.ShowUpdateResult(stack_.updater.RunUpdate() == 0);
 }
 
+void MainDialog::OnButton(int id) {
+  switch (id) {
+    case kIdCheckDevice: OnCheckDevice(); break;
+    case kIdUpdateFirmware: OnUpdateFirmware(); break;
+    case kIdSetting: OnSetting(); break;
+    default: break;
+  }
+}
+
 SettingsOutcome MainDialog::OnSetting() {
   return stack_.params.RunSettings(
       [this](SettingsValues& values) { return view_.EditSettings(values); });

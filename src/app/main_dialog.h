@@ -16,6 +16,11 @@ class MainDialog {
   void OnCheckDevice();
   void OnUpdateFirmware();
   SettingsOutcome OnSetting();
+  // Whether button `id` has a handler here, and running it.
+  static bool HasHandler(int id) {
+    return id == kIdCheckDevice || id == kIdUpdateFirmware || id == kIdSetting;
+  }
+  void OnButton(int id);
 
  private:
   MainView& view_;

@@ -70,16 +70,11 @@ MainWindow::~MainWindow() {
 void MainWindow::OnCommand(int id) {
   // One conversation at a time; clicks and keys wait for its end.
   if (busy_) return;
-  if (id != kIdCheckDevice && id != kIdUpdateFirmware && id != kIdSetting) return;
+  if (!MainDialog::HasHandler(id)) return;
   busy_ = true;
   if (conversation_.joinable()) conversation_.join();
   conversation_ = std::thread([this, id] {
-    switch (id) {
-      case kIdCheckDevice: logic_.OnCheckDevice(); break;
-      case kIdUpdateFirmware: logic_.OnUpdateFirmware(); break;
-      case kIdSetting: logic_.OnSetting(); break;
-      default: break;
-    }
+    logic_.OnButton(id);
     QMetaObject::invokeMethod(this, [this] { ConversationDone(); }, Qt::QueuedConnection);
   });
 }

@@ -75,8 +75,7 @@ BOOL MainWindow::OnInitDialog() {
 bool MainWindow::OnCommand(int id, int code) {
   // One conversation at a time: clicks, Enter and Escape wait for its end.
   if (busy_) return true;
-  if (code == BN_CLICKED &&
-      (id == kIdCheckDevice || id == kIdUpdateFirmware || id == kIdSetting)) {
+  if (code == BN_CLICKED && MainDialog::HasHandler(id)) {
     StartConversation(id);
     return true;
   }
@@ -87,12 +86,7 @@ void MainWindow::StartConversation(int id) {
   busy_ = true;
   if (conversation_.joinable()) conversation_.join();
   conversation_ = std::thread([this, id] {
-    switch (id) {
-      case kIdCheckDevice: logic_.OnCheckDevice(); break;
-      case kIdUpdateFirmware: logic_.OnUpdateFirmware(); break;
-      case kIdSetting: logic_.OnSetting(); break;
-      default: break;
-    }
+    logic_.OnButton(id);
     PostMessageW(hwnd(), kConversationDone, 0, 0);
   });
 }
