@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <utility>
 
@@ -52,13 +53,13 @@ int ListPorts(const Options& options, Platform& system, CliIo& io) {
   return 0;
 }
 
-int ShowFirmware(const Options& options, CliIo& io) {
+int ShowFirmware(const Options& options, const FirmwareImage& firmware, CliIo& io) {
   char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(BuiltInImage().version()));
-  io.out << "version: " << VersionText(BuiltInImage().version()) << " (" << hex << ")\n";
-  io.out << "size: " << BuiltInImage().bytes().size() << " bytes\n";
+  std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(firmware.version()));
+  io.out << "version: " << VersionText(firmware.version()) << " (" << hex << ")\n";
+  io.out << "size: " << firmware.bytes().size() << " bytes\n";
   io.out << "checksum:";
-  for (uint8_t b : BuiltInImage().checksum()) {
+  for (uint8_t b : firmware.checksum()) {
     std::snprintf(hex, sizeof hex, " %02X", b);
     io.out << hex;
   }
@@ -66,7 +67,7 @@ int ShowFirmware(const Options& options, CliIo& io) {
   if (!options.save_path) return 0;
   const std::string& path = *options.save_path;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  const auto image = BuiltInImage().bytes();
+  const auto image = firmware.bytes();
   if (file) file.write(reinterpret_cast<const char*>(image.data()),
                        static_cast<std::streamsize>(image.size()));
   if (file) file.close();
@@ -110,7 +111,8 @@ int ShowIdentity(Updater& updater, const std::string& port, Platform& platform, 
   return 1;
 }
 
-int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
+int RunDeviceCommand(const Options& options, Platform& system, const FirmwareImage& firmware,
+                     CliIo& io) {
   FixedPortList given(options.ports);
   Platform platform{system.ports, system.clock,
                     options.ports.empty() ? system.port_list : given, system.state};
@@ -118,7 +120,7 @@ int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
   LineSink trace;
   if (options.verbose) trace = [&view](const std::string& line) { view.AppendTrace(line); };
   ProtocolStack stack(platform, [&view](const std::string& line) { view.AppendLog(line); },
-                      std::move(trace));
+                      std::move(trace), firmware);
   view.set_log(stack.log);
   MainDialog dialog(view, stack);
 
@@ -164,10 +166,13 @@ int RunDeviceCommand(const Options& options, Platform& system, CliIo& io) {
 int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
   Options options;
   std::string error;
-  if (!ParseArgs(args, options, error)) {
+  // A firmware file is read and checked before any port is touched.
+  std::unique_ptr<FirmwareImage> loaded;
+  if (!ParseArgs(args, options, error) || !LoadFirmwareFile(options.image, loaded, error)) {
     io.err << "brivelton: " << error << '\n' << std::flush;
     return 2;
   }
+  const FirmwareImage& firmware = loaded ? *loaded : BuiltInImage();
   switch (options.command) {
     case Command::kHelp:
       io.out << HelpText();
@@ -176,14 +181,14 @@ int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
       for (const char* line : SettingsHelpLines()) io.out << line << '\n';
       return 0;
     case Command::kFirmware:
-      return ShowFirmware(options, io);
+      return ShowFirmware(options, firmware, io);
     case Command::kPorts:
       return ListPorts(options, system, io);
     case Command::kCheck:
     case Command::kUpdate:
     case Command::kIdentity:
     case Command::kSettings:
-      return RunDeviceCommand(options, system, io);
+      return RunDeviceCommand(options, system, firmware, io);
   }
   return 2;
 }

@@ -78,9 +78,9 @@ const SettingName* FindSetting(const std::string& name) {
 // What a command accepts besides the global options, for error messages.
 const char* CommandArgs(Command command) {
   switch (command) {
-    case Command::kUpdate: return "--yes and --address ADDRESS";
+    case Command::kUpdate: return "--yes, --address ADDRESS, --image FILE and --image-version HEX";
     case Command::kSettings: return "--defaults and NAME=VALUE";
-    case Command::kFirmware: return "--save FILE";
+    case Command::kFirmware: return "--save FILE, --image FILE and --image-version HEX";
     case Command::kPorts: return "--long";
     default: return "nothing";
   }
@@ -127,9 +127,13 @@ bool ParseAssignment(const std::string& arg, Options& options, std::string& erro
 constexpr OptionName kGlobalOptions[] = {
     {"--port", OptionValue::kPort}, {"--verbose", OptionValue::kNone}, {"--help", OptionValue::kNone}};
 constexpr OptionName kUpdateOptions[] = {{"--yes", OptionValue::kNone},
-                                          {"--address", OptionValue::kText}};
+                                          {"--address", OptionValue::kText},
+                                          {"--image", OptionValue::kFile},
+                                          {"--image-version", OptionValue::kText}};
 constexpr OptionName kSettingsOptions[] = {{"--defaults", OptionValue::kNone}};
-constexpr OptionName kFirmwareOptions[] = {{"--save", OptionValue::kFile}};
+constexpr OptionName kFirmwareOptions[] = {{"--save", OptionValue::kFile},
+                                            {"--image", OptionValue::kFile},
+                                            {"--image-version", OptionValue::kText}};
 constexpr OptionName kPortsOptions[] = {{"--long", OptionValue::kNone}};
 
 // Whether args[i] is `option`, as "--option VALUE" or "--option=VALUE"; when
@@ -181,7 +185,9 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
   options = Options{};
   // Asking for help wins over anything else on the line.
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--port" || args[i] == "--save" || args[i] == "--address") ++i;
+    if (args[i] == "--port" || args[i] == "--save" || args[i] == "--address" ||
+        args[i] == "--image" || args[i] == "--image-version")
+      ++i;
     else if (args[i] == "--help" || args[i] == "-h") return true;
   }
   bool have_command = false;
@@ -237,6 +243,11 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
       options.yes = true;
       continue;
     }
+    if ((command == Command::kUpdate || command == Command::kFirmware) &&
+        TakeImageOption(args, i, options.image, error)) {
+      if (!error.empty()) return false;
+      continue;
+    }
     if (command == Command::kPorts && arg == "--long") {
       options.long_listing = true;
       continue;
@@ -287,7 +298,7 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
     error = "no command given; commands: " + CommandList() + " (brivelton --help explains them)";
     return false;
   }
-  return true;
+  return CheckImageOptions(options.image, error);
 }
 
 SettingsValues ApplySettings(const SettingsValues& shown, bool defaults,
@@ -356,6 +367,13 @@ std::string HelpText() {
       "  --defaults    (settings) start from the dialog's Set to Default values; any\n"
       "                NAME=VALUE is applied on top\n"
       "  --save FILE   (firmware) write the built-in image to FILE\n"
+      "  --image FILE  (update, firmware) the firmware image in FILE in place of the\n"
+      "                built-in one, under the same rules: exactly 512000 bytes, its\n"
+      "                checksum computed from it. Needs --image-version.\n"
+      "  --image-version HEX\n"
+      "                (update, firmware) the version of that image, one to three\n"
+      "                hexadecimal digits: 204 is 2.04. Check Device compares the\n"
+      "                adapter's version with it.\n"
       "  --long        (ports) each name with what the system knows of it: driver,\n"
       "                usb=VENDOR:PRODUCT, manufacturer, product, serial and the\n"
       "                /dev/serial/by-id name, tab-separated after the name\n"
@@ -431,7 +449,8 @@ std::string HelpText() {
       "     settings, the user cancelled, --save could not write its file, or\n"
       "     identity found no address on the page (or could not read it)\n"
       "  2  bad usage: an unknown command, option, NAME or VALUE, a malformed\n"
-      "     --address; nothing is probed\n"
+      "     --address, or an --image without --image-version, unreadable or not\n"
+      "     512000 bytes; nothing is probed\n"
       "  128 + N  stopped by signal N (130 for Ctrl-C)\n"
       "\n"
       "Examples:\n"
@@ -445,6 +464,7 @@ std::string HelpText() {
       "  brivelton settings --defaults media-audio=on\n"
       "  brivelton --verbose settings dial-plan=hash-key\n"
       "  brivelton firmware --save image.bin\n"
+      "  brivelton --port /dev/ttyUSB0 update --image fw.bin --image-version 205\n"
       "  brivelton ports --long\n";
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "params/settings_values.h"
+#include "resources/firmware_file.h"
 
 namespace brivelton::cli {
 
@@ -32,6 +33,7 @@ struct Options {
   std::vector<Assignment> assignments;
   std::optional<std::string> save_path;  // firmware --save
   bool long_listing = false;             // ports --long
+  ImageOptions image;                    // update, firmware: --image, --image-version
 };
 
 // Fills `options` from the arguments (without the program name). On bad usage

@@ -40,9 +40,11 @@ const BadUsage kBadUsages[] = {
     {{"ports", "--all"},
      "unknown option '--all' for ports; it accepts --long (and --port NAME, --verbose)"},
     {{"update", "--force"},
-     "unknown option '--force' for update; it accepts --yes and --address ADDRESS (and --port NAME, --verbose)"},
+     "unknown option '--force' for update; it accepts --yes, --address ADDRESS, --image FILE and "
+     "--image-version HEX (and --port NAME, --verbose)"},
     {{"update", "yes"},
-     "unexpected argument 'yes' for update; it accepts --yes and --address ADDRESS (and --port NAME, --verbose)"},
+     "unexpected argument 'yes' for update; it accepts --yes, --address ADDRESS, --image FILE and "
+     "--image-version HEX (and --port NAME, --verbose)"},
     {{"update", "--address"},
      "option --address needs a Bluetooth address, as in --address 00:1B:DC:0F:21:7E"},
     {{"update", "--address", "001BDC0F217"},
@@ -63,7 +65,27 @@ const BadUsage kBadUsages[] = {
     {{"settings-help", "caller-id"}, "unexpected argument 'caller-id' for settings-help; it "
                                      "accepts nothing (and --port NAME, --verbose)"},
     {{"firmware", "--defaults"}, "unknown option '--defaults' for firmware; it accepts "
-                                 "--save FILE (and --port NAME, --verbose)"},
+                                 "--save FILE, --image FILE and --image-version HEX (and "
+                                 "--port NAME, --verbose)"},
+    // A firmware file goes with its version, on the commands that write or show it.
+    {{"update", "--image", "fw.bin", "--yes"},
+     "option --image needs --image-version HEX, the version of the image, as in "
+     "--image-version 204"},
+    {{"firmware", "--image-version", "204"}, "option --image-version goes with --image FILE"},
+    {{"update", "--image", "fw.bin", "--image-version", "2.05"},
+     "bad image version '2.05'; give one to three hexadecimal digits, as in 204 for 2.04"},
+    {{"update", "--image=fw.bin", "--image-version=1000"},
+     "bad image version '1000'; give one to three hexadecimal digits, as in 204 for 2.04"},
+    {{"update", "--image-version", "204", "--image"},
+     "option --image needs a file name, as in --image firmware.bin"},
+    {{"update", "--image=", "--image-version", "204"},
+     "option --image needs a file name, as in --image firmware.bin"},
+    {{"update", "--image", "a.bin", "--image", "b.bin", "--image-version", "204"},
+     "option --image is given twice; give it once"},
+    {{"check", "--image", "fw.bin"},
+     "unknown option '--image' for check; it accepts nothing (and --port NAME, --verbose)"},
+    {{"--image", "fw.bin", "update"},
+     "unknown option '--image'; accepted before the command: --port NAME, --verbose, --help"},
     {{"firmware", "--save"}, "option --save needs a file name, as in --save image.bin"},
     {{"firmware", "--save="}, "option --save needs a file name that is not empty"},
     {{"firmware", "--save", "a", "--save", "b"}, "option --save is given twice; give one file"},

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <unistd.h>
+
 #include "cli/cli_args.h"
 #include "cli_harness.h"
 #include "link/frames.h"
@@ -19,6 +21,8 @@
 
 namespace brivelton::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char* kPort = "/dev/ttyUSB0";
 
@@ -192,6 +196,106 @@ TEST_F(CliOnAdapter, FailedUpdateExitsOneWithTheFailureText) {
             (std::vector<std::string>{"         WARMING !!! FAILED !!!                       ",
                                       " Please re-install the device and try again.",
                                       ui::UpdateFailedText()}));
+}
+
+// A firmware file given at run time: a 512000-byte image other than the
+// built-in one, written to a temporary directory.
+class CliWithImageFile : public CliOnAdapter {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("brivelton_image_" + std::to_string(getpid()));
+    fs::create_directories(dir_);
+    image_.resize(kFirmwareSize);
+    for (size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+    Write("fw.bin", image_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return (dir_ / name).string();
+  }
+  std::string path(const std::string& name = "fw.bin") const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+  std::vector<uint8_t> image_;
+};
+
+TEST_F(CliWithImageFile, UpdateWritesTheFileAndTheAdapterReportsItsVersion) {
+  sim::AdapterConfig config;
+  config.image = image_;  // the adapter reports 2A5 once this is in its flash
+  config.image_version = 0x2A5;
+  Attach(config);
+  const CliRun run =
+      h.Run({"update", "--yes", "--image", path(), "--image-version", "2a5"});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find(" Available Firmware for update = 2A5\n"), std::string::npos);
+  EXPECT_EQ(Lines(run.out).back(), ui::UpdateSucceededText());
+  // The file, then the adapter's own identity page; the checksum compare
+  // passed against the file's checksum, not the built-in image's.
+  std::vector<uint8_t> expected(1u << 20, 0xFF);
+  std::copy(image_.begin(), image_.end(), expected.begin());
+  const auto page = BuildIdentityPage(config.bt_address);
+  std::copy(page.begin(), page.end(), expected.begin() + kIdentityPageAddress);
+  EXPECT_EQ(Bytes(model().flash()), expected);
+  EXPECT_EQ(model().version(), 0x2A5u);
+
+  // Check Device now finds the adapter up to date with that image.
+  const CliRun check = h.Run({"check"});
+  EXPECT_NE(check.out.find(" Device Firmware Version = 2A5\n"), std::string::npos) << check.out;
+}
+
+TEST_F(CliWithImageFile, FirmwareShowsAndSavesTheFile) {
+  const CliRun run = h.Run({"firmware", "--image", path(), "--image-version", "0x2A5", "--save",
+                            path("copy.bin")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto sum = FlashChecksumOf(image_);
+  char expected[160];
+  std::snprintf(expected, sizeof expected,
+                "version: 2.A5 (0x2A5)\nsize: 512000 bytes\nchecksum: %02X %02X %02X %02X\n"
+                "saved: %s\n",
+                sum[0], sum[1], sum[2], sum[3], path("copy.bin").c_str());
+  EXPECT_EQ(run.out, expected);
+  std::ifstream copy(path("copy.bin"), std::ios::binary);
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(copy), {}), image_);
+}
+
+// A file that is not an image stops the command before any port is touched.
+TEST_F(CliWithImageFile, ABadFileExitsTwoUntouched) {
+  Attach();
+  Write("short.bin", std::vector<uint8_t>(kFirmwareSize - 1));
+  Write("long.bin", std::vector<uint8_t>(kFirmwareSize + 4096));
+  Write("empty.bin", {});
+  struct Case {
+    std::string file;
+    std::string error;
+  };
+  const Case cases[] = {
+      {path("missing.bin"),
+       "can't read the firmware image " + path("missing.bin") + ": No such file or directory"},
+      {dir_.string(), "can't read the firmware image " + dir_.string() + ": Is a directory"},
+      {path("short.bin"), "the firmware image " + path("short.bin") +
+                              " holds 511999 bytes; it must hold exactly 512000 bytes (125 "
+                              "pages of 4096)"},
+      {path("long.bin"), "the firmware image " + path("long.bin") +
+                             " holds more than 512000 bytes; it must hold exactly 512000 bytes "
+                             "(125 pages of 4096)"},
+      {path("empty.bin"), "the firmware image " + path("empty.bin") +
+                              " holds 0 bytes; it must hold exactly 512000 bytes (125 pages of "
+                              "4096)"},
+  };
+  const std::vector<uint8_t> before = Bytes(model().flash());
+  for (const auto& c : cases) {
+    for (const char* command : {"update", "firmware"}) {
+      SCOPED_TRACE(std::string(command) + " " + c.file);
+      const CliRun shown = h.Run({command, "--image", c.file, "--image-version", "205"});
+      EXPECT_EQ(shown.status, 2);
+      EXPECT_EQ(shown.out, "");
+      EXPECT_EQ(shown.err, "brivelton: " + c.error + "\n");
+    }
+  }
+  EXPECT_TRUE(h.Untouched());
+  EXPECT_EQ(Bytes(model().flash()), before);
 }
 
 TEST_F(CliOnAdapter, NoAdapterExitsOneWithoutAskingOrReadingSettings) {

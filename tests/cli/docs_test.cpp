@@ -50,6 +50,9 @@ TEST(CliDocs, EveryOptionTheHelpNamesIsCompletedAndEveryCompletedOneParses) {
       if (o.value == OptionValue::kFile) args.push_back("some.file");
       if (o.value == OptionValue::kText)
         args.push_back(std::string(o.name) == "--address" ? "001BDC0F217E" : "204");
+      // The options that only come in pairs.
+      if (std::string(o.name) == "--image") args.insert(args.end(), {"--image-version", "204"});
+      if (std::string(o.name) == "--image-version") args.insert(args.end(), {"--image", "fw.bin"});
       cli::Options parsed;
       std::string error;
       EXPECT_TRUE(cli::ParseArgs(args, parsed, error)) << error;
@@ -136,7 +139,9 @@ TEST_F(Completion, CommandsOptionsAndTheirValues) {
       {"brivelton --", {"--help", "--port", "--verbose"}},
       {"brivelton --verbose --port /dev/ttyS0 up", {"update"}},
       {"brivelton --port=/dev/ttyS0 fi", {"firmware"}},
-      {"brivelton update --", {"--address", "--help", "--port", "--verbose", "--yes"}},
+      {"brivelton update --",
+       {"--address", "--help", "--image", "--image-version", "--port", "--verbose", "--yes"}},
+      {"brivelton update --image-version ", {}},
       {"brivelton --port ", {"/dev/ttyFAKE7"}},
       {"brivelton firmware --save im", {"image.bin"}},
       {"brivelton settings dial", {"dial-plan=", "dialtone-after-disconnect="}},

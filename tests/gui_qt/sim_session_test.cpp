@@ -64,9 +64,9 @@ std::vector<uint32_t> Params(sim::DeviceModel& model) {
 class QtSimSessionTest : public ::testing::Test {
  protected:
   // The Qt window on `bench_`, shown as a user would see it.
-  void Open(const sim::AdapterConfig& config) {
+  void Open(const sim::AdapterConfig& config, const FirmwareImage& image = BuiltInImage()) {
     bench_ = std::make_unique<Bench>(config);
-    window_ = std::make_unique<MainWindow>(bench_->platform, trace_.sink());
+    window_ = std::make_unique<MainWindow>(bench_->platform, trace_.sink(), image);
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
@@ -268,6 +268,35 @@ TEST_F(QtSimSessionTest, WindowStaysLiveButIgnoresInputDuringAnUpdate) {
   const auto flash = bench_->adapter.model().flash();
   const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin(), want.end()));
+}
+
+// An image given at run time (--image, --image-version) is the one the title
+// names, Check Device advises on and the update writes.
+TEST_F(QtSimSessionTest, AnImageGivenAtRunTimeIsTitledAdvisedAndWritten) {
+  std::vector<uint8_t> bytes(kFirmwareSize);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + i / 4096);
+  const FirmwareImage image(bytes, 0x2A5);
+  sim::AdapterConfig config;
+  config.image = bytes;
+  config.image_version = 0x2A5;
+  Open(config, image);
+  EXPECT_EQ(window_->windowTitle().toStdString(), "Brivelton Utility Version: 2.A5");
+  Press(kIdCheckDevice);
+  const std::vector<std::string> checked = Log();
+  EXPECT_NE(std::find(checked.begin(), checked.end(), " Available Firmware for update = 2A5"),
+            checked.end());
+
+  WhenModal<qt::UpdateConfirmDialog>(
+      window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+  WhenModal<qt::UpdateResultDialog>(window_.get(),
+                                    [&](qt::UpdateResultDialog* d) { Click(d->Control(ui::kIdOk)); });
+  Press(kIdUpdateFirmware);
+  const auto flash = bench_->adapter.model().flash();
+  ASSERT_GE(flash.size(), bytes.size());
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
+  EXPECT_EQ(window_->stack().link.state().DeviceVersion, 0x2A5u);
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(log[log.size() - 2], " Success ");
 }
 
 TEST_F(QtSimSessionTest, UpdateCancelledByButtonEnterOrEscapeTouchesNothing) {

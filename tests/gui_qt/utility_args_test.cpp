@@ -22,6 +22,10 @@ TEST(UtilityArgsTest, PortsInOrderAndEveryMistakeRefused) {
       {{"--port", ""}, false, {}, false},
       {{"/dev/ttyUSB0"}, false, {}, false},
       {{"--verbose"}, false, {}, false},
+      {{"--image", "fw.bin", "--image-version", "205", "--port", "/tmp/a"}, true, {"/tmp/a"}, false},
+      {{"--image=fw.bin"}, false, {}, false},
+      {{"--image-version", "205"}, false, {}, false},
+      {{"--image", "fw.bin", "--image-version", "20.5"}, false, {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -32,6 +36,7 @@ TEST(UtilityArgsTest, PortsInOrderAndEveryMistakeRefused) {
     if (!c.ok) continue;
     EXPECT_EQ(out.ports, c.ports);
     EXPECT_EQ(out.help, c.help);
+    EXPECT_EQ(out.image.path.has_value(), out.image.version.has_value());
   }
 }
 

@@ -34,6 +34,11 @@ int main(int argc, char** argv) {
                  brivelton::qt::UtilityUsage());
     return 2;
   }
+  std::unique_ptr<brivelton::FirmwareImage> loaded;
+  if (!brivelton::LoadFirmwareFile(options.image, loaded, error)) {
+    std::fprintf(stderr, "brivelton-utility: %s\n", error.c_str());
+    return 2;
+  }
 
   brivelton::LinuxSysfsPortList system_list;
   std::unique_ptr<brivelton::FixedPortList> named_list;
@@ -48,7 +53,7 @@ int main(int argc, char** argv) {
   brivelton::FileStateStore state(brivelton::DefaultStateDirectory());
   brivelton::Platform platform{serial_ports, clock, *port_list, &state};
 
-  brivelton::qt::MainWindow window(platform);
+  brivelton::qt::MainWindow window(platform, {}, loaded ? *loaded : brivelton::BuiltInImage());
   window.exec();
   return 0;
 }

@@ -41,14 +41,16 @@ QString StripAccelerator(const QString& text) {
   return out;
 }
 
-MainWindow::MainWindow(Platform& platform, LineSink trace, QWidget* parent)
+MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& image,
+                       QWidget* parent)
     : TemplateDialog(ui::MainDialogTemplate(), parent, kMainFlags),
-      stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace)),
+      stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace),
+             image),
       logic_(*this, stack_) {
   list_ = ControlAs<QListWidget>(kIdMessageList);
   setWindowIcon(AdapterIcon());
   setWindowTitle(QStringLiteral("Brivelton Utility Version: ") +
-                 QString::fromStdString(VersionText(BuiltInImage().version())));
+                 QString::fromStdString(VersionText(image.version())));
 
   // Linux has no system menu to extend: the About entry goes to the window's
   // context menu, with F1 as its key. Qt menus read "&" as Windows menus do.

@@ -7,6 +7,7 @@
 #include "app/main_dialog.h"
 #include "gui/qt/template_dialog.h"
 #include "platform/platform.h"
+#include "resources/firmware_image.h"
 
 class QAction;
 class QListWidget;
@@ -19,7 +20,10 @@ class MainWindow : public TemplateDialog, public MainView {
 
  public:
   // `trace` takes the developer's trace; none discards it.
-  explicit MainWindow(Platform& platform, LineSink trace = {}, QWidget* parent = nullptr);
+  // `image` is what an update writes and what the title names; it must
+  // outlive the window.
+  explicit MainWindow(Platform& platform, LineSink trace = {},
+                      const FirmwareImage& image = BuiltInImage(), QWidget* parent = nullptr);
   ~MainWindow() override;
 
   ProtocolStack& stack() { return stack_; }

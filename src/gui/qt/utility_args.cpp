@@ -12,6 +12,10 @@ bool ParseUtilityArgs(const std::vector<std::string>& args, UtilityArgs& out,
       out.help = true;
       continue;
     }
+    if (TakeImageOption(args, i, out.image, error)) {
+      if (!error.empty()) return false;
+      continue;
+    }
     if (arg == "--port") {
       if (i + 1 >= args.size()) {
         error = "--port needs a port name";
@@ -30,14 +34,18 @@ bool ParseUtilityArgs(const std::vector<std::string>& args, UtilityArgs& out,
     }
     out.ports.push_back(name);
   }
-  return true;
+  return CheckImageOptions(out.image, error);
 }
 
 const char* UtilityUsage() {
-  return "usage: brivelton-utility [--port NAME]...\n"
+  return "usage: brivelton-utility [--port NAME]... [--image FILE --image-version HEX]\n"
          "  --port NAME  look for the adapter on this serial port only (repeatable),\n"
          "               for example the terminal that brivelton-sim prints;\n"
-         "               without it the system's serial ports are searched\n";
+         "               without it the system's serial ports are searched\n"
+         "  --image FILE --image-version HEX\n"
+         "               update with the firmware image in FILE (exactly 512000\n"
+         "               bytes) of version HEX (204 is 2.04) in place of the\n"
+         "               built-in one\n";
 }
 
 }  // namespace brivelton::qt

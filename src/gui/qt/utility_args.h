@@ -1,13 +1,16 @@
 #pragma once
-// The command line of brivelton-utility: [--port NAME]...
+// The command line of brivelton-utility: [--port NAME]... [--image FILE --image-version HEX]
 #include <string>
 #include <vector>
+
+#include "resources/firmware_file.h"
 
 namespace brivelton::qt {
 
 struct UtilityArgs {
   std::vector<std::string> ports;  // empty: the system's own port list
   bool help = false;
+  ImageOptions image;              // none: the built-in image
 };
 
 // `args` without the program name (and without Qt's own options). False with

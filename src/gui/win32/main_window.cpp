@@ -26,7 +26,7 @@ constexpr int kProgressSteps = kEraseSteps + 125;
 
 }  // namespace
 
-MainWindow::MainWindow(Platform& platform, LineSink trace)
+MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& image)
     : Dialog(ui::MainDialogTemplate(), kMainFrame),
       icon_(LoadIconA(Module(), MAKEINTRESOURCEA(ui::kIconAdapter))),
       // The 16-pixel image of the same icon: the system would otherwise
@@ -34,7 +34,8 @@ MainWindow::MainWindow(Platform& platform, LineSink trace)
       small_icon_(static_cast<HICON>(LoadImageA(Module(), MAKEINTRESOURCEA(ui::kIconAdapter),
                                                 IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                 GetSystemMetrics(SM_CYSMICON), LR_SHARED))),
-      stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace)),
+      stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace),
+             image),
       logic_(*this, stack_) {
   if (!small_icon_) small_icon_ = icon_;
 }
@@ -67,7 +68,7 @@ BOOL MainWindow::OnInitDialog() {
   }
   SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
-  const std::string title = "Brivelton Utility Version: " + VersionText(BuiltInImage().version());
+  const std::string title = "Brivelton Utility Version: " + VersionText(stack_.updater.image().version());
   SetWindowTextA(hwnd(), title.c_str());
   return TRUE;
 }

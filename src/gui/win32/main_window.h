@@ -9,6 +9,7 @@
 #include "app/main_view.h"
 #include "gui/win32/dialog.h"
 #include "platform/platform.h"
+#include "resources/firmware_image.h"
 
 struct ITaskbarList3;
 
@@ -17,7 +18,10 @@ namespace brivelton::win32 {
 class MainWindow : public Dialog, public MainView {
  public:
   // `trace` takes the developer's trace; none discards it.
-  explicit MainWindow(Platform& platform, LineSink trace = {});
+  // `image` is what an update writes and what the title names; it must
+  // outlive the window.
+  explicit MainWindow(Platform& platform, LineSink trace = {},
+                      const FirmwareImage& image = BuiltInImage());
 
   void ShowButton(int id, bool show) override;
   void AppendLog(const std::string& line) override;

@@ -2,12 +2,40 @@
 #include "gui/win32/dialog.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "gui/win32/main_window.h"
 #include "platform/clock.h"
 #include "platform/state_store.h"
 #include "platform/win32_port_list.h"
 #include "platform/win32_serial.h"
+#include "resources/firmware_file.h"
+
+namespace {
+
+// The arguments after the program name, in the system's code page as the
+// rest of the utility's texts are.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 1; i < count; ++i) {
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(n > 0 ? size_t(n) : 1, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+    arg.pop_back();  // the NUL
+    args.push_back(arg);
+  }
+  LocalFree(wide);
+  return args;
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*command_line*/,
                    int /*show*/) {
@@ -16,14 +44,30 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_USEREX_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
+  // --image FILE --image-version HEX: update with that file in place of the
+  // built-in image. Anything wrong is said before the window opens.
+  const std::vector<std::string> args = Arguments();
+  brivelton::ImageOptions image_options;
+  std::string error;
+  for (size_t i = 0; i < args.size() && error.empty(); ++i) {
+    if (!brivelton::TakeImageOption(args, i, image_options, error))
+      error = "unexpected argument '" + args[i] +
+              "'; accepted: --image FILE --image-version HEX";
+  }
+  std::unique_ptr<brivelton::FirmwareImage> loaded;
+  if (!error.empty() || !brivelton::LoadFirmwareFile(image_options, loaded, error)) {
+    MessageBoxA(nullptr, error.c_str(), "Brivelton Utility", MB_OK | MB_ICONERROR);
+    return 2;
+  }
+
   brivelton::Win32SerialPorts ports;
   brivelton::SystemClock clock;
   brivelton::Win32RegistryPortList port_list;
   brivelton::FileStateStore state(brivelton::DefaultStateDirectory());
   brivelton::Platform platform{ports, clock, port_list, &state};
-  brivelton::win32::MainWindow window(platform, [](const std::string& line) {
-    OutputDebugStringA((line + "\n").c_str());
-  });
+  brivelton::win32::MainWindow window(
+      platform, [](const std::string& line) { OutputDebugStringA((line + "\n").c_str()); },
+      loaded ? *loaded : brivelton::BuiltInImage());
   window.DoModal(nullptr);
   return 0;
 }

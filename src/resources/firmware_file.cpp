@@ -1,0 +1,106 @@
+#include "resources/firmware_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace brivelton {
+
+bool TakeImageOption(std::span<const std::string> args, size_t& i, ImageOptions& options,
+                     std::string& error) {
+  const std::string& arg = args[i];
+  for (auto [name, slot, what] :
+       {std::tuple{"--image", &options.path, "a file name, as in --image firmware.bin"},
+        std::tuple{"--image-version", &options.version,
+                   "the image's version in hexadecimal, as in --image-version 204"}}) {
+    const std::string option = name;
+    std::string value;
+    if (arg.starts_with(option + "=")) {
+      value = arg.substr(option.size() + 1);
+    } else if (arg == option) {
+      if (i + 1 == args.size()) {
+        error = "option " + option + " needs " + what;
+        return true;
+      }
+      value = args[++i];
+    } else {
+      continue;
+    }
+    if (value.empty())
+      error = "option " + option + " needs " + what;
+    else if (*slot)
+      error = "option " + option + " is given twice; give it once";
+    else
+      *slot = value;
+    return true;
+  }
+  return false;
+}
+
+std::optional<uint32_t> ParseImageVersion(const std::string& text) {
+  std::string digits = text;
+  if (digits.starts_with("0x") || digits.starts_with("0X")) digits = digits.substr(2);
+  if (digits.empty() || digits.size() > 3) return std::nullopt;
+  uint32_t version = 0;
+  for (char c : digits) {
+    const char* hex = "0123456789abcdef";
+    const char lower = c >= 'A' && c <= 'F' ? char(c - 'A' + 'a') : c;
+    const char* at = lower ? std::strchr(hex, lower) : nullptr;
+    if (!at) return std::nullopt;
+    version = version * 16 + uint32_t(at - hex);
+  }
+  return version;
+}
+
+bool CheckImageOptions(const ImageOptions& options, std::string& error) {
+  if (options.path && !options.version) {
+    error = "option --image needs --image-version HEX, the version of the image, as in "
+            "--image-version 204";
+    return false;
+  }
+  if (options.version && !options.path) {
+    error = "option --image-version goes with --image FILE";
+    return false;
+  }
+  if (options.version && !ParseImageVersion(*options.version)) {
+    error = "bad image version '" + *options.version +
+            "'; give one to three hexadecimal digits, as in 204 for 2.04";
+    return false;
+  }
+  return true;
+}
+
+bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage>& image,
+               std::string& error) {
+  image.reset();
+  if (!CheckImageOptions(options, error)) return false;
+  if (!options.path) return true;
+  const std::string& path = *options.path;
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> bytes;
+  if (file) {
+    // Read at most one byte more than fits: enough to tell a file too long.
+    bytes.resize(kFirmwareSize + 1);
+    file.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(size_t(file.gcount()));
+  }
+  if (!file && !file.eof()) {
+    error = "can't read the firmware image " + path + ": " +
+            (errno ? std::strerror(errno) : "read error");
+    return false;
+  }
+  if (bytes.size() != size_t(kFirmwareSize)) {
+    error = "the firmware image " + path + " holds " +
+            (bytes.size() > size_t(kFirmwareSize) ? "more than 512000"
+                                                  : std::to_string(bytes.size())) +
+            " bytes; it must hold exactly 512000 bytes (125 pages of 4096)";
+    return false;
+  }
+  image = std::make_unique<FirmwareImage>(std::move(bytes), *ParseImageVersion(*options.version));
+  return true;
+}
+
+}  // namespace brivelton

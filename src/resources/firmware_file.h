@@ -1,0 +1,38 @@
+#pragma once
+// A firmware image read from a file at run time, in place of the built-in
+// one and under the same rules: exactly 512,000 bytes, its checksum computed
+// from it, its version given alongside (--image FILE --image-version HEX).
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "resources/firmware_image.h"
+
+namespace brivelton {
+
+struct ImageOptions {
+  std::optional<std::string> path;     // --image
+  std::optional<std::string> version;  // --image-version, as typed
+};
+
+// Takes args[i] when it is --image or --image-version (with its value next,
+// or after '='), moving `i` past the value. False when it is neither; when it
+// is one but its value is missing, empty or given twice, true with `error` set.
+bool TakeImageOption(std::span<const std::string> args, size_t& i, ImageOptions& options,
+                     std::string& error);
+
+// "204", "0x204", "1ff": one to three hexadecimal digits, 0x optional.
+std::optional<uint32_t> ParseImageVersion(const std::string& text);
+
+// Whether the options make sense without looking at the file: both or
+// neither, and a version that parses. A one-line `error` when not.
+bool CheckImageOptions(const ImageOptions& options, std::string& error);
+
+// The image the options name, read and checked; null with nothing named.
+// False with a one-line `error` for bad options, a file that cannot be read
+// or one of the wrong size.
+bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage>& image,
+               std::string& error);
+
+}  // namespace brivelton
