@@ -2,8 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <vector>
 
 namespace brivelton {
@@ -78,20 +77,24 @@ bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage
   if (!CheckImageOptions(options, error)) return false;
   if (!options.path) return true;
   const std::string& path = *options.path;
+  // Plain stdio: the Windows build links everything statically, and streams
+  // would double the size of the .exe.
+  std::vector<uint8_t> bytes(kFirmwareSize + 1);  // one more tells a file too long
   errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  std::vector<uint8_t> bytes;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  size_t got = 0;
+  bool failed = !file;
   if (file) {
-    // Read at most one byte more than fits: enough to tell a file too long.
-    bytes.resize(kFirmwareSize + 1);
-    file.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-    bytes.resize(size_t(file.gcount()));
+    got = std::fread(bytes.data(), 1, bytes.size(), file);
+    failed = std::ferror(file) != 0;
+    std::fclose(file);
   }
-  if (!file && !file.eof()) {
+  if (failed) {
     error = "can't read the firmware image " + path + ": " +
             (errno ? std::strerror(errno) : "read error");
     return false;
   }
+  bytes.resize(got);
   if (bytes.size() != size_t(kFirmwareSize)) {
     error = "the firmware image " + path + " holds " +
             (bytes.size() > size_t(kFirmwareSize) ? "more than 512000"
