@@ -34,6 +34,7 @@ MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& 
       small_icon_(static_cast<HICON>(LoadImageA(Module(), MAKEINTRESOURCEA(ui::kIconAdapter),
                                                 IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                 GetSystemMetrics(SM_CYSMICON), LR_SHARED))),
+      image_(image),
       stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace),
              image),
       logic_(*this, stack_) {
@@ -68,7 +69,7 @@ BOOL MainWindow::OnInitDialog() {
   }
   SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
-  const std::string title = "Brivelton Utility Version: " + VersionText(stack_.updater.image().version());
+  const std::string title = "Brivelton Utility Version: " + VersionText(image_.version());
   SetWindowTextA(hwnd(), title.c_str());
   return TRUE;
 }

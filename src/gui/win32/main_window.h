@@ -51,6 +51,7 @@ class MainWindow : public Dialog, public MainView {
 
   HICON icon_;
   HICON small_icon_;
+  const FirmwareImage& image_;
   ProtocolStack stack_;
   MainDialog logic_;
   DWORD window_thread_ = 0;
