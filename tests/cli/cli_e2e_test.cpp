@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,9 +30,10 @@
 #include "resources/dialog_templates.h"
 #include "resources/checksum.h"
 #include "resources/firmware_image.h"
+#include "sim/device_model.h"
+#include "sim/sim_options.h"
+#include "support/sim_process.h"
 #include "update/identity_page.h"
-
-extern char** environ;
 
 namespace brivelton::testing {
 namespace {
@@ -41,7 +41,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kTool = BRIVELTON_CLI_PATH;
-constexpr const char* kSim = BRIVELTON_SIM_PATH;
 constexpr std::array<uint8_t, 6> kSimAddress = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
 const std::map<int, uint32_t> kSimParams = {{1, 1}, {2, 0}, {3, 1}, {4, 7},  {5, 190},
                                             {6, 0}, {7, 1}, {8, 0}, {9, 0}, {10, 0}};
@@ -75,31 +74,6 @@ std::map<int, uint32_t> ReadParams(const fs::path& path) {
   return params;
 }
 
-// Spawns `argv` with stdin from /dev/null and stdout (and stderr) on pipes.
-pid_t Spawn(const std::vector<std::string>& args, int& out_fd, int* err_fd) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  if (err_fd) posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-  out_fd = out[0];
-  if (err_fd)
-    *err_fd = err[0];
-  else
-    close(err[0]);
-  return pid;
-}
-
 struct ToolRun {
   int status = -1;
   std::string out;
@@ -116,7 +90,7 @@ ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false,
   argv.insert(argv.end(), args.begin(), args.end());
   int out_fd = -1, err_fd = -1;
   ToolRun run;
-  const pid_t pid = Spawn(argv, out_fd, &err_fd);
+  const pid_t pid = SpawnPiped(argv, out_fd, err_fd);
   if (pid < 0) return run;
   int open_fds = 2;
   if (reader_gone) {
@@ -146,64 +120,51 @@ ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false,
   if (open_fds > 0) kill(pid, SIGKILL);
   for (auto& f : fds)
     if (f.fd >= 0) close(f.fd);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.status = WaitStatus(pid);
   return run;
 }
 
-// A simulated adapter on a pseudo-terminal for the life of one test.
-class SimProcess {
+// The simulated adapter of one test, in a directory of its own. Device time
+// runs at full speed: these tests are about bytes, not timing.
+class SimAdapter {
  public:
-  SimProcess(const fs::path& dir, const std::string& version,
+  SimAdapter(const fs::path& dir, const std::string& version,
              const std::vector<std::string>& extra = {})
-      : dir_(dir) {
-    std::vector<std::string> argv = {kSim, "--link", link(), "--version", version,
-                                     "--dump-flash", (dir_ / "flash.bin").string(),
-                                     "--dump-params", (dir_ / "params.txt").string()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    pid_ = Spawn(argv, out_fd_, nullptr);
-    // It is ready once it has printed its pseudo-terminal and linked it.
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd fd = {out_fd_, POLLIN, 0};
-      if (poll(&fd, 1, 200) <= 0) continue;
-      char c[256];
-      const ssize_t n = read(out_fd_, c, sizeof c);
-      if (n <= 0) break;
-      line.append(c, static_cast<size_t>(n));
-    }
-    pty_ = line.substr(0, line.find('\n'));
-    // The link follows the printed name.
-    while (!pty_.empty() && !fs::exists(link()) && std::chrono::steady_clock::now() < deadline)
-      usleep(10'000);
+      : dir_(dir),
+        args_(Args(version, extra)),
+        sim_(args_) {
+    ready_ = !sim_.Line(20'000).empty();
   }
-  ~SimProcess() { Stop(); }
 
-  bool ready() const { return pid_ > 0 && !pty_.empty() && fs::exists(link()); }
+  bool ready() const { return ready_; }
   std::string link() const { return (dir_ / "adapter").string(); }
-
-  // SIGTERM; the simulator writes its dumps on the way out. Returns its status.
-  int Stop() {
-    if (pid_ <= 0) return stop_status_;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    close(out_fd_);
-    stop_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return stop_status_;
-  }
+  int Stop() { return sim_.Stop(); }
   std::vector<uint8_t> flash() const { return ReadFile(dir_ / "flash.bin"); }
   std::map<int, uint32_t> params() const { return ReadParams(dir_ / "params.txt"); }
 
+  // Its flash before anybody talked to it: the same options, read in-process.
+  std::vector<uint8_t> StartingFlash() const {
+    sim::SimOptions options;
+    std::string error;
+    EXPECT_TRUE(sim::ParseSimOptions(args_, options, error)) << error;
+    const sim::DeviceModel model(options.config);
+    return {model.flash().begin(), model.flash().end()};
+  }
+
  private:
+  std::vector<std::string> Args(const std::string& version,
+                                const std::vector<std::string>& extra) const {
+    std::vector<std::string> args = {"--version", version, "--time-scale", "0", "--link", link(),
+                                     "--dump-flash", (dir_ / "flash.bin").string(),
+                                     "--dump-params", (dir_ / "params.txt").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
   fs::path dir_;
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  std::string pty_;
-  int stop_status_ = -1;
+  std::vector<std::string> args_;
+  SimProcess sim_;
+  bool ready_ = false;
 };
 
 class CliEndToEnd : public ::testing::Test {
@@ -225,16 +186,6 @@ class CliEndToEnd : public ::testing::Test {
     return names;
   }
   void TearDown() override { fs::remove_all(dir_); }
-
-  // The flash of an adapter nobody has talked to, as the simulator dumps it.
-  std::vector<uint8_t> UntouchedFlash(const std::string& version) {
-    fs::path sub = dir_ / ("untouched_" + version);
-    fs::create_directory(sub);
-    SimProcess sim(sub, version);
-    EXPECT_TRUE(sim.ready());
-    EXPECT_EQ(sim.Stop(), 0);
-    return sim.flash();
-  }
 
   fs::path dir_;
 };
@@ -260,9 +211,9 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
 }
 
 TEST_F(CliEndToEnd, CheckReadsTheVersionAndChangesNothing) {
-  const auto untouched = UntouchedFlash("1FF");
-  SimProcess sim(dir_, "1FF");
+  SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
+  const auto untouched = sim.StartingFlash();
   const ToolRun run = RunTool({"--port", sim.link(), "check"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, Text(CheckLog(sim.link(), 0x1FF)));
@@ -282,7 +233,7 @@ std::vector<uint8_t> UpdatedFlash() {
 }
 
 TEST_F(CliEndToEnd, UpdateWritesTheBuiltInImageAndTheIdentityPage) {
-  SimProcess sim(dir_, "1FF");
+  SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"});
   EXPECT_EQ(run.status, 0);
@@ -306,7 +257,7 @@ TEST_F(CliEndToEnd, UpdateWritesTheBuiltInImageAndTheIdentityPage) {
 // A pipe reader that quits early must not stop the update halfway through
 // the flash: the tool loses its log and finishes the job.
 TEST_F(CliEndToEnd, UpdateFinishesWhenNobodyReadsTheLog) {
-  SimProcess sim(dir_, "1FF");
+  SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, true);
   EXPECT_EQ(run.status, 0);
@@ -315,9 +266,9 @@ TEST_F(CliEndToEnd, UpdateFinishesWhenNobodyReadsTheLog) {
 }
 
 TEST_F(CliEndToEnd, UpdateWithoutATerminalOrYesIsCancelled) {
-  const auto untouched = UntouchedFlash("1FF");
-  SimProcess sim(dir_, "1FF");
+  SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
+  const auto untouched = sim.StartingFlash();
   const ToolRun run = RunTool({"--port", sim.link(), "update"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF), {" Firmware update cancelled"})));
@@ -326,7 +277,7 @@ TEST_F(CliEndToEnd, UpdateWithoutATerminalOrYesIsCancelled) {
 }
 
 TEST_F(CliEndToEnd, SettingsWritesTheAssignmentsAndPrintsTheNewValues) {
-  SimProcess sim(dir_, Hex3(BuiltInImage().version()));
+  SimAdapter sim(dir_, Hex3(BuiltInImage().version()));
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "settings", "caller-id=off",
                                "hook-speed=100ms", "offhook-power=high", "media-audio=on"});
@@ -349,7 +300,7 @@ TEST_F(CliEndToEnd, SettingsWritesTheAssignmentsAndPrintsTheNewValues) {
 }
 
 TEST_F(CliEndToEnd, SettingsViewPrintsTheValuesAndWritesNothing) {
-  SimProcess sim(dir_, Hex3(BuiltInImage().version()));
+  SimAdapter sim(dir_, Hex3(BuiltInImage().version()));
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"settings", "--port", sim.link()});
   EXPECT_EQ(run.status, 0);
@@ -364,7 +315,7 @@ TEST_F(CliEndToEnd, SettingsViewPrintsTheValuesAndWritesNothing) {
 }
 
 TEST_F(CliEndToEnd, SettingsOnOldFirmwareIsRefused) {
-  SimProcess sim(dir_, "1FF");
+  SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "settings", "--defaults"});
   EXPECT_EQ(run.status, 1);
@@ -490,7 +441,7 @@ const std::string kHeldNote =
 // Killed outright while the pages are written, the adapter is left with a
 // blank identity page; the next run writes its own address back.
 TEST_F(CliEndToEnd, KilledDuringThePageWritesTheNextRunRestoresTheAddress) {
-  SimProcess sim(dir_, "1FF");
+  SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
   const ToolRun killed =
       RunTool({"--port", sim.link(), "update", "--yes"}, false, SignalAt(kWriting, SIGKILL, 300));
@@ -526,7 +477,7 @@ TEST_F(CliEndToEnd, OneInterruptDuringThePageWritesFinishesTheUpdate) {
     SCOPED_TRACE(strsignal(signo));
     const fs::path sub = dir_ / std::to_string(signo);
     fs::create_directory(sub);
-    SimProcess sim(sub, "1FF");
+    SimAdapter sim(sub, "1FF");
     ASSERT_TRUE(sim.ready());
     const ToolRun run =
         RunTool({"--port", sim.link(), "update", "--yes"}, false, SignalAt(kWriting, signo, 200));
@@ -543,7 +494,7 @@ TEST_F(CliEndToEnd, OneInterruptDuringThePageWritesFinishesTheUpdate) {
 // A second Ctrl-C is the user insisting: the tool stops at once, and the
 // address stays saved for the next run.
 TEST_F(CliEndToEnd, ASecondInterruptStopsAtOnceAndKeepsTheAddress) {
-  SimProcess sim(dir_, "1FF");
+  SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, false,
                               SignalAt(kWriting, SIGINT, 100, SIGINT));
@@ -561,9 +512,9 @@ TEST_F(CliEndToEnd, ASecondInterruptStopsAtOnceAndKeepsTheAddress) {
 // Interrupted while it searches, the tool ends at once, erases nothing and
 // leaves the port to anyone who opens it next, not only to root.
 TEST_F(CliEndToEnd, InterruptDuringCheckDeviceStopsAtOnceAndFreesThePort) {
-  const auto untouched = UntouchedFlash("1FF");
-  SimProcess sim(dir_, "1FF", {"--silent"});
+  SimAdapter sim(dir_, "1FF", {"--silent"});
   ASSERT_TRUE(sim.ready());
+  const auto untouched = sim.StartingFlash();
   const std::string pty = fs::canonical(sim.link()).string();
   ASSERT_EQ(chmod(pty.c_str(), 0666), 0);
   const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, false,
@@ -589,9 +540,9 @@ TEST_F(CliEndToEnd, InterruptDuringCheckDeviceStopsAtOnceAndFreesThePort) {
 }
 
 TEST_F(CliEndToEnd, IdentityShowsTheAddressAndNameAndWritesNothing) {
-  const auto untouched = UntouchedFlash("1FF");
-  SimProcess sim(dir_, "1FF", {"--address", "A1B2C3D4E5F6"});
+  SimAdapter sim(dir_, "1FF", {"--address", "A1B2C3D4E5F6"});
   ASSERT_TRUE(sim.ready());
+  const auto untouched = sim.StartingFlash();
   const ToolRun run = RunTool({"--port", sim.link(), "identity"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF),
@@ -603,15 +554,11 @@ TEST_F(CliEndToEnd, IdentityShowsTheAddressAndNameAndWritesNothing) {
   const ToolRun check = RunTool({"--port", sim.link(), "check"});
   EXPECT_EQ(check.out, Text(CheckLog(sim.link(), 0x1FF)));
   ASSERT_EQ(sim.Stop(), 0);
-  // The untouched adapter of another address differs in its identity page only.
-  auto flash = sim.flash();
-  ASSERT_EQ(flash.size(), untouched.size());
-  std::copy_n(untouched.begin() + kIdentityPageAddress, 4096, flash.begin() + kIdentityPageAddress);
-  EXPECT_TRUE(flash == untouched);
+  EXPECT_TRUE(sim.flash() == untouched);
 }
 
 TEST_F(CliEndToEnd, IdentityOnABlankPageExitsOneAndSaysWhatToDo) {
-  SimProcess sim(dir_, "1FF", {"--blank-identity"});
+  SimAdapter sim(dir_, "1FF", {"--blank-identity"});
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "identity"});
   EXPECT_EQ(run.status, 1);

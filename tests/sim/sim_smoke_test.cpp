@@ -2,16 +2,10 @@
 // backend, in real time.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -20,105 +14,10 @@
 #include "link/link.h"
 #include "platform/posix_serial.h"
 #include "support/recording_view.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace brivelton::testing {
 namespace {
-
-std::string SimPath() {
-  if (const char* dir = std::getenv("BRIVELTON_BUILD_DIR")) {
-    const std::string path = std::string(dir) + "/src/sim/brivelton-sim";
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return BRIVELTON_SIM_PATH;
-}
-
-// Reads one line from `fd` within `timeout_ms`.
-std::string ReadLine(int fd, int timeout_ms) {
-  std::string line;
-  char c = 0;
-  while (true) {
-    pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, timeout_ms) <= 0) break;
-    if (read(fd, &c, 1) != 1 || c == '\n') break;
-    line += c;
-  }
-  return line;
-}
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[256];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
-
-class SimProcess {
- public:
-  // A group leader, as a shell starts it, cannot make a session of its own
-  // and serves from a child.
-  explicit SimProcess(const std::vector<std::string>& args, bool group_leader = false) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    std::vector<std::string> all = {SimPath()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    if (group_leader) {
-      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-      posix_spawnattr_setpgroup(&attributes, 0);
-    }
-    if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~SimProcess() {
-    if (pid_ > 0) Stop();
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
-  }
-  std::string Line(int timeout_ms = 5000) { return ReadLine(out_, timeout_ms); }
-  // SIGTERM; the exit status, or -1 when it did not exit normally.
-  int Stop() { return Wait(SIGTERM); }
-  int Wait(int signal = 0) {
-    if (pid_ <= 0) return -1;
-    if (signal) kill(pid_, signal);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string Errors() { return ReadAll(err_); }
-  // Whether everything that holds its output has gone within `timeout_ms`.
-  bool OutputClosed(int timeout_ms) {
-    char buffer[256];
-    while (true) {
-      pollfd pfd{out_, POLLIN, 0};
-      if (poll(&pfd, 1, timeout_ms) <= 0) return false;
-      if (read(out_, buffer, sizeof buffer) <= 0) return true;
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-};
 
 // The link over the real POSIX backend, in real time.
 struct Host {
@@ -265,8 +164,7 @@ TEST(SimProcess, AStopDuringStartUpLeavesNoChildBehind) {
 TEST(SimProcess, BadOptionExitsWithStatus2AndOneLine) {
   SimProcess sim({"--hangup-step", "dance"});
   EXPECT_EQ(sim.Wait(), 2);
-  const std::string errors = sim.Errors();
-  EXPECT_EQ(errors, "brivelton-sim: --hangup-step: unknown step 'dance'\n");
+  EXPECT_EQ(sim.Errors(), "brivelton-sim: --hangup-step: unknown step 'dance'\n");
 }
 
 }  // namespace
