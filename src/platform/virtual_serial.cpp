@@ -4,17 +4,16 @@
 
 namespace brivelton {
 
-std::vector<uint8_t> Garble(uint8_t value, uint32_t sent_baud,
-                            uint32_t read_baud, uint32_t& counter) {
-  if (sent_baud == read_baud) return {value};
+HeardBytes Garble(uint8_t value, uint32_t sent_baud, uint32_t read_baud, uint32_t& counter) {
+  if (sent_baud == read_baud) return {{value}, 1};
   ++counter;
   const uint8_t mixed = static_cast<uint8_t>((value * 0x9Du) ^ 0xA5u ^ counter);
   if (sent_baud > read_baud) {
     // Several fast bytes fall into one slow frame.
     if (counter % 8 != 0) return {};
-    return {static_cast<uint8_t>(mixed | 0x80)};
+    return {{static_cast<uint8_t>(mixed | 0x80)}, 1};
   }
-  return {static_cast<uint8_t>(mixed & 0xF0), 0x00};
+  return {{static_cast<uint8_t>(mixed & 0xF0), 0x00}, 2};
 }
 
 void VirtualLine::SendToHost(uint64_t t_us, uint8_t value, uint32_t baud) {

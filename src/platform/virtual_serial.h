@@ -3,6 +3,7 @@
 // adapter, or a scripted peer in tests) is told of every byte the host writes
 // with the time it reaches it, and queues its answers with their arrival
 // times; reads then pass virtual time exactly as the real time-outs would.
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -105,10 +106,18 @@ class VirtualSerialPorts : public SerialPorts {
   std::map<std::string, std::unique_ptr<VirtualLine>> lines_;
 };
 
+// What one byte reads as: none, one or two bytes. A value, not a vector: it
+// is made for every byte that crosses a line.
+struct HeardBytes {
+  std::array<uint8_t, 2> bytes{};
+  uint8_t count = 0;
+  const uint8_t* begin() const { return bytes.data(); }
+  const uint8_t* end() const { return bytes.data() + count; }
+};
+
 // Bytes sent at one speed and read at another come out as garbage, as on a
 // real wire: a faster sender's bytes are mostly lost, a slower sender's each
 // read as two. Deterministic, so runs repeat exactly.
-std::vector<uint8_t> Garble(uint8_t value, uint32_t sent_baud,
-                            uint32_t read_baud, uint32_t& counter);
+HeardBytes Garble(uint8_t value, uint32_t sent_baud, uint32_t read_baud, uint32_t& counter);
 
 }  // namespace brivelton
