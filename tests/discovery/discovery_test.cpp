@@ -55,6 +55,8 @@ struct SearchCase {
   std::vector<std::string> opened;  // open attempts, in order
 };
 
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name; }
+
 const char* kSearch = " Search Device ...";
 const char* kNotFound = " Can't find device.";
 const char* kMaybeUsed = " COM port may be used by others.";

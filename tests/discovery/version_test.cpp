@@ -79,6 +79,8 @@ struct VersionCase {
   int queries;
   Lines log;  // after " Found device on COM3"
 };
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
+
 
 Lines LatestAdvice() {
   return {" ", " You have latest or newer version.", " Click \"Update\" to overwrite.",

@@ -211,10 +211,29 @@ uint32_t StoredFor(int op, uint32_t value) {
   return value;
 }
 
-class FaultMatrix : public ::testing::TestWithParam<std::tuple<Op, int>> {
+const char* OpName(Op op) {
+  static const char* const kOps[] = {"check", "update", "settings"};
+  return kOps[static_cast<int>(op)];
+}
+
+// A row by its place in the table; failures name it.
+struct RowIndex {
+  size_t index;
+};
+
+std::vector<RowIndex> AllRowIndices() {
+  std::vector<RowIndex> all;
+  for (size_t i = 0; i < AllRows().size(); ++i) all.push_back({i});
+  return all;
+}
+
+void PrintTo(Op op, std::ostream* os) { *os << OpName(op); }
+void PrintTo(RowIndex row, std::ostream* os) { *os << AllRows()[row.index].name; }
+
+class FaultMatrix : public ::testing::TestWithParam<std::tuple<Op, RowIndex>> {
  protected:
   void SetUp() override {
-    AllRows()[static_cast<size_t>(std::get<1>(GetParam()))].set(config);
+    row().set(config);
     own = config.blank_identity ? kDefaultBtAddress : config.bt_address;
     silent_line = &b.virtual_ports.AddPort("COM1", nullptr);
     b.Adapter(config, "COM3");
@@ -222,7 +241,7 @@ class FaultMatrix : public ::testing::TestWithParam<std::tuple<Op, int>> {
     b.state().PortName.clear();
   }
 
-  const FaultRow& row() const { return AllRows()[static_cast<size_t>(std::get<1>(GetParam()))]; }
+  const FaultRow& row() const { return AllRows()[std::get<1>(GetParam()).index]; }
   const sim::DeviceModel& model() { return b.model(); }
   LinkState& link() { return b.state(); }
   // Where Check Device leaves things.
@@ -374,10 +393,9 @@ TEST_P(FaultMatrix, EndsBoundedTruthfulAndTidy) {
   EXPECT_LE(b.clock.NowMs() - start, bound);
 }
 
-std::string RunName(const ::testing::TestParamInfo<std::tuple<Op, int>>& info) {
-  static const char* const kOps[] = {"check", "update", "settings"};
-  return std::string(kOps[static_cast<int>(std::get<0>(info.param))]) + "_" +
-         AllRows()[static_cast<size_t>(std::get<1>(info.param))].name;
+std::string RunName(const ::testing::TestParamInfo<std::tuple<Op, RowIndex>>& info) {
+  return std::string(OpName(std::get<0>(info.param))) + "_" +
+         AllRows()[std::get<1>(info.param).index].name;
 }
 
 // The rates over seeds mean something only if neighbouring seeds are
@@ -414,7 +432,7 @@ TEST(FaultSeeds, NeighboursDropUnrelatedBytes) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultMatrix,
     ::testing::Combine(::testing::Values(Op::kCheck, Op::kUpdate, Op::kSettings),
-                       ::testing::Range(0, static_cast<int>(AllRows().size()))),
+                       ::testing::ValuesIn(AllRowIndices())),
     RunName);
 
 }  // namespace

@@ -32,6 +32,8 @@ struct PartialCase {
   size_t frames_sent;
 };
 
+void PrintTo(const PartialCase& c, std::ostream* os) { *os << c.name; }
+
 class PartialReplies : public ::testing::TestWithParam<PartialCase> {};
 
 TEST_P(PartialReplies, AreJudgedByKind) {

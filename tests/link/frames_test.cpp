@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,17 @@ struct FixedFrame {
   Bytes bytes;
   int reply;
 };
+
+// Kind and bytes, so that a failing row is found in the table at a glance.
+void PrintTo(const FixedFrame& c, std::ostream* os) {
+  *os << "kind " << c.kind << " {";
+  for (size_t i = 0; i < c.bytes.size(); ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%s%02X", i ? " " : "", c.bytes[i]);
+    *os << hex;
+  }
+  *os << "}";
+}
 
 class FixedFrames : public ::testing::TestWithParam<FixedFrame> {};
 
@@ -48,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00},
                    11},
         FixedFrame{QueryVersion, {0x2F, 0x76}, 33},
-        FixedFrame{6, {}, 0}, FixedFrame{0, {}, 0}, FixedFrame{25, {}, 0}));
+        FixedFrame{6, {}, 0}, FixedFrame{0, {}, 0}, FixedFrame{25, {}, 0}),
+    [](const auto& info) { return "Kind" + std::to_string(info.param.kind); });
 
 TEST(Frames, EraseBlocksCarryOpAndAddress) {
   struct Case {

@@ -119,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                       IdentityCase{{0x00, 0x01, 0x00, 0x03, 0x04, 0x06}, "Brivelton(100)"},
                       IdentityCase{{0xAB, 0xCD, 0x00, 0x00, 0x00, 0x00}, "Brivelton(DAB)"},
                       IdentityCase{{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "Brivelton(FFF)"},
-                      IdentityCase{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, "Brivelton(000)"}));
+                      IdentityCase{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, "Brivelton(000)"}),
+    ::testing::PrintToStringParamName());
 
 }  // namespace
 }  // namespace brivelton

@@ -151,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"page7c", FlashWritePage, 0x7C, " Fail to write flash add:7c"},
                       FailCase{"identity", WriteIdentityPage, 1, " Fail to write BlueTooth info"},
                       FailCase{"page0", FlashWritePage, 125, " Fail to write flash add 0\n"},
-                      FailCase{"verify", FlashChecksum, 1, " Fail to verify flash"}));
+                      FailCase{"verify", FlashChecksum, 1, " Fail to verify flash"}),
+    ::testing::PrintToStringParamName());
 
 TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
   const auto& good = BuiltInImage().checksum();

@@ -263,7 +263,8 @@ TEST_P(BadChecksum, NeverSucceeds) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadChecksum,
                          ::testing::Values(ChecksumFault{"wrong", true, false},
-                                           ChecksumFault{"short", false, true}));
+                                           ChecksumFault{"short", false, true}),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(UpdateTest, FirmwareThatWantsTheHandshakeBursts) {
   sim::AdapterConfig config;
