@@ -222,8 +222,9 @@ TEST(QtWindowsTest, CloseEscapeAndEnterEndTheWindow) {
       {"Return", [](MainWindow& w) { QTest::keyClick(w.message_list(), Qt::Key_Return); }},
       {"Enter", [](MainWindow& w) { QTest::keyClick(w.message_list(), Qt::Key_Enter, Qt::KeypadModifier); }},
   };
-  for (const auto& [name, act] : ways) {
-    SCOPED_TRACE(name);
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.first);
+    const auto& act = way.second;  // clang 14 captures no structured bindings
     Idle idle;
     MainWindow window(idle.platform);
     bool acted = false;
