@@ -580,8 +580,11 @@ void SaySettings(HWND dialog) {
   std::string checks;
   for (int id : brivelton::kCheckBoxIds) {
     HWND box = GetDlgItem(dialog, id);
-    checks += " " + std::to_string(id) +
-              (SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? " on" : " off");
+    // Appended piece by piece: gcc 12 at -O3 takes `" " + std::string` for
+    // an overlapping copy (-Wrestrict).
+    checks += ' ';
+    checks += std::to_string(id);
+    checks += SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? " on" : " off";
   }
   Say("  check boxes:%s", checks.c_str());
   std::string lists;
@@ -590,7 +593,10 @@ void SaySettings(HWND dialog) {
     const int choice = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
     const std::vector<std::string> items = ComboItems(combo);
     const bool known = choice >= 0 && choice < static_cast<int>(items.size());
-    lists += " " + std::to_string(id) + " " + (known ? Shown(items[choice]) : "[none]");
+    lists += ' ';
+    lists += std::to_string(id);
+    lists += ' ';
+    lists += known ? Shown(items[choice]) : "[none]";
   }
   Say("  lists:%s", lists.c_str());
 }
