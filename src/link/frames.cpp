@@ -31,7 +31,7 @@ std::vector<uint8_t> PageWrite(uint32_t address, std::span<const uint8_t> data) 
 
 using Page = std::span<const uint8_t>;
 
-constexpr CommandSpec kCatalogue[] = {
+constexpr CommandEntry kCatalogue[] = {
     {LinkCheck, "LinkCheck", 8, kOrdinaryReadAttempts,
      [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x01, 0x00}); }},
     {BootHandshake, "BootHandshake", 8, kOrdinaryReadAttempts,
@@ -105,22 +105,22 @@ constexpr CommandSpec kCatalogue[] = {
 
 }  // namespace
 
-std::span<const CommandSpec> CommandCatalogue() { return kCatalogue; }
+std::span<const CommandEntry> CommandCatalogue() { return kCatalogue; }
 
-const CommandSpec* FindCommand(int kind) {
-  for (const CommandSpec& spec : kCatalogue)
-    if (spec.kind == kind) return &spec;
+const CommandEntry* FindCommand(int kind) {
+  for (const CommandEntry& command : kCatalogue)
+    if (command.kind == kind) return &command;
   return nullptr;
 }
 
 int ExpectedReplyLength(int kind) {
-  const CommandSpec* spec = FindCommand(kind);
-  return spec ? spec->reply_length : 0;
+  const CommandEntry* command = FindCommand(kind);
+  return command ? command->reply_length : 0;
 }
 
 int ReadAttempts(int kind) {
-  const CommandSpec* spec = FindCommand(kind);
-  return spec ? spec->read_attempts : kOrdinaryReadAttempts;
+  const CommandEntry* command = FindCommand(kind);
+  return command ? command->read_attempts : kOrdinaryReadAttempts;
 }
 
 EraseBlock EraseBlockOf(int block) {
@@ -129,8 +129,8 @@ EraseBlock EraseBlockOf(int block) {
 }
 
 std::vector<uint8_t> BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page) {
-  const CommandSpec* spec = FindCommand(kind);
-  return spec ? spec->build(link, page) : std::vector<uint8_t>{};
+  const CommandEntry* command = FindCommand(kind);
+  return command ? command->build(link, page) : std::vector<uint8_t>{};
 }
 
 char HexDigit(int value) {

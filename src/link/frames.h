@@ -45,7 +45,7 @@ inline constexpr int kPageDataOffset = 15;
 using FrameBuilder = std::vector<uint8_t> (*)(const LinkState& link,
                                               std::span<const uint8_t> page);
 
-struct CommandSpec {
+struct CommandEntry {
   CommandKind kind;
   const char* name;
   int reply_length;   // 0: nothing is read back
@@ -53,9 +53,9 @@ struct CommandSpec {
   FrameBuilder build;
 };
 
-std::span<const CommandSpec> CommandCatalogue();
+std::span<const CommandEntry> CommandCatalogue();
 // The catalogue row of `kind`; null for a number that is not a kind.
-const CommandSpec* FindCommand(int kind);
+const CommandEntry* FindCommand(int kind);
 
 // The reply length a kind expects; 0 for kinds without reply or unknown kinds.
 int ExpectedReplyLength(int kind);

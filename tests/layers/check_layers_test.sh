@@ -17,14 +17,14 @@ tree() {
            sim/device_model.h cli/cli.h gui/qt/main_window.h; do
     echo '#pragma once' > "$dir/$f"
   done
-  for spec in "$@"; do
-    mkdir -p "$(dirname "$dir/${spec%%:*}")"
-    printf '%b\n' "${spec#*:}" > "$dir/${spec%%:*}"
+  for file in "$@"; do
+    mkdir -p "$(dirname "$dir/${file%%:*}")"
+    printf '%b\n' "${file#*:}" > "$dir/${file%%:*}"
   done
   echo "$scratch/${dir#"$scratch"/}"
 }
 
-expect() {  # expect pass|fail NAME [message] -- tree specs
+expect() {  # expect pass|fail NAME [message] -- tree files (PATH:CONTENT)
   local want=$1 name=$2 message=$3
   shift 4
   local dir out status

@@ -123,10 +123,10 @@ TEST(Frames, IdentityPageWriteGoesToTheIdentityAddressWhateverThePageIndex) {
 TEST(Frames, CatalogueRowsAreUniqueAndWaitLongerForSlowCommands) {
   std::vector<int> kinds;
   std::vector<std::string> names;
-  for (const CommandSpec& spec : CommandCatalogue()) {
-    kinds.push_back(spec.kind);
-    names.push_back(spec.name);
-    EXPECT_EQ(FindCommand(spec.kind), &spec);
+  for (const CommandEntry& command : CommandCatalogue()) {
+    kinds.push_back(command.kind);
+    names.push_back(command.name);
+    EXPECT_EQ(FindCommand(command.kind), &command);
   }
   std::sort(kinds.begin(), kinds.end());
   std::sort(names.begin(), names.end());
