@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -219,8 +220,12 @@ void PtyServer::ReadHost() {
   const uint32_t baud = HostBaud();
   // The line carries no more than its speed allows, however fast the
   // terminal hands the bytes over.
+  const double byte_us = static_cast<double>(WireTimeUs(1, baud)) * options_.wire_scale;
+  const uint64_t start = std::max(now, last_arrival_us_);
   std::vector<uint64_t> arrival(static_cast<size_t>(n));
-  for (auto& t : arrival) t = last_arrival_us_ = std::max(now, last_arrival_us_) + WireTimeUs(1, baud);
+  for (size_t i = 0; i < arrival.size(); ++i)
+    arrival[i] = start + static_cast<uint64_t>(std::llround(static_cast<double>(i + 1) * byte_us));
+  last_arrival_us_ = arrival.back();
   model_.Receive(std::span(buffer, static_cast<size_t>(n)), arrival, baud);
   for (const SentByte& b : model_.TakeOutput()) out_.push_back(b);
   ReportFrames();

@@ -17,6 +17,7 @@ struct ServeOptions {
   std::string link;  // stable symlink to the slave; empty for none
   bool verbose = false;
   bool busy = false;  // the port is held by another program
+  double wire_scale = 1.0;  // multiplies the time each byte from the host takes
 };
 
 class PtyServer {

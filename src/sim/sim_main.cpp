@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
   DeviceModel model(options.config);
   int status = 0;
   {
-    PtyServer server(model, {options.link, options.verbose, options.config.faults.busy});
+    PtyServer server(model, {options.link, options.verbose, options.config.faults.busy,
+                              options.wire_scale});
     if (!server.Start(error)) {
       std::fprintf(stderr, "brivelton-sim: %s\n", error.c_str());
       return 1;

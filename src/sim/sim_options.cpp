@@ -125,6 +125,13 @@ struct Arg {
     out = static_cast<int>(*n);
     return true;
   }
+  bool Factor(double& out) {
+    const auto f = Real(value);
+    if (!f || !(*f >= 0) || *f > 1000)
+      return Fail(name + ": '" + value + "' is not a factor from 0 to 1000");
+    out = *f;
+    return true;
+  }
   bool Rate(double& out) {
     const auto r = Real(value);
     if (!r || !(*r >= 0 && *r <= 1))
@@ -207,14 +214,6 @@ bool TakeTiming(Arg& a) {
   return a.Fail("--timing: unknown device time '" + key + "'");
 }
 
-bool TakeTimeScale(Arg& a) {
-  const auto f = Real(a.value);
-  if (!f || !(*f >= 0) || *f > 1000)
-    return a.Fail("--time-scale: '" + a.value + "' is not a factor from 0 to 1000");
-  a.options.time_scale = *f;
-  return true;
-}
-
 bool TakeSeed(Arg& a) {
   const auto n = Integer(a.value);
   if (!n || *n < 0 || *n > 0xFFFFFFFFll) return a.Fail("--seed: '" + a.value + "' is not a number");
@@ -281,7 +280,10 @@ constexpr Option kOptions[] = {
     {"--param", "OP=VALUE", Shown::kOwnLine, "raw stored parameter value, op 1 to 10", TakeParam},
     {"--boot-entry", "handshake|bursts", Shown::kOwnLine, "", TakeBootEntry},
     {"--timing", "NAME=US", Shown::kOwnLine, "", TakeTiming, Listing::kDeviceTimes},
-    {"--time-scale", "F", Shown::kOwnLine, "multiply device times by F (default 1)", TakeTimeScale},
+    {"--time-scale", "F", Shown::kOwnLine, "multiply device times by F (default 1)",
+     [](Arg& a) { return a.Factor(a.options.time_scale); }},
+    {"--wire-scale", "F", Shown::kOwnLine, "multiply the host's byte time by F (default 1)",
+     [](Arg& a) { return a.Factor(a.options.wire_scale); }},
     {"--dump-flash", "FILE", Shown::kOwnLine, "write the flash at exit",
      [](Arg& a) { return a.Path(a.options.dump_flash); }},
     {"--dump-params", "FILE", Shown::kOwnLine, "write the parameters as op=value lines at exit",

@@ -15,6 +15,7 @@ struct SimOptions {
   std::string dump_flash;   // written at exit
   std::string dump_params;  // "op=value" lines, written at exit
   double time_scale = 1.0;  // device times are multiplied by it
+  double wire_scale = 1.0;  // so is the time each byte from the host takes on the line
   bool verbose = false;
   bool help = false;
 };

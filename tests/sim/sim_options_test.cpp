@@ -23,9 +23,9 @@ TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
        "LinkCheck=2", "--short", "17=1", "--short-bytes", "4", "--extra-bytes", "3",
        "--drop-rate", "0.25", "--flip-rate=0.5", "--wrong-checksum", "--short-checksum",
        "--no-version-marker", "--bad-param-ack", "--hangup-after-bytes", "100", "--hangup-step",
-       "page-write:17", "--hangup-count", "2", "--busy", "--time-scale", "0.5", "--timing",
-       "erase-64k=1000", "--verbose", "--link", "/tmp/x", "--dump-flash", "f", "--dump-params",
-       "p", "--image-version", "0x321"},
+       "page-write:17", "--hangup-count", "2", "--busy", "--time-scale", "0.5",
+       "--wire-scale=0.25", "--timing", "erase-64k=1000", "--verbose", "--link", "/tmp/x",
+       "--dump-flash", "f", "--dump-params", "p", "--image-version", "0x321"},
       o, error))
       << error;
   const AdapterConfig& c = o.config;
@@ -54,6 +54,7 @@ TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
   EXPECT_EQ(f.hangup_count, 2);
   EXPECT_TRUE(f.busy);
   EXPECT_DOUBLE_EQ(o.time_scale, 0.5);
+  EXPECT_DOUBLE_EQ(o.wire_scale, 0.25);
   EXPECT_TRUE(o.verbose);
   EXPECT_EQ(o.link, "/tmp/x");
   EXPECT_EQ(o.dump_flash, "f");
@@ -79,6 +80,8 @@ TEST(SimOptions, RefusesBadInputWithOneLine) {
       {"--hangup-step", "erase:x"},
       {"--hangup-after-bytes", "0"},
       {"--time-scale", "-1"},
+      {"--wire-scale", "1001"},
+      {"--wire-scale", "inf"},
       {"--timing", "warp=5"},
       {"--silent=yes"},
       {"--flash", "/nonexistent/flash.bin"},
@@ -159,6 +162,8 @@ TEST(SimOptions, SwitchesAndValuesAreToldApart) {
        "--image-version: '1234' is not one to three hexadecimal digits"},
       {{"--extra-bytes", "-1"}, "--extra-bytes: '-1' is not a count"},
       {{"--flip-rate", "2"}, "--flip-rate: '2' is not a rate from 0 to 1"},
+      {{"--time-scale", "fast"}, "--time-scale: 'fast' is not a factor from 0 to 1000"},
+      {{"--wire-scale", "-0.5"}, "--wire-scale: '-0.5' is not a factor from 0 to 1000"},
       {{"--short", "Nope=1"}, "--short: 'Nope=1' is not KIND=N with a known kind"},
   };
   for (const auto& [args, expected] : cases) {
@@ -191,6 +196,7 @@ TEST(SimOptions, UsageNamesEveryOption) {
       "  --timing NAME=US          erase-64k, erase-4k, page-program, checksum,\n"
       "                            page-read, restart, latency\n"
       "  --time-scale F            multiply device times by F (default 1)\n"
+      "  --wire-scale F            multiply the host's byte time by F (default 1)\n"
       "  --dump-flash FILE         write the flash at exit\n"
       "  --dump-params FILE        write the parameters as op=value lines at exit\n"
       "faults:\n"

@@ -5,13 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "link/frames.h"
 #include "link/link.h"
+#include "platform/virtual_serial.h"
 #include "platform/posix_serial.h"
 #include "support/recording_view.h"
 #include "support/sim_process.h"
@@ -123,6 +126,34 @@ TEST(SimProcess, AReplyArrivingWhileNobodyHoldsThePortIsLost) {
   size_t got = 0;
   ASSERT_TRUE(host.link.state().port->Read(buffer, got));
   EXPECT_EQ(got, 0u);
+  host.link.ClosePort();
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+// The host's bytes take the line's time, scaled: with --wire-scale 200 and no
+// device time, a frame's reply comes no sooner than 200 times its wire time.
+TEST(SimProcess, WireScaleStretchesTheHostsBytesOnTheLine) {
+  SimProcess sim({"--time-scale", "0", "--wire-scale", "200"});
+  const std::string slave = sim.Line();
+  ASSERT_FALSE(slave.empty());
+  Host host(slave);
+  ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+  const std::vector<uint8_t> frame = BuildFrame(LinkCheck, host.link.state(), {});
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(host.link.SendFrame(LinkCheck), 8);
+  std::vector<uint8_t> reply;
+  while (reply.size() < 8 && std::chrono::steady_clock::now() < sent + std::chrono::seconds(10)) {
+    std::array<uint8_t, 16> buffer;
+    size_t got = 0;
+    ASSERT_TRUE(host.link.state().port->Read(buffer, got));
+    reply.insert(reply.end(), buffer.begin(), buffer.begin() + static_cast<long>(got));
+    if (!got) usleep(1000);
+  }
+  const auto took = std::chrono::steady_clock::now() - sent;
+  ASSERT_EQ(reply.size(), 8u);
+  EXPECT_EQ(reply[0], 0x04);
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::microseconds>(took).count(),
+            static_cast<long long>(200 * WireTimeUs(frame.size(), kFirmwareBaud)));
   host.link.ClosePort();
   EXPECT_EQ(sim.Stop(), 0);
 }
