@@ -22,8 +22,9 @@ std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> bytes) { return bytes;
 
 // Boot-loader page write header: escape length 0x1005, command 07, address.
 std::vector<uint8_t> PageWrite(uint32_t address, std::span<const uint8_t> data) {
-  std::vector<uint8_t> frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07};
-  frame.reserve(12 + kPageSize);
+  std::vector<uint8_t> frame;
+  frame.reserve(12 + data.size());
+  frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07};
   PutLe32(frame, address);
   frame.insert(frame.end(), data.begin(), data.end());
   return frame;

@@ -94,12 +94,13 @@ class VirtualSerialDevice : public SerialDevice {
     const uint32_t baud = line_.host_baud_;
     const uint64_t start =
         std::max(line_.clock_.NowUs(), line_.to_device_free_us_);
-    std::vector<uint64_t> arrival(bytes.size());
+    // Kept across writes: a page write is four thousand stamps.
+    arrival_.resize(bytes.size());
     for (size_t i = 0; i < bytes.size(); ++i)
-      arrival[i] = start + WireTimeUs(i + 1, baud);
-    if (!bytes.empty()) line_.to_device_free_us_ = arrival.back();
+      arrival_[i] = start + WireTimeUs(i + 1, baud);
+    if (!bytes.empty()) line_.to_device_free_us_ = arrival_.back();
     written = bytes.size();
-    if (line_.peer_) line_.peer_->OnHostBytes(line_, bytes, arrival, baud);
+    if (line_.peer_) line_.peer_->OnHostBytes(line_, bytes, arrival_, baud);
     return true;
   }
 
@@ -116,6 +117,7 @@ class VirtualSerialDevice : public SerialDevice {
   VirtualLine& line_;
   LineSettings state_;
   CommTimeouts timeouts_;
+  std::vector<uint64_t> arrival_;
 };
 
 VirtualLine& VirtualSerialPorts::AddPort(const std::string& name,

@@ -54,7 +54,8 @@ std::vector<uint8_t> Event(uint8_t code, std::initializer_list<uint8_t> params) 
 enum class Parse { kNeedMore, kGarbage, kFrame };
 
 // Whether `b` starts with a complete frame (its length in `length`), may
-// still become one, or cannot.
+// still become one, or cannot. A `length` left with kNeedMore means the
+// header is whole and checked: only the rest of the frame is missing.
 Parse ParseFrame(std::span<const uint8_t> b, size_t& length) {
   if (b.empty()) return Parse::kNeedMore;
   switch (b[0]) {
@@ -86,9 +87,9 @@ Parse ParseFrame(std::span<const uint8_t> b, size_t& length) {
       if (b[1] != 0x53) return Parse::kGarbage;
       if (b.size() < 3) return Parse::kNeedMore;
       if (b[2] != 0x03 && b[2] != 0x07) return Parse::kGarbage;
-      length = b[2] == 0x03 ? 7 : 10;
       if (b.size() < 5) return Parse::kNeedMore;
       if (b[4] != (b[2] == 0x03 ? 0x03 : 0x83)) return Parse::kGarbage;
+      length = b[2] == 0x03 ? 7 : 10;
       return b.size() < length ? Parse::kNeedMore : Parse::kFrame;
     }
     default:
@@ -226,8 +227,8 @@ double DeviceModel::Random() {
 }
 
 uint32_t DeviceModel::BaudAt(uint64_t t_us) const {
-  for (auto it = baud_log_.rbegin(); it != baud_log_.rend(); ++it)
-    if (it->t_us <= t_us) return it->baud;
+  for (size_t i = baud_log_.size(); i-- > 0;)
+    if (baud_log_[i].t_us <= t_us) return baud_log_[i].baud;
   return baud_log_.front().baud;
 }
 
@@ -246,8 +247,13 @@ bool DeviceModel::PageZeroGood() const {
   return is_image || std::equal(page0.begin(), page0.end(), initial_page0_.begin());
 }
 
-void DeviceModel::Boot(uint64_t ready_us) {
+void DeviceModel::ClearRx() {
   rx_.clear();
+  rx_length_ = 0;
+}
+
+void DeviceModel::Boot(uint64_t ready_us) {
+  ClearRx();
   asleep_until_us_ = ready_us;
   device_free_us_ = std::max(device_free_us_, ready_us);
   tx_free_us_ = std::max(tx_free_us_, ready_us);
@@ -298,7 +304,7 @@ void DeviceModel::Pull(uint64_t t_us) {
   unplugged_ = true;
   hangup_ = t_us;
   --pulls_left_;
-  rx_.clear();
+  ClearRx();
   // What had not left the adapter by then never will.
   std::erase_if(out_, [t_us](const SentByte& b) { return b.t_us > t_us; });
 }
@@ -320,7 +326,12 @@ void DeviceModel::Receive(std::span<const uint8_t> bytes,
     if (faults.drop_rate > 0 && Random() < faults.drop_rate) continue;
     if (faults.flip_rate > 0 && Random() < faults.flip_rate)
       value ^= static_cast<uint8_t>(1u << static_cast<int>(Random() * 8));
-    for (uint8_t heard : Garble(value, host_baud, BaudAt(t), garble_counter_))
+    const uint32_t own_baud = BaudAt(t);
+    if (own_baud == host_baud) {
+      Feed(value, t, host_baud);
+      continue;
+    }
+    for (uint8_t heard : Garble(value, host_baud, own_baud, garble_counter_))
       Feed(heard, t, host_baud);
   }
 }
@@ -328,14 +339,20 @@ void DeviceModel::Receive(std::span<const uint8_t> bytes,
 void DeviceModel::Feed(uint8_t value, uint64_t t_us, uint32_t host_baud) {
   if (!rx_.empty() && t_us > rx_last_us_ + kStaleFrameUs) {
     garbage_ += rx_.size();
-    rx_.clear();
+    ClearRx();
   }
   rx_.push_back(value);
   rx_last_us_ = t_us;
+  // The body of a frame whose header is in: nothing to look at before its end.
+  if (rx_.size() < rx_length_) return;
   for (;;) {
     size_t length = 0;
     const Parse result = ParseFrame(rx_, length);
-    if (result == Parse::kNeedMore) return;
+    if (result == Parse::kNeedMore) {
+      rx_length_ = length;
+      return;
+    }
+    rx_length_ = 0;
     if (result == Parse::kGarbage) {
       ++garbage_;
       rx_.erase(rx_.begin());
@@ -346,7 +363,7 @@ void DeviceModel::Feed(uint8_t value, uint64_t t_us, uint32_t host_baud) {
     HandleFrame(std::move(frame), t_us, host_baud);
     // A restart or an unplug loses whatever followed.
     if (unplugged_ || t_us < asleep_until_us_) {
-      rx_.clear();
+      ClearRx();
       return;
     }
   }
@@ -373,9 +390,10 @@ bool DeviceModel::HangupStepHit(int kind, std::span<const uint8_t> frame) const 
   return false;
 }
 
-void DeviceModel::HandleFrame(std::vector<uint8_t> frame, uint64_t t_us, uint32_t host_baud) {
-  const int kind = KindOfFrame(frame);
-  frames_.push_back({kind, frame, host_baud, t_us});
+void DeviceModel::HandleFrame(std::vector<uint8_t> bytes, uint64_t t_us, uint32_t host_baud) {
+  const int kind = KindOfFrame(bytes);
+  frames_.push_back({kind, std::move(bytes), host_baud, t_us});
+  const std::span<const uint8_t> frame = frames_.back().bytes;
   if (pulls_left_ > 0 && HangupStepHit(kind, frame)) {
     Pull(t_us);
     return;
@@ -555,8 +573,9 @@ bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
         status = kStatusBadArgument;
       } else {
         // NOR flash: programming can only clear bits.
-        for (size_t i = 0; i < static_cast<size_t>(kPageSize); ++i)
-          flash_[address + i] &= frame[12 + i];
+        uint8_t* cells = flash_.data() + address;
+        const uint8_t* data = frame.data() + 12;
+        for (size_t i = 0; i < static_cast<size_t>(kPageSize); ++i) cells[i] &= data[i];
         work_us = timing.page_program_us;
       }
       reply = Event(0x07, {status, frame[8], frame[9], frame[10], frame[11], 0x00, 0x00,
@@ -611,6 +630,7 @@ void DeviceModel::Send(const std::vector<uint8_t>& reply, uint64_t ready_us) {
   const uint64_t start = std::max(ready_us, tx_free_us_);
   const uint32_t baud = BaudAt(start);
   const Faults& faults = config_.faults;
+  if (out_.empty()) out_.reserve(reply.size());
   for (size_t i = 0; i < reply.size(); ++i) {
     const uint64_t t = start + WireTimeUs(i + 1, baud);
     uint8_t value = reply[i];

@@ -88,7 +88,8 @@ class DeviceModel {
   uint32_t BaudAt(uint64_t t_us) const;
   void SetBaudFrom(uint64_t t_us, uint32_t baud);
   void Feed(uint8_t value, uint64_t t_us, uint32_t host_baud);
-  void HandleFrame(std::vector<uint8_t> frame, uint64_t t_us, uint32_t host_baud);
+  void ClearRx();
+  void HandleFrame(std::vector<uint8_t> bytes, uint64_t t_us, uint32_t host_baud);
   bool HangupStepHit(int kind, std::span<const uint8_t> frame) const;
   void Pull(uint64_t t_us);
   // What the adapter does with a frame; false when it stays silent.
@@ -122,6 +123,8 @@ class DeviceModel {
 
   // Parser.
   std::vector<uint8_t> rx_;
+  // The length of the frame rx_ starts with, once its header is in; else 0.
+  size_t rx_length_ = 0;
   uint64_t rx_last_us_ = 0;
   uint64_t garbage_ = 0;
   uint32_t garble_counter_ = 0;
