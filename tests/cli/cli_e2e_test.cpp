@@ -488,7 +488,7 @@ TEST_F(CliEndToEnd, OneInterruptDuringThePageWritesFinishesTheUpdate) {
     ASSERT_TRUE(sim.ready());
     const ToolRun run =
         RunTool({"--port", sim.link(), "update", "--yes"}, false, SignalAt(kWriting, signo));
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.err, kHeldNote);
     EXPECT_NE(run.out.find(std::string(" Success \n \n") + ui::UpdateSucceededText() + "\n"),
               std::string::npos);
