@@ -19,16 +19,17 @@ constexpr std::array<uint8_t, 3> kBaudNotYetSwitched = {0x04, 0x0E, 0x05};
 
 int Link::SendFrame(int kind, std::span<const uint8_t> page) {
   state_.LastKind = kind;
-  const std::vector<uint8_t> frame = BuildFrame(kind, state_, page);
-  if (frame.empty()) return 0;
+  // One buffer for every frame: page writes are four kilobytes each.
+  BuildFrame(kind, state_, page, frame_);
+  if (frame_.empty()) return 0;
   size_t written = 0;
-  if (!state_.port || !state_.port->Write(frame, written)) {
+  if (!state_.port || !state_.port->Write(frame_, written)) {
     log_.Trace("\n Write file error\n");
     return kWriteFailed;
   }
-  if (written < frame.size())
+  if (written < frame_.size())
     log_.Trace(" CMD %d Write error %d %d\n", kind, static_cast<int>(written),
-               static_cast<int>(frame.size()));
+               static_cast<int>(frame_.size()));
   return ExpectedReplyLength(kind);
 }
 

@@ -18,89 +18,80 @@ void PutLe32(std::vector<uint8_t>& frame, uint32_t value) {
   for (int i = 0; i < 4; ++i) frame.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> bytes) { return bytes; }
+using Page = std::span<const uint8_t>;
+using Frame = std::vector<uint8_t>;
 
 // Boot-loader page write header: escape length 0x1005, command 07, address.
-std::vector<uint8_t> PageWrite(uint32_t address, std::span<const uint8_t> data) {
-  std::vector<uint8_t> frame;
-  frame.reserve(12 + data.size());
+void PageWrite(uint32_t address, Page data, Frame& frame) {
   frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07};
   PutLe32(frame, address);
   frame.insert(frame.end(), data.begin(), data.end());
-  return frame;
 }
-
-using Page = std::span<const uint8_t>;
 
 constexpr CommandEntry kCatalogue[] = {
     {LinkCheck, "LinkCheck", 8, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x01, 0x00}); }},
+     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x01, 0x00}; }},
     {BootHandshake, "BootHandshake", 8, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}); }},
+     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
     {HandshakeBurstLong, "HandshakeBurstLong", 0, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}); }},
+     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
     {HandshakeBurstShort, "HandshakeBurstShort", 0, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) { return Bytes({0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}); }},
+     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
     {BootCommandFE, "BootCommandFE", 0, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) {
-       return Bytes({0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27});
+     [](const LinkState&, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27};
      }},
     {SetBaud1M, "SetBaud1M", 12, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) {
-       return Bytes({0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F});
+     [](const LinkState&, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F};
      }},
     {ResetStepA, "ResetStepA", 15, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) {
-       return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00,
-                     0x5A, 0x00});
+     [](const LinkState&, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00};
      }},
     {ResetStepB, "ResetStepB", 5, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) {
-       return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00,
-                     0xA5, 0x00});
+     [](const LinkState&, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00};
      }},
     {FlashReadStatus, "FlashReadStatus", 13, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) {
-       return Bytes({0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05});
+     [](const LinkState&, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05};
      }},
     {FlashWriteStatus, "FlashWriteStatus", 13, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) {
-       return Bytes({0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00});
+     [](const LinkState&, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00};
      }},
     {FlashErase, "FlashErase", 16, kEraseReadAttempts,
-     [](const LinkState& link, Page) {
+     [](const LinkState& link, Page, Frame& f) {
        const EraseBlock block = EraseBlockOf(link.EraseBlock);
-       std::vector<uint8_t> frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, block.op};
-       PutLe32(frame, block.address);
-       return frame;
+       f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, block.op};
+       PutLe32(f, block.address);
      }},
     {FlashWritePage, "FlashWritePage", 15, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page page) {
-       return PageWrite(static_cast<uint32_t>(link.PageIndex) * kPageSize, page);
+     [](const LinkState& link, Page page, Frame& f) {
+       PageWrite(static_cast<uint32_t>(link.PageIndex) * kPageSize, page, f);
      }},
     {WriteIdentityPage, "WriteIdentityPage", 15, kOrdinaryReadAttempts,
-     [](const LinkState&, Page page) { return PageWrite(kIdentityPageAddress, page); }},
+     [](const LinkState&, Page page, Frame& f) { PageWrite(kIdentityPageAddress, page, f); }},
     {FlashChecksum, "FlashChecksum", 11, kChecksumReadAttempts,
-     [](const LinkState&, Page) {
-       return Bytes({0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07,
-                     0x00});
+     [](const LinkState&, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00};
      }},
     {FlashReadPage, "FlashReadPage", 4110, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page) {
-       std::vector<uint8_t> frame = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09};
-       PutLe32(frame, link.ReadAddress);
-       return frame;
+     [](const LinkState& link, Page, Frame& f) {
+       f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09};
+       PutLe32(f, link.ReadAddress);
      }},
     {QueryVersion, "QueryVersion", 33, kOrdinaryReadAttempts,
-     [](const LinkState&, Page) { return Bytes({0x2F, 0x76}); }},
+     [](const LinkState&, Page, Frame& f) { f = {0x2F, 0x76}; }},
     {ParamRead, "ParamRead", 10, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page) {
-       return Bytes({0x58, 0x53, 0x03, link.ParamSequence, 0x03, link.ParamOp, 0x00});
+     [](const LinkState& link, Page, Frame& f) {
+       f = {0x58, 0x53, 0x03, link.ParamSequence, 0x03, link.ParamOp, 0x00};
      }},
     {ParamWrite, "ParamWrite", 10, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page) {
-       return Bytes({0x58, 0x53, 0x07, link.ParamSequence, 0x83, link.ParamOp,
-                     static_cast<uint8_t>(link.ParamValue), 0x00, 0x00, 0x00});
+     [](const LinkState& link, Page, Frame& f) {
+       f = {0x58, 0x53, 0x07, link.ParamSequence, 0x83, link.ParamOp,
+            static_cast<uint8_t>(link.ParamValue), 0x00, 0x00, 0x00};
      }},
 };
 
@@ -129,9 +120,20 @@ EraseBlock EraseBlockOf(int block) {
   return {0x20, 0x0F0000 + static_cast<uint32_t>((block * 16) % 256) * 0x100};
 }
 
-std::vector<uint8_t> BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page) {
+void BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page,
+                std::vector<uint8_t>& frame) {
   const CommandEntry* command = FindCommand(kind);
-  return command ? command->build(link, page) : std::vector<uint8_t>{};
+  if (command) {
+    command->build(link, page, frame);
+  } else {
+    frame.clear();
+  }
+}
+
+std::vector<uint8_t> BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page) {
+  std::vector<uint8_t> frame;
+  BuildFrame(kind, link, page, frame);
+  return frame;
 }
 
 char HexDigit(int value) {

@@ -41,9 +41,10 @@ inline constexpr int kShortBurstCount = 11;
 inline constexpr int kPageDataOffset = 15;
 
 // The page bytes go in from the caller (FlashWritePage, WriteIdentityPage);
-// every other field comes from `link`.
-using FrameBuilder = std::vector<uint8_t> (*)(const LinkState& link,
-                                              std::span<const uint8_t> page);
+// every other field comes from `link`. The frame replaces what `frame` held,
+// so that a sender can keep one buffer for every page it writes.
+using FrameBuilder = void (*)(const LinkState& link, std::span<const uint8_t> page,
+                              std::vector<uint8_t>& frame);
 
 struct CommandEntry {
   CommandKind kind;
@@ -65,6 +66,8 @@ int ReadAttempts(int kind);
 // The frame of `kind`; empty for a number that is not a kind.
 std::vector<uint8_t> BuildFrame(int kind, const LinkState& link,
                                 std::span<const uint8_t> page = {});
+void BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page,
+                std::vector<uint8_t>& frame);
 
 // Erase block b: the op byte and the address it carries.
 struct EraseBlock {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "link/frames.h"
 #include "link/link_state.h"
@@ -45,6 +46,7 @@ class Link {
   Clock& clock_;
   MessageLog& log_;
   LinkState state_;
+  std::vector<uint8_t> frame_;
 };
 
 // Open `name`, or accept the port already open.

@@ -22,6 +22,32 @@ inline uint64_t WireTimeUs(uint64_t count, uint32_t baud) {
   return baud ? count * 10'000'000ull / baud : 0;
 }
 
+// WireTimeUs(1, baud), WireTimeUs(2, baud), ... one after the other, with no
+// division per byte: a page write stamps four thousand of them.
+class WireTimes {
+ public:
+  explicit WireTimes(uint32_t baud)
+      : baud_(baud),
+        step_(baud ? 10'000'000ull / baud : 0),
+        carry_(baud ? 10'000'000ull % baud : 0) {}
+  uint64_t Next() {
+    us_ += step_;
+    rest_ += carry_;
+    if (baud_ && rest_ >= baud_) {
+      ++us_;
+      rest_ -= baud_;
+    }
+    return us_;
+  }
+
+ private:
+  uint64_t baud_;
+  uint64_t step_;
+  uint64_t carry_;
+  uint64_t us_ = 0;
+  uint64_t rest_ = 0;
+};
+
 class VirtualLine;
 
 class VirtualPeer {

@@ -631,8 +631,9 @@ void DeviceModel::Send(const std::vector<uint8_t>& reply, uint64_t ready_us) {
   const uint32_t baud = BaudAt(start);
   const Faults& faults = config_.faults;
   if (out_.empty()) out_.reserve(reply.size());
+  WireTimes times(baud);
   for (size_t i = 0; i < reply.size(); ++i) {
-    const uint64_t t = start + WireTimeUs(i + 1, baud);
+    const uint64_t t = start + times.Next();
     uint8_t value = reply[i];
     if (faults.drop_rate > 0 && Random() < faults.drop_rate) continue;
     if (faults.flip_rate > 0 && Random() < faults.flip_rate)
