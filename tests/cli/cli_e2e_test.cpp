@@ -155,8 +155,8 @@ class SimAdapter {
  private:
   std::vector<std::string> Args(const std::string& version,
                                 const std::vector<std::string>& extra) const {
-    std::vector<std::string> args = {"--version", version, "--time-scale", "0", "--wire-scale",
-                                     "0", "--link", link(),
+    std::vector<std::string> args = {"--version", version, "--time-scale", "0",
+                                     "--wire-scale", "0", "--link", link(),
                                      "--dump-flash", (dir_ / "flash.bin").string(),
                                      "--dump-params", (dir_ / "params.txt").string()};
     args.insert(args.end(), extra.begin(), extra.end());
