@@ -11,7 +11,7 @@
 namespace brivelton {
 namespace {
 
-std::vector<uint8_t> Bytes(std::string_view text) {
+std::vector<uint8_t> BytesOf(std::string_view text) {
   return {text.begin(), text.end()};
 }
 
@@ -35,7 +35,7 @@ TEST(RegistryPortName, TakesTheStringWithinTheReturnedBytes) {
       {7, "COM6\0\0"sv, std::nullopt},  // REG_MULTI_SZ
   };
   for (const Case& c : cases) {
-    const std::vector<uint8_t> data = Bytes(c.data);
+    const std::vector<uint8_t> data = BytesOf(c.data);
     EXPECT_EQ(RegistryPortName(c.type, data), c.name)
         << "type " << c.type << " data \"" << std::string(c.data) << '"';
   }

@@ -23,12 +23,12 @@
 namespace brivelton {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 constexpr CommTimeouts kLinkTimeouts = {1, 1, 1, 3, 3};
 
-double MsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+double MsSince(SteadyClock::time_point start) {
+  return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
 }
 
 std::vector<uint8_t> AllByteValues() {
@@ -124,7 +124,7 @@ TEST_F(PosixSerialTest, SilentReadReturnsAfterNPlusOneMilliseconds) {
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
       size_t got = 99;
-      const auto start = Clock::now();
+      const auto start = SteadyClock::now();
       ASSERT_TRUE(port->Read(buffer, got));
       const double elapsed = MsSince(start);
       EXPECT_EQ(got, 0u);
@@ -143,7 +143,7 @@ TEST_F(PosixSerialTest, ReadReturnsEarlyOnceTheBytesAreIn) {
   std::vector<uint8_t> buffer(8);
   size_t got = 0;
   pty.Send({1, 2, 3, 4, 5, 6, 7, 8, 9});
-  auto start = Clock::now();
+  auto start = SteadyClock::now();
   ASSERT_TRUE(port->Read(buffer, got));
   EXPECT_EQ(got, 8u);
   EXPECT_LT(MsSince(start), 1000);
@@ -156,7 +156,7 @@ TEST_F(PosixSerialTest, ReadReturnsEarlyOnceTheBytesAreIn) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     pty.Send({13, 14, 15, 16, 17});
   });
-  start = Clock::now();
+  start = SteadyClock::now();
   const bool ok = port->Read(buffer, got);
   const double elapsed = MsSince(start);
   sender.join();
@@ -175,7 +175,7 @@ TEST_F(PosixSerialTest, IntervalTimeOutEndsTheReadAfterTheLastByte) {
   });
   std::vector<uint8_t> buffer(100);
   size_t got = 0;
-  const auto start = Clock::now();
+  const auto start = SteadyClock::now();
   const bool ok = port->Read(buffer, got);
   const double elapsed = MsSince(start);
   sender.join();
@@ -285,14 +285,14 @@ TEST_F(PosixSerialTest, HangUpFailsReadAndWritePromptly) {
   });
   std::vector<uint8_t> buffer(16);
   size_t got = 0;
-  auto start = Clock::now();
+  auto start = SteadyClock::now();
   const bool ok = port->Read(buffer, got);
   const double elapsed = MsSince(start);
   closer.join();
   EXPECT_FALSE(ok);
   EXPECT_LT(elapsed, 1000);
 
-  start = Clock::now();
+  start = SteadyClock::now();
   EXPECT_FALSE(port->Read(buffer, got));
   size_t written = 0;
   EXPECT_FALSE(port->Write(AllByteValues(), written));
@@ -308,7 +308,7 @@ TEST_F(PosixSerialTest, WriteTimeOutBoundsAWriteNobodyTakes) {
   ASSERT_TRUE(port->SetTimeouts({1, 1, 1, 0, 100}));
   const std::vector<uint8_t> big(1 << 20, 0x55);
   size_t written = 0;
-  const auto start = Clock::now();
+  const auto start = SteadyClock::now();
   ASSERT_TRUE(port->Write(big, written));
   const double elapsed = MsSince(start);
   EXPECT_LT(written, big.size());
@@ -327,7 +327,7 @@ TEST_F(PosixSerialTest, PurgeDropsPendingInputAndFlushReturns) {
 
   size_t written = 0;
   ASSERT_TRUE(port->Write(std::vector<uint8_t>{7, 8, 9}, written));
-  const auto start = Clock::now();
+  const auto start = SteadyClock::now();
   EXPECT_TRUE(port->Flush());
   EXPECT_LT(MsSince(start), 1000);
   EXPECT_EQ(pty.Receive(3), (std::vector<uint8_t>{7, 8, 9}));
