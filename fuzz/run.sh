@@ -2,7 +2,8 @@
 # Runs every fuzz target for SECONDS each, over its seeds (fuzz_make_seeds),
 # the corpus checked in under fuzz/corpus/TARGET and whatever earlier runs
 # left in BUILD_DIR/fuzz/corpus. SECONDS 0 replays those inputs once each and
-# fuzzes nothing. New finds go to BUILD_DIR/fuzz/corpus, never to the checked-in
+# fuzzes nothing; after such a replay, SECONDS count from where the replay
+# ended. New finds go to BUILD_DIR/fuzz/corpus, never to the checked-in
 # corpus (fuzz/long.sh merges them there). Fails on the first finding; the
 # input that triggered it is left in BUILD_DIR/fuzz/findings.
 #   bash fuzz/run.sh BUILD_DIR SECONDS [TARGET...]
@@ -39,16 +40,19 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-/usr/lib/llvm-14/bin/llvm-symbolizer}
 
-# One target; its log in $logs/TARGET.log.
+# One target; its log in $logs/TARGET.log. A replay notes how long the target
+# took over its inputs: libFuzzer counts that time against -max_total_time,
+# and SECONDS are for new inputs.
 fuzz_one() {
-  local target=$1 out extra=() limit=()
+  local target=$1 out extra=() limit=() started=$SECONDS replayed=0
   if [ "$seconds" = 0 ]; then
     # libFuzzer writes what it keeps into its first directory: a scratch one.
     out=$(mktemp -d "$build/fuzz/replay.XXXXXX")
     limit=(-runs=0)
   else
     out="$corpus_root/$target"
-    limit=(-max_total_time="$seconds")
+    [ -f "$logs/$target.replay-seconds" ] && replayed=$(<"$logs/$target.replay-seconds")
+    limit=(-max_total_time=$((seconds + replayed)))
   fi
   mkdir -p "$out" "$here/corpus/$target"
   [ -f "$here/$target.dict" ] && extra+=("-dict=$here/$target.dict")
@@ -56,7 +60,10 @@ fuzz_one() {
   "$build/fuzz/$target" "$out" "$seeds/$target" "$here/corpus/$target" "${limit[@]}" \
     -timeout=20 -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 \
     -artifact_prefix="$findings/$target-" "${extra[@]}" >"$logs/$target.log" 2>&1 || status=$?
-  [ "$seconds" = 0 ] && rm -rf "$out"
+  if [ "$seconds" = 0 ]; then
+    rm -rf "$out"
+    echo $((SECONDS - started + 1)) >"$logs/$target.replay-seconds"
+  fi
   return "$status"
 }
 
