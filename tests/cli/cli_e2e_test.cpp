@@ -34,6 +34,7 @@
 #include "sim/sim_options.h"
 #include "support/sim_process.h"
 #include "update/identity_page.h"
+#include "support/scratch_dir.h"
 
 namespace brivelton::testing {
 namespace {
@@ -172,9 +173,6 @@ class SimAdapter {
 class CliEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/brivelton_cli_e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     // The tool keeps the address of an update in progress here, not in the
     // home directory of whoever runs the tests.
     setenv("XDG_STATE_HOME", (dir_ / "state").c_str(), 1);
@@ -187,9 +185,8 @@ class CliEndToEnd : public ::testing::Test {
         names.push_back(entry.path().filename().string());
     return names;
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path dir_;
+  ScratchDir scratch_{"brivelton_cli_e2e"};
+  const fs::path dir_ = scratch_.path();
 };
 
 std::vector<std::string> CheckLog(const std::string& port, uint32_t version) {

@@ -18,6 +18,7 @@
 #include "resources/checksum.h"
 #include "resources/firmware_image.h"
 #include "update/identity_page.h"
+#include "support/scratch_dir.h"
 
 namespace brivelton::testing {
 namespace {
@@ -203,13 +204,10 @@ TEST_F(CliOnAdapter, FailedUpdateExitsOneWithTheFailureText) {
 class CliWithImageFile : public CliOnAdapter {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("brivelton_image_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
     image_.resize(kFirmwareSize);
     for (size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<uint8_t>(i * 7 + i / 4096);
     Write("fw.bin", image_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::ofstream(dir_ / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -217,7 +215,8 @@ class CliWithImageFile : public CliOnAdapter {
   }
   std::string path(const std::string& name = "fw.bin") const { return (dir_ / name).string(); }
 
-  fs::path dir_;
+  ScratchDir scratch_{"brivelton_image"};
+  const fs::path dir_ = scratch_.path();
   std::vector<uint8_t> image_;
 };
 
@@ -534,9 +533,8 @@ TEST(CliFirmware, ShowsVersionSizeChecksumAndSavesTheImage) {
   CliHarness h;
   EXPECT_EQ(h.Run({"firmware"}).out, expected);
 
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("brivelton_cli_image_" + std::to_string(::testing::UnitTest::GetInstance()
-                                                                 ->random_seed()) + ".bin");
+  const ScratchDir scratch("brivelton_cli_image");
+  const auto path = scratch.path() / "image.bin";
   const CliRun saved = h.Run({"firmware", "--save", path.string()});
   EXPECT_EQ(saved.status, 0);
   EXPECT_EQ(saved.out, std::string(expected) + "saved: " + path.string() + "\n");
@@ -544,7 +542,6 @@ TEST(CliFirmware, ShowsVersionSizeChecksumAndSavesTheImage) {
   const std::vector<uint8_t> written((std::istreambuf_iterator<char>(file)),
                                      std::istreambuf_iterator<char>());
   EXPECT_EQ(written, Bytes(image));
-  std::filesystem::remove(path);
 
   const CliRun failed = h.Run({"firmware", "--save=/nonexistent-dir/image.bin"});
   EXPECT_EQ(failed.status, 1);

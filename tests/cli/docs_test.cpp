@@ -14,6 +14,7 @@
 #include "cli/cli_args.h"
 #include "cli/docs.h"
 #include "cli_harness.h"
+#include "support/scratch_dir.h"
 
 namespace brivelton::testing {
 namespace {
@@ -74,17 +75,12 @@ TEST(CliDocs, EveryOptionTheHelpNamesIsCompletedAndEveryCompletedOneParses) {
 class Completion : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/brivelton_completion_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
     std::ofstream(dir_ / "brivelton.bash") << cli::BashCompletion();
     // A stand-in for the tool, so that port completion asks it for `ports`.
     std::ofstream(dir_ / "brivelton") << "#!/bin/sh\n[ \"$1\" = ports ] && echo /dev/ttyFAKE7\n";
     fs::permissions(dir_ / "brivelton", fs::perms::owner_all);
     std::ofstream(dir_ / "image.bin") << "x";
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::vector<std::string> Complete(const std::string& line) {
     std::vector<std::string> words;
     std::string word;
@@ -121,7 +117,8 @@ class Completion : public ::testing::Test {
     return offered;
   }
 
-  fs::path dir_;
+  ScratchDir scratch_{"brivelton_completion"};
+  const fs::path dir_ = scratch_.path();
 };
 
 using Words = std::vector<std::string>;

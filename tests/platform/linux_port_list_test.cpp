@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/port_names.h"
+#include "support/scratch_dir.h"
 
 namespace brivelton {
 namespace {
@@ -31,14 +32,8 @@ std::vector<std::string> Names(const PortListing& listing) {
 class FakeSysfs {
  public:
   FakeSysfs() {
-    char path[] = "/tmp/brivelton_sysfs_XXXXXX";
-    root_ = mkdtemp(path);
     fs::create_directories(root_ / "class/tty");
     fs::create_directories(root_ / "bus/serial-base");
-  }
-  ~FakeSysfs() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
   std::string tty_dir() const { return root_ / "class/tty"; }
   std::string dev_dir() const { return root_ / "dev"; }
@@ -77,7 +72,8 @@ class FakeSysfs {
   }
 
  private:
-  fs::path root_;
+  testing::ScratchDir scratch_{"brivelton_sysfs"};
+  const fs::path root_ = scratch_.path();
 };
 
 // A machine with every kind of port: virtual ttys, legacy and newer 8250

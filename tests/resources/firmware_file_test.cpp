@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "resources/checksum.h"
+#include "support/scratch_dir.h"
 
 namespace brivelton {
 namespace {
@@ -67,8 +68,8 @@ TEST(FirmwareFile, TakesOnlyItsOwnOptionsAndTheirValues) {
 }
 
 TEST(FirmwareFile, LoadsAnImageUnderTheBuiltInOnesRules) {
-  const fs::path dir = fs::temp_directory_path() / ("brivelton_fw_" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const testing::ScratchDir scratch("brivelton_fw");
+  const fs::path& dir = scratch.path();
   std::vector<uint8_t> bytes(kFirmwareSize);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i ^ (i >> 9));
   std::ofstream(dir / "fw.bin", std::ios::binary)
@@ -102,7 +103,6 @@ TEST(FirmwareFile, LoadsAnImageUnderTheBuiltInOnesRules) {
     EXPECT_EQ(error, message);
     EXPECT_EQ(image, nullptr);
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

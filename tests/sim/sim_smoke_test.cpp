@@ -18,6 +18,7 @@
 #include "platform/posix_serial.h"
 #include "support/recording_view.h"
 #include "support/sim_process.h"
+#include "support/scratch_dir.h"
 
 namespace brivelton::testing {
 namespace {
@@ -38,9 +39,8 @@ std::string ReplyText(const LinkState& link, int count) {
 }
 
 TEST(SimProcess, ServesLinkCheckAndVersionOnItsTerminal) {
-  char dir_template[] = "/tmp/brivelton-sim-XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
+  const ScratchDir scratch("brivelton-sim");
+  const std::string dir = scratch.path().string();
   const std::string link = dir + "/adapter";
   const std::string params = dir + "/params.txt";
   const std::string flash = dir + "/flash.bin";

@@ -19,6 +19,7 @@
 #include "support/host_bench.h"
 #include "update/identity_journal.h"
 #include "update/identity_page.h"
+#include "support/scratch_dir.h"
 
 namespace brivelton {
 namespace {
@@ -111,15 +112,8 @@ TEST(IdentityJournal, EntriesServeOnlyTheirOwnPortAndForgetRemovesOnlyOne) {
 
 class FileStateStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/brivelton-state-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root = tmpl;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(root);
-  }
-  std::filesystem::path root;
+  testing::ScratchDir scratch{"brivelton-state"};
+  const std::filesystem::path root = scratch.path();
 };
 
 TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
