@@ -1,5 +1,6 @@
 #include "cli/cli_args.h"
 
+#include <algorithm>
 #include <array>
 
 #include "params/settings_data.h"
@@ -27,20 +28,40 @@ constexpr SettingName kSettingNames[] = {
     {"hook-speed", kIdHookSpeed, kHookSpeeds},
 };
 
-struct CommandName {
+constexpr unsigned Bit(Command command) { return 1u << static_cast<unsigned>(command); }
+
+// The commands, in the order the help lists them.
+struct CommandRow {
   const char* name;
   Command command;
+  const char* operands;  // what follows besides options, as in "NAME=VALUE"
+  const char* help;      // lines apart by '\n'
 };
-constexpr CommandName kCommands[] = {
-    {"check", Command::kCheck},
-    {"update", Command::kUpdate},
-    {"identity", Command::kIdentity},
-    {"settings", Command::kSettings},
-    {"settings-help", Command::kSettingsHelp},
-    {"firmware", Command::kFirmware},
-    {"ports", Command::kPorts},
-    {"help", Command::kHelp},
+constexpr CommandRow kCommands[] = {
+    {"check", Command::kCheck, nullptr,
+     "Check Device: find the adapter, read its\nfirmware version, advise"},
+    {"update", Command::kUpdate, nullptr, "Check Device, then Update Firmware"},
+    {"identity", Command::kIdentity, nullptr,
+     "Check Device, then read the adapter's\nBluetooth address from its identity page\n"
+     "(nothing is erased or written)"},
+    {"settings", Command::kSettings, "NAME=VALUE", "Check Device, then Setting"},
+    {"settings-help", Command::kSettingsHelp, nullptr, "the 41 help lines of the settings"},
+    {"firmware", Command::kFirmware, nullptr, "the built-in image: version, size, checksum"},
+    {"ports", Command::kPorts, nullptr, "the port names the search would probe, in order"},
+    {"help", Command::kHelp, nullptr, "this text (also --help, -h)"},
 };
+
+const CommandRow* FindCommandRow(const std::string& name) {
+  for (const auto& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+const char* CommandName(Command command) {
+  for (const auto& c : kCommands)
+    if (c.command == command) return c.name;
+  return "";
+}
 
 std::string Joined(std::span<const char* const> words, const char* separator) {
   std::string text;
@@ -52,12 +73,9 @@ std::string Joined(std::span<const char* const> words, const char* separator) {
 }
 
 std::string CommandList() {
-  std::string text;
-  for (const auto& c : kCommands) {
-    if (!text.empty()) text += ", ";
-    text += c.name;
-  }
-  return text;
+  std::vector<std::string> names;
+  for (const auto& c : kCommands) names.emplace_back(c.name);
+  return ListInWords(names, ", ");
 }
 
 std::string SettingList() {
@@ -73,23 +91,6 @@ const SettingName* FindSetting(const std::string& name) {
   for (const auto& s : kSettingNames)
     if (name == s.name) return &s;
   return nullptr;
-}
-
-// What a command accepts besides the global options, for error messages.
-const char* CommandArgs(Command command) {
-  switch (command) {
-    case Command::kUpdate: return "--yes, --address ADDRESS, --image FILE and --image-version HEX";
-    case Command::kSettings: return "--defaults and NAME=VALUE";
-    case Command::kFirmware: return "--save FILE, --image FILE and --image-version HEX";
-    case Command::kPorts: return "--long";
-    default: return "nothing";
-  }
-}
-
-const char* CommandName(Command command) {
-  for (const auto& c : kCommands)
-    if (c.command == command) return c.name;
-  return "";
 }
 
 bool ParseAssignment(const std::string& arg, Options& options, std::string& error) {
@@ -124,38 +125,140 @@ bool ParseAssignment(const std::string& arg, Options& options, std::string& erro
   return true;
 }
 
-constexpr OptionName kGlobalOptions[] = {
-    {"--port", OptionValue::kPort}, {"--verbose", OptionValue::kNone}, {"--help", OptionValue::kNone}};
-constexpr OptionName kUpdateOptions[] = {{"--yes", OptionValue::kNone},
-                                          {"--address", OptionValue::kText},
-                                          {"--image", OptionValue::kFile},
-                                          {"--image-version", OptionValue::kText}};
-constexpr OptionName kSettingsOptions[] = {{"--defaults", OptionValue::kNone}};
-constexpr OptionName kFirmwareOptions[] = {{"--save", OptionValue::kFile},
-                                            {"--image", OptionValue::kFile},
-                                            {"--image-version", OptionValue::kText}};
-constexpr OptionName kPortsOptions[] = {{"--long", OptionValue::kNone}};
+// --- The options ---------------------------------------------------------------
 
-// Whether args[i] is `option`, as "--option VALUE" or "--option=VALUE"; when
-// it is, `value` holds the value, or `error` says what is missing.
-bool TakeValue(std::span<const std::string> args, size_t& i, const std::string& option,
-               const char* what, std::string& value, std::string& error) {
-  const std::string& arg = args[i];
-  if (arg.starts_with(option + "=")) {
-    value = arg.substr(option.size() + 1);
-    return true;
+bool Switch(bool& flag) { return flag = true; }
+
+bool TakeAddress(Options& o, const std::string& text, std::string& error) {
+  if (o.address) {
+    error = "option --address is given twice; give one address";
+    return false;
   }
-  if (arg != option) return false;
-  if (i + 1 == args.size())
-    error = "option " + option + " needs " + what;
-  else
-    value = args[++i];
+  o.address = ParseBtAddress(text);
+  if (!o.address)
+    error = "bad Bluetooth address '" + text +
+            "'; give 12 hexadecimal digits, colons optional, as in 00:1B:DC:0F:21:7E";
+  return o.address.has_value();
+}
+
+bool TakeSave(Options& o, const std::string& path, std::string& error) {
+  if (path.empty() || o.save_path) {
+    error = path.empty() ? "option --save needs a file name that is not empty"
+                         : "option --save is given twice; give one file";
+    return false;
+  }
+  o.save_path = path;
   return true;
+}
+
+constexpr unsigned kOnUpdate = Bit(Command::kUpdate);
+constexpr unsigned kOnSettings = Bit(Command::kSettings);
+constexpr unsigned kOnFirmware = Bit(Command::kFirmware);
+constexpr unsigned kOnPorts = Bit(Command::kPorts);
+
+// Every option, in the order the help explains them. Those of no command go
+// before or after the command; the others only after theirs.
+constexpr CliOption kOptions[] = {
+    PortOption<Options>("probe exactly this port; repeat it to probe several, in the order\n"
+                        "given, in place of the system's port list. The search, its\n"
+                        "messages and its fallback rules stay as they are."),
+    {"--verbose", nullptr, nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.verbose); },
+     "print the trace lines on stderr"},
+    // Asking for help is seen before anything else on the line; the command
+    // `help` explains it.
+    {"--help", "-h", nullptr, OptionValue::kNone, nullptr,
+     [](Options&, const std::string&, std::string&) { return true; }, nullptr},
+    {"--yes", nullptr, nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.yes); },
+     "answer OK to the update warning without asking (on a\n"
+     "terminal the warning still shows on stderr, answered)",
+     kOnUpdate, true},
+    {"--address", nullptr, "ADDRESS", OptionValue::kText,
+     "a Bluetooth address, as in --address 00:1B:DC:0F:21:7E", TakeAddress,
+     "the adapter's Bluetooth address, 12 hexadecimal digits,\n"
+     "colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when\n"
+     "the adapter's identity page carries none; an adapter whose page\n"
+     "still carries its address keeps it, and the log says so",
+     kOnUpdate, true},
+    {"--defaults", nullptr, nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.defaults); },
+     "start from the dialog's Set to Default values; any\nNAME=VALUE is applied on top",
+     kOnSettings, true},
+    {"--save", nullptr, "FILE", OptionValue::kFile, "a file name, as in --save image.bin",
+     TakeSave, "write the built-in image to FILE", kOnFirmware, true},
+    ImagePathOption<Options>("the firmware image in FILE in place of the\n"
+                             "built-in one, under the same rules: exactly 512000 bytes, its\n"
+                             "checksum computed from it. Needs --image-version.",
+                             kOnUpdate | kOnFirmware),
+    ImageVersionOption<Options>("the version of that image, one to three\n"
+                                "hexadecimal digits: 204 is 2.04. Check Device compares the\n"
+                                "adapter's version with it.",
+                                kOnUpdate | kOnFirmware),
+    {"--long", nullptr, nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.long_listing); },
+     "each name with what the system knows of it: driver,\n"
+     "usb=VENDOR:PRODUCT, manufacturer, product, serial and the\n"
+     "/dev/serial/by-id name, tab-separated after the name",
+     kOnPorts, true},
+};
+
+bool IsGlobal(const CliOption& option) { return option.commands == 0; }
+
+// The options accepted before the command, as the help shows them.
+std::string GlobalList(bool with_help) {
+  std::vector<std::string> shown;
+  for (const auto& o : kOptions)
+    if (IsGlobal(o) && (with_help || o.help)) shown.push_back(Shown(o));
+  return ListInWords(shown, ", ");
+}
+
+// What a command accepts besides the global options, for error messages.
+std::string CommandArgs(Command command) {
+  std::vector<std::string> shown;
+  for (const auto& o : kOptions)
+    if (o.commands & Bit(command)) shown.push_back(Shown(o));
+  const CommandRow* row = FindCommandRow(CommandName(command));
+  if (row->operands) shown.emplace_back(row->operands);
+  return ListInWords(shown, " and ");
+}
+
+// "(update, firmware) " before the help of an option of some commands.
+std::string CommandsLead(const CliOption& option) {
+  std::vector<std::string> names;
+  for (const auto& c : kCommands)
+    if (option.commands & Bit(c.command)) names.emplace_back(c.name);
+  if (names.empty()) return "";
+  std::string lead = "(" + names[0];
+  for (size_t i = 1; i < names.size(); ++i) lead += ", " + names[i];
+  return lead + ") ";
+}
+
+std::string CommandLines() {
+  constexpr size_t kColumn = 41;
+  std::string text;
+  for (const auto& c : kCommands) {
+    std::string synopsis = c.name;
+    for (const auto& o : kOptions)
+      if (o.in_synopsis && (o.commands & Bit(c.command))) synopsis += " [" + Shown(o) + "]";
+    if (c.operands) synopsis += std::string(" [") + c.operands + "]...";
+    text += HelpRow(synopsis, c.help, kColumn);
+  }
+  return text;
+}
+
+std::vector<OptionName> Names(unsigned commands) {
+  std::vector<OptionName> names;
+  for (const auto& o : kOptions)
+    if (commands ? (o.commands & commands) : IsGlobal(o)) names.push_back({o.name, o.kind});
+  return names;
 }
 
 }  // namespace
 
 std::span<const SettingName> SettingNames() { return kSettingNames; }
+
+std::span<const CliOption> OptionTable() { return kOptions; }
 
 std::vector<std::string> CommandNames() {
   std::vector<std::string> names;
@@ -164,137 +267,72 @@ std::vector<std::string> CommandNames() {
 }
 
 std::optional<Command> FindCommand(const std::string& name) {
-  for (const auto& c : kCommands)
-    if (name == c.name) return c.command;
+  if (const CommandRow* row = FindCommandRow(name)) return row->command;
   return std::nullopt;
 }
 
-std::span<const OptionName> GlobalOptions() { return kGlobalOptions; }
+std::span<const OptionName> GlobalOptions() {
+  static const std::vector<OptionName> names = Names(0);
+  return names;
+}
 
 std::span<const OptionName> CommandOptions(Command command) {
-  switch (command) {
-    case Command::kUpdate: return kUpdateOptions;
-    case Command::kSettings: return kSettingsOptions;
-    case Command::kFirmware: return kFirmwareOptions;
-    case Command::kPorts: return kPortsOptions;
-    default: return {};
-  }
+  static const auto by_command = [] {
+    std::vector<std::vector<OptionName>> lists;
+    for (unsigned c = 0; c < 32; ++c) lists.push_back(Names(1u << c));
+    return lists;
+  }();
+  return by_command[static_cast<size_t>(command)];
 }
 
 bool ParseArgs(std::span<const std::string> args, Options& options, std::string& error) {
   options = Options{};
-  // Asking for help wins over anything else on the line.
+  // Asking for help wins over anything else on the line; a value that
+  // happens to read "--help" is no question.
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--port" || args[i] == "--save" || args[i] == "--address" ||
-        args[i] == "--image" || args[i] == "--image-version")
-      ++i;
-    else if (args[i] == "--help" || args[i] == "-h") return true;
+    const CliOption* option = FindOption<Options>(kOptions, args[i]);
+    if (!option) continue;
+    if (std::string(option->name) == "--help") return true;
+    if (option->value && args[i] == option->name) ++i;
   }
-  bool have_command = false;
+  const CommandRow* command = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--verbose") {
-      options.verbose = true;
+    const CliOption* option = FindOption<Options>(kOptions, arg);
+    if (option && IsGlobal(*option)) {
+      if (!TakeOption(*option, args, i, options, error)) return false;
       continue;
     }
-    if (arg == "--port" || arg.starts_with("--port=")) {
-      std::string name;
-      if (arg == "--port") {
-        if (i + 1 == args.size()) {
-          error = "option --port needs a port name, as in --port /dev/ttyUSB0";
-          return false;
-        }
-        name = args[++i];
-      } else {
-        name = arg.substr(7);
-      }
-      if (name.empty()) {
-        error = "option --port needs a port name that is not empty, as in --port /dev/ttyUSB0";
-        return false;
-      }
-      options.ports.push_back(name);
-      continue;
-    }
-    if (!have_command) {
+    if (!command) {
       if (arg.starts_with("-")) {
-        error = "unknown option '" + arg +
-                "'; accepted before the command: --port NAME, --verbose, --help";
+        error = "unknown option '" + arg + "'; accepted before the command: " + GlobalList(true);
         return false;
       }
-      bool known = false;
-      for (const auto& c : kCommands) {
-        if (arg == c.name) {
-          options.command = c.command;
-          known = true;
-        }
-      }
-      if (!known) {
+      command = FindCommandRow(arg);
+      if (!command) {
         error = "unknown command '" + arg + "'; commands: " + CommandList() +
                 " (brivelton --help explains them)";
         return false;
       }
-      have_command = true;
+      options.command = command->command;
       continue;
     }
     // Arguments of the command.
-    const Command command = options.command;
-    if (command == Command::kHelp) continue;  // "help anything" still helps
-    if (command == Command::kUpdate && arg == "--yes") {
-      options.yes = true;
+    if (command->command == Command::kHelp) continue;  // "help anything" still helps
+    if (option && (option->commands & Bit(command->command))) {
+      if (!TakeOption(*option, args, i, options, error)) return false;
       continue;
     }
-    if ((command == Command::kUpdate || command == Command::kFirmware) &&
-        TakeImageOption(args, i, options.image, error)) {
-      if (!error.empty()) return false;
-      continue;
-    }
-    if (command == Command::kPorts && arg == "--long") {
-      options.long_listing = true;
-      continue;
-    }
-    std::string text;
-    if (command == Command::kUpdate &&
-        TakeValue(args, i, "--address", "a Bluetooth address, as in --address 00:1B:DC:0F:21:7E",
-                  text, error)) {
-      if (!error.empty()) return false;
-      if (options.address) {
-        error = "option --address is given twice; give one address";
-        return false;
-      }
-      options.address = ParseBtAddress(text);
-      if (!options.address) {
-        error = "bad Bluetooth address '" + text +
-                "'; give 12 hexadecimal digits, colons optional, as in 00:1B:DC:0F:21:7E";
-        return false;
-      }
-      continue;
-    }
-    if (command == Command::kSettings && arg == "--defaults") {
-      options.defaults = true;
-      continue;
-    }
-    if (command == Command::kSettings && !arg.starts_with("-")) {
+    if (command->command == Command::kSettings && !arg.starts_with("-")) {
       if (!ParseAssignment(arg, options, error)) return false;
       continue;
     }
-    if (command == Command::kFirmware &&
-        TakeValue(args, i, "--save", "a file name, as in --save image.bin", text, error)) {
-      if (!error.empty()) return false;
-      const std::string& path = text;
-      if (path.empty() || options.save_path) {
-        error = path.empty() ? "option --save needs a file name that is not empty"
-                             : "option --save is given twice; give one file";
-        return false;
-      }
-      options.save_path = path;
-      continue;
-    }
     error = std::string(arg.starts_with("-") ? "unknown option '" : "unexpected argument '") +
-            arg + "' for " + CommandName(command) + "; it accepts " + CommandArgs(command) +
-            " (and --port NAME, --verbose)";
+            arg + "' for " + command->name + "; it accepts " + CommandArgs(command->command) +
+            " (and " + GlobalList(false) + ")";
     return false;
   }
-  if (!have_command) {
+  if (!command) {
     error = "no command given; commands: " + CommandList() + " (brivelton --help explains them)";
     return false;
   }
@@ -339,44 +377,11 @@ std::string HelpText() {
       "Services the telephone adapter on a serial port: finds it, reads its firmware\n"
       "version, writes the built-in firmware and reads or writes its ten settings.\n"
       "\n"
-      "Commands:\n"
-      "  check                                  Check Device: find the adapter, read its\n"
-      "                                         firmware version, advise\n"
-      "  update [--yes] [--address ADDRESS]     Check Device, then Update Firmware\n"
-      "  identity                               Check Device, then read the adapter's\n"
-      "                                         Bluetooth address from its identity page\n"
-      "                                         (nothing is erased or written)\n"
-      "  settings [--defaults] [NAME=VALUE]...  Check Device, then Setting\n"
-      "  settings-help                          the 41 help lines of the settings\n"
-      "  firmware [--save FILE]                 the built-in image: version, size, checksum\n"
-      "  ports [--long]                         the port names the search would probe, in order\n"
-      "  help                                   this text (also --help, -h)\n"
+      "Commands:\n" +
+      CommandLines() +
       "\n"
-      "Options (before or after the command):\n"
-      "  --port NAME   probe exactly this port; repeat it to probe several, in the order\n"
-      "                given, in place of the system's port list. The search, its\n"
-      "                messages and its fallback rules stay as they are.\n"
-      "  --verbose     print the trace lines on stderr\n"
-      "  --yes         (update) answer OK to the update warning without asking (on a\n"
-      "                terminal the warning still shows on stderr, answered)\n"
-      "  --address ADDRESS\n"
-      "                (update) the adapter's Bluetooth address, 12 hexadecimal digits,\n"
-      "                colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when\n"
-      "                the adapter's identity page carries none; an adapter whose page\n"
-      "                still carries its address keeps it, and the log says so\n"
-      "  --defaults    (settings) start from the dialog's Set to Default values; any\n"
-      "                NAME=VALUE is applied on top\n"
-      "  --save FILE   (firmware) write the built-in image to FILE\n"
-      "  --image FILE  (update, firmware) the firmware image in FILE in place of the\n"
-      "                built-in one, under the same rules: exactly 512000 bytes, its\n"
-      "                checksum computed from it. Needs --image-version.\n"
-      "  --image-version HEX\n"
-      "                (update, firmware) the version of that image, one to three\n"
-      "                hexadecimal digits: 204 is 2.04. Check Device compares the\n"
-      "                adapter's version with it.\n"
-      "  --long        (ports) each name with what the system knows of it: driver,\n"
-      "                usb=VENDOR:PRODUCT, manufacturer, product, serial and the\n"
-      "                /dev/serial/by-id name, tab-separated after the name\n"
+      "Options (before or after the command):\n" +
+      OptionLines<Options>(kOptions, 16, CommandsLead) +
       "\n"
       "Output:\n"
       "  check, update and settings print the message log on stdout, one line per logged\n"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "params/settings_values.h"
 #include "resources/firmware_file.h"
 
@@ -61,9 +62,14 @@ std::vector<std::string> FormatSettings(const SettingsValues& values);
 // The full --help text.
 std::string HelpText();
 
+// Every option of the tool, each once: the parser, the help, the completion
+// and the manual page are made from this table.
+using CliOption = Option<Options>;
+std::span<const CliOption> OptionTable();
+
 // What the shell's completion offers: the command names, and the options with
 // what follows each one that takes a value.
-enum class OptionValue { kNone, kPort, kFile, kText };
+using brivelton::OptionValue;
 struct OptionName {
   const char* name;
   OptionValue value;

@@ -7,37 +7,6 @@
 
 namespace brivelton {
 
-bool TakeImageOption(std::span<const std::string> args, size_t& i, ImageOptions& options,
-                     std::string& error) {
-  const std::string& arg = args[i];
-  for (auto [name, slot, what] :
-       {std::tuple{"--image", &options.path, "a file name, as in --image firmware.bin"},
-        std::tuple{"--image-version", &options.version,
-                   "the image's version in hexadecimal, as in --image-version 204"}}) {
-    const std::string option = name;
-    std::string value;
-    if (arg.starts_with(option + "=")) {
-      value = arg.substr(option.size() + 1);
-    } else if (arg == option) {
-      if (i + 1 == args.size()) {
-        error = "option " + option + " needs " + what;
-        return true;
-      }
-      value = args[++i];
-    } else {
-      continue;
-    }
-    if (value.empty())
-      error = "option " + option + " needs " + what;
-    else if (*slot)
-      error = "option " + option + " is given twice; give it once";
-    else
-      *slot = value;
-    return true;
-  }
-  return false;
-}
-
 std::optional<uint32_t> ParseImageVersion(const std::string& text) {
   std::string digits = text;
   if (digits.starts_with("0x") || digits.starts_with("0X")) digits = digits.substr(2);

@@ -16,12 +16,6 @@ struct ImageOptions {
   std::optional<std::string> version;  // --image-version, as typed
 };
 
-// Takes args[i] when it is --image or --image-version (with its value next,
-// or after '='), moving `i` past the value. False when it is neither; when it
-// is one but its value is missing, empty or given twice, true with `error` set.
-bool TakeImageOption(std::span<const std::string> args, size_t& i, ImageOptions& options,
-                     std::string& error);
-
 // "204", "0x204", "1ff": one to three hexadecimal digits, 0x optional.
 std::optional<uint32_t> ParseImageVersion(const std::string& text);
 

@@ -165,6 +165,153 @@ TEST(CliHelp, ExplainsEveryCommandSettingAndExitStatusWithoutTouchingPorts) {
   }
 }
 
+// The whole help, as a user reads it: the table it is made from must not
+// move a column or a word.
+constexpr const char* kHelp = R"help(Usage: brivelton [--port NAME]... [--verbose] COMMAND [ARGS]
+
+Services the telephone adapter on a serial port: finds it, reads its firmware
+version, writes the built-in firmware and reads or writes its ten settings.
+
+Commands:
+  check                                  Check Device: find the adapter, read its
+                                         firmware version, advise
+  update [--yes] [--address ADDRESS]     Check Device, then Update Firmware
+  identity                               Check Device, then read the adapter's
+                                         Bluetooth address from its identity page
+                                         (nothing is erased or written)
+  settings [--defaults] [NAME=VALUE]...  Check Device, then Setting
+  settings-help                          the 41 help lines of the settings
+  firmware [--save FILE]                 the built-in image: version, size, checksum
+  ports [--long]                         the port names the search would probe, in order
+  help                                   this text (also --help, -h)
+
+Options (before or after the command):
+  --port NAME   probe exactly this port; repeat it to probe several, in the order
+                given, in place of the system's port list. The search, its
+                messages and its fallback rules stay as they are.
+  --verbose     print the trace lines on stderr
+  --yes         (update) answer OK to the update warning without asking (on a
+                terminal the warning still shows on stderr, answered)
+  --address ADDRESS
+                (update) the adapter's Bluetooth address, 12 hexadecimal digits,
+                colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when
+                the adapter's identity page carries none; an adapter whose page
+                still carries its address keeps it, and the log says so
+  --defaults    (settings) start from the dialog's Set to Default values; any
+                NAME=VALUE is applied on top
+  --save FILE   (firmware) write the built-in image to FILE
+  --image FILE  (update, firmware) the firmware image in FILE in place of the
+                built-in one, under the same rules: exactly 512000 bytes, its
+                checksum computed from it. Needs --image-version.
+  --image-version HEX
+                (update, firmware) the version of that image, one to three
+                hexadecimal digits: 204 is 2.04. Check Device compares the
+                adapter's version with it.
+  --long        (ports) each name with what the system knows of it: driver,
+                usb=VENDOR:PRODUCT, manufacturer, product, serial and the
+                /dev/serial/by-id name, tab-separated after the name
+
+Output:
+  check, update and settings print the message log on stdout, one line per logged
+  line, the moment it is logged, exactly as logged. After the log, update prints
+  the result text, one of
+    Firmware update done. Please re-pair device.
+    Update failed. Please unplug the device and try again.
+  and settings prints the ten values as NAME=VALUE lines, in the order of the
+  table below. Nothing else goes to stdout.
+
+  update and settings start with Check Device and go no further when no adapter
+  answers.
+
+  update shows the update warning on stderr and, when stdin is a terminal, asks
+    Press "OK" to continue. [y/N]
+  where y or yes is OK and anything else cancels. Without a terminal and without
+  --yes the update is cancelled, and the log ends with
+     Firmware update cancelled
+  While the flash is erased and written, a progress bar shows on stderr when
+  stderr is a terminal.
+
+  Before it erases anything, update saves the adapter's Bluetooth address in
+  $XDG_STATE_HOME/brivelton/ (default ~/.local/state/brivelton/), one file per
+  port, readable by you only, and removes it once the update succeeded. If that
+  file can't be written, the update stops before erasing. While the flash is
+  erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool says
+  so, finishes that attempt and stops (exit 0 with the success text if it
+  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At
+  any other time a signal stops it at once with 128 + the signal's number.
+
+  identity prints, after the log, the address and the device name as the
+  identity page holds them, such as
+    address: 00:1B:DC:0F:21:7E
+    name: Brivelton(B00)
+
+After an update was cut short (killed, unplugged, the lid closed):
+  run 'brivelton update' again on the same port. The adapter's identity page may
+  now be blank; the address saved for that port is written back, and the log
+  says which and from where. 'brivelton identity' shows what the page holds. If
+  the page is blank and nothing was saved for this port (another PC, another
+  port), give the address from the adapter's label or the phone's list of paired
+  devices: brivelton update --address 00:1B:DC:0F:21:7E. An address saved for
+  another port is never used on its own; the log names it.
+
+  settings with NAME=VALUE or --defaults ends the dialog with OK holding those
+  values: the changed ones are written, and the values printed after the log are
+  those now on the adapter (none are printed when a write failed). With neither,
+  settings only looks: the dialog ends like Cancel, the log ends with
+     Set parameters cancelled
+  and the values the dialog showed are printed after it. Giving a setting twice
+  is bad usage.
+
+Settings (NAME=VALUE):
+    caller-id                   off|on
+    echo-cancel                 off|on
+    media-audio                 off|on
+    dialtone-after-disconnect   off|on
+    reverse-tip-ring            off|on
+    strong-ringing              off|on
+    led-debug                   off|on
+    dial-plan                   with-timeout|without-timeout|hash-key
+    offhook-power               low|medium|high|strong|strongest
+    hook-speed                  30ms|50ms|70ms|100ms
+
+  firmware prints three lines, such as 'version: 2.04 (0x204)', 'size: 512000
+  bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader
+  reports them), and 'saved: FILE' after --save.
+  ports prints one name a line; when the system's port list can't be read it
+  says so on stderr and prints the fallback names the search would try.
+  A /dev/serial/by-id name given to --port stays the same when the adapter is
+  plugged in again; ports --long shows it.
+
+Exit status:
+  0  the command did what was asked: check found the adapter (even when its
+     version could not be read: the log says so), settings without changes
+     showed the values, identity read a page that carries an address
+  1  the adapter was not found, the update failed, a setting could not be
+     written, the port could not be opened, the firmware is too old for
+     settings, the user cancelled, --save could not write its file, or
+     identity found no address on the page (or could not read it)
+  2  bad usage: an unknown command, option, NAME or VALUE, a malformed
+     --address, or an --image without --image-version, unreadable or not
+     512000 bytes; nothing is probed
+  128 + N  stopped by signal N (130 for Ctrl-C)
+
+Examples:
+  brivelton check
+  brivelton --port /dev/ttyUSB0 update --yes
+  brivelton --port /dev/ttyUSB0 identity
+  brivelton update --yes --address 00:1B:DC:0F:21:7E
+  brivelton --port /dev/ttyUSB0 --port /dev/ttyACM0 check
+  brivelton settings
+  brivelton settings caller-id=off hook-speed=100ms offhook-power=high
+  brivelton settings --defaults media-audio=on
+  brivelton --verbose settings dial-plan=hash-key
+  brivelton firmware --save image.bin
+  brivelton --port /dev/ttyUSB0 update --image fw.bin --image-version 205
+  brivelton ports --long
+)help";
+
+TEST(CliHelp, IsTheTextUsersKnow) { EXPECT_EQ(cli::HelpText(), kHelp); }
+
 TEST(CliArgs, GlobalOptionsGoBeforeOrAfterTheCommandAndPortsKeepTheirOrder) {
   Options o;
   std::string error;

@@ -26,47 +26,6 @@ TEST(FirmwareFile, VersionIsOneToThreeHexDigits) {
   for (const auto& [text, version] : cases) EXPECT_EQ(ParseImageVersion(text), version) << text;
 }
 
-TEST(FirmwareFile, TakesOnlyItsOwnOptionsAndTheirValues) {
-  struct Case {
-    std::vector<std::string> args;
-    bool taken;
-    size_t next;  // where the caller goes on
-    ImageOptions options;
-    std::string error;
-  };
-  const Case cases[] = {
-      {{"--image", "a.bin", "x"}, true, 1, {"a.bin", {}}, ""},
-      {{"--image=a.bin"}, true, 0, {"a.bin", {}}, ""},
-      {{"--image-version", "204"}, true, 1, {{}, "204"}, ""},
-      {{"--image-version=0x204"}, true, 0, {{}, "0x204"}, ""},
-      {{"--image"}, true, 0, {}, "option --image needs a file name, as in --image firmware.bin"},
-      {{"--image="}, true, 0, {}, "option --image needs a file name, as in --image firmware.bin"},
-      {{"--image-version"}, true, 0, {},
-       "option --image-version needs the image's version in hexadecimal, as in "
-       "--image-version 204"},
-      {{"--images", "a"}, false, 0, {}, ""},
-      {{"--yes"}, false, 0, {}, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args[0]);
-    ImageOptions options;
-    std::string error;
-    size_t i = 0;
-    EXPECT_EQ(TakeImageOption(c.args, i, options, error), c.taken);
-    EXPECT_EQ(i, c.next);
-    EXPECT_EQ(options.path, c.options.path);
-    EXPECT_EQ(options.version, c.options.version);
-    EXPECT_EQ(error, c.error);
-  }
-  ImageOptions twice{"a.bin", {}};
-  std::string error;
-  size_t i = 0;
-  const std::vector<std::string> again = {"--image", "b.bin"};
-  EXPECT_TRUE(TakeImageOption(again, i, twice, error));
-  EXPECT_EQ(error, "option --image is given twice; give it once");
-  EXPECT_EQ(twice.path, "a.bin");
-}
-
 TEST(FirmwareFile, LoadsAnImageUnderTheBuiltInOnesRules) {
   const testing::ScratchDir scratch("brivelton_fw");
   const fs::path& dir = scratch.path();

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/window_args.h"
 #include "gui/qt/main_window.h"
-#include "gui/qt/utility_args.h"
 #include "platform/clock.h"
 #include "platform/linux_port_list.h"
 #include "platform/posix_serial.h"
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   // options (-platform, -display, ...) out.
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
-      std::fputs(brivelton::qt::UtilityUsage(), stdout);
+      std::fputs(brivelton::WindowUsage(), stdout);
       return 0;
     }
   }
@@ -27,11 +27,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   const QStringList given = QApplication::arguments();
   for (qsizetype i = 1; i < given.size(); ++i) args.push_back(given[i].toStdString());
-  brivelton::qt::UtilityArgs options;
+  brivelton::WindowArgs options;
   std::string error;
-  if (!brivelton::qt::ParseUtilityArgs(args, options, error)) {
+  if (!brivelton::ParseWindowArgs(args, options, error)) {
     std::fprintf(stderr, "brivelton-utility: %s\n%s", error.c_str(),
-                 brivelton::qt::UtilityUsage());
+                 brivelton::WindowUsage());
     return 2;
   }
   std::unique_ptr<brivelton::FirmwareImage> loaded;

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "app/window_args.h"
 #include "gui/win32/main_window.h"
 #include "platform/clock.h"
 #include "platform/state_store.h"
 #include "platform/win32_port_list.h"
 #include "platform/win32_serial.h"
-#include "resources/firmware_file.h"
 
 namespace {
 
@@ -44,25 +44,27 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_USEREX_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
-  // --image FILE --image-version HEX: update with that file in place of the
-  // built-in image. Anything wrong is said before the window opens.
-  const std::vector<std::string> args = Arguments();
-  brivelton::ImageOptions image_options;
+  // The same command line as the Linux window's. Anything wrong is said
+  // before the window opens.
+  brivelton::WindowArgs options;
   std::string error;
-  for (size_t i = 0; i < args.size() && error.empty(); ++i) {
-    if (!brivelton::TakeImageOption(args, i, image_options, error))
-      error = "unexpected argument '" + args[i] +
-              "'; accepted: --image FILE --image-version HEX";
+  if (brivelton::ParseWindowArgs(Arguments(), options, error) && options.help) {
+    MessageBoxA(nullptr, brivelton::WindowUsage(), "Brivelton Utility", MB_OK | MB_ICONINFORMATION);
+    return 0;
   }
   std::unique_ptr<brivelton::FirmwareImage> loaded;
-  if (!error.empty() || !brivelton::LoadFirmwareFile(image_options, loaded, error)) {
+  if (!error.empty() || !brivelton::LoadFirmwareFile(options.image, loaded, error)) {
     MessageBoxA(nullptr, error.c_str(), "Brivelton Utility", MB_OK | MB_ICONERROR);
     return 2;
   }
 
   brivelton::Win32SerialPorts ports;
   brivelton::SystemClock clock;
-  brivelton::Win32RegistryPortList port_list;
+  brivelton::Win32RegistryPortList system_list;
+  // --port NAME: only those ports, in that order.
+  brivelton::FixedPortList named_list(options.ports, system_list.FallbackNames());
+  brivelton::PortList& port_list =
+      options.ports.empty() ? static_cast<brivelton::PortList&>(system_list) : named_list;
   brivelton::FileStateStore state(brivelton::DefaultStateDirectory());
   brivelton::Platform platform{ports, clock, port_list, &state};
   brivelton::win32::MainWindow window(

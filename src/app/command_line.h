@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Options as tables: a program lists each of its options once, with what
+// follows it, how its value is read and what a mistake says, and its parser,
+// help text, completion and manual page are all made from that list.
+#include <span>
+#include <string>
+#include <vector>
+
+#include "resources/firmware_file.h"
+
+namespace brivelton {
+
+// What follows an option: nothing, or a value the completion offers ports,
+// files or nothing for.
+enum class OptionValue { kNone, kPort, kFile, kText };
+
+template <class Args>
+struct Option {
+  const char* name;        // "--port"
+  const char* short_name;  // "-p", or nullptr
+  const char* value;       // as the help names it ("NAME"); nullptr for a switch
+  OptionValue kind;
+  const char* needs;       // what "option --port needs ..." asks for when it is missing
+  // Reads the value (empty for a switch) into `args`; false with `error` set.
+  bool (*take)(Args& args, const std::string& value, std::string& error);
+  const char* help;        // the help column, lines apart by '\n'; nullptr: not listed
+  unsigned commands = 0;   // one bit per command it belongs to; 0: any command
+  bool in_synopsis = false;  // shown after its commands' names in the help
+};
+
+// "--port NAME", "--verbose".
+template <class Args>
+std::string Shown(const Option<Args>& option) {
+  return option.value ? std::string(option.name) + " " + option.value : option.name;
+}
+
+// Whether `arg` names the option, alone or as "--name=VALUE".
+template <class Args>
+bool Names(const Option<Args>& option, const std::string& arg) {
+  const std::string name = option.name;
+  return arg == name || (option.short_name && arg == option.short_name) ||
+         (option.value && arg.starts_with(name + "="));
+}
+
+// Takes args[i], which Names() the option: its value follows after '=' or as
+// the next argument (and `i` moves past it). False with `error` set when the
+// value is missing or the option's own rules refuse it.
+template <class Args>
+bool TakeOption(const Option<Args>& option, std::span<const std::string> args, size_t& i,
+                Args& out, std::string& error) {
+  const std::string& arg = args[i];
+  std::string value;
+  if (option.value) {
+    if (arg.size() > std::string(option.name).size() && arg[std::string(option.name).size()] == '=') {
+      value = arg.substr(std::string(option.name).size() + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      error = std::string("option ") + option.name + " needs " + option.needs;
+      return false;
+    }
+  }
+  return option.take(out, value, error);
+}
+
+// The option of `table` that `arg` names, or null.
+template <class Args>
+const Option<Args>* FindOption(std::span<const Option<Args>> table, const std::string& arg) {
+  for (const auto& option : table)
+    if (Names(option, arg)) return &option;
+  return nullptr;
+}
+
+// "a, b and c"; "nothing" for none.
+std::string ListInWords(const std::vector<std::string>& items, const char* last_separator);
+
+// The options the windows and the command-line tool share, each with the
+// rules and the error texts it has everywhere. `Args` has `ports` and `image`.
+bool TakePort(std::vector<std::string>& ports, const std::string& value, std::string& error);
+bool TakeImagePath(ImageOptions& image, const std::string& value, std::string& error);
+bool TakeImageVersion(ImageOptions& image, const std::string& value, std::string& error);
+#ifdef _WIN32
+inline constexpr const char* kPortExample = "COM3";
+#else
+inline constexpr const char* kPortExample = "/dev/ttyUSB0";
+#endif
+inline constexpr const char* kPortNeeds = "a port name, as in --port "
+#ifdef _WIN32
+                                          "COM3";
+#else
+                                          "/dev/ttyUSB0";
+#endif
+inline constexpr const char* kImagePathNeeds = "a file name, as in --image firmware.bin";
+inline constexpr const char* kImageVersionNeeds =
+    "the image's version in hexadecimal, as in --image-version 204";
+
+template <class Args>
+constexpr Option<Args> PortOption(const char* help, const char* short_name = nullptr) {
+  return {"--port", short_name, "NAME", OptionValue::kPort, kPortNeeds,
+          [](Args& a, const std::string& v, std::string& e) { return TakePort(a.ports, v, e); },
+          help};
+}
+template <class Args>
+constexpr Option<Args> ImagePathOption(const char* help, unsigned commands = 0) {
+  return {"--image", nullptr, "FILE", OptionValue::kFile, kImagePathNeeds,
+          [](Args& a, const std::string& v, std::string& e) { return TakeImagePath(a.image, v, e); },
+          help, commands};
+}
+template <class Args>
+constexpr Option<Args> ImageVersionOption(const char* help, unsigned commands = 0) {
+  return {"--image-version", nullptr, "HEX", OptionValue::kText, kImageVersionNeeds,
+          [](Args& a, const std::string& v, std::string& e) {
+            return TakeImageVersion(a.image, v, e);
+          },
+          help, commands};
+}
+
+// "  NAME  help" as help texts show it: `name` from the third column, its
+// help (lines apart by '\n') from `column` on, or on the lines under it when
+// the name reaches that far.
+std::string HelpRow(const std::string& name, const std::string& help, size_t column);
+
+// The help column of a table: each option with help on a row of its own,
+// `lead` (if any) said before its help.
+template <class Args>
+std::string OptionLines(std::span<const Option<Args>> table, size_t column,
+                        std::string (*lead)(const Option<Args>&) = nullptr) {
+  std::string text;
+  for (const auto& option : table)
+    if (option.help)
+      text += HelpRow(Shown(option), (lead ? lead(option) : std::string()) + option.help, column);
+  return text;
+}
+
+}  // namespace brivelton

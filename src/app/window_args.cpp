@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#include "app/window_args.h"
+
+#include "app/command_line.h"
+
+namespace brivelton {
+
+namespace {
+
+bool SetHelp(WindowArgs& a, const std::string&, std::string&) { return a.help = true; }
+
+constexpr Option<WindowArgs> kWindowOptions[] = {
+    PortOption<WindowArgs>("look for the adapter on this serial port only (repeatable),\n"
+                           "for example the terminal that brivelton-sim prints;\n"
+                           "without it the system's serial ports are searched"),
+    ImagePathOption<WindowArgs>("update with the firmware image in FILE (exactly 512000\n"
+                                "bytes) in place of the built-in one; needs --image-version"),
+    ImageVersionOption<WindowArgs>("the version of that image (204 is 2.04)"),
+    {"--help", "-h", nullptr, OptionValue::kNone, nullptr, SetHelp, "this text"},
+};
+
+std::string Usage() {
+  return "usage: brivelton-utility [--port NAME]... [--image FILE --image-version HEX]\n" +
+         OptionLines<WindowArgs>(kWindowOptions, 23);
+}
+
+}  // namespace
+
+bool ParseWindowArgs(const std::vector<std::string>& args, WindowArgs& out, std::string& error) {
+  out = WindowArgs{};
+  for (size_t i = 0; i < args.size(); ++i) {
+    const Option<WindowArgs>* option = FindOption<WindowArgs>(kWindowOptions, args[i]);
+    if (!option) {
+      std::vector<std::string> shown;
+      for (const auto& o : kWindowOptions) shown.push_back(Shown(o));
+      error = "unexpected argument '" + args[i] + "'; accepted: " + ListInWords(shown, ", ");
+      return false;
+    }
+    if (!TakeOption(*option, args, i, out, error)) return false;
+  }
+  return CheckImageOptions(out.image, error);
+}
+
+const char* WindowUsage() {
+  static const std::string usage = Usage();
+  return usage.c_str();
+}
+
+}  // namespace brivelton
