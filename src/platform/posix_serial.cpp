@@ -19,7 +19,6 @@ namespace brivelton {
 namespace {
 
 constexpr short kHangUp = POLLHUP | POLLERR | POLLNVAL;
-constexpr uint64_t kNoDeadline = std::numeric_limits<uint64_t>::max();
 // Longest a Flush waits beyond the write time-out of what is still queued.
 constexpr uint64_t kDrainSlackMs = 100;
 
@@ -27,17 +26,6 @@ uint64_t NowUs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return uint64_t(ts.tv_sec) * 1'000'000u + uint64_t(ts.tv_nsec) / 1000u;
-}
-
-// start + multiplier * count + constant milliseconds, saturating.
-uint64_t DeadlineUs(uint64_t start_us, uint32_t multiplier_ms, size_t count,
-                    uint32_t constant_ms) {
-  constexpr uint64_t kMax = kNoDeadline / 2000;
-  const uint64_t per_byte = count > kMax / (multiplier_ms ? multiplier_ms : 1)
-                                ? kMax
-                                : uint64_t{multiplier_ms} * count;
-  const uint64_t ms = std::min(kMax, per_byte + constant_ms);
-  return start_us + ms * 1000;
 }
 
 // Waits until `events` (or a hang-up) on `fd`, at most `wait_us` (kNoDeadline:

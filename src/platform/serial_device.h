@@ -3,7 +3,9 @@
 // Windows model (line record, time-outs, event mask, purge, flush), so that the
 // protocol code reads the same on every backend.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -32,6 +34,20 @@ struct CommTimeouts {
   uint32_t write_total_multiplier_ms = 0;
   uint32_t write_total_constant_ms = 0;
 };
+
+inline constexpr uint64_t kNoDeadline = std::numeric_limits<uint64_t>::max();
+
+// start + multiplier * count + constant milliseconds, in microseconds,
+// saturating: when a time-out of the model above runs out.
+inline uint64_t DeadlineUs(uint64_t start_us, uint32_t multiplier_ms, size_t count,
+                           uint32_t constant_ms) {
+  constexpr uint64_t kMax = kNoDeadline / 2000;
+  const uint64_t per_byte = count > kMax / (multiplier_ms ? multiplier_ms : 1)
+                                ? kMax
+                                : uint64_t{multiplier_ms} * count;
+  const uint64_t ms = std::min(kMax, per_byte + constant_ms);
+  return start_us + ms * 1000;
+}
 
 inline constexpr uint32_t kEventRxChar = 0x0001;
 

@@ -5,12 +5,6 @@
 
 #include "resources/checksum.h"
 
-extern "C" const uint8_t brivelton_firmware_image[];
-
-#ifndef BRIVELTON_FIRMWARE_VERSION
-#error "the build supplies BRIVELTON_FIRMWARE_VERSION"
-#endif
-
 namespace brivelton {
 
 FirmwareImage::FirmwareImage(std::vector<uint8_t> bytes, uint32_t version)
@@ -20,13 +14,6 @@ std::span<const uint8_t> FirmwareImage::Page(int n) const {
   const size_t start = static_cast<size_t>(n) * kPageSize;
   if (n < 0 || start + kPageSize > bytes_.size()) return {};
   return std::span(bytes_).subspan(start, kPageSize);
-}
-
-const FirmwareImage& BuiltInImage() {
-  static const FirmwareImage image(
-      std::vector<uint8_t>(brivelton_firmware_image, brivelton_firmware_image + kFirmwareSize),
-      BRIVELTON_FIRMWARE_VERSION);
-  return image;
 }
 
 std::string VersionText(uint32_t version) {

@@ -1,0 +1,276 @@
+// SPDX-License-Identifier: MIT
+#include "platform/web_platform.h"
+
+#include <emscripten.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+// The JavaScript side lives in the page's host.js (globalThis.briveltonHost);
+// these are the thin calls into it. Strings come back in malloc'd memory.
+
+EM_ASYNC_JS(char*, brv_list_ports, (), {
+  const text = await briveltonHost.listPorts();
+  const size = lengthBytesUTF8(text) + 1;
+  const out = _malloc(size);
+  stringToUTF8(text, out, size);
+  return out;
+});
+
+EM_JS(char*, brv_port_details, (const char* name), {
+  const text = briveltonHost.portDetails(UTF8ToString(name));
+  const size = lengthBytesUTF8(text) + 1;
+  const out = _malloc(size);
+  stringToUTF8(text, out, size);
+  return out;
+});
+
+EM_ASYNC_JS(int, brv_open, (const char* name, uint32_t baud), {
+  return await briveltonHost.open(UTF8ToString(name), baud >>> 0);
+});
+
+EM_ASYNC_JS(int, brv_reopen, (int handle, uint32_t baud), {
+  return await briveltonHost.reopen(handle, baud >>> 0) ? 1 : 0;
+});
+
+EM_JS(int, brv_take, (int handle, uint8_t* buffer, int max), {
+  const bytes = briveltonHost.take(handle, max);
+  HEAPU8.set(bytes, buffer);
+  return bytes.length;
+});
+
+EM_ASYNC_JS(int, brv_wait, (int handle, double ms), {
+  return await briveltonHost.wait(handle, ms);
+});
+
+EM_ASYNC_JS(int, brv_write, (int handle, const uint8_t* bytes, int count, double ms), {
+  return await briveltonHost.write(handle, HEAPU8.slice(bytes, bytes + count), ms);
+});
+
+EM_JS(int, brv_purge, (int handle), { return briveltonHost.purge(handle) ? 1 : 0; });
+
+EM_ASYNC_JS(void, brv_close, (int handle), { await briveltonHost.close(handle); });
+
+EM_ASYNC_JS(void, brv_sleep, (double ms), {
+  await new Promise(resolve => setTimeout(resolve, ms));
+});
+
+EM_ASYNC_JS(char*, brv_store_write, (const char* name, const char* content), {
+  const error = await briveltonHost.storeWrite(UTF8ToString(name), UTF8ToString(content));
+  if (error === "") return 0;
+  const size = lengthBytesUTF8(error) + 1;
+  const out = _malloc(size);
+  stringToUTF8(error, out, size);
+  return out;
+});
+
+// Null when there is no record.
+EM_ASYNC_JS(char*, brv_store_read, (const char* name), {
+  const text = await briveltonHost.storeRead(UTF8ToString(name));
+  if (text === null) return 0;
+  const size = lengthBytesUTF8(text) + 1;
+  const out = _malloc(size);
+  stringToUTF8(text, out, size);
+  return out;
+});
+
+EM_ASYNC_JS(int, brv_store_remove, (const char* name), {
+  return await briveltonHost.storeRemove(UTF8ToString(name)) ? 1 : 0;
+});
+
+EM_ASYNC_JS(char*, brv_store_list, (), {
+  const text = (await briveltonHost.storeList()).join("\n");
+  const size = lengthBytesUTF8(text) + 1;
+  const out = _malloc(size);
+  stringToUTF8(text, out, size);
+  return out;
+});
+
+namespace brivelton {
+
+namespace {
+
+// Takes a malloc'd string from the JavaScript side.
+std::string Adopt(char* text) {
+  if (!text) return {};
+  std::string s(text);
+  std::free(text);
+  return s;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+uint64_t NowUs() { return uint64_t(emscripten_get_now() * 1000.0); }
+
+// Web Serial opens a port at a speed: the device opens at a first one and
+// closes and reopens at each other speed it is set to.
+class WebSerialDevice : public SerialDevice {
+ public:
+  WebSerialDevice(int handle, uint32_t baud) : handle_(handle) { settings_.baud = baud; }
+  ~WebSerialDevice() override { brv_close(handle_); }
+
+  bool GetState(LineSettings& settings) override {
+    settings = settings_;
+    return alive_;
+  }
+
+  bool SetState(const LineSettings& settings) override {
+    // Web Serial speaks 8N1 and nothing the utility never asks for.
+    if (settings.data_bits != 8 || settings.parity != Parity::kNone || settings.stop_bits != 0)
+      return false;
+    if (!alive_) return false;
+    if (settings.baud != settings_.baud) {
+      if (!brv_reopen(handle_, settings.baud)) {
+        alive_ = false;
+        return false;
+      }
+    }
+    settings_ = settings;
+    return true;
+  }
+
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    timeouts_ = timeouts;
+    return alive_;
+  }
+  bool SetEventMask(uint32_t) override { return alive_; }
+
+  bool Read(std::span<uint8_t> buffer, size_t& got) override {
+    got = 0;
+    if (!alive_) return false;
+    const CommTimeouts& t = timeouts_;
+    const uint32_t kMaxDword = std::numeric_limits<uint32_t>::max();
+    const bool at_once = t.read_interval_ms == kMaxDword && t.read_total_multiplier_ms == 0 &&
+                         t.read_total_constant_ms == 0;
+    const uint64_t total_deadline =
+        (t.read_total_multiplier_ms || t.read_total_constant_ms)
+            ? DeadlineUs(NowUs(), t.read_total_multiplier_ms, buffer.size(),
+                         t.read_total_constant_ms)
+            : kNoDeadline;
+    uint64_t interval_deadline = kNoDeadline;
+    while (got < buffer.size()) {
+      const int n = brv_take(handle_, buffer.data() + got, int(buffer.size() - got));
+      if (n > 0) {
+        got += size_t(n);
+        if (t.read_interval_ms && !at_once)
+          interval_deadline = DeadlineUs(NowUs(), 0, 0, t.read_interval_ms);
+        continue;
+      }
+      if (at_once) break;
+      const uint64_t deadline = std::min(total_deadline, interval_deadline);
+      const uint64_t now = NowUs();
+      if (deadline != kNoDeadline && now >= deadline) break;
+      const double wait_ms = deadline == kNoDeadline ? -1.0 : double(deadline - now) / 1000.0;
+      // A late chunk stays queued on the JavaScript side for the next read.
+      const int r = brv_wait(handle_, wait_ms);
+      if (r < 0) {
+        alive_ = false;
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool Write(std::span<const uint8_t> bytes, size_t& written) override {
+    written = 0;
+    if (!alive_) return false;
+    const CommTimeouts& t = timeouts_;
+    const double ms = (t.write_total_multiplier_ms || t.write_total_constant_ms)
+                          ? double(DeadlineUs(0, t.write_total_multiplier_ms, bytes.size(),
+                                              t.write_total_constant_ms)) / 1000.0
+                          : -1.0;
+    const int n = brv_write(handle_, bytes.data(), int(bytes.size()), ms);
+    if (n < 0) {
+      alive_ = false;
+      return false;
+    }
+    written = size_t(n);
+    return true;
+  }
+
+  bool Purge() override { return alive_ && brv_purge(handle_); }
+  // A write resolves once the browser has passed the bytes on.
+  bool Flush() override { return alive_; }
+
+ private:
+  int handle_;
+  bool alive_ = true;
+  LineSettings settings_;
+  CommTimeouts timeouts_;
+};
+
+// The speed a port is first opened at, before the link sets its own.
+constexpr uint32_t kFirstBaud = 115200;
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> WebSerialPorts::Open(const std::string& name, OpenError* error) {
+  const int handle = brv_open(name.c_str(), kFirstBaud);
+  if (handle <= 0) {
+    if (error) {
+      switch (-handle) {
+        case 1: *error = OpenError::kNotFound; break;
+        case 2: *error = OpenError::kBusy; break;
+        case 3: *error = OpenError::kPermission; break;
+        default: *error = OpenError::kOther; break;
+      }
+    }
+    return nullptr;
+  }
+  if (error) *error = OpenError::kNone;
+  return std::make_unique<WebSerialDevice>(handle, kFirstBaud);
+}
+
+PortListing WebPortList::List() {
+  PortListing listing;
+  for (auto& name : Lines(Adopt(brv_list_ports()))) listing.entries.emplace_back(name);
+  return listing;
+}
+
+std::vector<PortDetail> WebPortList::Details(const std::string& name) const {
+  std::vector<PortDetail> details;
+  for (const auto& line : Lines(Adopt(brv_port_details(name.c_str())))) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) details.push_back({line.substr(0, eq), line.substr(eq + 1)});
+  }
+  return details;
+}
+
+void WebClock::Sleep(uint32_t ms) { brv_sleep(double(ms)); }
+uint64_t WebClock::NowMs() { return NowUs() / 1000; }
+uint64_t WebClock::NowUs() { return brivelton::NowUs(); }
+
+bool WebStateStore::Write(const std::string& name, const std::string& content,
+                          std::string& error) {
+  char* failure = brv_store_write(name.c_str(), content.c_str());
+  if (!failure) return true;
+  error = Adopt(failure);
+  return false;
+}
+
+std::optional<std::string> WebStateStore::Read(const std::string& name) {
+  char* text = brv_store_read(name.c_str());
+  if (!text) return std::nullopt;
+  return Adopt(text);
+}
+
+bool WebStateStore::Remove(const std::string& name) { return brv_store_remove(name.c_str()); }
+
+std::vector<std::string> WebStateStore::List() { return Lines(Adopt(brv_store_list())); }
+
+std::string WebStateStore::PathOf(const std::string& name) const {
+  return "the browser's storage (" + name + ")";
+}
+
+}  // namespace brivelton

@@ -1,0 +1,317 @@
+// SPDX-License-Identifier: MIT
+// The page's front end: the main window's logic over the browser's machine
+// (or the simulated adapter), its window drawn by page.js. Calls that wait
+// on the user or the browser await promises through Asyncify.
+#include <emscripten.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "app/main_dialog.h"
+#include "app/protocol_stack.h"
+#include "params/settings_data.h"
+#include "platform/platform.h"
+#include "platform/web_platform.h"
+#include "resources/dialog_templates.h"
+#include "resources/firmware_file.h"
+#include "resources/firmware_image.h"
+#include "update/identity_journal.h"
+#include "link/link_state.h"
+#include "web/page_image.h"
+#include "web/real_time_sim.h"
+
+EM_JS(void, brv_append_log, (const char* line), { briveltonPage.appendLog(UTF8ToString(line)); });
+EM_JS(void, brv_show_button, (int id, int show), { briveltonPage.showButton(id, !!show); });
+EM_JS(void, brv_trace, (const char* line), { console.debug(UTF8ToString(line)); });
+EM_ASYNC_JS(int, brv_confirm_update, (), { return await briveltonPage.confirmUpdate() ? 1 : 0; });
+EM_ASYNC_JS(void, brv_show_result, (int success), { await briveltonPage.showResult(!!success); });
+// Ten int32 values in, the user's ten out; the defaults for "Set to Default".
+EM_ASYNC_JS(int, brv_edit_settings, (int32_t* values, const int32_t* defaults), {
+  const now = Array.from(HEAP32.subarray(values >> 2, (values >> 2) + 10));
+  const preset = Array.from(HEAP32.subarray(defaults >> 2, (defaults >> 2) + 10));
+  const chosen = await briveltonPage.editSettings(now, preset);
+  if (!chosen) return 0;
+  HEAP32.set(chosen, values >> 2);
+  return 1;
+});
+EM_JS(void, brv_progress, (int stage, int done, int total), {
+  briveltonPage.progress(stage, done, total);
+});
+EM_JS(void, brv_flashing, (int on), { briveltonPage.flashing(!!on); });
+
+namespace brivelton::web {
+
+namespace {
+
+std::array<int, 10> ControlIds() {
+  std::array<int, 10> ids{};
+  std::copy(kCheckBoxIds.begin(), kCheckBoxIds.end(), ids.begin());
+  std::copy(kDropDownIds.begin(), kDropDownIds.end(), ids.begin() + kCheckBoxIds.size());
+  return ids;
+}
+
+class WebView : public MainView {
+ public:
+  void ShowButton(int id, bool show) override { brv_show_button(id, show); }
+  void AppendLog(const std::string& line) override { brv_append_log(line.c_str()); }
+  bool ConfirmUpdate() override { return brv_confirm_update() != 0; }
+  void ShowUpdateResult(bool success) override { brv_show_result(success); }
+  // The ten values travel in control order: the check boxes, then the lists.
+  bool EditSettings(SettingsValues& values) override {
+    SettingsValues preset = DefaultSettings();
+    int32_t now[10], defaults[10];
+    int i = 0;
+    for (int id : ControlIds()) {
+      now[i] = *SettingsMember(values, id);
+      defaults[i++] = *SettingsMember(preset, id);
+    }
+    if (!brv_edit_settings(now, defaults)) return false;
+    i = 0;
+    for (int id : ControlIds()) *SettingsMember(values, id) = now[i++];
+    if (log) TraceSettingsOnOk(values, *log);
+    return true;
+  }
+  void UpdateProgress(UpdateStage stage, int done, int total) override {
+    brv_progress(int(stage), done, total);
+  }
+  void FlashBegins() override { brv_flashing(1); }
+  void FlashEnds(bool) override { brv_flashing(0); }
+
+  MessageLog* log = nullptr;
+};
+
+// Everything the page's window runs on; rebuilt when the machine behind it
+// changes (the simulated adapter, another image).
+struct Session {
+  Session(Platform platform, const FirmwareImage& image, WebView& view)
+      : platform_(platform),
+        stack(platform_, [&view](const std::string& line) { view.AppendLog(line); },
+              [](const std::string& line) { brv_trace(line.c_str()); }, image),
+        dialog(view, stack) {
+    view.log = &stack.log;
+  }
+  Platform platform_;
+  ProtocolStack stack;
+  MainDialog dialog;
+};
+
+struct Page {
+  WebSerialPorts ports;
+  WebPortList port_list;
+  WebClock clock;
+  WebStateStore store;
+  WebView view;
+  std::unique_ptr<FirmwareImage> user_image;
+  bool use_user_image = false;
+  std::unique_ptr<RealTimeSim> sim;
+  std::unique_ptr<Session> session;
+
+  const FirmwareImage& Image() const {
+    return use_user_image && user_image ? *user_image : BuiltInImage();
+  }
+
+  void Rebuild() {
+    session.reset();
+    view.ShowButton(kIdUpdateFirmware, false);
+    view.ShowButton(kIdSetting, false);
+    Platform platform = sim ? Platform{sim->ports(), sim->clock(), sim->port_list(), &store}
+                            : Platform{ports, clock, port_list, &store};
+    session = std::make_unique<Session>(platform, Image(), view);
+  }
+};
+
+Page& ThePage() {
+  static Page page;
+  return page;
+}
+
+std::string last_text;
+
+const char* Keep(std::string text) {
+  last_text = std::move(text);
+  return last_text.c_str();
+}
+
+void JsonString(std::string& out, const char* text) {
+  out += '"';
+  for (const char* p = text; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += char(c);
+    }
+  }
+  out += '"';
+}
+
+const char* KindName(ui::ControlKind kind) {
+  switch (kind) {
+    case ui::ControlKind::kLabel: return "label";
+    case ui::ControlKind::kIcon: return "icon";
+    case ui::ControlKind::kListBox: return "list";
+    case ui::ControlKind::kPushButton: return "button";
+    case ui::ControlKind::kDefPushButton: return "default";
+    case ui::ControlKind::kCheckBox: return "check";
+    case ui::ControlKind::kDropDownList: return "select";
+  }
+  return "label";
+}
+
+void JsonDialog(std::string& out, const char* name, const ui::DialogTemplate& d) {
+  JsonString(out, name);
+  out += ":{\"title\":";
+  JsonString(out, d.title);
+  out += ",\"w\":" + std::to_string(d.w) + ",\"h\":" + std::to_string(d.h) + ",\"font\":";
+  JsonString(out, d.font);
+  out += ",\"points\":" + std::to_string(d.font_points) + ",\"controls\":[";
+  bool first = true;
+  for (const auto& c : d.controls) {
+    if (!first) out += ',';
+    first = false;
+    out += "{\"id\":" + std::to_string(c.id) + ",\"kind\":\"" + KindName(c.kind) +
+           "\",\"text\":";
+    JsonString(out, c.text);
+    out += ",\"x\":" + std::to_string(c.x) + ",\"y\":" + std::to_string(c.y) +
+           ",\"w\":" + std::to_string(c.w) + ",\"h\":" + std::to_string(c.h) +
+           ",\"visible\":" + (c.visible ? "true" : "false") + ",\"items\":[";
+    for (size_t i = 0; i < c.items.size(); ++i) {
+      if (i) out += ',';
+      JsonString(out, c.items[i]);
+    }
+    out += "]}";
+  }
+  out += "]}";
+}
+
+}  // namespace
+
+}  // namespace brivelton::web
+
+using brivelton::web::ThePage;
+
+extern "C" {
+
+// The dialogs and texts page.js lays out, as JSON.
+EMSCRIPTEN_KEEPALIVE const char* web_templates() {
+  namespace ui = brivelton::ui;
+  std::string out = "{\"dialogs\":{";
+  const std::pair<const char*, const ui::DialogTemplate&> dialogs[] = {
+      {"main", ui::MainDialogTemplate()},         {"about", ui::AboutDialogTemplate()},
+      {"confirm", ui::UpdateConfirmDialogTemplate()}, {"settings", ui::SettingsDialogTemplate()},
+      {"result", ui::UpdateResultDialogTemplate()}, {"help", ui::HelpDialogTemplate()}};
+  for (const auto& [name, dialog] : dialogs) {
+    if (name != dialogs[0].first) out += ',';
+    brivelton::web::JsonDialog(out, name, dialog);
+  }
+  out += "},\"help\":[";
+  bool first = true;
+  for (const char* line : brivelton::SettingsHelpLines()) {
+    if (!first) out += ',';
+    first = false;
+    brivelton::web::JsonString(out, line);
+  }
+  out += "],\"helpOffset\":[" + std::to_string(ui::kHelpOffsetX) + "," +
+         std::to_string(ui::kHelpOffsetY) + "],\"succeeded\":";
+  brivelton::web::JsonString(out, ui::UpdateSucceededText());
+  out += ",\"failed\":";
+  brivelton::web::JsonString(out, ui::UpdateFailedText());
+  out += ",\"aboutMenu\":";
+  brivelton::web::JsonString(out, ui::AboutMenuText());
+  out += "}";
+  return brivelton::web::Keep(std::move(out));
+}
+
+// The image beside the page, checked; "" when taken, else why not. The page
+// starts only once it is taken.
+EMSCRIPTEN_KEEPALIVE const char* web_take_page_image(const uint8_t* bytes, int size) {
+  std::string error;
+  if (!brivelton::web::InstallPageImage(std::span(bytes, size_t(size)), error))
+    return brivelton::web::Keep(error);
+  auto& page = ThePage();
+  page.Rebuild();
+  return brivelton::web::Keep("");
+}
+
+EMSCRIPTEN_KEEPALIVE const char* web_image_version() {
+  return brivelton::web::Keep(brivelton::VersionText(brivelton::BuiltInImage().version()));
+}
+
+// The user's own image under the rules of --image; "" when taken (and used
+// from now on), else why not. A null `bytes` goes back to the page's image.
+EMSCRIPTEN_KEEPALIVE const char* web_take_user_image(const char* file_name, const uint8_t* bytes,
+                                                   int size, const char* version) {
+  auto& page = ThePage();
+  if (!bytes) {
+    page.use_user_image = false;
+    page.user_image.reset();
+    page.Rebuild();
+    return brivelton::web::Keep("");
+  }
+  std::string error;
+  std::unique_ptr<brivelton::FirmwareImage> image;
+  if (!brivelton::web::CheckUserImage(file_name, std::span(bytes, size_t(size)), version, image,
+                                      error))
+    return brivelton::web::Keep(error);
+  page.user_image = std::move(image);
+  page.use_user_image = true;
+  page.Rebuild();
+  return brivelton::web::Keep("");
+}
+
+// One button of the main window, to its end (dialogs included).
+EMSCRIPTEN_KEEPALIVE void web_button(int id) {
+  auto& page = ThePage();
+  if (page.session && brivelton::MainDialog::HasHandler(id)) page.session->dialog.OnButton(id);
+}
+
+// The simulated adapter from its start state (as brivelton-sim's --version,
+// --blank-identity, --address); "" when it runs, else why not.
+EMSCRIPTEN_KEEPALIVE const char* web_sim_start(const char* version, int blank,
+                                               const char* address) {
+  brivelton::sim::AdapterConfig config;
+  const auto parsed = brivelton::ParseImageVersion(version);
+  if (!parsed)
+    return brivelton::web::Keep(std::string("The firmware version '") + version +
+                                "' is not one to three hexadecimal digits.");
+  const auto bt = brivelton::ParseBtAddress(address);
+  if (!bt)
+    return brivelton::web::Keep(std::string("The address '") + address +
+                                "' is not six hexadecimal bytes.");
+  const auto& image = brivelton::BuiltInImage();
+  config.version = *parsed;
+  config.blank_identity = blank != 0;
+  config.bt_address = *bt;
+  config.image.assign(image.bytes().begin(), image.bytes().end());
+  config.image_version = image.version();
+  // An adapter "at" the image's version carries the image itself.
+  if (*parsed == image.version()) {
+    config.flash = brivelton::sim::FlashAfterUpdate(*bt);
+    if (config.blank_identity)
+      std::fill(config.flash.begin() + brivelton::kIdentityPageAddress,
+                config.flash.begin() + brivelton::kIdentityPageAddress + brivelton::kPageSize, 0xFF);
+  }
+  auto& page = ThePage();
+  page.session.reset();
+  page.sim = std::make_unique<brivelton::web::RealTimeSim>(std::move(config), page.clock);
+  page.Rebuild();
+  return brivelton::web::Keep("");
+}
+
+EMSCRIPTEN_KEEPALIVE void web_sim_stop() {
+  auto& page = ThePage();
+  page.session.reset();
+  page.sim.reset();
+  page.Rebuild();
+}
+
+}  // extern "C"

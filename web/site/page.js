@@ -1,0 +1,460 @@
+// SPDX-License-Identifier: MIT
+// The page's window: laid out from the dialog templates the WebAssembly
+// hands over, converted from dialog units to pixels as the Windows dialog
+// manager (and the Qt window) do, and the dialogs the core awaits.
+"use strict";
+
+(() => {
+  const $ = id => document.getElementById(id);
+  const root = document.documentElement;
+  const host = window.briveltonHost;
+  const kIdUpdateFirmware = 1002, kIdSetting = 1014, kIdCheckDevice = 1001, kIdMessageList = 1004;
+  const kIdOk = 1, kIdCancel = 2;
+  const busyNames = { [kIdCheckDevice]: "check", [kIdUpdateFirmware]: "update", [kIdSetting]: "setting" };
+
+  let module = null;
+  let texts = null;
+  let units = null;
+  let flashing = false;
+  let stageText = "";
+
+  // Windows' MulDiv: a * b / c rounded half away from zero.
+  function mulDiv(a, b, c) {
+    const p = a * b;
+    const r = Math.abs(p) / Math.abs(c);
+    return Math.sign(p) * Math.sign(c) * Math.floor(r + 0.5);
+  }
+
+  // The average character width and the height of the template's font at
+  // the pixel size Windows picks at 96 dpi.
+  function baseUnits(font, points) {
+    const px = mulDiv(points, 96, 72);
+    const ctx = document.createElement("canvas").getContext("2d");
+    ctx.font = `${px}px ${font}, "Liberation Sans", Helvetica, sans-serif`;
+    const m = ctx.measureText("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const height = (m.fontBoundingBoxAscent && m.fontBoundingBoxDescent)
+        ? Math.ceil(m.fontBoundingBoxAscent) + Math.ceil(m.fontBoundingBoxDescent) : Math.round(px * 1.15);
+    return { x: Math.floor((Math.round(m.width) / 26 + 1) / 2), y: height, px };
+  }
+  const px = {
+    x: v => mulDiv(v, units.x, 4),
+    y: v => mulDiv(v, units.y, 8),
+  };
+
+  function place(el, x, y, w, h) {
+    el.style.left = `${px.x(x)}px`;
+    el.style.top = `${px.y(y)}px`;
+    if (w !== null) el.style.width = `${px.x(w)}px`;
+    if (h !== null) el.style.height = `${px.y(h)}px`;
+  }
+
+  // One dialog's window from its template; controls take ids PREFIX-ID.
+  function buildDialog(box, prefix, t, onCommand) {
+    let client = box.querySelector(".client");
+    if (!box.querySelector(".title")) {
+      const title = document.createElement("div");
+      title.className = "title";
+      const text = document.createElement("span");
+      text.className = "title-text";
+      title.append(text);
+      box.append(title);
+    }
+    box.querySelector(".title-text").textContent = t.title;
+    if (!client) {
+      client = document.createElement("div");
+      client.className = "client";
+      box.append(client);
+    }
+    client.style.width = `${px.x(t.w)}px`;
+    client.style.height = `${px.y(t.h)}px`;
+    for (const c of t.controls) {
+      if (prefix === "main" && c.id === kIdCancel) continue;  // a page can't close its tab
+      let el;
+      switch (c.kind) {
+        case "label":
+          el = document.createElement("div");
+          el.className = "label";
+          el.textContent = c.text;
+          place(el, c.x, c.y, c.w, c.h);
+          break;
+        case "icon":
+          el = document.createElement("img");
+          el.src = "adapter-48.png";
+          el.alt = "";
+          el.width = el.height = 32;
+          place(el, c.x, c.y, null, null);
+          break;
+        case "list":
+          el = document.createElement("ul");
+          el.className = "list";
+          el.tabIndex = 0;
+          place(el, c.x, c.y, c.w, c.h);
+          break;
+        case "button":
+        case "default":
+          el = document.createElement("button");
+          el.type = "button";
+          el.textContent = c.text;
+          if (c.kind === "default") el.classList.add("default");
+          el.addEventListener("click", () => onCommand(c.id));
+          place(el, c.x, c.y, c.w, c.h);
+          break;
+        case "check": {
+          el = document.createElement("label");
+          el.className = "check";
+          const box = document.createElement("input");
+          box.type = "checkbox";
+          box.id = `${prefix}-${c.id}`;
+          el.append(box, document.createTextNode(c.text));
+          place(el, c.x, c.y, c.w, c.h);
+          break;
+        }
+        case "select":
+          el = document.createElement("select");
+          c.items.forEach((item, i) => el.append(new Option(item, String(i))));
+          el.selectedIndex = -1;
+          // The template's height is that of the open list.
+          place(el, c.x, c.y, c.w, null);
+          break;
+        default:
+          continue;
+      }
+      if (c.id !== -1 && c.kind !== "check") el.id = `${prefix}-${c.id}`;
+      if (!c.visible) el.hidden = true;
+      client.append(el);
+    }
+    return client;
+  }
+
+  // Modal dialogs: one promise per showing, settled by its buttons.
+  const open = [];
+  function showModal(box) {
+    box.classList.remove("placed");
+    box.hidden = false;
+    $("shade").hidden = false;
+    open.push(box);
+    const first = box.querySelector("button.default") || box.querySelector("button");
+    if (first) first.focus();
+  }
+  function hideModal(box) {
+    box.hidden = true;
+    const i = open.indexOf(box);
+    if (i >= 0) open.splice(i, 1);
+    if (!open.length) $("shade").hidden = true;
+  }
+  let pending = {};
+  function awaitDialog(name, box) {
+    return new Promise(resolve => {
+      pending[name] = value => {
+        delete pending[name];
+        hideModal(box);
+        resolve(value);
+      };
+      showModal(box);
+    });
+  }
+  document.addEventListener("keydown", e => {
+    const box = open[open.length - 1];
+    if (!box) return;
+    if (e.key === "Escape") {
+      e.preventDefault();
+      const cancel = box.querySelector(`[id$="-${kIdCancel}"]`) || $("address-cancel");
+      if (cancel) cancel.click();
+      else (box.querySelector("button.default") || box.querySelector("button")).click();
+    } else if (e.key === "Enter" && !(e.target instanceof HTMLSelectElement)) {
+      e.preventDefault();
+      const focused = document.activeElement;
+      if (focused instanceof HTMLButtonElement && box.contains(focused)) focused.click();
+      else (box.querySelector("button.default") || box.querySelector("button")).click();
+    }
+  });
+
+  function appendLog(line) {
+    const list = $(`main-${kIdMessageList}`);
+    const li = document.createElement("li");
+    li.textContent = line;
+    list.append(li);
+    // The newest 23 lines stay in view once there are more than 25.
+    const count = list.children.length;
+    if (count > 25) list.scrollTop = (count - 23) * li.offsetHeight;
+  }
+
+  const stageNames = ["Erasing", "Writing", "Verifying"];
+  // Erase blocks, pages and the verify, weighted by their expected time.
+  const stageSpan = [[0, 180], [180, 930], [930, 1000]];
+  function progress(stage, done, total) {
+    const bar = $("progress");
+    bar.hidden = false;
+    $("progress-text").hidden = false;
+    const [from, to] = stageSpan[stage] || [0, 1000];
+    bar.value = total > 0 ? from + Math.round((to - from) * done / total) : from;
+    stageText = `${stageNames[stage] || ""} ${done}/${total}`;
+    $("progress-text").textContent = stageText;
+  }
+
+  function setFlashing(on) {
+    flashing = on;
+  }
+  window.addEventListener("beforeunload", e => {
+    if (!flashing) return;
+    e.preventDefault();
+    e.returnValue = "";
+  });
+
+  const settingsIds = [1044, 1030, 1031, 1032, 1033, 1034, 1035, 1051, 1052, 1053];
+  function putSettings(values) {
+    settingsIds.forEach((id, i) => {
+      const el = $(`settings-${id}`);
+      if (el.type === "checkbox") el.checked = values[i] !== 0;
+      else el.selectedIndex = values[i] >= 0 && values[i] < el.options.length ? values[i] : -1;
+    });
+  }
+  function readSettings() {
+    return settingsIds.map(id => {
+      const el = $(`settings-${id}`);
+      return el.type === "checkbox" ? (el.checked ? 1 : 0) : el.selectedIndex;
+    });
+  }
+  let settingsDefaults = null;
+
+  window.briveltonPage = {
+    appendLog,
+    showButton(id, show) {
+      const el = $(`main-${id}`);
+      if (el) el.hidden = !show;
+    },
+    confirmUpdate() {
+      return awaitDialog("confirm", $("confirm"));
+    },
+    showResult(success) {
+      $("result-1054").textContent = success ? texts.succeeded : texts.failed;
+      $("progress").hidden = true;
+      $("progress-text").hidden = true;
+      return awaitDialog("result", $("result"));
+    },
+    editSettings(values, defaults) {
+      settingsDefaults = defaults;
+      putSettings(values);
+      return awaitDialog("settings", $("settings"));
+    },
+    progress,
+    flashing: setFlashing,
+  };
+
+  function layout() {
+    const d = texts.dialogs;
+    units = baseUnits(d.main.font, d.main.points);
+    const mainClient = buildDialog($("main"), "main", d.main, id => click(id));
+    const bar = document.createElement("progress");
+    bar.id = "progress";
+    bar.max = 1000;
+    bar.value = 0;
+    bar.hidden = true;
+    place(bar, 177, 80, 58, 10);
+    const barText = document.createElement("div");
+    barText.id = "progress-text";
+    barText.hidden = true;
+    place(barText, 177, 92, 58, 10);
+    mainClient.append(bar, barText);
+
+    buildDialog($("about"), "about", d.about, () => hideModal($("about")));
+    buildDialog($("confirm"), "confirm", d.confirm, id => {
+      if (id === 1046) pending.confirm(true);
+      else if (id === kIdCancel) pending.confirm(false);
+    });
+    buildDialog($("result"), "result", d.result, () => pending.result());
+    buildDialog($("settings"), "settings", d.settings, id => {
+      if (id === kIdOk) pending.settings(readSettings());
+      else if (id === kIdCancel) pending.settings(null);
+      else if (id === 1040 && settingsDefaults) putSettings(settingsDefaults);
+      else if (id === 1045) openHelp();
+    });
+    const helpClient = buildDialog($("help"), "help", d.help, () => hideModal($("help")));
+    const helpList = helpClient.querySelector("ul");
+    for (const line of texts.help) {
+      const li = document.createElement("li");
+      li.textContent = line;
+      helpList.append(li);
+    }
+  }
+
+  // Beside the parameter dialog, at the template's offset from its client area.
+  function openHelp() {
+    const help = $("help");
+    const owner = $("settings").querySelector(".client").getBoundingClientRect();
+    showModal(help);
+    help.classList.add("placed");
+    help.style.left = `${Math.round(owner.left) + px.x(texts.helpOffset[0])}px`;
+    help.style.top = `${Math.round(owner.top) + px.y(texts.helpOffset[1])}px`;
+  }
+
+  function setBusy(name) {
+    root.dataset.busy = name;
+    for (const id of [kIdCheckDevice, kIdUpdateFirmware, kIdSetting])
+      $(`main-${id}`).disabled = name !== "";
+    for (const id of ["sim-start", "sim-stop", "firmware-file", "firmware-version",
+                      "firmware-builtin", "main-request"])
+      $(id).disabled = name !== "";
+  }
+
+  let imageProblem = "";
+
+  async function click(id) {
+    if (root.dataset.busy !== "" || root.dataset.ready !== "yes") return;
+    if (id === kIdUpdateFirmware && imageProblem) {
+      $("image-status").textContent = imageProblem;
+      return;
+    }
+    setBusy(busyNames[id] || "");
+    try {
+      // The click is the user's gesture the chooser needs.
+      if (id === kIdCheckDevice && !simRunning && navigator.serial) {
+        let granted = [];
+        try { granted = await navigator.serial.getPorts(); } catch (e) { granted = []; }
+        if (!granted.length) await requestPort();
+      }
+      await module.ccall("web_button", null, ["number"], [id], { async: true });
+    } catch (e) {
+      console.error("The button's work stopped:", e);
+    } finally {
+      setBusy("");
+    }
+  }
+
+  async function requestPort() {
+    try {
+      await navigator.serial.requestPort({});
+    } catch (e) {
+      // Nothing picked: the search runs on what was granted before.
+    }
+  }
+
+  let simRunning = false;
+  function startSim(version, blank, address) {
+    const problem = module.ccall("web_sim_start", "string", ["string", "number", "string"],
+                                 [version, blank ? 1 : 0, address]);
+    if (problem) {
+      $("sim-status").textContent = problem;
+      return false;
+    }
+    simRunning = true;
+    $("sim-status").textContent = `The simulated adapter runs: firmware ${version.toUpperCase()}` +
+        `${blank ? ", identity page blank" : ""}. Check Device finds it.`;
+    $("sim-stop").hidden = false;
+    return true;
+  }
+
+  function imageStatus() {
+    $("image-status").textContent = usingUserImage
+        ? `An update writes ${usingUserImage}.`
+        : `An update writes the page's firmware ${imageVersion}.`;
+  }
+  let usingUserImage = "";
+  let imageVersion = "";
+
+  async function takeUserImage() {
+    const file = $("firmware-file").files[0];
+    if (!file) return;
+    const version = $("firmware-version").value.trim();
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    const problem = module.ccall("web_take_user_image", "string",
+                                 ["string", "array", "number", "string"],
+                                 [file.name, bytes, bytes.length, version]);
+    if (problem) {
+      imageProblem = `Not used: ${problem}.`;
+      $("image-status").textContent = imageProblem;
+      return;
+    }
+    imageProblem = "";
+    usingUserImage = `${file.name} as firmware ${version.replace(/^0x/i, "").toUpperCase()}`;
+    imageStatus();
+  }
+
+  function wire() {
+    $("main-request").addEventListener("click", async () => {
+      if (!navigator.serial || root.dataset.busy !== "") return;
+      await requestPort();
+    });
+    $("about-open").addEventListener("click", e => {
+      e.preventDefault();
+      showModal($("about"));
+    });
+    $("firmware-file").addEventListener("change", takeUserImage);
+    $("firmware-version").addEventListener("change", takeUserImage);
+    $("firmware-builtin").addEventListener("click", () => {
+      module.ccall("web_take_user_image", "string", ["string", "number", "number", "string"],
+                   ["", 0, 0, ""]);
+      $("firmware-file").value = "";
+      $("firmware-version").value = "";
+      imageProblem = "";
+      usingUserImage = "";
+      imageStatus();
+    });
+    $("sim-start").addEventListener("click", () => {
+      startSim($("sim-version").value.trim(), $("sim-blank").checked,
+               $("sim-address").value.trim());
+    });
+    $("sim-stop").addEventListener("click", () => {
+      module.ccall("web_sim_stop", null, [], []);
+      simRunning = false;
+      $("sim-stop").hidden = true;
+      $("sim-status").textContent = "";
+    });
+  }
+
+  function fail(message) {
+    root.dataset.ready = "error";
+    $("load-error").textContent = message;
+    $("load-error").hidden = false;
+    host.settleReady.reject(new Error(message));
+  }
+
+  async function start() {
+    const serial = !!navigator.serial;
+    if (!serial) $("no-serial").hidden = false;
+    const image = fetch("firmware.bin", { cache: "no-cache" }).then(r => {
+      if (!r.ok) throw new Error(`The firmware image beside this page could not be loaded (HTTP ${r.status}).`);
+      return r.arrayBuffer();
+    }, () => { throw new Error("The firmware image beside this page could not be loaded."); });
+    image.catch(() => {});
+    try {
+      module = await createBrivelton({ locateFile: file => file });
+    } catch (e) {
+      fail(`The page's program could not start: ${e && e.message ? e.message : e}`);
+      return;
+    }
+    texts = JSON.parse(module.ccall("web_templates", "string", [], []));
+    layout();
+    wire();
+    let bytes;
+    try {
+      bytes = new Uint8Array(await image);
+    } catch (e) {
+      fail(e.message);
+      return;
+    }
+    const problem = module.ccall("web_take_page_image", "string", ["array", "number"],
+                                 [bytes, bytes.length]);
+    if (problem) {
+      fail(problem);
+      return;
+    }
+    imageVersion = module.ccall("web_image_version", "string", [], []);
+    document.title = `${texts.dialogs.main.title}: ${imageVersion}`;
+    $("main").querySelector(".title-text").textContent = document.title;
+    imageStatus();
+    const query = new URLSearchParams(location.search);
+    if (query.has("sim")) {
+      $("sim-version").value = query.get("sim-version") || $("sim-version").value;
+      $("sim-blank").checked = query.get("sim-blank") === "1";
+      $("sim-address").value = query.get("sim-address") || $("sim-address").value;
+      startSim($("sim-version").value, $("sim-blank").checked, $("sim-address").value);
+    }
+    root.dataset.ready = "yes";
+    host.settleReady.resolve({ imageVersion, imageSize: bytes.length, webSerial: serial });
+    if ("serviceWorker" in navigator && location.protocol !== "file:")
+      navigator.serviceWorker.register("sw.js").catch(() => {});
+  }
+
+  start();
+})();
