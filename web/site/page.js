@@ -293,8 +293,9 @@
     for (const id of [kIdCheckDevice, kIdUpdateFirmware, kIdSetting])
       $(`main-${id}`).disabled = name !== "";
     for (const id of ["sim-start", "sim-stop", "firmware-file", "firmware-version",
-                      "firmware-builtin", "main-request"])
+                      "firmware-builtin"])
       $(id).disabled = name !== "";
+    $("main-request").disabled = name !== "" || !navigator.serial;
   }
 
   let imageProblem = "";
@@ -402,8 +403,11 @@
     });
   }
 
+  // Nothing works without the program and its image: every control stays off.
   function fail(message) {
     root.dataset.ready = "error";
+    for (const el of document.querySelectorAll("button, input, select")) el.disabled = true;
+    $("image-status").textContent = "";
     $("load-error").textContent = message;
     $("load-error").hidden = false;
     host.settleReady.reject(new Error(message));
@@ -411,7 +415,10 @@
 
   async function start() {
     const serial = !!navigator.serial;
-    if (!serial) $("no-serial").hidden = false;
+    if (!serial) {
+      $("no-serial").hidden = false;
+      $("main-request").disabled = true;
+    }
     const image = fetch("firmware.bin", { cache: "no-cache" }).then(r => {
       if (!r.ok) throw new Error(`The firmware image beside this page could not be loaded (HTTP ${r.status}).`);
       return r.arrayBuffer();
