@@ -84,13 +84,22 @@ class WebView : public MainView {
   MessageLog* log = nullptr;
 };
 
+bool tracing = false;
+
+// The developer's trace goes to the console, when asked for: unformatted
+// otherwise, as in the programs without --verbose.
+LineSink TraceSink() {
+  if (!tracing) return {};
+  return [](const std::string& line) { brv_trace(line.c_str()); };
+}
+
 // Everything the page's window runs on; rebuilt when the machine behind it
 // changes (the simulated adapter, another image).
 struct Session {
   Session(Platform platform, const FirmwareImage& image, WebView& view)
       : platform_(platform),
         stack(platform_, [&view](const std::string& line) { view.AppendLog(line); },
-              [](const std::string& line) { brv_trace(line.c_str()); }, image),
+              TraceSink(), image),
         dialog(view, stack) {
     view.log = &stack.log;
   }
@@ -266,6 +275,12 @@ EMSCRIPTEN_KEEPALIVE const char* web_take_user_image(const char* file_name, cons
   page.use_user_image = true;
   page.Rebuild();
   return brivelton::web::Keep("");
+}
+
+// The trace on the console from the next session on (the page's ?trace).
+EMSCRIPTEN_KEEPALIVE void web_trace(int on) {
+  brivelton::web::tracing = on != 0;
+  ThePage().Rebuild();
 }
 
 // One button of the main window, to its end (dialogs included).

@@ -56,8 +56,12 @@
       if (serial) {
         try { ports = Array.from(await serial.getPorts()); } catch (e) { ports = []; }
       }
-      const names = portNames(ports);
-      this.listed = ports.map((port, i) => ({ name: names[i], port }));
+      // By name, so that the order holds from one visit to the next; ports
+      // that share a name keep the browser's order, which numbers them.
+      const named = ports.map((port, i) => ({ base: portNames([port])[0], port, i }));
+      named.sort((a, b) => (a.base < b.base ? -1 : a.base > b.base ? 1 : a.i - b.i));
+      const names = portNames(named.map(p => p.port));
+      this.listed = named.map((p, i) => ({ name: names[i], port: p.port }));
       return names.join("\n");
     },
 

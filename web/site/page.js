@@ -451,6 +451,7 @@
     $("main").querySelector(".title-text").textContent = document.title;
     imageStatus();
     const query = new URLSearchParams(location.search);
+    if (query.has("trace")) module.ccall("web_trace", null, ["number"], [1]);
     if (query.has("sim")) {
       $("sim-version").value = query.get("sim-version") || $("sim-version").value;
       $("sim-blank").checked = query.get("sim-blank") === "1";
@@ -458,7 +459,9 @@
       startSim($("sim-version").value, $("sim-blank").checked, $("sim-address").value);
     }
     root.dataset.ready = "yes";
-    host.settleReady.resolve({ imageVersion, imageSize: bytes.length, webSerial: serial });
+    performance.mark("brivelton-ready");
+    host.settleReady.resolve({ imageVersion, imageSize: bytes.length, webSerial: serial,
+                               readyMs: Math.round(performance.now()) });
     if ("serviceWorker" in navigator && location.protocol !== "file:")
       navigator.serviceWorker.register("sw.js").catch(() => {});
   }
