@@ -376,9 +376,17 @@
       if (!navigator.serial || root.dataset.busy !== "") return;
       await requestPort();
     });
+    // The windows' About entry, with F1 as on Linux.
+    $("about-open").textContent = texts.aboutMenu.replace(/&(.)/g, "$1");
     $("about-open").addEventListener("click", e => {
       e.preventDefault();
-      showModal($("about"));
+      if (!open.length) showModal($("about"));
+    });
+    document.addEventListener("keydown", e => {
+      if (e.key === "F1" && !open.length) {
+        e.preventDefault();
+        showModal($("about"));
+      }
     });
     $("firmware-file").addEventListener("change", takeUserImage);
     $("firmware-version").addEventListener("change", takeUserImage);
