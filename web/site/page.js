@@ -424,6 +424,11 @@
   async function start() {
     const serial = !!navigator.serial;
     if (!serial) {
+      // Browsers keep Web Serial from pages served over plain HTTP elsewhere
+      // than this machine.
+      if (!window.isSecureContext)
+        $("no-serial").textContent = "This page reaches serial ports only when served over " +
+            "HTTPS or from this computer (localhost). \"Try it without an adapter\" works here too.";
       $("no-serial").hidden = false;
       $("main-request").disabled = true;
     }
