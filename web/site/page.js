@@ -34,7 +34,7 @@
     const m = ctx.measureText("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const height = (m.fontBoundingBoxAscent && m.fontBoundingBoxDescent)
         ? Math.ceil(m.fontBoundingBoxAscent) + Math.ceil(m.fontBoundingBoxDescent) : Math.round(px * 1.15);
-    return { x: Math.floor((Math.round(m.width) / 26 + 1) / 2), y: height, px };
+    return { x: Math.floor((Math.floor(Math.round(m.width) / 26) + 1) / 2), y: height, px };
   }
   const px = {
     x: v => mulDiv(v, units.x, 4),
@@ -239,6 +239,17 @@
     },
     progress,
     flashing: setFlashing,
+    // The adapter's address from the user: the text as typed, or null when
+    // cancelled. `problem` says what was wrong with the last answer.
+    askAddress(text, problem) {
+      $("address-text").textContent = text;
+      $("address-problem").textContent = problem || "";
+      const input = $("address-input");
+      const answer = awaitDialog("address", $("address"));
+      input.focus();
+      input.select();
+      return answer;
+    },
   };
 
   function layout() {
@@ -372,6 +383,8 @@
   }
 
   function wire() {
+    $("address-ok").addEventListener("click", () => pending.address($("address-input").value.trim()));
+    $("address-cancel").addEventListener("click", () => pending.address(null));
     $("main-request").addEventListener("click", async () => {
       if (!navigator.serial || root.dataset.busy !== "") return;
       await requestPort();
