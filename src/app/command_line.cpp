@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/command_line.h"
 
+#include <cstdio>
+
+#include "resources/firmware_image.h"
+
 namespace brivelton {
 
 std::string ListInWords(const std::vector<std::string>& items, const char* last_separator) {
@@ -9,6 +13,35 @@ std::string ListInWords(const std::vector<std::string>& items, const char* last_
   for (size_t i = 1; i < items.size(); ++i)
     text += (i + 1 == items.size() ? last_separator : ", ") + items[i];
   return text;
+}
+
+std::string Wrapped(const std::string& text, size_t indent, size_t width) {
+  std::string out, line;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    start = end + 1;
+    if (word.empty()) continue;
+    if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+      out += std::string(indent, ' ') + line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
+  return out;
+}
+
+const char* ProgramVersion() { return BRIVELTON_VERSION; }
+
+std::string VersionLines(const char* program) {
+  const uint32_t firmware = BuiltInImage().version();
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(firmware));
+  return std::string(program) + " " + ProgramVersion() + "\nbuilt-in firmware " +
+         VersionText(firmware) + " (" + hex + ")\n";
 }
 
 std::string HelpRow(const std::string& name, const std::string& help, size_t column) {

@@ -116,6 +116,16 @@ constexpr Option<Args> ImageVersionOption(const char* help, unsigned commands = 
           help, commands};
 }
 
+// `text` in lines of at most `width` columns, each indented by `indent`.
+std::string Wrapped(const std::string& text, size_t indent, size_t width);
+
+// The version of the programs, as the build names it ("2.4").
+const char* ProgramVersion();
+
+// What --version prints: the program's version and the built-in firmware's,
+// one line each.
+std::string VersionLines(const char* program);
+
 // "  NAME  help" as help texts show it: `name` from the third column, its
 // help (lines apart by '\n') from `column` on, or on the lines under it when
 // the name reaches that far.

@@ -8,6 +8,7 @@ namespace brivelton {
 namespace {
 
 bool SetHelp(WindowArgs& a, const std::string&, std::string&) { return a.help = true; }
+bool SetVersion(WindowArgs& a, const std::string&, std::string&) { return a.version = true; }
 
 constexpr Option<WindowArgs> kWindowOptions[] = {
     PortOption<WindowArgs>("look for the adapter on this serial port only (repeatable),\n"
@@ -16,6 +17,8 @@ constexpr Option<WindowArgs> kWindowOptions[] = {
     ImagePathOption<WindowArgs>("update with the firmware image in FILE (exactly 512000\n"
                                 "bytes) in place of the built-in one; needs --image-version"),
     ImageVersionOption<WindowArgs>("the version of that image (204 is 2.04)"),
+    {"--version", nullptr, nullptr, OptionValue::kNone, nullptr, SetVersion,
+     "the program's version and the built-in firmware's"},
     {"--help", "-h", nullptr, OptionValue::kNone, nullptr, SetHelp, "this text"},
 };
 

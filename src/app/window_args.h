@@ -12,6 +12,7 @@ namespace brivelton {
 struct WindowArgs {
   std::vector<std::string> ports;  // empty: the system's own port list
   bool help = false;
+  bool version = false;
   ImageOptions image;              // none: the built-in image
 };
 

@@ -11,6 +11,7 @@
 #include "app/main_dialog.h"
 #include "log/message_log.h"
 #include "cli/cli_args.h"
+#include "cli/cli_json.h"
 #include "cli/cli_view.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
@@ -24,36 +25,60 @@ namespace {
 int ListPorts(const Options& options, Platform& system, CliIo& io) {
   // The name first, so that scripts can cut it; with --long what the system
   // knows of the port follows, tab-separated.
+  std::vector<PortFacts> listed;
   auto print = [&](const std::string& name) {
+    if (options.json) {
+      listed.push_back({name, system.port_list.Details(name)});
+      return;
+    }
     io.out << name;
     if (options.long_listing)
       for (const auto& d : system.port_list.Details(name)) io.out << '\t' << d.label << '=' << d.value;
     io.out << '\n';
   };
+  const char* source = "given";
   if (!options.ports.empty()) {
     for (const auto& name : options.ports) print(name);
-    return 0;
-  }
-  const PortListing listing = system.port_list.List();
-  if (listing.status != PortListing::Status::kOk) {
+  } else if (const PortListing listing = system.port_list.List();
+             listing.status != PortListing::Status::kOk) {
     io.err << "brivelton: the system's list of serial ports can't be "
            << (listing.status == PortListing::Status::kCantOpen ? "opened" : "queried")
            << "; the search falls back to these names\n";
     for (const auto& name : system.port_list.FallbackNames()) print(name);
-    return 0;
+    source = "fallback";
+  } else {
+    int count = 0;
+    for (const auto& entry : listing.entries) {
+      if (!entry || entry->empty()) continue;
+      print(*entry);
+      ++count;
+    }
+    if (count == 0)
+      io.err << "brivelton: the system lists no serial ports; the search would stop at once\n";
+    source = "system";
   }
-  int count = 0;
-  for (const auto& entry : listing.entries) {
-    if (!entry || entry->empty()) continue;
-    print(*entry);
-    ++count;
-  }
-  if (count == 0)
-    io.err << "brivelton: the system lists no serial ports; the search would stop at once\n";
+  if (options.json) io.out << PortsJson(source, listed);
+  io.out << std::flush;
   return 0;
 }
 
+// Writes the image to --save's file; false with the reason on stderr.
+bool SaveImage(const std::string& path, const FirmwareImage& firmware, CliIo& io) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  const auto image = firmware.bytes();
+  if (file) file.write(reinterpret_cast<const char*>(image.data()),
+                       static_cast<std::streamsize>(image.size()));
+  if (file) file.close();
+  if (!file) io.err << "brivelton: can't write " << path << ": " << std::strerror(errno) << '\n';
+  return static_cast<bool>(file);
+}
+
 int ShowFirmware(const Options& options, const FirmwareImage& firmware, CliIo& io) {
+  if (options.json) {
+    const bool saved = !options.save_path || SaveImage(*options.save_path, firmware, io);
+    io.out << FirmwareJson(firmware, saved ? options.save_path : std::nullopt) << std::flush;
+    return saved ? 0 : 1;
+  }
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(firmware.version()));
   io.out << "version: " << VersionText(firmware.version()) << " (" << hex << ")\n";
@@ -65,17 +90,8 @@ int ShowFirmware(const Options& options, const FirmwareImage& firmware, CliIo& i
   }
   io.out << '\n';
   if (!options.save_path) return 0;
-  const std::string& path = *options.save_path;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  const auto image = firmware.bytes();
-  if (file) file.write(reinterpret_cast<const char*>(image.data()),
-                       static_cast<std::streamsize>(image.size()));
-  if (file) file.close();
-  if (!file) {
-    io.err << "brivelton: can't write " << path << ": " << std::strerror(errno) << '\n';
-    return 1;
-  }
-  io.out << "saved: " << path << '\n';
+  if (!SaveImage(*options.save_path, firmware, io)) return 1;
+  io.out << "saved: " << *options.save_path << '\n';
   return 0;
 }
 
@@ -86,11 +102,18 @@ void PrintSettings(const SettingsValues& values, CliIo& io) {
 
 // After the log: what the identity page carries, or on a blank page what
 // the journal still holds for this port.
-int ShowIdentity(Updater& updater, const std::string& port, Platform& platform, CliIo& io) {
+int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImage& firmware,
+                 Platform& platform, const Options& options, CliIo& io) {
+  const std::string& port = device.port;
   const bool read = updater.InspectIdentity();
+  if (options.json)
+    io.out << IdentityJson(device, firmware, read ? updater.page_address() : std::nullopt,
+                           read ? std::optional<std::string>(updater.page_name()) : std::nullopt);
   if (read && updater.page_address()) {
-    io.out << "address: " << FormatBtAddress(*updater.page_address()) << '\n'
-           << "name: " << updater.page_name() << '\n' << std::flush;
+    if (!options.json)
+      io.out << "address: " << FormatBtAddress(*updater.page_address()) << '\n'
+             << "name: " << updater.page_name() << '\n';
+    io.out << std::flush;
     return 0;
   }
   if (!read) {
@@ -111,6 +134,24 @@ int ShowIdentity(Updater& updater, const std::string& port, Platform& platform, 
   return 1;
 }
 
+// The adapter's firmware version after Check Device. A fresh link holds 0
+// until a version is read, and no firmware reports 000.
+std::optional<uint32_t> ReadVersion(const LinkState& state) {
+  if (state.DeviceVersion == 0) return std::nullopt;
+  return static_cast<uint32_t>(state.DeviceVersion);
+}
+
+const char* OutcomeName(SettingsOutcome outcome) {
+  switch (outcome) {
+    case SettingsOutcome::kNotSupported: return "not-supported";
+    case SettingsOutcome::kNoPort: return "no-port";
+    case SettingsOutcome::kFailed: return "failed";
+    case SettingsOutcome::kCancelled: return "cancelled";
+    case SettingsOutcome::kWritten: return "written";
+  }
+  return "";
+}
+
 int RunDeviceCommand(const Options& options, Platform& system, const FirmwareImage& firmware,
                      CliIo& io) {
   FixedPortList given(options.ports);
@@ -126,12 +167,38 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
 
   dialog.OnCheckDevice();
   // Check Device reveals Update Firmware only when the adapter answered.
-  if (!view.update_shown()) return 1;
+  DeviceFacts device;
+  device.found = view.update_shown();
+  if (device.found) {
+    device.port = stack.link.state().PortName;
+    device.version = ReadVersion(stack.link.state());
+  }
+  if (options.json) {
+    switch (options.command) {
+      case Command::kIdentity:
+        if (!device.found) io.out << IdentityJson(device, firmware, std::nullopt, std::nullopt);
+        break;
+      case Command::kSettings:
+        if (!device.found) io.out << SettingsJson(device, firmware, "not-found", std::nullopt);
+        break;
+      default:
+        io.out << CheckJson(device, firmware);
+    }
+    io.out << std::flush;
+  }
+  if (!device.found) return 1;
 
   if (options.command == Command::kIdentity)
-    return ShowIdentity(stack.updater, stack.link.state().PortName, platform, io);
+    return ShowIdentity(stack.updater, device, firmware, platform, options, io);
 
   if (options.command == Command::kUpdate) {
+    // An unread version may be a blank or broken firmware: that one is updated.
+    if (options.if_older && device.version && *device.version >= firmware.version()) {
+      stack.log.LogLine(" Firmware %03X is not older than %03X: nothing updated (--if-older)",
+                        static_cast<unsigned>(*device.version),
+                        static_cast<unsigned>(firmware.version()));
+      return 0;
+    }
     stack.updater.set_given_address(options.address);
     dialog.OnUpdateFirmware();
     view.EndProgress();
@@ -143,20 +210,17 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
   }
 
   if (options.command == Command::kSettings) {
-    switch (dialog.OnSetting()) {
-      case SettingsOutcome::kNotSupported:
-      case SettingsOutcome::kNoPort:
-      case SettingsOutcome::kFailed:
-        return 1;
-      case SettingsOutcome::kCancelled:
-        // Nothing to change: the values as read.
-        PrintSettings(*view.settings_shown(), io);
-        return 0;
-      case SettingsOutcome::kWritten:
-        PrintSettings(*view.settings_ok(), io);
-        return 0;
-    }
-    return 1;
+    const SettingsOutcome outcome = dialog.OnSetting();
+    // Nothing to change: the values as read; after OK those now on the adapter.
+    const std::optional<SettingsValues> values =
+        outcome == SettingsOutcome::kCancelled ? view.settings_shown()
+        : outcome == SettingsOutcome::kWritten ? view.settings_ok()
+                                               : std::nullopt;
+    if (options.json)
+      io.out << SettingsJson(device, firmware, OutcomeName(outcome), values) << std::flush;
+    else if (values)
+      PrintSettings(*values, io);
+    return outcome == SettingsOutcome::kCancelled || outcome == SettingsOutcome::kWritten ? 0 : 1;
   }
   return 0;
 }
@@ -173,6 +237,12 @@ int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
     return 2;
   }
   const FirmwareImage& firmware = loaded ? *loaded : BuiltInImage();
+  if (options.version) {
+    io.out << VersionLines("brivelton") << std::flush;
+    return 0;
+  }
+  if (options.ports.empty() && io.port_environment)
+    options.ports = PortsFromEnvironment(io.port_environment);
   switch (options.command) {
     case Command::kHelp:
       io.out << HelpText();

@@ -19,6 +19,8 @@ struct CliIo {
   bool stderr_tty = false;
   // Told when the flash is being written; none in-process.
   Interrupts* interrupts = nullptr;
+  // $BRIVELTON_PORT: the ports to probe when no --port is given.
+  const char* port_environment = nullptr;
 };
 
 // Runs one command line (without the program name) and returns the exit

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "params/settings_data.h"
+#include "resources/firmware_image.h"
 #include "update/identity_journal.h"
 
 namespace brivelton::cli {
@@ -161,19 +163,35 @@ constexpr unsigned kOnPorts = Bit(Command::kPorts);
 constexpr CliOption kOptions[] = {
     PortOption<Options>("probe exactly this port; repeat it to probe several, in the order\n"
                         "given, in place of the system's port list. The search, its\n"
-                        "messages and its fallback rules stay as they are."),
+                        "messages and its fallback rules stay as they are. Without\n"
+                        "--port, the names in $BRIVELTON_PORT (separated by spaces or\n"
+                        "commas) are probed, when it is set and not empty.",
+                        "-p"),
     {"--verbose", nullptr, nullptr, OptionValue::kNone, nullptr,
      [](Options& o, const std::string&, std::string&) { return Switch(o.verbose); },
      "print the trace lines on stderr"},
-    // Asking for help is seen before anything else on the line; the command
-    // `help` explains it.
+    {"--quiet", "-q", nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.quiet); },
+     "print no log lines and no progress bar, only the results and\nthe errors"},
+    // Asking for help or the version is seen before anything else on the
+    // line; the command `help` explains --help.
     {"--help", "-h", nullptr, OptionValue::kNone, nullptr,
      [](Options&, const std::string&, std::string&) { return true; }, nullptr},
-    {"--yes", nullptr, nullptr, OptionValue::kNone, nullptr,
+    {"--version", "-V", nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.version); },
+     "print the program's version and the built-in firmware's, one\nline each"},
+    {"--yes", "-y", nullptr, OptionValue::kNone, nullptr,
      [](Options& o, const std::string&, std::string&) { return Switch(o.yes); },
      "answer OK to the update warning without asking (on a\n"
      "terminal the warning still shows on stderr, answered)",
      kOnUpdate, true},
+    {"--if-older", nullptr, nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.if_older); },
+     "update only an adapter whose firmware is older\n"
+     "than the image: after Check Device, one log line says the\n"
+     "adapter is up to date, nothing is written and the exit status\n"
+     "is 0. An adapter whose version can't be read is updated.",
+     kOnUpdate},
     {"--address", nullptr, "ADDRESS", OptionValue::kText,
      "a Bluetooth address, as in --address 00:1B:DC:0F:21:7E", TakeAddress,
      "the adapter's Bluetooth address, 12 hexadecimal digits,\n"
@@ -201,6 +219,13 @@ constexpr CliOption kOptions[] = {
      "usb=VENDOR:PRODUCT, manufacturer, product, serial and the\n"
      "/dev/serial/by-id name, tab-separated after the name",
      kOnPorts, true},
+    {"--json", nullptr, nullptr, OptionValue::kNone, nullptr,
+     [](Options& o, const std::string&, std::string&) { return Switch(o.json); },
+     "print the results\n"
+     "as one JSON object on stdout and nothing else there; the log\n"
+     "goes to stderr. The exit status is the same. The manual page\n"
+     "lists the fields.",
+     Bit(Command::kCheck) | Bit(Command::kIdentity) | kOnSettings | kOnFirmware | kOnPorts},
 };
 
 bool IsGlobal(const CliOption& option) { return option.commands == 0; }
@@ -247,6 +272,18 @@ std::string CommandLines() {
   return text;
 }
 
+// "  -p, -q and -y stand for --port, --quiet and --yes."
+std::string ShortForms() {
+  std::vector<std::string> shorts, longs;
+  for (const auto& o : kOptions)
+    if (o.short_name && o.help) {
+      shorts.emplace_back(o.short_name);
+      longs.emplace_back(o.name);
+    }
+  return Wrapped(ListInWords(shorts, " and ") + " stand for " + ListInWords(longs, " and ") + ".",
+                 2, 80);
+}
+
 std::vector<OptionName> Names(unsigned commands) {
   std::vector<OptionName> names;
   for (const auto& o : kOptions)
@@ -289,11 +326,17 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
   options = Options{};
   // Asking for help wins over anything else on the line; a value that
   // happens to read "--help" is no question.
+  bool version = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const CliOption* option = FindOption<Options>(kOptions, args[i]);
     if (!option) continue;
     if (std::string(option->name) == "--help") return true;
-    if (option->value && args[i] == option->name) ++i;
+    version = version || std::string(option->name) == "--version";
+    if (option->value && args[i].find('=') == std::string::npos) ++i;
+  }
+  if (version) {
+    options.version = true;
+    return true;
   }
   const CommandRow* command = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -381,7 +424,7 @@ std::string HelpText() {
       CommandLines() +
       "\n"
       "Options (before or after the command):\n" +
-      OptionLines<Options>(kOptions, 16, CommandsLead) +
+      OptionLines<Options>(kOptions, 16, CommandsLead) + ShortForms() +
       "\n"
       "Output:\n"
       "  check, update and settings print the message log on stdout, one line per logged\n"
@@ -448,7 +491,8 @@ std::string HelpText() {
       "Exit status:\n"
       "  0  the command did what was asked: check found the adapter (even when its\n"
       "     version could not be read: the log says so), settings without changes\n"
-      "     showed the values, identity read a page that carries an address\n"
+      "     showed the values, identity read a page that carries an address, or\n"
+      "     update --if-older found the adapter's firmware up to date\n"
       "  1  the adapter was not found, the update failed, a setting could not be\n"
       "     written, the port could not be opened, the firmware is too old for\n"
       "     settings, the user cancelled, --save could not write its file, or\n"
@@ -470,7 +514,27 @@ std::string HelpText() {
       "  brivelton --verbose settings dial-plan=hash-key\n"
       "  brivelton firmware --save image.bin\n"
       "  brivelton --port /dev/ttyUSB0 update --image fw.bin --image-version 205\n"
-      "  brivelton ports --long\n";
+      "  brivelton ports --long\n"
+      "  BRIVELTON_PORT=/dev/ttyUSB0 brivelton -q update -y --if-older\n"
+      "  brivelton check --json\n";
+}
+
+}  // namespace brivelton::cli
+
+namespace brivelton::cli {
+
+std::vector<std::string> PortsFromEnvironment(const std::string& value) {
+  std::vector<std::string> ports;
+  std::string name;
+  for (char c : value + " ") {
+    if (c == ' ' || c == ',' || c == '\t' || c == '\n') {
+      if (!name.empty()) ports.push_back(name);
+      name.clear();
+    } else {
+      name += c;
+    }
+  }
+  return ports;
 }
 
 }  // namespace brivelton::cli

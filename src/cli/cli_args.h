@@ -27,7 +27,11 @@ struct Options {
   Command command = Command::kHelp;
   std::vector<std::string> ports;  // --port, in the order given
   bool verbose = false;
+  bool quiet = false;              // no log lines
+  bool version = false;            // --version: the versions, nothing else
+  bool json = false;               // the results as one JSON object
   bool yes = false;                // update --yes
+  bool if_older = false;           // update --if-older
   // update --address: written when the adapter's identity page carries none.
   std::optional<std::array<uint8_t, 6>> address;
   bool defaults = false;           // settings --defaults
@@ -61,6 +65,9 @@ std::vector<std::string> FormatSettings(const SettingsValues& values);
 
 // The full --help text.
 std::string HelpText();
+
+// BRIVELTON_PORT's value as port names (separated by spaces or commas).
+std::vector<std::string> PortsFromEnvironment(const std::string& value);
 
 // Every option of the tool, each once: the parser, the help, the completion
 // and the manual page are made from this table.

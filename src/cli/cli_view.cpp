@@ -49,9 +49,11 @@ void CliView::ShowButton(int id, bool show) {
 }
 
 void CliView::AppendLog(const std::string& line) {
-  LiftBar();
   log_.push_back(line);
-  io_.out << line << '\n' << std::flush;
+  if (options_.quiet) return;
+  LiftBar();
+  // With --json stdout carries the one object, so the log goes beside it.
+  (options_.json ? io_.err : io_.out) << line << '\n' << std::flush;
   if (bar_on_) DrawBar();
 }
 
@@ -98,7 +100,7 @@ bool CliView::EditSettings(SettingsValues& values) {
 }
 
 void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
-  if (!io_.stderr_tty) return;
+  if (!io_.stderr_tty || options_.quiet) return;
   bar_on_ = true;
   bar_stage_ = stage;
   bar_done_ = done;

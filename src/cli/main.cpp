@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   FileStateStore state(DefaultStateDirectory());
   Platform platform{ports, clock, port_list, &state};
   cli::CliIo io{std::cout, std::cerr, std::cin, isatty(STDIN_FILENO) == 1,
-                isatty(STDERR_FILENO) == 1, &cli::InstallInterruptHandlers()};
+                isatty(STDERR_FILENO) == 1, &cli::InstallInterruptHandlers(),
+                std::getenv("BRIVELTON_PORT")};
   return cli::RunCli(args, platform, io);
 }

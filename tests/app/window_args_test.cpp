@@ -17,7 +17,7 @@ TEST(WindowArgs, PortsInOrderAndEveryMistakeRefused) {
     bool help;
   };
   const std::string unexpected =
-      "'; accepted: --port NAME, --image FILE, --image-version HEX, --help";
+      "'; accepted: --port NAME, --image FILE, --image-version HEX, --version, --help";
   const std::vector<Case> cases = {
       {{}, "", {}, false},
       {{"--port", "/dev/pts/3"}, "", {"/dev/pts/3"}, false},
@@ -78,6 +78,7 @@ TEST(WindowArgs, UsageNamesEveryOption) {
             "  --image FILE         update with the firmware image in FILE (exactly 512000\n"
             "                       bytes) in place of the built-in one; needs --image-version\n"
             "  --image-version HEX  the version of that image (204 is 2.04)\n"
+            "  --version            the program's version and the built-in firmware's\n"
             "  --help               this text\n");
 }
 

@@ -27,24 +27,26 @@ const BadUsage kBadUsages[] = {
     {{"Check"}, "unknown command 'Check'; commands: check, update, identity, settings, "
                 "settings-help, firmware, ports, help (brivelton --help explains them)"},
     {{"--bogus", "check"},
-     "unknown option '--bogus'; accepted before the command: --port NAME, --verbose, --help"},
+     "unknown option '--bogus'; accepted before the command: --port NAME, --verbose, --quiet, "
+     "--help, --version"},
     {{"--yes", "update"},
-     "unknown option '--yes'; accepted before the command: --port NAME, --verbose, --help"},
+     "unknown option '--yes'; accepted before the command: --port NAME, --verbose, --quiet, "
+     "--help, --version"},
     {{"check", "--port"}, "option --port needs a port name, as in --port /dev/ttyUSB0"},
     {{"--port", "", "check"},
      "option --port needs a port name that is not empty, as in --port /dev/ttyUSB0"},
     {{"--port=", "check"},
      "option --port needs a port name that is not empty, as in --port /dev/ttyUSB0"},
     {{"check", "now"},
-     "unexpected argument 'now' for check; it accepts nothing (and --port NAME, --verbose)"},
+     "unexpected argument 'now' for check; it accepts --json (and --port NAME, --verbose, --quiet, --version)"},
     {{"ports", "--all"},
-     "unknown option '--all' for ports; it accepts --long (and --port NAME, --verbose)"},
+     "unknown option '--all' for ports; it accepts --long and --json (and --port NAME, --verbose, --quiet, --version)"},
     {{"update", "--force"},
-     "unknown option '--force' for update; it accepts --yes, --address ADDRESS, --image FILE and "
-     "--image-version HEX (and --port NAME, --verbose)"},
+     "unknown option '--force' for update; it accepts --yes, --if-older, --address ADDRESS, "
+     "--image FILE and --image-version HEX (and --port NAME, --verbose, --quiet, --version)"},
     {{"update", "yes"},
-     "unexpected argument 'yes' for update; it accepts --yes, --address ADDRESS, --image FILE and "
-     "--image-version HEX (and --port NAME, --verbose)"},
+     "unexpected argument 'yes' for update; it accepts --yes, --if-older, --address ADDRESS, "
+     "--image FILE and --image-version HEX (and --port NAME, --verbose, --quiet, --version)"},
     {{"update", "--address"},
      "option --address needs a Bluetooth address, as in --address 00:1B:DC:0F:21:7E"},
     {{"update", "--address", "001BDC0F217"},
@@ -59,14 +61,16 @@ const BadUsage kBadUsages[] = {
     {{"update", "--address", "001BDC0F217E", "--address", "001BDC0F217E"},
      "option --address is given twice; give one address"},
     {{"identity", "--address", "001BDC0F217E"},
-     "unknown option '--address' for identity; it accepts nothing (and --port NAME, --verbose)"},
-    {{"settings", "--yes"}, "unknown option '--yes' for settings; it accepts --defaults and "
-                            "NAME=VALUE (and --port NAME, --verbose)"},
-    {{"settings-help", "caller-id"}, "unexpected argument 'caller-id' for settings-help; it "
-                                     "accepts nothing (and --port NAME, --verbose)"},
-    {{"firmware", "--defaults"}, "unknown option '--defaults' for firmware; it accepts "
-                                 "--save FILE, --image FILE and --image-version HEX (and "
-                                 "--port NAME, --verbose)"},
+     "unknown option '--address' for identity; it accepts --json (and --port NAME, --verbose, --quiet, --version)"},
+    {{"settings", "--yes"},
+     "unknown option '--yes' for settings; it accepts --defaults, --json and NAME=VALUE "
+     "(and --port NAME, --verbose, --quiet, --version)"},
+    {{"settings-help", "caller-id"},
+     "unexpected argument 'caller-id' for settings-help; it accepts nothing "
+     "(and --port NAME, --verbose, --quiet, --version)"},
+    {{"firmware", "--defaults"},
+     "unknown option '--defaults' for firmware; it accepts --save FILE, --image FILE, "
+     "--image-version HEX and --json (and --port NAME, --verbose, --quiet, --version)"},
     // A firmware file goes with its version, on the commands that write or show it.
     {{"update", "--image", "fw.bin", "--yes"},
      "option --image needs --image-version HEX, the version of the image, as in "
@@ -83,9 +87,10 @@ const BadUsage kBadUsages[] = {
     {{"update", "--image", "a.bin", "--image", "b.bin", "--image-version", "204"},
      "option --image is given twice; give it once"},
     {{"check", "--image", "fw.bin"},
-     "unknown option '--image' for check; it accepts nothing (and --port NAME, --verbose)"},
+     "unknown option '--image' for check; it accepts --json (and --port NAME, --verbose, --quiet, --version)"},
     {{"--image", "fw.bin", "update"},
-     "unknown option '--image'; accepted before the command: --port NAME, --verbose, --help"},
+     "unknown option '--image'; accepted before the command: --port NAME, --verbose, --quiet, "
+     "--help, --version"},
     {{"firmware", "--save"}, "option --save needs a file name, as in --save image.bin"},
     {{"firmware", "--save="}, "option --save needs a file name that is not empty"},
     {{"firmware", "--save", "a", "--save", "b"}, "option --save is given twice; give one file"},
@@ -188,10 +193,20 @@ Commands:
 Options (before or after the command):
   --port NAME   probe exactly this port; repeat it to probe several, in the order
                 given, in place of the system's port list. The search, its
-                messages and its fallback rules stay as they are.
+                messages and its fallback rules stay as they are. Without
+                --port, the names in $BRIVELTON_PORT (separated by spaces or
+                commas) are probed, when it is set and not empty.
   --verbose     print the trace lines on stderr
+  --quiet       print no log lines and no progress bar, only the results and
+                the errors
+  --version     print the program's version and the built-in firmware's, one
+                line each
   --yes         (update) answer OK to the update warning without asking (on a
                 terminal the warning still shows on stderr, answered)
+  --if-older    (update) update only an adapter whose firmware is older
+                than the image: after Check Device, one log line says the
+                adapter is up to date, nothing is written and the exit status
+                is 0. An adapter whose version can't be read is updated.
   --address ADDRESS
                 (update) the adapter's Bluetooth address, 12 hexadecimal digits,
                 colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when
@@ -210,6 +225,11 @@ Options (before or after the command):
   --long        (ports) each name with what the system knows of it: driver,
                 usb=VENDOR:PRODUCT, manufacturer, product, serial and the
                 /dev/serial/by-id name, tab-separated after the name
+  --json        (check, identity, settings, firmware, ports) print the results
+                as one JSON object on stdout and nothing else there; the log
+                goes to stderr. The exit status is the same. The manual page
+                lists the fields.
+  -p, -q, -V and -y stand for --port, --quiet, --version and --yes.
 
 Output:
   check, update and settings print the message log on stdout, one line per logged
@@ -285,7 +305,8 @@ Settings (NAME=VALUE):
 Exit status:
   0  the command did what was asked: check found the adapter (even when its
      version could not be read: the log says so), settings without changes
-     showed the values, identity read a page that carries an address
+     showed the values, identity read a page that carries an address, or
+     update --if-older found the adapter's firmware up to date
   1  the adapter was not found, the update failed, a setting could not be
      written, the port could not be opened, the firmware is too old for
      settings, the user cancelled, --save could not write its file, or
@@ -308,6 +329,8 @@ Examples:
   brivelton firmware --save image.bin
   brivelton --port /dev/ttyUSB0 update --image fw.bin --image-version 205
   brivelton ports --long
+  BRIVELTON_PORT=/dev/ttyUSB0 brivelton -q update -y --if-older
+  brivelton check --json
 )help";
 
 TEST(CliHelp, IsTheTextUsersKnow) { EXPECT_EQ(cli::HelpText(), kHelp); }

@@ -3,6 +3,7 @@
 // a port or of the system's port list.
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,12 +28,15 @@ struct CliHarness {
   FaultyPorts ports{virtual_ports};
   TablePortList port_list;
   Platform platform{ports, clock, port_list};
+  // $BRIVELTON_PORT as the tool would find it; none: unset.
+  std::optional<std::string> port_environment;
 
   CliRun Run(std::vector<std::string> args, const std::string& input = "",
              bool stdin_tty = false, bool stderr_tty = false) {
     std::ostringstream out, err;
     std::istringstream in(input);
-    cli::CliIo io{out, err, in, stdin_tty, stderr_tty};
+    cli::CliIo io{out, err, in, stdin_tty, stderr_tty, nullptr,
+                  port_environment ? port_environment->c_str() : nullptr};
     CliRun run;
     run.status = cli::RunCli(args, platform, io);
     run.out = out.str();

@@ -57,7 +57,8 @@ TEST(CliDocs, EveryOptionTheHelpNamesIsCompletedAndEveryCompletedOneParses) {
       cli::Options parsed;
       std::string error;
       EXPECT_TRUE(cli::ParseArgs(args, parsed, error)) << error;
-      if (std::string(o.name) != "--help") {
+      // Help and the version answer before any command is run.
+      if (std::string(o.name) != "--help" && std::string(o.name) != "--version") {
         EXPECT_EQ(parsed.command, command);
       }
     }
@@ -133,11 +134,13 @@ TEST_F(Completion, CommandsOptionsAndTheirValues) {
   const Case cases[] = {
       {"brivelton ", commands},
       {"brivelton se", {"settings", "settings-help"}},
-      {"brivelton --", {"--help", "--port", "--verbose"}},
+      {"brivelton --", {"--help", "--port", "--quiet", "--verbose", "--version"}},
       {"brivelton --verbose --port /dev/ttyS0 up", {"update"}},
       {"brivelton --port=/dev/ttyS0 fi", {"firmware"}},
       {"brivelton update --",
-       {"--address", "--help", "--image", "--image-version", "--port", "--verbose", "--yes"}},
+       {"--address", "--help", "--if-older", "--image", "--image-version", "--port", "--quiet",
+        "--verbose", "--version", "--yes"}},
+      {"brivelton check --", {"--help", "--json", "--port", "--quiet", "--verbose", "--version"}},
       {"brivelton update --image-version ", {}},
       {"brivelton --port ", {"/dev/ttyFAKE7"}},
       {"brivelton firmware --save im", {"image.bin"}},

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/window_args.h"
 #include "gui/qt/main_window.h"
 #include "platform/clock.h"
@@ -14,11 +15,17 @@
 #include "platform/state_store.h"
 
 int main(int argc, char** argv) {
-  // Help needs no display; everything else is read once Qt took its own
-  // options (-platform, -display, ...) out.
+  // Help and the version need no display; everything else is read once Qt
+  // took its own options (-platform, -display, ...) out.
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
       std::fputs(brivelton::WindowUsage(), stdout);
+      return 0;
+    }
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--version") {
+      std::fputs(brivelton::VersionLines("brivelton-utility").c_str(), stdout);
       return 0;
     }
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/window_args.h"
 #include "gui/win32/main_window.h"
 #include "platform/clock.h"
@@ -48,8 +49,11 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // before the window opens.
   brivelton::WindowArgs options;
   std::string error;
-  if (brivelton::ParseWindowArgs(Arguments(), options, error) && options.help) {
-    MessageBoxA(nullptr, brivelton::WindowUsage(), "Brivelton Utility", MB_OK | MB_ICONINFORMATION);
+  if (brivelton::ParseWindowArgs(Arguments(), options, error) &&
+      (options.help || options.version)) {
+    const std::string text = options.help ? brivelton::WindowUsage()
+                                          : brivelton::VersionLines("brivelton-utility");
+    MessageBoxA(nullptr, text.c_str(), "Brivelton Utility", MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   std::unique_ptr<brivelton::FirmwareImage> loaded;

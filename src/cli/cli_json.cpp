@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "cli/cli_json.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_args.h"
+#include "update/identity_journal.h"
+
+namespace brivelton::cli {
+
+namespace {
+
+// Fields in the order the manual page lists them.
+using Json = nlohmann::ordered_json;
+
+std::string Hex(uint32_t version) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(version));
+  return text;
+}
+
+Json ImageJson(const FirmwareImage& image) {
+  std::string checksum;
+  for (uint8_t b : image.checksum()) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", b);
+    checksum += hex;
+  }
+  return {{"version", Hex(image.version())},
+          {"version_number", image.version()},
+          {"version_text", VersionText(image.version())},
+          {"size", image.bytes().size()},
+          {"checksum", checksum}};
+}
+
+Json DeviceJson(const DeviceFacts& device, const FirmwareImage& image) {
+  Json json = {{"found", device.found}, {"port", nullptr}, {"firmware_version", nullptr},
+               {"firmware_version_number", nullptr}, {"update_available", nullptr}};
+  if (device.found) json["port"] = device.port;
+  if (device.version) {
+    json["firmware_version"] = Hex(*device.version);
+    json["firmware_version_number"] = *device.version;
+    json["update_available"] = *device.version < image.version();
+  }
+  json["image"] = ImageJson(image);
+  return json;
+}
+
+std::string Dumped(const Json& json) {
+  // Bytes that are not UTF-8 (a device name off a blank page) are replaced
+  // rather than ending the program.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+std::string CheckJson(const DeviceFacts& device, const FirmwareImage& image) {
+  return Dumped(DeviceJson(device, image));
+}
+
+std::string IdentityJson(const DeviceFacts& device, const FirmwareImage& image,
+                         const std::optional<std::array<uint8_t, 6>>& address,
+                         const std::optional<std::string>& name) {
+  Json json = DeviceJson(device, image);
+  json["address"] = address ? Json(FormatBtAddress(*address)) : Json(nullptr);
+  json["name"] = name ? Json(*name) : Json(nullptr);
+  return Dumped(json);
+}
+
+std::string SettingsJson(const DeviceFacts& device, const FirmwareImage& image,
+                         const char* outcome, const std::optional<SettingsValues>& values) {
+  Json json = DeviceJson(device, image);
+  json["outcome"] = outcome;
+  json["settings"] = nullptr;
+  if (values) {
+    Json settings = Json::object();
+    for (const auto& line : FormatSettings(*values)) {
+      const size_t eq = line.find('=');
+      settings[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    json["settings"] = settings;
+  }
+  return Dumped(json);
+}
+
+std::string FirmwareJson(const FirmwareImage& image, const std::optional<std::string>& saved) {
+  return Dumped({{"image", ImageJson(image)}, {"saved", saved ? Json(*saved) : Json(nullptr)}});
+}
+
+std::string PortsJson(const char* source, const std::vector<PortFacts>& ports) {
+  Json list = Json::array();
+  for (const auto& port : ports) {
+    Json details = Json::object();
+    for (const auto& d : port.details) details[d.label] = d.value;
+    list.push_back({{"name", port.name}, {"details", details}});
+  }
+  return Dumped({{"source", source}, {"ports", list}});
+}
+
+}  // namespace brivelton::cli
