@@ -44,6 +44,8 @@ bool ParseWindowArgs(const std::vector<std::string>& args, WindowArgs& out, std:
   return CheckImageOptions(out.image, error);
 }
 
+std::span<const Option<WindowArgs>> WindowOptionTable() { return kWindowOptions; }
+
 const char* WindowUsage() {
   static const std::string usage = Usage();
   return usage.c_str();

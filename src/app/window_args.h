@@ -2,6 +2,7 @@
 #pragma once
 // The command line of the window, the same for Linux and Windows:
 // [--port NAME]... [--image FILE --image-version HEX]
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,5 +23,9 @@ bool ParseWindowArgs(const std::vector<std::string>& args, WindowArgs& out, std:
 
 // The --help text.
 const char* WindowUsage();
+
+// The options, each once, for the manual page.
+template <class Args> struct Option;
+std::span<const Option<WindowArgs>> WindowOptionTable();
 
 }  // namespace brivelton

@@ -32,13 +32,6 @@ constexpr SettingName kSettingNames[] = {
 
 constexpr unsigned Bit(Command command) { return 1u << static_cast<unsigned>(command); }
 
-// The commands, in the order the help lists them.
-struct CommandRow {
-  const char* name;
-  Command command;
-  const char* operands;  // what follows besides options, as in "NAME=VALUE"
-  const char* help;      // lines apart by '\n'
-};
 constexpr CommandRow kCommands[] = {
     {"check", Command::kCheck, nullptr,
      "Check Device: find the adapter, read its\nfirmware version, advise"},
@@ -248,7 +241,18 @@ std::string CommandArgs(Command command) {
   return ListInWords(shown, " and ");
 }
 
-// "(update, firmware) " before the help of an option of some commands.
+}  // namespace
+
+std::string CommandSynopsis(const CommandRow& c) {
+  std::string synopsis = c.name;
+  for (const auto& o : kOptions)
+    if (o.in_synopsis && (o.commands & Bit(c.command))) synopsis += " [" + Shown(o) + "]";
+  if (c.operands) synopsis += std::string(" [") + c.operands + "]...";
+  return synopsis;
+}
+
+std::span<const CommandRow> CommandTable() { return kCommands; }
+
 std::string CommandsLead(const CliOption& option) {
   std::vector<std::string> names;
   for (const auto& c : kCommands)
@@ -259,15 +263,13 @@ std::string CommandsLead(const CliOption& option) {
   return lead + ") ";
 }
 
+namespace {
+
 std::string CommandLines() {
   constexpr size_t kColumn = 41;
   std::string text;
   for (const auto& c : kCommands) {
-    std::string synopsis = c.name;
-    for (const auto& o : kOptions)
-      if (o.in_synopsis && (o.commands & Bit(c.command))) synopsis += " [" + Shown(o) + "]";
-    if (c.operands) synopsis += std::string(" [") + c.operands + "]...";
-    text += HelpRow(synopsis, c.help, kColumn);
+    text += HelpRow(CommandSynopsis(c), c.help, kColumn);
   }
   return text;
 }
@@ -460,6 +462,22 @@ std::string HelpText() {
       "    address: 00:1B:DC:0F:21:7E\n"
       "    name: Brivelton(B00)\n"
       "\n"
+      "  settings with NAME=VALUE or --defaults ends the dialog with OK holding those\n"
+      "  values: the changed ones are written, and the values printed after the log are\n"
+      "  those now on the adapter (none are printed when a write failed). With neither,\n"
+      "  settings only looks: the dialog ends like Cancel, the log ends with\n"
+      "     Set parameters cancelled\n"
+      "  and the values the dialog showed are printed after it. Giving a setting twice\n"
+      "  is bad usage.\n"
+      "\n"
+      "  firmware prints three lines, such as 'version: 2.04 (0x204)', 'size: 512000\n"
+      "  bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader\n"
+      "  reports them), and 'saved: FILE' after --save.\n"
+      "  ports prints one name a line; when the system's port list can't be read it\n"
+      "  says so on stderr and prints the fallback names the search would try.\n"
+      "  A /dev/serial/by-id name given to --port stays the same when the adapter is\n"
+      "  plugged in again; ports --long shows it.\n"
+      "\n"
       "After an update was cut short (killed, unplugged, the lid closed):\n"
       "  run 'brivelton update' again on the same port. The adapter's identity page may\n"
       "  now be blank; the address saved for that port is written back, and the log\n"
@@ -469,24 +487,8 @@ std::string HelpText() {
       "  devices: brivelton update --address 00:1B:DC:0F:21:7E. An address saved for\n"
       "  another port is never used on its own; the log names it.\n"
       "\n"
-      "  settings with NAME=VALUE or --defaults ends the dialog with OK holding those\n"
-      "  values: the changed ones are written, and the values printed after the log are\n"
-      "  those now on the adapter (none are printed when a write failed). With neither,\n"
-      "  settings only looks: the dialog ends like Cancel, the log ends with\n"
-      "     Set parameters cancelled\n"
-      "  and the values the dialog showed are printed after it. Giving a setting twice\n"
-      "  is bad usage.\n"
-      "\n"
       "Settings (NAME=VALUE):\n" +
       settings_table +
-      "\n"
-      "  firmware prints three lines, such as 'version: 2.04 (0x204)', 'size: 512000\n"
-      "  bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader\n"
-      "  reports them), and 'saved: FILE' after --save.\n"
-      "  ports prints one name a line; when the system's port list can't be read it\n"
-      "  says so on stderr and prints the fallback names the search would try.\n"
-      "  A /dev/serial/by-id name given to --port stays the same when the adapter is\n"
-      "  plugged in again; ports --long shows it.\n"
       "\n"
       "Exit status:\n"
       "  0  the command did what was asked: check found the adapter (even when its\n"

@@ -74,6 +74,19 @@ std::vector<std::string> PortsFromEnvironment(const std::string& value);
 using CliOption = Option<Options>;
 std::span<const CliOption> OptionTable();
 
+// The commands, in the order the help lists them.
+struct CommandRow {
+  const char* name;
+  Command command;
+  const char* operands;  // what follows besides options, as in "NAME=VALUE"
+  const char* help;      // lines apart by '\n'
+};
+std::span<const CommandRow> CommandTable();
+// "update [--yes] [--address ADDRESS]"
+std::string CommandSynopsis(const CommandRow& command);
+// "(update, firmware) " before the help of an option of some commands.
+std::string CommandsLead(const CliOption& option);
+
 // What the shell's completion offers: the command names, and the options with
 // what follows each one that takes a value.
 using brivelton::OptionValue;

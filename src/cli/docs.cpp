@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "app/command_line.h"
+#include "app/window_args.h"
 #include "cli/cli_args.h"
 
 namespace brivelton::cli {
@@ -139,7 +141,7 @@ std::string BashCompletion() {
 
 namespace {
 
-// A line as roff shows it: no requests, no escapes, hyphens as minus signs.
+// Text as roff shows it: no requests, no escapes, hyphens as minus signs.
 std::string RoffText(const std::string& line) {
   std::string text;
   for (char c : line) {
@@ -151,43 +153,257 @@ std::string RoffText(const std::string& line) {
   return text;
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+std::string Bold(const std::string& text) { return "\\fB" + RoffText(text) + "\\fR"; }
+std::string Italic(const std::string& text) { return "\\fI" + RoffText(text) + "\\fR"; }
+
+// "--port NAME" as "\fB\-\-port\fR \fINAME\fR"; a short form first when there is one.
+template <class Args>
+std::string OptionTag(const Option<Args>& o) {
+  std::string tag = o.short_name ? Bold(o.short_name) + ", " : "";
+  tag += Bold(o.name);
+  if (o.value) tag += " " + Italic(o.value);
+  return tag;
+}
+
+// Help-column text, its lines joined: roff fills it to the reader's width.
+std::string Filled(const std::string& text) {
+  std::string joined;
+  for (char c : text) joined += c == '\n' ? ' ' : c;
+  return RoffText(joined);
+}
+
+template <class Args>
+std::string OptionItems(std::span<const Option<Args>> table,
+                        std::string (*lead)(const Option<Args>&) = nullptr) {
+  std::string text;
+  for (const auto& o : table)
+    if (o.help)
+      text += ".TP\n" + OptionTag(o) + "\n" + Filled((lead ? lead(o) : "") + o.help) + "\n";
   return text;
 }
+
+struct HelpSection {
+  std::string heading;  // without the colon; empty for the lines before the first
+  std::vector<std::string> lines;
+};
+
+// The --help text cut at its headings (lines in the first column ending in ':').
+std::vector<HelpSection> HelpSections() {
+  std::vector<HelpSection> sections(1);
+  std::istringstream help(HelpText());
+  std::string line;
+  std::getline(help, line);  // "Usage: ..."
+  while (std::getline(help, line)) {
+    if (!line.empty() && line[0] != ' ' && line.ends_with(":"))
+      sections.push_back({line.substr(0, line.size() - 1), {}});
+    else
+      sections.back().lines.push_back(line);
+  }
+  return sections;
+}
+
+const HelpSection& Section(const std::vector<HelpSection>& sections, const std::string& start) {
+  for (const auto& s : sections)
+    if (s.heading.starts_with(start)) return s;
+  return sections.front();
+}
+
+size_t Indent(const std::string& line) {
+  const size_t first = line.find_first_not_of(' ');
+  return first == std::string::npos ? line.size() : first;
+}
+
+// Prose of the help as filled paragraphs; lines indented further than the
+// text around them are displays, kept line by line.
+std::string Paragraphs(const std::vector<std::string>& lines) {
+  std::string text;
+  bool display = false, begun = false;
+  for (const auto& line : lines) {
+    const bool displayed = Indent(line) >= 4;
+    if (display && (line.empty() || !displayed)) {
+      text += ".fi\n.RE\n";
+      display = false;
+    }
+    if (line.empty()) {
+      if (begun) text += ".PP\n";
+      begun = false;
+      continue;
+    }
+    if (displayed && !display) {
+      text += ".RS\n.nf\n";
+      display = true;
+    }
+    text += RoffText(line.substr(Indent(line))) + "\n";
+    begun = true;
+  }
+  if (display) text += ".fi\n.RE\n";
+  while (text.ends_with(".PP\n")) text.resize(text.size() - 4);
+  return text;
+}
+
+// "  0  text" items with their continuation lines, as tagged paragraphs.
+std::string TaggedItems(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) {
+    if (line.empty()) continue;
+    if (Indent(line) == 2) {
+      const size_t gap = line.find("  ", 2);
+      text += ".TP\n" + Bold(line.substr(2, gap - 2)) + "\n" +
+              RoffText(line.substr(line.find_first_not_of(' ', gap))) + "\n";
+    } else {
+      text += RoffText(line.substr(Indent(line))) + "\n";
+    }
+  }
+  return text;
+}
+
+std::string Examples(const std::vector<std::string>& lines) {
+  std::string text = ".PP\n.nf\n.RS\n";
+  for (const auto& line : lines)
+    if (!line.empty()) text += RoffText(line.substr(Indent(line))) + "\n";
+  return text + ".RE\n.fi\n";
+}
+
+std::string Heading(const std::string& version, const char* program, const char* summary) {
+  std::string upper = program;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  return ".TH " + upper + " 1 \"\" \"" + program + " " + version +
+         "\" \"User Commands\"\n"
+         ".nh\n.ad l\n"  // a word is never split, lines fill from the left
+         ".SH NAME\n" + program + " \\- " + summary + "\n";
+}
+
+const char* kDialout =
+    "Serial ports belong to the group dialout on most systems; a user outside it can't open\n"
+    "them. Join it with usermod \\-aG dialout \\fIUSER\\fR and log in again.\n";
+
+const char* kJsonFields =
+    "With \\fB\\-\\-json\\fR, stdout carries one JSON object and nothing else; the log goes to\n"
+    "stderr, and the exit status is the one the command has without it. A value that is not\n"
+    "known is null.\n"
+    ".PP\n"
+    "\\fBcheck\\fR, \\fBidentity\\fR and \\fBsettings\\fR give:\n"
+    ".TP\n\\fBfound\\fR\nwhether an adapter answered (true or false)\n"
+    ".TP\n\\fBport\\fR\nthe port it answered on\n"
+    ".TP\n\\fBfirmware_version\\fR\nthe adapter's firmware version as three hexadecimal digits, "
+    "such as \"1FF\"\n"
+    ".TP\n\\fBfirmware_version_number\\fR\nthe same version as a number (511 for 1FF)\n"
+    ".TP\n\\fBupdate_available\\fR\nwhether the image the tool carries is newer than the "
+    "adapter's firmware\n"
+    ".TP\n\\fBimage\\fR\nthe image an update writes: \\fBversion\\fR (\"204\"), "
+    "\\fBversion_number\\fR (516), \\fBversion_text\\fR (\"2.04\"), \\fBsize\\fR in bytes and "
+    "\\fBchecksum\\fR (eight hexadecimal digits, in the order the boot loader reports them)\n"
+    ".PP\n"
+    "\\fBidentity\\fR adds \\fBaddress\\fR (\"00:1B:DC:0F:21:7E\", null on a blank page) and "
+    "\\fBname\\fR (the device name on the identity page). \\fBsettings\\fR adds "
+    "\\fBoutcome\\fR (written, cancelled when nothing was asked to change, failed, "
+    "not\\-supported on firmware older than 2.00, no\\-port, not\\-found) and \\fBsettings\\fR, "
+    "an object of the ten settings by NAME with their VALUEs as in NAME=VALUE: those now on "
+    "the adapter, or those read when nothing was changed; null when none were read.\n"
+    ".PP\n"
+    "\\fBfirmware\\fR gives \\fBimage\\fR as above and \\fBsaved\\fR, the file \\fB\\-\\-save\\fR "
+    "wrote (null without it or when it failed).\n"
+    ".PP\n"
+    "\\fBports\\fR gives \\fBsource\\fR (system, fallback when the system's list can't be read, "
+    "or given by \\fB\\-\\-port\\fR or BRIVELTON_PORT) and \\fBports\\fR, an array of objects "
+    "with the port's \\fBname\\fR and \\fBdetails\\fR: what \\fBports \\-\\-long\\fR shows "
+    "(\\fBdriver\\fR, \\fBusb\\fR, \\fBmanufacturer\\fR, \\fBproduct\\fR, \\fBserial\\fR, "
+    "\\fBby\\-id\\fR), as far as the system knows it.\n"
+    ".PP\n"
+    ".nf\n.RS\n"
+    "$ brivelton check \\-\\-json 2>/dev/null\n"
+    "{\n"
+    "  \"found\": true,\n"
+    "  \"port\": \"/dev/ttyUSB0\",\n"
+    "  \"firmware_version\": \"1FF\",\n"
+    "  \"firmware_version_number\": 511,\n"
+    "  \"update_available\": true,\n"
+    "  \"image\": { \"version\": \"204\", ... }\n"
+    "}\n"
+    ".RE\n.fi\n";
 
 }  // namespace
 
 std::string ManPage(const std::string& version) {
-  std::istringstream help(HelpText());
-  std::string line;
-  std::getline(help, line);  // "Usage: brivelton ..."
-  const std::string usage = line.substr(line.find(' ') + 1);
-  std::string page = ".TH BRIVELTON 1 \"\" \"brivelton " + version +
-                     "\" \"User Commands\"\n"
-                     ".SH NAME\n"
-                     "brivelton \\- service the Bluetooth telephone adapter on a serial port\n"
-                     ".SH SYNOPSIS\n" +
-                     RoffText(usage) + "\n.SH DESCRIPTION\n.nf\n";
-  // Headings start in the first column and end with ':'; the rest keeps the
-  // layout it has on the terminal.
-  bool leading_blank = true;
-  while (std::getline(help, line)) {
-    if (!line.empty() && line[0] != ' ' && line.ends_with(":")) {
-      page += ".fi\n.SH \"" + Upper(line.substr(0, line.size() - 1)) + "\"\n.nf\n";
-      leading_blank = true;
-      continue;
-    }
-    if (line.empty()) {
-      if (!leading_blank) page += "\n";
-      continue;
-    }
-    leading_blank = false;
-    page += RoffText(line.starts_with("  ") ? line.substr(2) : line) + "\n";
+  const auto sections = HelpSections();
+  std::string synopsis = ".B brivelton\n";
+  for (const auto& o : OptionTable())
+    if (o.commands == 0 && o.help && std::string(o.name) != "--version")
+      synopsis += "[" + Bold(o.name) + (o.value ? " " + Italic(o.value) : "") + "]" +
+                  (std::string(o.name) == "--port" ? "..." : "") + "\n";
+  synopsis += Italic("COMMAND") + " [" + Italic("ARGS") + "]\n.br\n.B brivelton \\-\\-version\n";
+
+  std::string commands;
+  for (const auto& c : CommandTable()) {
+    const std::string line = CommandSynopsis(c);
+    const size_t space = line.find(' ');
+    commands += ".TP\n" + Bold(line.substr(0, space)) +
+                (space == std::string::npos ? "" : RoffText(line.substr(space))) + "\n" +
+                Filled(c.help) + "\n";
   }
-  page += ".fi\n";
-  return page;
+  std::string settings;
+  for (const auto& s : SettingNames()) {
+    std::string values;
+    // A narrow page may break the list after any '|'.
+    for (const char* v : s.values) values += (values.empty() ? "" : "|\\:") + RoffText(v);
+    settings += ".TP\n" + Bold(s.name) + "\n" + values + "\n";
+  }
+  return Heading(version, "brivelton", "service the Bluetooth telephone adapter on a serial port") +
+         ".SH SYNOPSIS\n" + synopsis +
+         ".SH DESCRIPTION\n" + Paragraphs(sections.front().lines) + ".PP\n" + kDialout +
+         ".SS Output\n" + Paragraphs(Section(sections, "Output").lines) +
+         ".SS \"" + Section(sections, "After an update").heading + "\"\n" +
+         Paragraphs(Section(sections, "After an update").lines) +
+         ".SH COMMANDS\n" + commands +
+         ".SH OPTIONS\n"
+         "The options of no command go before or after the command; the others after it.\n" +
+         OptionItems<Options>(OptionTable(), CommandsLead) +
+         ".SH SETTINGS\n"
+         "The ten settings of \\fBsettings\\fR \\fINAME\\fR=\\fIVALUE\\fR, in the order they "
+         "print, with the values each takes:\n" + settings +
+         ".SH \"JSON OUTPUT\"\n" + kJsonFields +
+         ".SH \"EXIT STATUS\"\n" + TaggedItems(Section(sections, "Exit status").lines) +
+         ".SH ENVIRONMENT\n"
+         ".TP\n.B BRIVELTON_PORT\n"
+         "The ports to probe, separated by spaces or commas, when no \\fB\\-\\-port\\fR is "
+         "given.\n"
+         ".TP\n.B XDG_STATE_HOME\n"
+         "Where the identity journal lives (see FILES); ~/.local/state when unset.\n"
+         ".SH FILES\n"
+         ".TP\n.I $XDG_STATE_HOME/brivelton/\n"
+         "The identity journal: before an update erases anything, the adapter's Bluetooth "
+         "address, its name and the port, one file per port, readable by its owner only; "
+         "removed when the update succeeded. An update cut short writes the address back "
+         "from it on the next run. Nothing else is kept.\n"
+         ".SH EXAMPLES\n" + Examples(Section(sections, "Examples").lines) +
+         ".SH \"SEE ALSO\"\n"
+         ".BR brivelton\\-utility (1),\n"
+         ".BR usermod (8)\n";
+}
+
+std::string UtilityManPage(const std::string& version) {
+  return Heading(version, "brivelton-utility",
+                 "the window that services the Bluetooth telephone adapter") +
+         ".SH SYNOPSIS\n"
+         ".B brivelton\\-utility\n"
+         "[\\fB\\-\\-port\\fR \\fINAME\\fR]... "
+         "[\\fB\\-\\-image\\fR \\fIFILE\\fR \\fB\\-\\-image\\-version\\fR \\fIHEX\\fR]\n"
+         ".SH DESCRIPTION\n"
+         "The window of the adapter's utility. \\fBCheck Device\\fR finds the adapter on the "
+         "serial ports and reads its firmware version; \\fBUpdate Firmware\\fR then writes the "
+         "firmware the program carries, keeping the adapter's Bluetooth address, and "
+         "\\fBSetting\\fR reads and writes its ten parameters. The log in the window says what "
+         "happens. An update clears the phones paired with the adapter: pair them again "
+         "afterwards.\n"
+         ".PP\n" + kDialout +
+         ".SH OPTIONS\n" + OptionItems<WindowArgs>(WindowOptionTable()) +
+         ".SH FILES\n"
+         ".TP\n.I $XDG_STATE_HOME/brivelton/\n"
+         "The identity journal, shared with \\fBbrivelton\\fR(1): the adapter's address, kept "
+         "while an update runs so that one cut short can restore it.\n"
+         ".SH \"SEE ALSO\"\n"
+         ".BR brivelton (1)\n";
 }
 
 }  // namespace brivelton::cli

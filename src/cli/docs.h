@@ -8,7 +8,11 @@ namespace brivelton::cli {
 // The bash completion script.
 std::string BashCompletion();
 
-// The manual page brivelton(1): the --help text, section by section.
+// The manual page brivelton(1): commands and options from the tables, the
+// rest from the --help text's prose, filled to the reader's width.
 std::string ManPage(const std::string& version);
+
+// The manual page brivelton-utility(1), from the window's table.
+std::string UtilityManPage(const std::string& version);
 
 }  // namespace brivelton::cli

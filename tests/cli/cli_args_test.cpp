@@ -265,6 +265,22 @@ Output:
     address: 00:1B:DC:0F:21:7E
     name: Brivelton(B00)
 
+  settings with NAME=VALUE or --defaults ends the dialog with OK holding those
+  values: the changed ones are written, and the values printed after the log are
+  those now on the adapter (none are printed when a write failed). With neither,
+  settings only looks: the dialog ends like Cancel, the log ends with
+     Set parameters cancelled
+  and the values the dialog showed are printed after it. Giving a setting twice
+  is bad usage.
+
+  firmware prints three lines, such as 'version: 2.04 (0x204)', 'size: 512000
+  bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader
+  reports them), and 'saved: FILE' after --save.
+  ports prints one name a line; when the system's port list can't be read it
+  says so on stderr and prints the fallback names the search would try.
+  A /dev/serial/by-id name given to --port stays the same when the adapter is
+  plugged in again; ports --long shows it.
+
 After an update was cut short (killed, unplugged, the lid closed):
   run 'brivelton update' again on the same port. The adapter's identity page may
   now be blank; the address saved for that port is written back, and the log
@@ -273,14 +289,6 @@ After an update was cut short (killed, unplugged, the lid closed):
   port), give the address from the adapter's label or the phone's list of paired
   devices: brivelton update --address 00:1B:DC:0F:21:7E. An address saved for
   another port is never used on its own; the log names it.
-
-  settings with NAME=VALUE or --defaults ends the dialog with OK holding those
-  values: the changed ones are written, and the values printed after the log are
-  those now on the adapter (none are printed when a write failed). With neither,
-  settings only looks: the dialog ends like Cancel, the log ends with
-     Set parameters cancelled
-  and the values the dialog showed are printed after it. Giving a setting twice
-  is bad usage.
 
 Settings (NAME=VALUE):
     caller-id                   off|on
@@ -293,14 +301,6 @@ Settings (NAME=VALUE):
     dial-plan                   with-timeout|without-timeout|hash-key
     offhook-power               low|medium|high|strong|strongest
     hook-speed                  30ms|50ms|70ms|100ms
-
-  firmware prints three lines, such as 'version: 2.04 (0x204)', 'size: 512000
-  bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader
-  reports them), and 'saved: FILE' after --save.
-  ports prints one name a line; when the system's port list can't be read it
-  says so on stderr and prints the fallback names the search would try.
-  A /dev/serial/by-id name given to --port stays the same when the adapter is
-  plugged in again; ports --long shows it.
 
 Exit status:
   0  the command did what was asked: check found the adapter (even when its

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <regex>
 #include <set>
 
@@ -167,26 +169,123 @@ TEST_F(Completion, EverySettingAndEachOfItsValues) {
   EXPECT_EQ(Complete("brivelton --verbose settings "), names);
 }
 
-TEST(CliManPage, CarriesTheHelpTextUnderItsHeadings) {
+// A page as a reader sees it: groff at `width` columns, plain text; its
+// warnings go to `warnings`.
+std::string Rendered(const std::string& page, int width, std::string& warnings) {
+  const ScratchDir scratch("brivelton_man");
+  std::ofstream(scratch.path() / "page.1") << page;
+  const std::string command = "groff -man -Tascii -P-bcou -ww -rLL=" + std::to_string(width) +
+                              "n '" + (scratch.path() / "page.1").string() + "' 2>'" +
+                              (scratch.path() / "warnings").string() + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[256];
+  while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  EXPECT_TRUE(pipe && pclose(pipe) == 0) << command;
+  std::ifstream in(scratch.path() / "warnings");
+  warnings.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return out;
+}
+
+std::string Trimmed(const std::string& line) {
+  const size_t first = line.find_first_not_of(' ');
+  return first == std::string::npos ? "" : line.substr(first);
+}
+
+// Runs of spaces and line ends as one space.
+std::string Squeezed(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n' || c == ' ') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+TEST(CliManPage, IsAManPageThatFillsAnyWidth) {
   const std::string page = cli::ManPage("9.9");
   EXPECT_EQ(page.rfind(".TH BRIVELTON 1 \"\" \"brivelton 9.9\" \"User Commands\"\n", 0), 0u);
-  for (const char* heading : {".SH NAME\n", ".SH SYNOPSIS\n", ".SH DESCRIPTION\n",
-                              ".SH \"COMMANDS\"\n", ".SH \"EXIT STATUS\"\n", ".SH \"EXAMPLES\"\n"})
-    EXPECT_NE(page.find(heading), std::string::npos) << heading;
-  // Every word of help shows, with hyphens as roff minus signs and no line
-  // that roff would take for a request.
-  for (const auto& line : Lines(cli::HelpText())) {
-    if (line.empty() || line.ends_with(":") || line.starts_with("Usage:")) continue;
-    std::string text = line.starts_with("  ") ? line.substr(2) : line;
-    std::string roff;
-    for (char c : text) roff += c == '-' ? std::string("\\-") : std::string(1, c);
-    EXPECT_NE(page.find("\n" + roff + "\n"), std::string::npos) << line;
+  size_t at = 0;
+  for (const char* heading :
+       {".SH NAME\n", ".SH SYNOPSIS\n", ".SH DESCRIPTION\n", ".SH COMMANDS\n", ".SH OPTIONS\n",
+        ".SH \"JSON OUTPUT\"\n", ".SH \"EXIT STATUS\"\n", ".SH ENVIRONMENT\n", ".SH FILES\n",
+        ".SH EXAMPLES\n", ".SH \"SEE ALSO\"\n"}) {
+    const size_t found = page.find(heading, at);
+    EXPECT_NE(found, std::string::npos) << heading << " missing or out of order";
+    if (found != std::string::npos) at = found;
   }
   for (const auto& line : Lines(page)) {
     if (line.starts_with(".") || line.starts_with("'")) {
-      EXPECT_TRUE(std::regex_match(line, std::regex(R"(\.(TH|SH|nf|fi)( .*)?)"))) << line;
+      EXPECT_TRUE(std::regex_match(
+          line, std::regex(R"(\.(TH|SH|SS|TP|PP|RS|RE|nf|fi|nh|ad|B|BR|I|br)( .*)?)")))
+          << line;
     }
   }
+  // Every command, option and setting, as the tables have them.
+  auto roff = [](const char* text) {
+    std::string out;
+    for (const char* c = text; *c; ++c) out += *c == '-' ? std::string("\\-") : std::string(1, *c);
+    return out;
+  };
+  for (const auto& c : cli::CommandTable())
+    EXPECT_NE(page.find(".TP\n\\fB" + roff(c.name) + "\\fR"), std::string::npos) << c.name;
+  for (const auto& o : cli::OptionTable()) {
+    if (o.help) {
+      EXPECT_NE(page.find("\\fB" + roff(o.name) + "\\fR"), std::string::npos) << o.name;
+    }
+  }
+  for (const auto& s : cli::SettingNames())
+    EXPECT_NE(page.find(".TP\n\\fB" + roff(s.name) + "\\fR\n"), std::string::npos) << s.name;
+
+  std::set<std::string> help_lines;
+  for (const auto& line : Lines(cli::HelpText())) help_lines.insert(Trimmed(line));
+  std::string narrow_text;
+  for (const int width : {50, 120}) {
+    SCOPED_TRACE(width);
+    std::string warnings;
+    const std::string shown = Rendered(page, width, warnings);
+    EXPECT_EQ(warnings, "");
+    size_t widest = 0;
+    for (const auto& line : Lines(shown)) {
+      widest = std::max(widest, line.size());
+      // Only displays and examples keep their lines; they are the help's own.
+      if (line.size() > size_t(width)) {
+        EXPECT_TRUE(help_lines.contains(Trimmed(line))) << line;
+      }
+    }
+    if (width == 120) {
+      EXPECT_GT(widest, 100u);  // the prose fills a wide terminal
+    } else {
+      narrow_text = Squeezed(shown);
+    }
+  }
+  // The help's prose reads the same in the page, however it is wrapped.
+  std::string paragraph;
+  std::istringstream help(cli::HelpText().substr(cli::HelpText().find("\nOutput:\n") + 9));
+  for (std::string line; std::getline(help, line) && !line.starts_with("Settings");) {
+    if (Trimmed(line).empty() || line.starts_with("    ") || line.ends_with(":")) {
+      if (!paragraph.empty()) {
+        EXPECT_NE(narrow_text.find(Squeezed(paragraph)), std::string::npos) << paragraph;
+      }
+      paragraph.clear();
+    } else {
+      paragraph += Trimmed(line) + " ";
+    }
+  }
+}
+
+TEST(CliManPage, TheWindowHasOneToo) {
+  const std::string page = cli::UtilityManPage("9.9");
+  EXPECT_EQ(page.rfind(".TH BRIVELTON-UTILITY 1 \"\" \"brivelton-utility 9.9\"", 0), 0u);
+  std::string warnings;
+  const std::string shown = Rendered(page, 70, warnings);
+  EXPECT_EQ(warnings, "");
+  for (const char* word : {"--port NAME", "--image FILE", "--image-version HEX", "--version",
+                           "dialout", "brivelton(1)"})
+    EXPECT_NE(shown.find(word), std::string::npos) << word;
 }
 
 }  // namespace
