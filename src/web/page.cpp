@@ -322,11 +322,12 @@ EMSCRIPTEN_KEEPALIVE const char* web_sim_start(const char* version, int blank,
   return brivelton::web::Keep("");
 }
 
-EMSCRIPTEN_KEEPALIVE void web_sim_stop() {
+EMSCRIPTEN_KEEPALIVE int web_sim_stop() {
   auto& page = ThePage();
   page.session.reset();
   page.sim.reset();
   page.Rebuild();
+  return 0;
 }
 
 }  // extern "C"

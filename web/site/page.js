@@ -341,10 +341,23 @@
     }
   }
 
+  // A change of what the window runs on closes the port it holds, which
+  // awaits the browser: every such call is asynchronous, and one at a time.
+  async function switchTo(name, returns, types, args) {
+    if (root.dataset.busy !== "") return null;
+    setBusy("switch");
+    try {
+      return await module.ccall(name, returns, types, args, { async: true });
+    } finally {
+      setBusy("");
+    }
+  }
+
   let simRunning = false;
-  function startSim(version, blank, address) {
-    const problem = module.ccall("web_sim_start", "string", ["string", "number", "string"],
-                                 [version, blank ? 1 : 0, address]);
+  async function startSim(version, blank, address) {
+    const problem = await switchTo("web_sim_start", "string", ["string", "number", "string"],
+                                   [version, blank ? 1 : 0, address]);
+    if (problem === null) return false;
     if (problem) {
       $("sim-status").textContent = problem;
       return false;
@@ -369,9 +382,10 @@
     if (!file) return;
     const version = $("firmware-version").value.trim();
     const bytes = new Uint8Array(await file.arrayBuffer());
-    const problem = module.ccall("web_take_user_image", "string",
-                                 ["string", "array", "number", "string"],
-                                 [file.name, bytes, bytes.length, version]);
+    const problem = await switchTo("web_take_user_image", "string",
+                                   ["string", "array", "number", "string"],
+                                   [file.name, bytes, bytes.length, version]);
+    if (problem === null) return;
     if (problem) {
       imageProblem = `Not used: ${problem}.`;
       $("image-status").textContent = imageProblem;
@@ -403,9 +417,10 @@
     });
     $("firmware-file").addEventListener("change", takeUserImage);
     $("firmware-version").addEventListener("change", takeUserImage);
-    $("firmware-builtin").addEventListener("click", () => {
-      module.ccall("web_take_user_image", "string", ["string", "number", "number", "string"],
-                   ["", 0, 0, ""]);
+    $("firmware-builtin").addEventListener("click", async () => {
+      if (await switchTo("web_take_user_image", "string",
+                         ["string", "number", "number", "string"], ["", 0, 0, ""]) === null)
+        return;
       $("firmware-file").value = "";
       $("firmware-version").value = "";
       imageProblem = "";
@@ -416,8 +431,8 @@
       startSim($("sim-version").value.trim(), $("sim-blank").checked,
                $("sim-address").value.trim());
     });
-    $("sim-stop").addEventListener("click", () => {
-      module.ccall("web_sim_stop", null, [], []);
+    $("sim-stop").addEventListener("click", async () => {
+      if (await switchTo("web_sim_stop", "number", [], []) === null) return;
       simRunning = false;
       $("sim-stop").hidden = true;
       $("sim-status").textContent = "";
@@ -477,12 +492,12 @@
     $("main").querySelector(".title-text").textContent = document.title;
     imageStatus();
     const query = new URLSearchParams(location.search);
-    if (query.has("trace")) module.ccall("web_trace", null, ["number"], [1]);
+    if (query.has("trace")) await module.ccall("web_trace", null, ["number"], [1], { async: true });
     if (query.has("sim")) {
       $("sim-version").value = query.get("sim-version") || $("sim-version").value;
       $("sim-blank").checked = query.get("sim-blank") === "1";
       $("sim-address").value = query.get("sim-address") || $("sim-address").value;
-      startSim($("sim-version").value, $("sim-blank").checked, $("sim-address").value);
+      await startSim($("sim-version").value, $("sim-blank").checked, $("sim-address").value);
     }
     root.dataset.ready = "yes";
     performance.mark("brivelton-ready");
