@@ -3,7 +3,7 @@
 ; user only (no administrator), a Start-menu entry and an entry in the list of
 ; installed programs; nothing else anywhere. /S installs and uninstalls silently.
 ;   makensis -DVERSION=2.4 -DVERSION_QUAD=2.4.0.0 -DUTILITY=brivelton-utility.exe
-;            -DTOOL=brivelton.exe -DOUTFILE=setup.exe installer.nsi
+;            -DTOOL=brivelton.exe -DLICENSE=$PWD/LICENSE -DOUTFILE=setup.exe installer.nsi
 ; 64-bit, as the programs are: it runs where they run, Wine without 32-bit support too.
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -27,6 +27,8 @@ VIAddVersionKey "FileDescription" "${PRODUCT} ${VERSION} installer"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "MIT licence"
 
+LicenseData "${LICENSE}"
+Page license
 Page directory
 Page instfiles
 UninstPage uninstConfirm
