@@ -16,26 +16,29 @@ MainDialog::MainDialog(MainView& view, ProtocolStack& stack) : view_(view), stac
   });
 }
 
-void MainDialog::OnCheckDevice() {
+bool MainDialog::OnCheckDevice() {
   if (!stack_.discovery.FindDevice()) {
     view_.ShowButton(kIdUpdateFirmware, false);
     view_.ShowButton(kIdSetting, false);
     stack_.log.LogLine(" ");
     stack_.log.LogLine(" Please check device connection.");
     stack_.log.LogLine(" ");
-    return;
+    return false;
   }
   view_.ShowButton(kIdUpdateFirmware, true);
   view_.ShowButton(kIdSetting, true);
   stack_.discovery.IdentifyDevice();
+  return true;
 }
 
-void MainDialog::OnUpdateFirmware() {
+UpdateOutcome MainDialog::OnUpdateFirmware() {
   if (!view_.ConfirmUpdate()) {
     stack_.log.LogLine(" Firmware update cancelled");
-    return;
+    return UpdateOutcome::kCancelled;
   }
-  view_.ShowUpdateResult(stack_.updater.RunUpdate() == 0);
+  const UpdateOutcome outcome = stack_.updater.RunUpdate();
+  view_.ShowUpdateResult(outcome == UpdateOutcome::kSucceeded);
+  return outcome;
 }
 
 void MainDialog::OnButton(int id) {

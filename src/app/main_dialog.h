@@ -13,8 +13,9 @@ class MainDialog {
   MainDialog(const MainDialog&) = delete;
   MainDialog& operator=(const MainDialog&) = delete;
 
-  void OnCheckDevice();
-  void OnUpdateFirmware();
+  // Whether the adapter was found.
+  bool OnCheckDevice();
+  UpdateOutcome OnUpdateFirmware();
   SettingsOutcome OnSetting();
   // Whether button `id` has a handler here, and running it.
   static bool HasHandler(int id) {

@@ -165,10 +165,8 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
   view.set_log(stack.log);
   MainDialog dialog(view, stack);
 
-  dialog.OnCheckDevice();
-  // Check Device reveals Update Firmware only when the adapter answered.
   DeviceFacts device;
-  device.found = view.update_shown();
+  device.found = dialog.OnCheckDevice();
   if (device.found) {
     device.port = stack.link.state().PortName;
     device.version = ReadVersion(stack.link.state());
@@ -200,10 +198,10 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
       return 0;
     }
     stack.updater.set_given_address(options.address);
-    dialog.OnUpdateFirmware();
+    const UpdateOutcome outcome = dialog.OnUpdateFirmware();
     view.EndProgress();
-    if (!view.update_result()) return 1;  // cancelled
-    const bool success = *view.update_result();
+    if (outcome == UpdateOutcome::kCancelled) return 1;
+    const bool success = outcome == UpdateOutcome::kSucceeded;
     io.out << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n'
            << std::flush;
     return success ? 0 : 1;

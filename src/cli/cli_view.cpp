@@ -44,9 +44,8 @@ bool IsYes(std::string answer) {
 
 }  // namespace
 
-void CliView::ShowButton(int id, bool show) {
-  if (id == kIdUpdateFirmware) update_shown_ = show;
-}
+// A terminal has no buttons: the command says what runs next.
+void CliView::ShowButton(int /*id*/, bool /*show*/) {}
 
 void CliView::AppendLog(const std::string& line) {
   log_.push_back(line);
@@ -87,7 +86,8 @@ bool CliView::ConfirmUpdate() {
   return IsYes(answer);
 }
 
-void CliView::ShowUpdateResult(bool success) { update_result_ = success; }
+// The command prints the verdict after the progress bar is gone.
+void CliView::ShowUpdateResult(bool /*success*/) {}
 
 bool CliView::EditSettings(SettingsValues& values) {
   settings_shown_ = values;

@@ -30,8 +30,6 @@ class CliView : public MainView {
   // Takes the progress bar off the terminal.
   void EndProgress();
 
-  bool update_shown() const { return update_shown_; }
-  const std::optional<bool>& update_result() const { return update_result_; }
   // What the parameter dialog showed, and what it ended with when OK.
   const std::optional<SettingsValues>& settings_shown() const { return settings_shown_; }
   const std::optional<SettingsValues>& settings_ok() const { return settings_ok_; }
@@ -49,8 +47,6 @@ class CliView : public MainView {
 
   CliIo& io_;
   const Options& options_;
-  bool update_shown_ = false;
-  std::optional<bool> update_result_;
   std::optional<SettingsValues> settings_shown_;
   std::optional<SettingsValues> settings_ok_;
   std::vector<std::string> log_;

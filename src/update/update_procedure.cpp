@@ -54,7 +54,7 @@ Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> r
       image_(image),
       restart_device_(std::move(restart_device)) {}
 
-int Updater::ReadIdentityPage() {
+bool Updater::ReadIdentityPage() {
   log_.LogLine(" Check Device ...");
   state_.IdentityRead = 0;
   state_.ReadAddress = kIdentityPageAddress;
@@ -62,7 +62,7 @@ int Updater::ReadIdentityPage() {
   page_name_.clear();
   if (!link_.Exchange(FlashReadPage) || !PageInPlace(state_)) {
     log_.LogLine(" Fail to read flash data from device !!! ");
-    return 0;
+    return false;
   }
   const auto& reply = state_.ReplyBuffer;
   if (reply[kNameOffset] == 'B' && reply[kNameOffset + 1] == 'r') {
@@ -71,11 +71,11 @@ int Updater::ReadIdentityPage() {
               page_address_->begin());
     page_name_ = PageName(state_);
   }
-  return 1;
+  return true;
 }
 
-int Updater::ReadIdentity() {
-  if (!ReadIdentityPage()) return 0;
+bool Updater::ReadIdentity() {
+  if (!ReadIdentityPage()) return false;
   // A page without the name (blank, or wiped by an earlier attempt's erase)
   // gets the user's address, or the one this port's journal entry kept, or
   // else keeps the address we already hold.
@@ -95,7 +95,7 @@ int Updater::ReadIdentity() {
   for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
   state_.BtAddress = choice.address;
   state_.IdentityRead = 1;
-  return 1;
+  return true;
 }
 
 // Keeps the address about to be erased on the PC. False when it can't: the
@@ -113,14 +113,14 @@ bool Updater::SaveIdentity() {
   return false;
 }
 
-int Updater::EnterBootMode() {
+bool Updater::EnterBootMode() {
   if (!link_.Exchange(LinkCheck)) {
     // Silent: perhaps left in its boot loader at the high speed.
     restart_device_();
     link_.ConfigurePort(kFirmwareBaud);
     if (!link_.Exchange(LinkCheck)) {
       log_.LogLine(" Fail to enter boot mode");
-      return 0;
+      return false;
     }
   }
   if (!link_.Exchange(BootHandshake)) {
@@ -129,25 +129,25 @@ int Updater::EnterBootMode() {
     link_.Exchange(HandshakeBurstLong);
     link_.Exchange(BootCommandFE);
     link_.Exchange(HandshakeBurstShort);
-    if (!link_.Exchange(BootHandshake)) return 0;
+    if (!link_.Exchange(BootHandshake)) return false;
   }
-  if (!link_.Exchange(SetBaud1M)) return 0;
-  if (!link_.ConfigurePort(kBootLoaderBaud)) return 0;
-  return 1;
+  if (!link_.Exchange(SetBaud1M)) return false;
+  if (!link_.ConfigurePort(kBootLoaderBaud)) return false;
+  return true;
 }
 
-int Updater::ProgramFlash() {
+bool Updater::ProgramFlash() {
   if (!link_.Exchange(FlashReadStatus)) {
     log_.LogLine(" Fail on EN_FLASH_WR_1");
-    return 0;
+    return false;
   }
   if (!link_.Exchange(FlashWriteStatus)) {
     log_.LogLine(" Fail on EN_FLASH_WR_2");
-    return 0;
+    return false;
   }
   if (!link_.Exchange(FlashReadStatus)) {
     log_.LogLine(" Fail on EN_FLASH_WR_1");
-    return 0;
+    return false;
   }
 
   // From here to the verdict an interruption leaves no bootable firmware.
@@ -165,7 +165,7 @@ int Updater::ProgramFlash() {
     state_.EraseBlock = b;
     if (!link_.Exchange(FlashErase)) {
       log_.LogLine(" Fail to erase flash block: %d", b);
-      return 0;
+      return false;
     }
     Progress(UpdateStage::kErase, b + 1, kEraseBlocks);
   }
@@ -177,19 +177,19 @@ int Updater::ProgramFlash() {
     state_.PageIndex = n;
     if (!link_.Exchange(FlashWritePage, image_.Page(state_.PageIndex))) {
       log_.LogLine(" Fail to write flash add:%x", n);
-      return 0;
+      return false;
     }
     Progress(UpdateStage::kWrite, n, kFirmwarePages);
   }
   const auto identity = BuildIdentityPage(state_.BtAddress);
   if (!link_.Exchange(WriteIdentityPage, identity)) {
     log_.LogLine(" Fail to write BlueTooth info");
-    return 0;
+    return false;
   }
   state_.PageIndex = 0;
   if (!link_.Exchange(FlashWritePage, image_.Page(state_.PageIndex))) {
     log_.LogLine(" Fail to write flash add %x\n", 0);
-    return 0;
+    return false;
   }
   Progress(UpdateStage::kWrite, kFirmwarePages, kFirmwarePages);
   log_.LogLine(" Done");
@@ -198,7 +198,7 @@ int Updater::ProgramFlash() {
   Progress(UpdateStage::kVerify, 0, 1);
   if (!link_.Exchange(FlashChecksum)) {
     log_.LogLine(" Fail to verify flash");
-    return 0;
+    return false;
   }
   // A short reply leaves older bytes in the buffer: only checksum bytes that
   // this reply delivered count.
@@ -211,29 +211,22 @@ int Updater::ProgramFlash() {
   log_.LogLine(" Done");
   if (!match) {
     log_.LogLine(" !!!!! CRC error !!!!! ");
-    return 0;
+    return false;
   }
   Progress(UpdateStage::kVerify, 1, 1);
   span.verified = true;
-  return 1;
+  return true;
 }
 
-int Updater::RunAttempts(bool program) {
-  int attempts = 0;
-  bool saved = !program;
-  for (;;) {
-    if (EnterBootMode() &&
-        (state_.IdentityRead || (program ? ReadIdentity() : ReadIdentityPage()))) {
-      if (!saved) {
-        if (!SaveIdentity()) {
-          // Back to its old firmware, which nothing has touched.
-          restart_device_();
-          link_.ClosePort();
-          return 1;
-        }
-        saved = true;
-      }
-      if (!program || ProgramFlash()) break;
+Updater::Attempt Updater::RunAttempts(const std::function<Attempt()>& step) {
+  for (int attempts = 0;;) {
+    const Attempt attempt = step();
+    if (attempt == Attempt::kDone) break;
+    if (attempt == Attempt::kGiveUp) {
+      // Back to its old firmware, which nothing has touched.
+      restart_device_();
+      link_.ClosePort();
+      return attempt;
     }
     // Closing and reopening puts the port back at the firmware's speed.
     link_.ClosePort();
@@ -242,44 +235,56 @@ int Updater::RunAttempts(bool program) {
     if (attempts >= kMaxAttempts) {
       log_.LogLine("         WARMING !!! FAILED !!!                       ");
       log_.LogLine(" Please re-install the device and try again.");
-      return 1;
+      return attempt;
     }
     link_.clock().Sleep(kAttemptPauseMs);
   }
   log_.LogLine(" Reboot MCU ");
   restart_device_();
   link_.ClosePort();
-  return 0;
+  return Attempt::kDone;
 }
 
-int Updater::ProgramDevice() {
+UpdateOutcome Updater::ProgramDevice() {
   log_.LogLine(" Start the programming: ");
-  if (RunAttempts(true) != 0) return 1;
+  // The address is kept once, by the first attempt that read it; later
+  // attempts would only save it again.
+  bool saved = false;
+  const Attempt end = RunAttempts([this, &saved] {
+    if (!EnterBootMode() || !(state_.IdentityRead || ReadIdentity())) return Attempt::kTryAgain;
+    if (!saved && !SaveIdentity()) return Attempt::kGiveUp;
+    saved = true;
+    return ProgramFlash() ? Attempt::kDone : Attempt::kTryAgain;
+  });
+  if (end == Attempt::kGiveUp) return UpdateOutcome::kStoppedBeforeErase;
+  if (end != Attempt::kDone) return UpdateOutcome::kFailed;
   // Written back and verified: the saved copy has done its job.
   if (journal_) IdentityJournal(*journal_).Forget(state_.PortName);
   log_.LogLine(" ");
   log_.LogLine(" Success ");
   log_.LogLine(" ");
-  return 0;
+  return UpdateOutcome::kSucceeded;
 }
 
-int Updater::InspectIdentity() {
+bool Updater::InspectIdentity() {
   state_.IdentityRead = 0;
   log_.LogLine(" ");
-  const int r = RunAttempts(false);
+  const Attempt end = RunAttempts(
+      [this] { return EnterBootMode() && ReadIdentityPage() ? Attempt::kDone : Attempt::kTryAgain; });
   // Only an update's own read may count for the update that follows.
   state_.IdentityRead = 0;
-  return r == 0 ? 1 : 0;
+  return end == Attempt::kDone;
 }
 
-int Updater::RunUpdate() {
+UpdateOutcome Updater::RunUpdate() {
   // Read the identity page once per press, so that another adapter plugged in
   // since the last update keeps its own address.
   state_.IdentityRead = 0;
   log_.LogLine(" ");
-  const int r = ProgramDevice();
-  if (r == 0) state_.DeviceVersion = static_cast<int>(image_.version());
-  return r;
+  const UpdateOutcome outcome = ProgramDevice();
+  if (outcome == UpdateOutcome::kSucceeded)
+    state_.DeviceVersion = static_cast<int>(image_.version());
+  return outcome;
 }
 
 }  // namespace brivelton

@@ -15,6 +15,10 @@ namespace brivelton {
 
 enum class UpdateStage { kErase, kWrite, kVerify };
 
+// How a press of Update Firmware ended. The updater itself never cancels:
+// that is the warning's answer.
+enum class UpdateOutcome { kCancelled, kSucceeded, kFailed, kStoppedBeforeErase };
+
 class Updater {
  public:
   // Erase block `done` of `total`, page `done` of `total`, verify 0 or 1 of 1.
@@ -40,18 +44,17 @@ class Updater {
     given_address_ = address;
   }
 
-  int ReadIdentity();
-  int EnterBootMode();
-  int ProgramFlash();
-  // 0 on success, 1 on failure.
-  int ProgramDevice();
+  bool ReadIdentity();
+  bool EnterBootMode();
+  bool ProgramFlash();
+  UpdateOutcome ProgramDevice();
   // One press of Update Firmware after the warning: the identity page is read
   // afresh, and a success records the image's version as the adapter's.
-  int RunUpdate();
+  UpdateOutcome RunUpdate();
   // Boot mode entry, the identity page read and the restart, as an update
-  // does before it erases; nothing is erased or written. 1 when the page was
-  // read.
-  int InspectIdentity();
+  // does before it erases; nothing is erased or written. True when the page
+  // was read.
+  bool InspectIdentity();
   // What the last identity page read found on the page itself.
   const std::optional<std::array<uint8_t, 6>>& page_address() const { return page_address_; }
   const std::string& page_name() const { return page_name_; }
@@ -60,10 +63,14 @@ class Updater {
   void Progress(UpdateStage stage, int done, int total) {
     if (progress_) progress_(stage, done, total);
   }
-  int ReadIdentityPage();
+  bool ReadIdentityPage();
   bool SaveIdentity();
-  // The attempts of an update (`program`) or of a look at the identity page.
-  int RunAttempts(bool program);
+  // What one attempt came to.
+  enum class Attempt { kDone, kTryAgain, kGiveUp };
+  // Runs `step` until it is done or gives up, reopening the port and pausing
+  // between tries, and restarts the adapter at the end. What the last try
+  // said: kTryAgain when the tries ran out.
+  Attempt RunAttempts(const std::function<Attempt()>& step);
 
   Link& link_;
   LinkState& state_;

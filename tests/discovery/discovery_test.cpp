@@ -257,7 +257,7 @@ TEST_F(CheckDevice, FindsAdapterBehindSilentPortAndLeavesItOpen) {
   EXPECT_FALSE(b.view.IsVisible(kIdUpdateFirmware));
   const uint64_t start = b.clock.NowUs();
 
-  b.dialog().OnCheckDevice();
+  EXPECT_TRUE(b.dialog().OnCheckDevice());
 
   std::printf("Check Device: %.3f s virtual\n", (b.clock.NowUs() - start) / 1e6);
   EXPECT_EQ(b.view.log, (Lines{kSearch, " Found device on COM3",
@@ -282,7 +282,7 @@ TEST_F(CheckDevice, LostAdapterHidesButtonsAndKeepsWhatWasFound) {
   adapter->line().set_present(false);
   const size_t second = b.view.log.size();
 
-  b.dialog().OnCheckDevice();
+  EXPECT_FALSE(b.dialog().OnCheckDevice());
 
   EXPECT_EQ(b.view.LogFrom(second), (Lines{kSearch, kNotFound, kMaybeUsed, " ",
                                            " Please check device connection.", " "}));

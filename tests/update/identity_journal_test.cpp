@@ -171,7 +171,7 @@ struct JournalBench : testing::HostBench {
   std::vector<std::string> Update(std::optional<Address> given = std::nullopt) {
     updater.set_given_address(given);
     const size_t from = view.log.size();
-    dialog().OnUpdateFirmware();
+    outcome = dialog().OnUpdateFirmware();
     return view.LogFrom(from);
   }
   // A new run of the program: nothing of the last one's memory is left.
@@ -201,6 +201,7 @@ struct JournalBench : testing::HostBench {
   }
 
   MemoryStateStore store;
+  std::optional<UpdateOutcome> outcome;
   sim::VirtualAdapter* adapter = nullptr;
   std::optional<std::map<std::string, std::string>> at_first_erase;
 };
@@ -280,6 +281,7 @@ TEST(IdentityJournalRules, AJournalThatCannotBeWrittenStopsBeforeAnyErase) {
                             "left on device): update stopped, nothing erased"));
   EXPECT_THAT(log, Not(Contains(" Erase flash ..........")));
   EXPECT_EQ(b.view.results, std::vector<bool>{false});
+  EXPECT_EQ(b.outcome, UpdateOutcome::kStoppedBeforeErase);
   // Back in its old firmware, and the port free.
   EXPECT_EQ(b.adapter->model().mode(), sim::Mode::kFirmware);
   EXPECT_EQ(b.virtual_ports.open_ports(), 0);

@@ -64,7 +64,7 @@ struct ProgramFlashTest : ScriptedBootLoader {
 };
 
 TEST_F(ProgramFlashTest, GoodRunSendsTheFixedOrderAndLogsEachStage) {
-  ASSERT_EQ(updater.ProgramFlash(), 1);
+  ASSERT_TRUE(updater.ProgramFlash());
   EXPECT_THAT(Log(), ElementsAre(" Erase flash ..........", " Done", " Write flash ..........",
                                  " Done", " Verify flash ..........", " Done"));
   std::vector<int> expected = {FlashReadStatus, FlashWriteStatus, FlashReadStatus};
@@ -95,7 +95,7 @@ TEST_F(ProgramFlashTest, GoodRunSendsTheFixedOrderAndLogsEachStage) {
 
 TEST_F(ProgramFlashTest, FramesCarryTheirBlockAndPage) {
   peer.frames.clear();
-  ASSERT_EQ(updater.ProgramFlash(), 1);
+  ASSERT_TRUE(updater.ProgramFlash());
   // Erase blocks 0, 15, 16 and 29; pages 1, 0x7C, then the identity page and page 0.
   const auto& f = peer.frames;
   ASSERT_EQ(f.size(), 3u + 30 + 124 + 3);
@@ -132,7 +132,7 @@ TEST_P(ProgramFlashFailure, StopsAtOnceWithItsMessage) {
   const FailCase& c = GetParam();
   // Both attempts of the exchange go unanswered.
   withhold = [&](int kind, int n) { return kind == c.kind && (n == c.nth || n == c.nth + 1); };
-  EXPECT_EQ(updater.ProgramFlash(), 0);
+  EXPECT_FALSE(updater.ProgramFlash());
   ASSERT_FALSE(Log().empty());
   EXPECT_EQ(Log().back(), c.message);
   EXPECT_EQ(kinds.back(), c.kind);
@@ -159,7 +159,7 @@ TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
   struct Case {
     const char* what;
     std::vector<uint8_t> reply;
-    int result;
+    bool result;
   };
   std::vector<uint8_t> whole = {0x04, 0x0E, 0x08, 0x01, 0xE0, 0xFC, 0x00,
                                 good[0], good[1], good[2], good[3]};
@@ -173,11 +173,11 @@ TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
   const std::vector<uint8_t> seven(whole.begin(), whole.begin() + 7);
   std::vector<uint8_t> page0_reply = whole;
   page0_reply.resize(15, 0x00);
-  const std::vector<Case> cases = {{"whole", whole, 1},
-                                   {"last byte off", last_byte_off, 0},
-                                   {"first byte off", first_byte_off, 0},
-                                   {"nine bytes", nine, 0},
-                                   {"seven bytes", seven, 0}};
+  const std::vector<Case> cases = {{"whole", whole, true},
+                                   {"last byte off", last_byte_off, false},
+                                   {"first byte off", first_byte_off, false},
+                                   {"nine bytes", nine, false},
+                                   {"seven bytes", seven, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     view.log.clear();
@@ -223,7 +223,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
       std::copy(c.page_start.begin(), c.page_start.end(), reply.begin() + 15);
       return reply;
     };
-    EXPECT_EQ(updater.ReadIdentity(), 1);
+    EXPECT_TRUE(updater.ReadIdentity());
     EXPECT_EQ(state().BtAddress, c.after);
     EXPECT_EQ(state().IdentityRead, 1);
     EXPECT_EQ(state().ReadAddress, 0x7D000u);
@@ -247,7 +247,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
       return reply;
     };
     const size_t before = Log().size();
-    EXPECT_EQ(updater.ReadIdentity(), 0) << shift;
+    EXPECT_FALSE(updater.ReadIdentity()) << shift;
     EXPECT_EQ(state().IdentityRead, 0);
     EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
     EXPECT_THAT(std::vector<std::string>(Log().begin() + static_cast<long>(before), Log().end()),
@@ -263,7 +263,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
     reply[21] = 'B', reply[22] = 'r';
     return reply;
   };
-  EXPECT_EQ(updater.ReadIdentity(), 0);
+  EXPECT_FALSE(updater.ReadIdentity());
   EXPECT_EQ(state().IdentityRead, 0);
   EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
   EXPECT_THAT(Log(), ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
@@ -273,19 +273,19 @@ TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
   struct Case {
     const char* what;
     int kind;  // withheld every time
-    int result;
+    bool result;
     std::vector<int> kinds;
     std::vector<std::string> log;
   };
   const std::vector<Case> cases = {
-      {"all answered", 0, 1, {LinkCheck, BootHandshake, SetBaud1M}, {}},
+      {"all answered", 0, true, {LinkCheck, BootHandshake, SetBaud1M}, {}},
       {"silent link",
        LinkCheck,
-       0,
+       false,
        {LinkCheck, LinkCheck, ResetStepA, ResetStepB, ResetStepA, ResetStepB, LinkCheck,
         LinkCheck},
        {" Fail to enter boot mode"}},
-      {"no baud change", SetBaud1M, 0, {LinkCheck, BootHandshake, SetBaud1M, SetBaud1M}, {}},
+      {"no baud change", SetBaud1M, false, {LinkCheck, BootHandshake, SetBaud1M, SetBaud1M}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -304,11 +304,11 @@ TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
 // the flash commands are never sent at the firmware's speed.
 TEST_F(ScriptedBootLoader, PortThatCannotTakeTheHighSpeedEndsEachAttempt) {
   ports.faults.timeouts_fail_at_baud = 1000000;
-  EXPECT_EQ(updater.EnterBootMode(), 0);
+  EXPECT_FALSE(updater.EnterBootMode());
   EXPECT_EQ(kinds, (std::vector<int>{LinkCheck, BootHandshake, SetBaud1M}));
   EXPECT_EQ(Log(), std::vector<std::string>{"    Error! in Setting Time Outs"});
 
-  EXPECT_EQ(updater.ProgramDevice(), 1);
+  EXPECT_EQ(updater.ProgramDevice(), UpdateOutcome::kFailed);
   for (int kind : {FlashReadPage, FlashReadStatus, FlashWriteStatus, FlashErase, FlashWritePage,
                    WriteIdentityPage, FlashChecksum})
     EXPECT_EQ(sent[kind], 0) << "kind " << kind;
@@ -318,7 +318,7 @@ TEST_F(ScriptedBootLoader, PortThatCannotTakeTheHighSpeedEndsEachAttempt) {
 TEST_F(ScriptedBootLoader, EnterBootModeFloodsHandshakesWhenTheFirstGoesUnanswered) {
   // Handshakes are answered only after the FE command.
   withhold = [&](int kind, int) { return kind == BootHandshake && sent[BootCommandFE] == 0; };
-  EXPECT_EQ(updater.EnterBootMode(), 1);
+  EXPECT_TRUE(updater.EnterBootMode());
   std::vector<int> expected = {LinkCheck, BootHandshake, BootHandshake};
   expected.insert(expected.end(), 101, HandshakeBurstLong);
   expected.push_back(BootCommandFE);
@@ -334,7 +334,7 @@ TEST_F(ScriptedBootLoader, EnterBootModeFloodsHandshakesWhenTheFirstGoesUnanswer
   withhold = [&](int kind, int) { return kind == BootHandshake; };
   link.ClosePort();
   ASSERT_EQ(link.ReopenFoundPort(), 1);
-  EXPECT_EQ(updater.EnterBootMode(), 0);
+  EXPECT_FALSE(updater.EnterBootMode());
   EXPECT_EQ(sent[BootHandshake], 4);
   EXPECT_EQ(kinds.back(), BootHandshake);
   EXPECT_TRUE(view.log.empty());

@@ -72,9 +72,10 @@ class UpdateTest : public ::testing::Test, public testing::HostBench {
   // One press of Update Firmware, OK in the warning; the lines it logged.
   std::vector<std::string> Press() {
     const size_t from = view.log.size();
-    dialog().OnUpdateFirmware();
+    outcomes.push_back(dialog().OnUpdateFirmware());
     return view.LogFrom(from);
   }
+  std::vector<UpdateOutcome> outcomes;
 
 };
 
@@ -87,6 +88,7 @@ TEST_F(UpdateTest, SuccessfulUpdate) {
                                           kSuccessTail})));
   EXPECT_EQ(view.confirm_calls, 1);
   EXPECT_EQ(view.results, std::vector<bool>{true});
+  EXPECT_EQ(outcomes, std::vector{UpdateOutcome::kSucceeded});
   EXPECT_EQ(state().DeviceVersion, static_cast<int>(BuiltInImage().version()));
   EXPECT_FALSE(state().is_open());
   EXPECT_EQ(virtual_ports.open_ports(), 0);
@@ -133,6 +135,7 @@ TEST_F(UpdateTest, CancelTouchesNothing) {
   EXPECT_THAT(Press(), ElementsAreArray({" Firmware update cancelled"}));
   EXPECT_TRUE(adapter.model().frames().empty());
   EXPECT_TRUE(view.results.empty());
+  EXPECT_EQ(outcomes, std::vector{UpdateOutcome::kCancelled});
   EXPECT_EQ(state().DeviceVersion, 0x1FF);
 }
 
@@ -200,6 +203,7 @@ TEST_F(UpdateTest, TwentyFailedAttempts) {
   EXPECT_EQ(counting.Count(3000), 19);
   EXPECT_GE(clock.NowUs() - before, 57'000'000u);
   EXPECT_EQ(view.results, std::vector<bool>{false});
+  EXPECT_EQ(outcomes, std::vector{UpdateOutcome::kFailed});
   EXPECT_EQ(state().DeviceVersion, 0x1FF);
   // Reopened by the last attempt, at the firmware's speed.
   EXPECT_TRUE(state().is_open());
