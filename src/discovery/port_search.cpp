@@ -32,7 +32,7 @@ int Discovery::ProbePort(const std::string& name) {
     link_.ClosePort();
     return 0;
   }
-  int r = link_.Exchange(LinkCheck);
+  bool r = link_.Exchange(LinkCheck);
   if (!r) {
     RestartDevice();
     link_.ConfigurePort(kFirmwareBaud);

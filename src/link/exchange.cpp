@@ -17,10 +17,10 @@ constexpr uint32_t kBurstPauseMs = 4;
 constexpr std::array<uint8_t, 3> kBaudNotYetSwitched = {0x04, 0x0E, 0x05};
 }  // namespace
 
-int Link::SendFrame(int kind, std::span<const uint8_t> page) {
+int Link::SendFrame(int kind, const FrameArgs& args) {
   state_.LastKind = kind;
   // One buffer for every frame: page writes are four kilobytes each.
-  BuildFrame(kind, state_, page, frame_);
+  BuildFrame(kind, args, frame_);
   if (frame_.empty()) return 0;
   size_t written = 0;
   if (!state_.port || !state_.port->Write(frame_, written)) {
@@ -33,7 +33,7 @@ int Link::SendFrame(int kind, std::span<const uint8_t> page) {
   return ExpectedReplyLength(kind);
 }
 
-int Link::Exchange(int kind, std::span<const uint8_t> page) {
+bool Link::Exchange(int kind, const FrameArgs& args) {
   if (!state_.is_open()) {
     log_.Trace(" Port is not opened");
     ReopenFoundPort();
@@ -44,20 +44,20 @@ int Link::Exchange(int kind, std::span<const uint8_t> page) {
       SendFrame(kind);
       clock_.Sleep(kBurstPauseMs);
     }
-    return 1;
+    return true;
   }
   for (int attempt = 1; attempt <= kAttemptsPerCommand; ++attempt) {
-    const int expected = SendFrame(kind, page);
+    const int expected = SendFrame(kind, args);
     state_.ExpectedCount = expected;
     if (expected == kWriteFailed) {
       log_.LogLine(" Write file error");
-      return 0;
+      return false;
     }
-    if (expected == 0) return 1;
+    if (expected == 0) return true;
     const int received = ReadReply(expected);
     state_.ReceivedCount = received;
     log_.Trace(" cmd = %d, loop = %d, readcnt = %d\n", kind, attempt, received);
-    if (received == expected) return 1;
+    if (received == expected) return true;
     if (received == 0) continue;
     if (kind == SetBaud1M) {
       // Judged on what this reply delivered: older bytes past it prove nothing.
@@ -67,12 +67,12 @@ int Link::Exchange(int kind, std::span<const uint8_t> page) {
         log_.Trace(" Set high speed get wrong response \n");
         continue;
       }
-      return 1;
+      return true;
     }
-    if (kind == FlashReadPage) return 0;
-    return 1;
+    if (kind == FlashReadPage) return false;
+    return true;
   }
-  return 0;
+  return false;
 }
 
 int Link::ReadReply(int expected) {

@@ -30,68 +30,68 @@ void PageWrite(uint32_t address, Page data, Frame& frame) {
 
 constexpr CommandEntry kCatalogue[] = {
     {LinkCheck, "LinkCheck", 8, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x01, 0x00}; }},
+     [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x01, 0x00}; }},
     {BootHandshake, "BootHandshake", 8, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
+     [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
     {HandshakeBurstLong, "HandshakeBurstLong", 0, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
+     [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
     {HandshakeBurstShort, "HandshakeBurstShort", 0, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
+     [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
     {BootCommandFE, "BootCommandFE", 0, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) {
+     [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27};
      }},
     {SetBaud1M, "SetBaud1M", 12, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) {
+     [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F};
      }},
     {ResetStepA, "ResetStepA", 15, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) {
+     [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00};
      }},
     {ResetStepB, "ResetStepB", 5, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) {
+     [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00};
      }},
     {FlashReadStatus, "FlashReadStatus", 13, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) {
+     [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05};
      }},
     {FlashWriteStatus, "FlashWriteStatus", 13, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) {
+     [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00};
      }},
     {FlashErase, "FlashErase", 16, kEraseReadAttempts,
-     [](const LinkState& link, Page, Frame& f) {
-       const EraseBlock block = EraseBlockOf(link.EraseBlock);
+     [](const FrameArgs& a, Frame& f) {
+       const EraseBlock block = EraseBlockOf(a.erase_block);
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, block.op};
        PutLe32(f, block.address);
      }},
     {FlashWritePage, "FlashWritePage", 15, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page page, Frame& f) {
-       PageWrite(static_cast<uint32_t>(link.PageIndex) * kPageSize, page, f);
+     [](const FrameArgs& a, Frame& f) {
+       PageWrite(static_cast<uint32_t>(a.page_index) * kPageSize, a.page, f);
      }},
     {WriteIdentityPage, "WriteIdentityPage", 15, kOrdinaryReadAttempts,
-     [](const LinkState&, Page page, Frame& f) { PageWrite(kIdentityPageAddress, page, f); }},
+     [](const FrameArgs& a, Frame& f) { PageWrite(kIdentityPageAddress, a.page, f); }},
     {FlashChecksum, "FlashChecksum", 11, kChecksumReadAttempts,
-     [](const LinkState&, Page, Frame& f) {
+     [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00};
      }},
     {FlashReadPage, "FlashReadPage", 4110, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page, Frame& f) {
+     [](const FrameArgs& a, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09};
-       PutLe32(f, link.ReadAddress);
+       PutLe32(f, a.read_address);
      }},
     {QueryVersion, "QueryVersion", 33, kOrdinaryReadAttempts,
-     [](const LinkState&, Page, Frame& f) { f = {0x2F, 0x76}; }},
+     [](const FrameArgs&, Frame& f) { f = {0x2F, 0x76}; }},
     {ParamRead, "ParamRead", 10, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page, Frame& f) {
-       f = {0x58, 0x53, 0x03, link.ParamSequence, 0x03, link.ParamOp, 0x00};
+     [](const FrameArgs& a, Frame& f) {
+       f = {0x58, 0x53, 0x03, a.param_sequence, 0x03, a.param_op, 0x00};
      }},
     {ParamWrite, "ParamWrite", 10, kOrdinaryReadAttempts,
-     [](const LinkState& link, Page, Frame& f) {
-       f = {0x58, 0x53, 0x07, link.ParamSequence, 0x83, link.ParamOp,
-            static_cast<uint8_t>(link.ParamValue), 0x00, 0x00, 0x00};
+     [](const FrameArgs& a, Frame& f) {
+       f = {0x58, 0x53, 0x07, a.param_sequence, 0x83, a.param_op,
+            static_cast<uint8_t>(a.param_value), 0x00, 0x00, 0x00};
      }},
 };
 
@@ -120,19 +120,18 @@ EraseBlock EraseBlockOf(int block) {
   return {0x20, 0x0F0000 + static_cast<uint32_t>((block * 16) % 256) * 0x100};
 }
 
-void BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page,
-                std::vector<uint8_t>& frame) {
+void BuildFrame(int kind, const FrameArgs& args, std::vector<uint8_t>& frame) {
   const CommandEntry* command = FindCommand(kind);
   if (command) {
-    command->build(link, page, frame);
+    command->build(args, frame);
   } else {
     frame.clear();
   }
 }
 
-std::vector<uint8_t> BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page) {
+std::vector<uint8_t> BuildFrame(int kind, const FrameArgs& args) {
   std::vector<uint8_t> frame;
-  BuildFrame(kind, link, page, frame);
+  BuildFrame(kind, args, frame);
   return frame;
 }
 

@@ -40,11 +40,20 @@ inline constexpr int kShortBurstCount = 11;
 // Page byte k of a page read is reply byte kPageDataOffset + k.
 inline constexpr int kPageDataOffset = 15;
 
-// The page bytes go in from the caller (FlashWritePage, WriteIdentityPage);
-// every other field comes from `link`. The frame replaces what `frame` held,
-// so that a sender can keep one buffer for every page it writes.
-using FrameBuilder = void (*)(const LinkState& link, std::span<const uint8_t> page,
-                              std::vector<uint8_t>& frame);
+// What a frame carries besides its kind; each kind reads only its own fields.
+struct FrameArgs {
+  int erase_block = 0;                // FlashErase
+  int page_index = 0;                 // FlashWritePage
+  std::span<const uint8_t> page;      // FlashWritePage, WriteIdentityPage
+  uint32_t read_address = 0;          // FlashReadPage
+  uint8_t param_sequence = 0;         // ParamRead, ParamWrite
+  uint8_t param_op = 0;               // ParamRead, ParamWrite
+  uint32_t param_value = 0;           // ParamWrite: only the low byte goes out
+};
+
+// The frame replaces what `frame` held, so that a sender can keep one buffer
+// for every page it writes.
+using FrameBuilder = void (*)(const FrameArgs& args, std::vector<uint8_t>& frame);
 
 struct CommandEntry {
   CommandKind kind;
@@ -64,10 +73,8 @@ int ExpectedReplyLength(int kind);
 int ReadAttempts(int kind);
 
 // The frame of `kind`; empty for a number that is not a kind.
-std::vector<uint8_t> BuildFrame(int kind, const LinkState& link,
-                                std::span<const uint8_t> page = {});
-void BuildFrame(int kind, const LinkState& link, std::span<const uint8_t> page,
-                std::vector<uint8_t>& frame);
+std::vector<uint8_t> BuildFrame(int kind, const FrameArgs& args = {});
+void BuildFrame(int kind, const FrameArgs& args, std::vector<uint8_t>& frame);
 
 // Erase block b: the op byte and the address it carries.
 struct EraseBlock {

@@ -24,15 +24,16 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  // Serial port access.
-  int ConfigurePort(uint32_t baud);
-  int ArmPortEvents();
+  // Serial port access; true when done.
+  bool ConfigurePort(uint32_t baud);
+  bool ArmPortEvents();
   void ClosePort();
-  int ReopenFoundPort();
+  bool ReopenFoundPort();
 
-  // Command exchange. `page` is the data of a page write.
-  int SendFrame(int kind, std::span<const uint8_t> page = {});
-  int Exchange(int kind, std::span<const uint8_t> page = {});
+  // Command exchange. SendFrame returns the reply length to wait for, or
+  // kWriteFailed; Exchange whether the reply came as its kind requires.
+  int SendFrame(int kind, const FrameArgs& args = {});
+  bool Exchange(int kind, const FrameArgs& args = {});
   int ReadReply(int expected);
 
   LinkState& state() { return state_; }
@@ -50,7 +51,7 @@ class Link {
 };
 
 // Open `name`, or accept the port already open.
-int OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
-             OpenError* error = nullptr);
+bool OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
+              OpenError* error = nullptr);
 
 }  // namespace brivelton

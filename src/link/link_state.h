@@ -27,12 +27,7 @@ struct LinkState {
   int ExpectedCount = 0;
   int LastKind = 0;
 
-  int PageIndex = 0;
-  int EraseBlock = 0;
-  uint32_t ReadAddress = 0;
-
-  uint8_t ParamOp = 0;
-  uint32_t ParamValue = 0;
+  // The parameter frames' sequence number, one up after each good exchange.
   uint8_t ParamSequence = 1;
 
   int DeviceVersion = 0;

@@ -13,29 +13,29 @@ constexpr CommTimeouts kLinkTimeouts = {
 };
 }  // namespace
 
-int OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
+bool OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
              OpenError* error) {
   if (error) *error = OpenError::kNone;
   if (link.is_open()) {
     log.Trace(" Port is opened");
-    return 1;
+    return true;
   }
   OpenError why = OpenError::kNone;
   link.port = ports.Open(name, &why);
   if (!link.port) {
     if (error) *error = why == OpenError::kNone ? OpenError::kOther : why;
     log.Trace("\n    Warming! - Port '%s' is not available\n", name.c_str());
-    return 0;
+    return false;
   }
   log.Trace("\n    Port %s Opened\n ", name.c_str());
-  return 1;
+  return true;
 }
 
 Link::Link(SerialPorts& ports, Clock& clock, MessageLog& log)
     : ports_(ports), clock_(clock), log_(log) {}
 
-int Link::ConfigurePort(uint32_t baud) {
-  if (!state_.is_open()) return 0;
+bool Link::ConfigurePort(uint32_t baud) {
+  if (!state_.is_open()) return false;
   LineSettings settings;
   if (!state_.port->GetState(settings)) {
     log_.LogLine("    Error! in GetCommState()");
@@ -44,22 +44,22 @@ int Link::ConfigurePort(uint32_t baud) {
   settings.baud = baud;
   settings.data_bits = 8;
   settings.parity = Parity::kNone;
-  settings.stop_bits = 0;
+  settings.stop_bits = StopBits::kOne;
   if (!state_.port->SetState(settings)) log_.LogLine("    Error! in Setting DCB Structure");
   if (!state_.port->SetTimeouts(kLinkTimeouts)) {
     log_.LogLine("    Error! in Setting Time Outs");
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-int Link::ArmPortEvents() {
-  if (!state_.is_open()) return 0;
+bool Link::ArmPortEvents() {
+  if (!state_.is_open()) return false;
   if (!state_.port->SetEventMask(kEventRxChar)) {
     log_.LogLine("    Error! in Setting CommMask");
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 void Link::ClosePort() {
@@ -71,7 +71,7 @@ void Link::ClosePort() {
   log_.Trace("Close COMM port");
 }
 
-int Link::ReopenFoundPort() {
+bool Link::ReopenFoundPort() {
   return OpenPort(state_, ports_, log_, state_.PortName) && ConfigurePort(kFirmwareBaud) &&
          ArmPortEvents();
 }

@@ -26,11 +26,11 @@ uint32_t Le32(const std::array<uint8_t, 64>& bytes, int at) {
 
 Parameters::Parameters(Link& link) : link_(link), state_(link.state()), log_(link.log()) {}
 
-uint32_t Parameters::ReadParameter(int op) {
-  state_.ParamOp = static_cast<uint8_t>(op);
-  if (!link_.Exchange(ParamRead)) {
+std::optional<uint32_t> Parameters::ReadParameter(int op) {
+  if (!link_.Exchange(ParamRead, {.param_sequence = state_.ParamSequence,
+                                  .param_op = static_cast<uint8_t>(op)})) {
     log_.Trace(" Fail read op %d", op);
-    return kParamError;
+    return std::nullopt;
   }
   ++state_.ParamSequence;
   const auto& reply = state_.ReplyBuffer;
@@ -40,11 +40,11 @@ uint32_t Parameters::ReadParameter(int op) {
   if (n < kParamReplySize) {
     log_.Trace(" read count not correct, need to stop the read");
     link_.ClosePort();
-    return kParamError;
+    return std::nullopt;
   }
   // Past what this reply put into ReplyBuffer lie older replies' bytes.
   const int fresh = std::min(n, state_.ReplyFresh);
-  uint32_t result = kParamError;
+  std::optional<uint32_t> result;
   int i = 0;
   while (i <= fresh - 2 && !(reply[i] == kMarker0 && reply[i + 1] == kMarker1)) ++i;
   if (i > fresh - 2) {
@@ -54,24 +54,24 @@ uint32_t Parameters::ReadParameter(int op) {
     log_.Trace(" ACK error %02x %02x", reply[i + kAckOffset], reply[i + kAckOffset + 1]);
   } else if (i + kValueLast < fresh) {
     result = Le32(reply, i + kValueOffset);
-    log_.Trace(" retval = %d", static_cast<int>(result));
+    log_.Trace(" retval = %d", static_cast<int>(*result));
   } else {
     log_.Trace(" Size error %d %d", i, n);
   }
-  log_.Trace(" ==> done. get %d", static_cast<int>(result));
+  log_.Trace(" ==> done. get %d", static_cast<int>(result.value_or(kParamError)));
   return result;
 }
 
-uint32_t Parameters::WriteParameter(int op, uint32_t value) {
-  state_.ParamOp = static_cast<uint8_t>(op);
-  state_.ParamValue = value;
-  if (!link_.Exchange(ParamWrite)) {
+bool Parameters::WriteParameter(int op, uint32_t value) {
+  if (!link_.Exchange(ParamWrite, {.param_sequence = state_.ParamSequence,
+                                   .param_op = static_cast<uint8_t>(op),
+                                   .param_value = value})) {
     log_.Trace(" Fail write op %d", op);
-    return kParamError;
+    return false;
   }
   ++state_.ParamSequence;
   log_.Trace(" set op %d = %d", op, static_cast<int>(value));
-  return 0;
+  return true;
 }
 
 }  // namespace brivelton

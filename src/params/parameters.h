@@ -3,13 +3,14 @@
 // the settings procedure of the Setting button.
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "link/link.h"
 #include "params/settings_values.h"
 
 namespace brivelton {
 
-// What a failed parameter read or write returns.
+// What the trace shows for a parameter read that failed.
 inline constexpr uint32_t kParamError = 0x58535853;
 
 enum class SettingsOutcome {
@@ -30,8 +31,10 @@ class Parameters {
   Parameters(const Parameters&) = delete;
   Parameters& operator=(const Parameters&) = delete;
 
-  uint32_t ReadParameter(int op);
-  uint32_t WriteParameter(int op, uint32_t value);
+  // The value; none when the exchange or the reply failed.
+  std::optional<uint32_t> ReadParameter(int op);
+  // Whether the adapter took it.
+  bool WriteParameter(int op, uint32_t value);
 
   // Read the ten parameters, let `edit` change them, write back what changed.
   SettingsOutcome RunSettings(const EditSettings& edit);

@@ -12,10 +12,9 @@ constexpr int kLastVersionWithoutSettings = 0x1FF;
 SettingsValues Parameters::ReadAll() {
   RawParams raws;
   for (int op : kParamReadOrder) {
-    const uint32_t raw = ReadParameter(op);
-    raws[op - 1] = raw == kParamError ? std::nullopt : std::optional<uint32_t>(raw);
+    raws[op - 1] = ReadParameter(op);
     if (!UnknownRaw(op, raws[op - 1])) continue;
-    const int value = static_cast<int>(raw);
+    const int value = static_cast<int>(raws[op - 1].value_or(kParamError));
     if (op == kHookSpeedOp) log_.Trace(" HookCount read unknown %d", value);
     if (op == kOffHookPowerOp) log_.Trace(" OffHookPwr read unknown %d", value);
     if (op == kDialPlanOp) log_.Trace(" DialPlan read unknown %d", value);
@@ -24,7 +23,7 @@ SettingsValues Parameters::ReadAll() {
 }
 
 bool Parameters::Write(int op, uint32_t value) {
-  if (WriteParameter(op, value) != kParamError) return true;
+  if (WriteParameter(op, value)) return true;
   log_.LogLine(" ERROR !!!");
   log_.LogLine(" Set parameters failed");
   return false;

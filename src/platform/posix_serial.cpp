@@ -191,7 +191,7 @@ class PosixSerialDevice : public SerialDevice {
       if (tio.c_cflag & CMSPAR) settings.parity = odd ? Parity::kMark : Parity::kSpace;
 #endif
     }
-    settings.stop_bits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+    settings.stop_bits = (tio.c_cflag & CSTOPB) ? StopBits::kTwo : StopBits::kOne;
     return true;
   }
 
@@ -226,12 +226,10 @@ class PosixSerialDevice : public SerialDevice {
 #endif
       default: return false;
     }
-    if (settings.stop_bits == 0) {
-      tio.c_cflag &= ~tcflag_t(CSTOPB);
-    } else if (settings.stop_bits == 2) {
-      tio.c_cflag |= CSTOPB;
-    } else {
-      return false;  // one and a half
+    switch (settings.stop_bits) {
+      case StopBits::kOne: tio.c_cflag &= ~tcflag_t(CSTOPB); break;
+      case StopBits::kTwo: tio.c_cflag |= CSTOPB; break;
+      default: return false;  // termios has no one and a half
     }
     if (tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
     // tcsetattr succeeds when any part applied; the speed is what matters.

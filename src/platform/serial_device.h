@@ -14,6 +14,7 @@ namespace brivelton {
 
 // The Windows numbering, so the Win32 backend passes it through.
 enum class Parity : uint8_t { kNone = 0, kOdd = 1, kEven = 2, kMark = 3, kSpace = 4 };
+enum class StopBits : uint8_t { kOne = 0, kOneAndAHalf = 1, kTwo = 2 };
 
 // The fields of the line-control record the utility touches; every other
 // setting stays as the port had it.
@@ -21,7 +22,7 @@ struct LineSettings {
   uint32_t baud = 0;
   uint8_t data_bits = 8;
   Parity parity = Parity::kNone;
-  uint8_t stop_bits = 0;  // 0 = one stop bit
+  StopBits stop_bits = StopBits::kOne;
 };
 
 // The Windows time-out model: a read returns when the requested bytes are in,

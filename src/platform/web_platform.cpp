@@ -127,7 +127,7 @@ class WebSerialDevice : public SerialDevice {
 
   bool SetState(const LineSettings& settings) override {
     // Web Serial speaks 8N1 and nothing the utility never asks for.
-    if (settings.data_bits != 8 || settings.parity != Parity::kNone || settings.stop_bits != 0)
+    if (settings.data_bits != 8 || settings.parity != Parity::kNone || settings.stop_bits != StopBits::kOne)
       return false;
     if (!alive_) return false;
     if (settings.baud != settings_.baud) {

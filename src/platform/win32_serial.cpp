@@ -49,7 +49,7 @@ class Win32SerialDevice : public SerialDevice {
     settings.baud = dcb.BaudRate;
     settings.data_bits = dcb.ByteSize;
     settings.parity = static_cast<Parity>(dcb.Parity);
-    settings.stop_bits = dcb.StopBits;
+    settings.stop_bits = static_cast<StopBits>(dcb.StopBits);
     return true;
   }
 
@@ -60,7 +60,7 @@ class Win32SerialDevice : public SerialDevice {
     dcb.BaudRate = settings.baud;
     dcb.ByteSize = settings.data_bits;
     dcb.Parity = static_cast<BYTE>(settings.parity);
-    dcb.StopBits = settings.stop_bits;
+    dcb.StopBits = static_cast<BYTE>(settings.stop_bits);
     return SetCommState(handle_, &dcb) != 0;
   }
 

@@ -57,10 +57,10 @@ Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> r
 bool Updater::ReadIdentityPage() {
   log_.LogLine(" Check Device ...");
   state_.IdentityRead = 0;
-  state_.ReadAddress = kIdentityPageAddress;
   page_address_.reset();
   page_name_.clear();
-  if (!link_.Exchange(FlashReadPage) || !PageInPlace(state_)) {
+  if (!link_.Exchange(FlashReadPage, {.read_address = kIdentityPageAddress}) ||
+      !PageInPlace(state_)) {
     log_.LogLine(" Fail to read flash data from device !!! ");
     return false;
   }
@@ -162,8 +162,7 @@ bool Updater::ProgramFlash() {
 
   log_.LogLine(" Erase flash ..........");
   for (int b = 0; b < kEraseBlocks; ++b) {
-    state_.EraseBlock = b;
-    if (!link_.Exchange(FlashErase)) {
+    if (!link_.Exchange(FlashErase, {.erase_block = b})) {
       log_.LogLine(" Fail to erase flash block: %d", b);
       return false;
     }
@@ -174,20 +173,18 @@ bool Updater::ProgramFlash() {
   // Page 0 goes last, so a write cut short leaves no bootable half image.
   log_.LogLine(" Write flash ..........");
   for (int n = 1; n < kFirmwarePages; ++n) {
-    state_.PageIndex = n;
-    if (!link_.Exchange(FlashWritePage, image_.Page(state_.PageIndex))) {
+    if (!link_.Exchange(FlashWritePage, {.page_index = n, .page = image_.Page(n)})) {
       log_.LogLine(" Fail to write flash add:%x", n);
       return false;
     }
     Progress(UpdateStage::kWrite, n, kFirmwarePages);
   }
   const auto identity = BuildIdentityPage(state_.BtAddress);
-  if (!link_.Exchange(WriteIdentityPage, identity)) {
+  if (!link_.Exchange(WriteIdentityPage, {.page = identity})) {
     log_.LogLine(" Fail to write BlueTooth info");
     return false;
   }
-  state_.PageIndex = 0;
-  if (!link_.Exchange(FlashWritePage, image_.Page(state_.PageIndex))) {
+  if (!link_.Exchange(FlashWritePage, {.page_index = 0, .page = image_.Page(0)})) {
     log_.LogLine(" Fail to write flash add %x\n", 0);
     return false;
   }

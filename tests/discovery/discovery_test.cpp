@@ -162,9 +162,8 @@ TEST(ProbePort, SilentPortRestartsAtBothSpeedsAndChecksAgain) {
   Bench b;
   SilentRecorder& recorder = b.Attach<SilentRecorder>();
   b.virtual_ports.AddPort("COM1", &recorder);
-  LinkState blank;
   auto frame = [&](int kind, uint32_t baud) {
-    return SilentRecorder::Frame{BuildFrame(kind, blank), baud};
+    return SilentRecorder::Frame{BuildFrame(kind), baud};
   };
   const uint64_t start = b.clock.NowUs();
 

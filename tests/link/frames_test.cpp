@@ -33,8 +33,7 @@ class FixedFrames : public ::testing::TestWithParam<FixedFrame> {};
 
 TEST_P(FixedFrames, BytesAndReplyLength) {
   const auto& c = GetParam();
-  LinkState link;
-  EXPECT_EQ(BuildFrame(c.kind, link), c.bytes);
+  EXPECT_EQ(BuildFrame(c.kind), c.bytes);
   EXPECT_EQ(ExpectedReplyLength(c.kind), c.reply);
 }
 
@@ -72,13 +71,13 @@ TEST(Frames, EraseBlocksCarryOpAndAddress) {
   const Case cases[] = {{0, 0xD8, 0x000000},  {7, 0xD8, 0x070000},  {15, 0xD8, 0x0F0000},
                         {16, 0x20, 0x0F0000}, {17, 0x20, 0x0F1000}, {29, 0x20, 0x0FD000}};
   for (const auto& c : cases) {
-    LinkState link;
-    link.EraseBlock = c.block;
+    FrameArgs args;
+    args.erase_block = c.block;
     const Bytes expected = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, c.op,
                             static_cast<uint8_t>(c.address),
                             static_cast<uint8_t>(c.address >> 8),
                             static_cast<uint8_t>(c.address >> 16), 0x00};
-    EXPECT_EQ(BuildFrame(FlashErase, link), expected) << "block " << c.block;
+    EXPECT_EQ(BuildFrame(FlashErase, args), expected) << "block " << c.block;
     EXPECT_EQ(ExpectedReplyLength(FlashErase), 16);
   }
 }
@@ -92,10 +91,11 @@ Bytes MarkedPage(int page) {
 
 TEST(Frames, PageWritesCarryAddressAndTheGivenPage) {
   for (int page : {0, 1, 0x1A, 124}) {
-    LinkState link;
-    link.PageIndex = page;
+    FrameArgs args;
+    args.page_index = page;
     const Bytes data = MarkedPage(page);
-    const Bytes frame = BuildFrame(FlashWritePage, link, data);
+    args.page = data;
+    const Bytes frame = BuildFrame(FlashWritePage, args);
     ASSERT_EQ(frame.size(), 4108u);
     const uint32_t address = static_cast<uint32_t>(page) * 0x1000;
     const Bytes header = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07,
@@ -108,10 +108,11 @@ TEST(Frames, PageWritesCarryAddressAndTheGivenPage) {
 }
 
 TEST(Frames, IdentityPageWriteGoesToTheIdentityAddressWhateverThePageIndex) {
-  LinkState link;
-  link.PageIndex = 3;
+  FrameArgs args;
+  args.page_index = 3;
   const Bytes page = MarkedPage(9);
-  const Bytes frame = BuildFrame(WriteIdentityPage, link, page);
+  args.page = page;
+  const Bytes frame = BuildFrame(WriteIdentityPage, args);
   ASSERT_EQ(frame.size(), 4108u);
   const Bytes header = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x10, 0x07, 0x00, 0xD0, 0x07, 0x00};
   EXPECT_TRUE(std::equal(header.begin(), header.end(), frame.begin()));
@@ -141,19 +142,19 @@ TEST(Frames, CatalogueRowsAreUniqueAndWaitLongerForSlowCommands) {
 }
 
 TEST(Frames, PageReadAndParameterFrames) {
-  LinkState link;
-  link.ReadAddress = 0x7D000;
-  EXPECT_EQ(BuildFrame(FlashReadPage, link),
+  FrameArgs args;
+  args.read_address = 0x7D000;
+  EXPECT_EQ(BuildFrame(FlashReadPage, args),
             (Bytes{0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09, 0x00, 0xD0, 0x07, 0x00}));
   EXPECT_EQ(ExpectedReplyLength(FlashReadPage), 4110);
 
-  link.ParamSequence = 0x01;
-  link.ParamOp = 4;
-  EXPECT_EQ(BuildFrame(ParamRead, link), (Bytes{0x58, 0x53, 0x03, 0x01, 0x03, 0x04, 0x00}));
-  link.ParamSequence = 0x02;
-  link.ParamOp = 5;
-  link.ParamValue = 0x102;  // only the low byte goes out
-  EXPECT_EQ(BuildFrame(ParamWrite, link),
+  args.param_sequence = 0x01;
+  args.param_op = 4;
+  EXPECT_EQ(BuildFrame(ParamRead, args), (Bytes{0x58, 0x53, 0x03, 0x01, 0x03, 0x04, 0x00}));
+  args.param_sequence = 0x02;
+  args.param_op = 5;
+  args.param_value = 0x102;  // only the low byte goes out
+  EXPECT_EQ(BuildFrame(ParamWrite, args),
             (Bytes{0x58, 0x53, 0x07, 0x02, 0x83, 0x05, 0x02, 0x00, 0x00, 0x00}));
   EXPECT_EQ(ExpectedReplyLength(ParamRead), 10);
   EXPECT_EQ(ExpectedReplyLength(ParamWrite), 10);

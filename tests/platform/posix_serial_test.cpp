@@ -108,7 +108,7 @@ class PosixSerialTest : public ::testing::Test {
     port = ports.Open(pty.slave(), &error);
     ASSERT_NE(port, nullptr);
     ASSERT_EQ(error, OpenError::kNone);
-    ASSERT_TRUE(port->SetState({115200, 8, Parity::kNone, 0}));
+    ASSERT_TRUE(port->SetState({115200, 8, Parity::kNone, StopBits::kOne}));
     ASSERT_TRUE(port->SetTimeouts(kLinkTimeouts));
   }
 
@@ -192,13 +192,13 @@ TEST_F(PosixSerialTest, EveryByteValuePassesBothWaysAtBothSpeeds) {
   const std::vector<uint8_t> all = AllByteValues();
   for (uint32_t baud : {115200u, 1000000u}) {
     SCOPED_TRACE(baud);
-    ASSERT_TRUE(port->SetState({baud, 8, Parity::kNone, 0}));
+    ASSERT_TRUE(port->SetState({baud, 8, Parity::kNone, StopBits::kOne}));
     LineSettings state{};
     ASSERT_TRUE(port->GetState(state));
     EXPECT_EQ(state.baud, baud);
     EXPECT_EQ(state.data_bits, 8);
     EXPECT_EQ(state.parity, Parity::kNone);
-    EXPECT_EQ(state.stop_bits, 0);
+    EXPECT_EQ(state.stop_bits, StopBits::kOne);
 
     size_t written = 0;
     ASSERT_TRUE(port->Write(all, written));
@@ -214,7 +214,7 @@ TEST_F(PosixSerialTest, EveryByteValuePassesBothWaysAtBothSpeeds) {
     // No echo, no inserted carriage returns, no flow-control bytes.
     EXPECT_TRUE(pty.Receive(1, 20).empty());
   }
-  EXPECT_FALSE(port->SetState({12345, 8, Parity::kNone, 0}));
+  EXPECT_FALSE(port->SetState({12345, 8, Parity::kNone, StopBits::kOne}));
   LineSettings state{};
   ASSERT_TRUE(port->GetState(state));
   EXPECT_EQ(state.baud, 1000000u);

@@ -29,8 +29,8 @@ bool FlashEquals(const sim::DeviceModel& model, size_t at, std::span<const uint8
 TEST(SimAdapter, EveryReplyHasTheCatalogueLengthAndNoMore) {
   SimBench b;
   ASSERT_EQ(b.Open(), 1);
-  b.state().ParamOp = 1;
-  b.state().ReadAddress = kIdentityPageAddress;
+  b.args.param_op = 1;
+  b.args.read_address = kIdentityPageAddress;
   for (int kind : {LinkCheck, QueryVersion, ParamRead, ParamWrite, BootHandshake}) {
     SCOPED_TRACE(sim::KindName(kind));
     ASSERT_EQ(b.Ask(kind), 1);
@@ -79,7 +79,7 @@ uint32_t ParamValue(SimBench& b, int op) {
   EXPECT_EQ(b.Reply(0), 0x58);
   EXPECT_EQ(b.Reply(1), 0x53);
   EXPECT_EQ(b.Reply(2), 0x07);
-  EXPECT_EQ(b.Reply(3), b.state().ParamSequence);
+  EXPECT_EQ(b.Reply(3), b.args.param_sequence);
   EXPECT_EQ(b.Reply(4), 0xEE);
   EXPECT_EQ(b.Reply(5), op);
   return uint32_t{b.Reply(6)} | uint32_t{b.Reply(7)} << 8 | uint32_t{b.Reply(8)} << 16 |
@@ -94,8 +94,8 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
   const std::map<int, uint32_t> defaults = {{1, 1}, {2, 0x12345678}, {3, 1}, {4, 7}, {5, 190},
                                             {6, 0}, {7, 1},          {8, 0}, {9, 0}, {10, 0}};
   for (const auto& [op, raw] : defaults) {
-    b.state().ParamOp = static_cast<uint8_t>(op);
-    b.state().ParamSequence = static_cast<uint8_t>(op * 3);
+    b.args.param_op = static_cast<uint8_t>(op);
+    b.args.param_sequence = static_cast<uint8_t>(op * 3);
     ASSERT_EQ(b.Ask(ParamRead), 1);
     EXPECT_EQ(ParamValue(b, op), raw) << "op " << op;
   }
@@ -111,8 +111,8 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
   };
   for (const Case& c : writes) {
     SCOPED_TRACE("op " + std::to_string(c.op) + " written " + std::to_string(c.written));
-    b.state().ParamOp = static_cast<uint8_t>(c.op);
-    b.state().ParamValue = c.written;
+    b.args.param_op = static_cast<uint8_t>(c.op);
+    b.args.param_value = c.written;
     ASSERT_EQ(b.Ask(ParamWrite), 1);
     EXPECT_EQ(ParamValue(b, c.op), c.stored);
     EXPECT_EQ(b.model().param(c.op), c.stored);
@@ -120,8 +120,8 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
     EXPECT_EQ(ParamValue(b, c.op), c.stored);
   }
   // An index out of range leaves the stored value alone.
-  b.state().ParamOp = 4;
-  b.state().ParamValue = 9;
+  b.args.param_op = 4;
+  b.args.param_value = 9;
   ASSERT_EQ(b.Ask(ParamWrite), 1);
   EXPECT_EQ(b.model().param(4), 10u);
 }
@@ -129,7 +129,7 @@ TEST(SimAdapter, ParametersReadRawAndWrittenIndicesAreMappedBack) {
 TEST(SimAdapter, BootLoaderDoesNotRunFirmwareCommandsNorFirmwareFlashCommands) {
   SimBench b;
   ASSERT_EQ(b.Open(), 1);
-  b.state().ReadAddress = kIdentityPageAddress;
+  b.args.read_address = kIdentityPageAddress;
   EXPECT_EQ(b.Ask(FlashReadPage), 0);
   EXPECT_EQ(b.Ask(FlashReadStatus), 0);
   EXPECT_EQ(b.Ask(SetBaud1M), 0);
@@ -161,7 +161,7 @@ TEST(SimAdapter, EraseAndWriteAreRefusedUntilTheUnlockSequence) {
     SCOPED_TRACE(c.name);
     SimBench b;
     b.EnterBootLoader();
-    b.state().EraseBlock = 5;
+    b.args.erase_block = 5;
     for (int kind : c.sequence) ASSERT_EQ(b.Ask(kind), 1);
     const Bytes before(b.model().flash().begin(), b.model().flash().end());
     ASSERT_EQ(b.Erase(1), 1);
@@ -240,7 +240,7 @@ TEST(SimAdapter, PagesReadBackAsWrittenOnlyAfterAnErase) {
 TEST(SimAdapter, AFullProgrammingRunLeavesTheImageAndRestartsIntoIt) {
   SimBench b;
   b.EnterBootLoader();
-  b.state().ReadAddress = kIdentityPageAddress;
+  b.args.read_address = kIdentityPageAddress;
   ASSERT_EQ(b.Ask(FlashReadPage), 1);
   ASSERT_EQ(b.Received(), 4110);
   std::copy_n(b.state().ReplyBuffer.begin() + 15, 6, b.state().BtAddress.begin());
@@ -533,7 +533,7 @@ TEST(SimAdapter, ReplyFaults) {
     c.fault(config.faults);
     SimBench b(config);
     ASSERT_EQ(b.Open(), 1);
-    b.state().ParamOp = 1;
+    b.args.param_op = 1;
     EXPECT_EQ(b.Ask(c.kind), c.answered);
     EXPECT_EQ(b.Received(), c.received);
     c.check(b);

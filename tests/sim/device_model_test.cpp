@@ -20,9 +20,11 @@ using Bytes = std::vector<uint8_t>;
 
 // The frame as an update sends it: page writes carry the image's page or the
 // identity page.
-Bytes Frame(int kind, const LinkState& link = LinkState{}) {
-  if (kind == WriteIdentityPage) return BuildFrame(kind, link, BuildIdentityPage(link.BtAddress));
-  return BuildFrame(kind, link, BuiltInImage().Page(link.PageIndex));
+Bytes Frame(int kind, FrameArgs args = {}) {
+  const auto identity = BuildIdentityPage(kDefaultBtAddress);
+  args.page = kind == WriteIdentityPage ? std::span<const uint8_t>(identity)
+                                        : BuiltInImage().Page(args.page_index);
+  return BuildFrame(kind, args);
 }
 
 // Bytes written by the host starting at `t_us`, as the line delivers them.
@@ -79,9 +81,9 @@ TEST(DeviceModel, ParserFindsFramesPastGarbage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     DeviceModel model;
-    LinkState link;
-    link.ParamOp = 4;
-    const Bytes frame = Frame(c.kind, link);
+    FrameArgs args;
+    args.param_op = 4;
+    const Bytes frame = Frame(c.kind, args);
     Bytes stream = c.garbage;
     stream.insert(stream.end(), frame.begin(), frame.end());
     Send(model, stream, 1'000);
@@ -104,11 +106,11 @@ TEST(DeviceModel, AnUnfinishedFrameIsAbandonedAfterAPause) {
 }
 
 TEST(DeviceModel, RecognisesEveryCatalogueFrameAndNothingNearIt) {
-  LinkState link;
-  link.PageIndex = 5;
-  link.EraseBlock = 20;
-  link.ReadAddress = 0x7D000;
-  link.ParamOp = 5;
+  FrameArgs args;
+  args.page_index = 5;
+  args.erase_block = 20;
+  args.read_address = 0x7D000;
+  args.param_op = 5;
   const std::pair<int, int> sent_as[] = {
       {LinkCheck, LinkCheck},           {BootHandshake, BootHandshake},
       {HandshakeBurstLong, BootHandshake}, {HandshakeBurstShort, BootHandshake},
@@ -122,7 +124,7 @@ TEST(DeviceModel, RecognisesEveryCatalogueFrameAndNothingNearIt) {
   };
   for (const auto& [kind, heard] : sent_as) {
     SCOPED_TRACE(KindName(kind));
-    EXPECT_EQ(KindOfFrame(Frame(kind, link)), heard);
+    EXPECT_EQ(KindOfFrame(Frame(kind, args)), heard);
   }
   const Bytes near_misses[] = {
       {0x01, 0xE0, 0xFC, 0x01, 0x01},                                          // link check, wrong byte
@@ -141,15 +143,15 @@ TEST(DeviceModel, RepliesTakeDeviceTimePlusWireTimeAndNeverOverlap) {
     int kind;
     uint64_t device_us;
   };
-  LinkState link;
-  link.PageIndex = 3;
+  FrameArgs args;
+  args.page_index = 3;
   for (const Case& c : {Case{FlashErase, timing.erase_64k_us}, Case{FlashWritePage, timing.page_program_us},
                         Case{FlashChecksum, timing.checksum_us}, Case{FlashReadPage, timing.page_read_us},
                         Case{FlashReadStatus, 0}}) {
     SCOPED_TRACE(KindName(c.kind));
     uint64_t t = 0;
     DeviceModel model = BootLoader(t);
-    const Bytes frame = Frame(c.kind, link);
+    const Bytes frame = Frame(c.kind, args);
     Send(model, frame, t, kBootLoaderBaud);
     const auto out = model.TakeOutput();
     ASSERT_EQ(out.size(), static_cast<size_t>(ExpectedReplyLength(c.kind)));
@@ -161,8 +163,8 @@ TEST(DeviceModel, RepliesTakeDeviceTimePlusWireTimeAndNeverOverlap) {
     SCOPED_TRACE("a 4 KiB erase");
     uint64_t t = 0;
     DeviceModel model = BootLoader(t);
-    link.EraseBlock = 16;
-    Send(model, Frame(FlashErase, link), t, kBootLoaderBaud);
+    args.erase_block = 16;
+    Send(model, Frame(FlashErase, args), t, kBootLoaderBaud);
     const auto out = model.TakeOutput();
     EXPECT_EQ(out.back().t_us, t + WireTimeUs(13, kBootLoaderBaud) + latency + timing.erase_4k_us +
                                    WireTimeUs(16, kBootLoaderBaud));
@@ -229,9 +231,9 @@ TEST(DeviceModel, ReadPageGivesTheHeaderAndPageBytesUpTo4094) {
   uint64_t t = 0;
   DeviceModel model = BootLoader(t);
   for (uint32_t address : {0x7D000u, 0xFF000u}) {
-    LinkState link;
-    link.ReadAddress = address;
-    Send(model, Frame(FlashReadPage, link), t, kBootLoaderBaud);
+    FrameArgs args;
+    args.read_address = address;
+    Send(model, Frame(FlashReadPage, args), t, kBootLoaderBaud);
     t += 100'000;
     const Bytes reply = Values(model.TakeOutput());
     ASSERT_EQ(reply.size(), 4110u);

@@ -14,13 +14,15 @@ struct SimBench : HostBench {
   explicit SimBench(sim::AdapterConfig config = {}) : adapter(Adapter(std::move(config))) {}
 
   sim::DeviceModel& model() { return adapter.model(); }
-  int Open() { return link.ReopenFoundPort(); }
-  // One exchange; page writes carry the built-in image's page or the identity page.
-  int Ask(int kind) {
-    if (kind == FlashWritePage) return link.Exchange(kind, BuiltInImage().Page(state().PageIndex));
-    if (kind == WriteIdentityPage)
-      return link.Exchange(kind, BuildIdentityPage(state().BtAddress));
-    return link.Exchange(kind);
+  bool Open() { return link.ReopenFoundPort(); }
+  // One exchange with `args`; page writes carry the built-in image's page or
+  // the identity page.
+  bool Ask(int kind) {
+    FrameArgs with = args;
+    const auto identity = BuildIdentityPage(state().BtAddress);
+    if (kind == FlashWritePage) with.page = BuiltInImage().Page(args.page_index);
+    if (kind == WriteIdentityPage) with.page = identity;
+    return link.Exchange(kind, with);
   }
   int Received() { return state().ReceivedCount; }
   // Byte `i` of the last reply (the first 64 are kept).
@@ -37,12 +39,12 @@ struct SimBench : HostBench {
   void Unlock() {
     for (int kind : {FlashReadStatus, FlashWriteStatus, FlashReadStatus}) ASSERT_EQ(Ask(kind), 1);
   }
-  int Erase(int block) {
-    state().EraseBlock = block;
+  bool Erase(int block) {
+    args.erase_block = block;
     return Ask(FlashErase);
   }
-  int WritePage(int n) {
-    state().PageIndex = n;
+  bool WritePage(int n) {
+    args.page_index = n;
     return Ask(FlashWritePage);
   }
   // The reset pair at `baud`, then long enough for the adapter to be back.
@@ -69,6 +71,8 @@ struct SimBench : HostBench {
   }
 
   sim::VirtualAdapter& adapter;
+  // What the frames carry; the sequence starts where a fresh link's does.
+  FrameArgs args{.param_sequence = 1};
 };
 
 }  // namespace brivelton::testing

@@ -66,9 +66,7 @@ TEST(SimProcess, ServesLinkCheckAndVersionOnItsTerminal) {
     // The host lets go of the port and takes it again.
     host.link.ClosePort();
     ASSERT_EQ(host.link.ReopenFoundPort(), 1);
-    host.link.state().ParamOp = 1;
-    host.link.state().ParamValue = 0;
-    ASSERT_EQ(host.link.Exchange(ParamWrite), 1);
+    ASSERT_TRUE(host.link.Exchange(ParamWrite, {.param_op = 1, .param_value = 0}));
     EXPECT_EQ(host.link.state().ReceivedCount, 10);
     // At the wrong speed nothing is understood.
     host.link.ConfigurePort(1000000);
@@ -138,7 +136,7 @@ TEST(SimProcess, WireScaleStretchesTheHostsBytesOnTheLine) {
   ASSERT_FALSE(slave.empty());
   Host host(slave);
   ASSERT_EQ(host.link.ReopenFoundPort(), 1);
-  const std::vector<uint8_t> frame = BuildFrame(LinkCheck, host.link.state(), {});
+  const std::vector<uint8_t> frame = BuildFrame(LinkCheck);
   const auto sent = std::chrono::steady_clock::now();
   ASSERT_EQ(host.link.SendFrame(LinkCheck), 8);
   std::vector<uint8_t> reply;
