@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "reply_stream.h"
+#include "resources/hex_text.h"
 #include "update/identity_page.h"
 
 using namespace brivelton;

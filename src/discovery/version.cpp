@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "discovery/discovery.h"
+#include "resources/hex_text.h"
 
 namespace brivelton {
 
@@ -13,21 +14,13 @@ constexpr char kVersionMarker[] = "BN Version";
 constexpr size_t kMarkerLength = sizeof(kVersionMarker) - 1;
 constexpr size_t kDigitsOffset = 13;  // "BN Version = 204"
 constexpr size_t kMarkerSpan = kDigitsOffset + 3;
-constexpr int kSettingMinVersion = 0x200;
 constexpr int kReopenTries = 10;
 constexpr int kVersionTries = 10;
 }  // namespace
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
-}
-
 int ParseVersion3(char c0, char c1, char c2) {
-  return ((HexValue(c0) * 256) % 0x1000) | ((HexValue(c1) * 16) % 0x100) |
-         (HexValue(c2) % 0x10);
+  return HexDigitValue(c0).value_or(0) << 8 | HexDigitValue(c1).value_or(0) << 4 |
+         HexDigitValue(c2).value_or(0);
 }
 
 int Discovery::QueryFirmwareVersion() {
@@ -73,7 +66,7 @@ void Discovery::LogAdvice() {
   if (version < available_version_) {
     log_.LogLine(" There is newer firmware available.");
     log_.LogLine(" Click \"Update\" to update.");
-    if (state_.DeviceVersion < kSettingMinVersion)
+    if (state_.DeviceVersion < kFirstVersionWithSettings)
       log_.LogLine(" Update firmware before set parameters.");
     else
       log_.LogLine(" Click \"Setting\" to set parameters.");

@@ -3,10 +3,8 @@
 
 namespace brivelton {
 
-// '0'-'9' give 0-9, 'a'-'f' and 'A'-'F' give 10-15, anything else 0.
-int HexValue(char c);
-
-// The three characters read as one hexadecimal number, 0x000 to 0xFFF.
+// The three characters read as one hexadecimal number, 0x000 to 0xFFF; a
+// character that is no digit counts as 0.
 int ParseVersion3(char c0, char c1, char c2);
 
 }  // namespace brivelton

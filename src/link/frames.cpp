@@ -135,10 +135,4 @@ std::vector<uint8_t> BuildFrame(int kind, const FrameArgs& args) {
   return frame;
 }
 
-char HexDigit(int value) {
-  if (value >= 0 && value <= 9) return static_cast<char>('0' + value);
-  if (value >= 10 && value <= 15) return static_cast<char>('A' + value - 10);
-  return '0';
-}
-
 }  // namespace brivelton

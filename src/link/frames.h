@@ -83,7 +83,4 @@ struct EraseBlock {
 };
 EraseBlock EraseBlockOf(int block);
 
-// 0-9 give '0'-'9', 10-15 give 'A'-'F', anything else '0'.
-char HexDigit(int value);
-
 }  // namespace brivelton

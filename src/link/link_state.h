@@ -11,6 +11,8 @@
 namespace brivelton {
 
 inline constexpr uint32_t kIdentityPageAddress = 0x7D000;
+// Older firmware has no parameters to read or write.
+inline constexpr int kFirstVersionWithSettings = 0x200;
 inline constexpr std::array<uint8_t, 6> kDefaultBtAddress = {0x00, 0x01, 0x00,
                                                              0x03, 0x04, 0x06};
 

@@ -5,10 +5,6 @@
 
 namespace brivelton {
 
-namespace {
-constexpr int kLastVersionWithoutSettings = 0x1FF;
-}  // namespace
-
 SettingsValues Parameters::ReadAll() {
   RawParams raws;
   for (int op : kParamReadOrder) {
@@ -30,7 +26,7 @@ bool Parameters::Write(int op, uint32_t value) {
 }
 
 SettingsOutcome Parameters::RunSettings(const EditSettings& edit) {
-  if (state_.DeviceVersion <= kLastVersionWithoutSettings) {
+  if (state_.DeviceVersion < kFirstVersionWithSettings) {
     log_.LogLine(" ");
     log_.LogLine(" Device version = %03X", state_.DeviceVersion);
     log_.LogLine(" Setting is not supported in this version.");

@@ -84,9 +84,17 @@ constexpr BaudCode kBaudCodes[] = {
 #ifdef B2000000
     {2000000, B2000000},
 #endif
+#ifdef B3000000
+    {3000000, B3000000},
+#endif
+#ifdef B4000000
+    {4000000, B4000000},
+#endif
 };
 
-bool CodeForBaud(uint32_t baud, speed_t& code) {
+}  // namespace
+
+bool SpeedCodeForBaud(uint32_t baud, speed_t& code) {
   for (const auto& entry : kBaudCodes) {
     if (entry.baud == baud) {
       code = entry.code;
@@ -96,11 +104,13 @@ bool CodeForBaud(uint32_t baud, speed_t& code) {
   return false;
 }
 
-uint32_t BaudForCode(speed_t code) {
+uint32_t BaudForSpeedCode(speed_t code) {
   for (const auto& entry : kBaudCodes)
     if (entry.code == code) return entry.baud;
   return 0;
 }
+
+namespace {
 
 OpenError OpenErrorFor(int error) {
   switch (error) {
@@ -176,7 +186,7 @@ class PosixSerialDevice : public SerialDevice {
   bool GetState(LineSettings& settings) override {
     termios tio{};
     if (tcgetattr(fd_, &tio) != 0) return false;
-    settings.baud = BaudForCode(cfgetospeed(&tio));
+    settings.baud = BaudForSpeedCode(cfgetospeed(&tio));
     switch (tio.c_cflag & CSIZE) {
       case CS5: settings.data_bits = 5; break;
       case CS6: settings.data_bits = 6; break;
@@ -198,7 +208,7 @@ class PosixSerialDevice : public SerialDevice {
   bool SetState(const LineSettings& settings) override {
     termios tio{};
     speed_t code = 0;
-    if (!CodeForBaud(settings.baud, code) || tcgetattr(fd_, &tio) != 0)
+    if (!SpeedCodeForBaud(settings.baud, code) || tcgetattr(fd_, &tio) != 0)
       return false;
     if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0)
       return false;

@@ -2,6 +2,9 @@
 // Serial ports of a POSIX system through termios, behaving like the Windows
 // model the link is written against: exclusive open, a raw 8-bit line, and
 // reads and writes bounded by the interval / total time-outs.
+#include <termios.h>
+
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -15,6 +18,11 @@ class PosixSerialPorts : public SerialPorts {
   std::unique_ptr<SerialDevice> Open(const std::string& name,
                                      OpenError* error) override;
 };
+
+// The termios code of `baud`; false when this system names none. And the
+// speed a code stands for, 0 for none.
+bool SpeedCodeForBaud(uint32_t baud, speed_t& code);
+uint32_t BaudForSpeedCode(speed_t code);
 
 // Clears exclusive mode on every port this process holds open and closes
 // them, for a process about to end at once. Async-signal-safe; the devices

@@ -7,21 +7,6 @@
 
 namespace brivelton {
 
-std::optional<uint32_t> ParseImageVersion(const std::string& text) {
-  std::string digits = text;
-  if (digits.starts_with("0x") || digits.starts_with("0X")) digits = digits.substr(2);
-  if (digits.empty() || digits.size() > 3) return std::nullopt;
-  uint32_t version = 0;
-  for (char c : digits) {
-    const char* hex = "0123456789abcdef";
-    const char lower = c >= 'A' && c <= 'F' ? char(c - 'A' + 'a') : c;
-    const char* at = lower ? std::strchr(hex, lower) : nullptr;
-    if (!at) return std::nullopt;
-    version = version * 16 + uint32_t(at - hex);
-  }
-  return version;
-}
-
 bool CheckImageOptions(const ImageOptions& options, std::string& error) {
   if (options.path && !options.version) {
     error = "option --image needs --image-version HEX, the version of the image, as in "
@@ -32,7 +17,7 @@ bool CheckImageOptions(const ImageOptions& options, std::string& error) {
     error = "option --image-version goes with --image FILE";
     return false;
   }
-  if (options.version && !ParseImageVersion(*options.version)) {
+  if (options.version && !ParseVersionText(*options.version)) {
     error = "bad image version '" + *options.version +
             "'; give one to three hexadecimal digits, as in 204 for 2.04";
     return false;
@@ -71,7 +56,7 @@ bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage
             " bytes; it must hold exactly 512000 bytes (125 pages of 4096)";
     return false;
   }
-  image = std::make_unique<FirmwareImage>(std::move(bytes), *ParseImageVersion(*options.version));
+  image = std::make_unique<FirmwareImage>(std::move(bytes), *ParseVersionText(*options.version));
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "resources/firmware_image.h"
+#include "resources/hex_text.h"
 
 namespace brivelton {
 
@@ -15,9 +16,6 @@ struct ImageOptions {
   std::optional<std::string> path;     // --image
   std::optional<std::string> version;  // --image-version, as typed
 };
-
-// "204", "0x204", "1ff": one to three hexadecimal digits, 0x optional.
-std::optional<uint32_t> ParseImageVersion(const std::string& text);
 
 // Whether the options make sense without looking at the file: both or
 // neither, and a version that parses. A one-line `error` when not.

@@ -109,27 +109,8 @@ int EraseBlockIndex(std::span<const uint8_t> frame) {
 }  // namespace
 
 const char* KindName(int kind) {
-  switch (kind) {
-    case LinkCheck: return "LinkCheck";
-    case BootHandshake: return "BootHandshake";
-    case HandshakeBurstLong: return "HandshakeBurstLong";
-    case HandshakeBurstShort: return "HandshakeBurstShort";
-    case BootCommandFE: return "BootCommandFE";
-    case SetBaud1M: return "SetBaud1M";
-    case ResetStepA: return "ResetStepA";
-    case ResetStepB: return "ResetStepB";
-    case FlashReadStatus: return "FlashReadStatus";
-    case FlashWriteStatus: return "FlashWriteStatus";
-    case FlashErase: return "FlashErase";
-    case FlashWritePage: return "FlashWritePage";
-    case WriteIdentityPage: return "WriteIdentityPage";
-    case FlashChecksum: return "FlashChecksum";
-    case FlashReadPage: return "FlashReadPage";
-    case QueryVersion: return "QueryVersion";
-    case ParamRead: return "ParamRead";
-    case ParamWrite: return "ParamWrite";
-    default: return "unknown";
-  }
+  const CommandEntry* command = FindCommand(kind);
+  return command ? command->name : "unknown";
 }
 
 int KindOfFrame(std::span<const uint8_t> f) {

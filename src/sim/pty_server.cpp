@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix_serial.h"
 #include "platform/virtual_serial.h"
 
 namespace brivelton::sim {
@@ -24,19 +25,6 @@ namespace {
 // Bytes the host's terminal did not take for this long are lost, as when
 // nobody reads a real port.
 constexpr uint64_t kOverrunUs = 1'000'000;
-
-uint32_t SpeedValue(speed_t speed) {
-  static const std::pair<speed_t, uint32_t> kSpeeds[] = {
-      {B0, 0},           {B1200, 1200},       {B2400, 2400},       {B4800, 4800},
-      {B9600, 9600},     {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
-      {B115200, 115200}, {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
-      {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-      {B1500000, 1500000}, {B2000000, 2000000}, {B3000000, 3000000}, {B4000000, 4000000},
-  };
-  for (const auto& [code, value] : kSpeeds)
-    if (code == speed) return value;
-  return 0;
-}
 
 std::string Hex(std::span<const uint8_t> bytes, size_t max) {
   std::string text;
@@ -75,7 +63,7 @@ uint32_t PtyServer::HostBaud() const {
   // On the master this reads the slave's settings: the speed the host chose.
   termios tio{};
   if (master_ < 0 || tcgetattr(master_, &tio) != 0) return 0;
-  return SpeedValue(cfgetospeed(&tio));
+  return BaudForSpeedCode(cfgetospeed(&tio));
 }
 
 bool PtyServer::OpenTerminal(std::string& error) {

@@ -11,6 +11,7 @@
 
 #include "link/frames.h"
 #include "resources/firmware_image.h"
+#include "resources/hex_text.h"
 
 namespace brivelton::sim {
 
@@ -32,14 +33,6 @@ std::optional<double> Real(const std::string& text) {
   const double value = std::strtod(text.c_str(), &end);
   if (errno || *end != '\0') return std::nullopt;
   return value;
-}
-
-std::optional<uint32_t> Version(std::string text) {
-  if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) text.erase(0, 2);
-  if (text.empty() || text.size() > 3 ||
-      text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-    return std::nullopt;
-  return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 16));
 }
 
 std::optional<int> Kind(const std::string& text) {
@@ -114,7 +107,7 @@ struct Arg {
   }
   template <class T>
   bool Hex3(T& out) {
-    const auto version = Version(value);
+    const auto version = ParseVersionText(value);
     if (!version) return Fail(name + ": '" + value + "' is not one to three hexadecimal digits");
     out = *version;
     return true;

@@ -4,17 +4,12 @@
 #include <cstdio>
 #include <ctime>
 
+#include "resources/hex_text.h"
+
 namespace brivelton {
 
 namespace {
 constexpr const char kFilePrefix[] = "identity-";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool Printable(std::string_view text) {
   for (char c : text)
@@ -38,10 +33,10 @@ std::optional<BtAddressBytes> ParseBtAddress(std::string_view text) {
   size_t at = 0;
   for (size_t k = 0; k < address.size(); ++k) {
     if (colons && k > 0 && text[at++] != ':') return std::nullopt;
-    const int high = HexValue(text[at]);
-    const int low = HexValue(text[at + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    address[k] = static_cast<uint8_t>(high << 4 | low);
+    const std::optional<int> high = HexDigitValue(text[at]);
+    const std::optional<int> low = HexDigitValue(text[at + 1]);
+    if (!high || !low) return std::nullopt;
+    address[k] = static_cast<uint8_t>(*high << 4 | *low);
     at += 2;
   }
   return address;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/frames.h"
+#include "resources/hex_text.h"
 
 namespace brivelton {
 

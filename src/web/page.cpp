@@ -294,7 +294,7 @@ EMSCRIPTEN_KEEPALIVE void web_button(int id) {
 EMSCRIPTEN_KEEPALIVE const char* web_sim_start(const char* version, int blank,
                                                const char* address) {
   brivelton::sim::AdapterConfig config;
-  const auto parsed = brivelton::ParseImageVersion(version);
+  const auto parsed = brivelton::ParseVersionText(version);
   if (!parsed)
     return brivelton::web::Keep(std::string("The firmware version '") + version +
                                 "' is not one to three hexadecimal digits.");

@@ -73,7 +73,7 @@ bool CheckUserImage(const std::string& file_name, std::span<const uint8_t> bytes
     return false;
   }
   image = std::make_unique<FirmwareImage>(std::vector<uint8_t>(bytes.begin(), bytes.end()),
-                                          *ParseImageVersion(version));
+                                          *ParseVersionText(version));
   return true;
 }
 

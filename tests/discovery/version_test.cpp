@@ -19,15 +19,6 @@ const Bytes kLinkCheckFrame = {0x01, 0xE0, 0xFC, 0x01, 0x00};
 const Bytes kLinkCheckReply = {0x04, 0x0E, 0x05, 0x01, 0xE0, 0xFC, 0x01, 0x00};
 const Bytes kVersionFrame = {'/', 'v'};
 
-TEST(HexValue, DigitsOfEitherCaseAndNothingElse) {
-  const std::string digits = "0123456789abcdefABCDEF";
-  const int values[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
-                        12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
-  for (size_t i = 0; i < digits.size(); ++i)
-    EXPECT_EQ(HexValue(digits[i]), values[i]) << digits[i];
-  for (char c : std::string("gGxX /:@`\0\xff", 12)) EXPECT_EQ(HexValue(c), 0) << int(c);
-}
-
 TEST(ParseVersion3, ThreeDigitsAsOneNumber) {
   EXPECT_EQ(ParseVersion3('2', '0', '4'), 0x204);
   EXPECT_EQ(ParseVersion3('1', 'f', 'F'), 0x1FF);

@@ -160,11 +160,5 @@ TEST(Frames, PageReadAndParameterFrames) {
   EXPECT_EQ(ExpectedReplyLength(ParamWrite), 10);
 }
 
-TEST(Frames, HexDigit) {
-  const std::string digits = "0123456789ABCDEF";
-  for (int v = 0; v < 16; ++v) EXPECT_EQ(HexDigit(v), digits[static_cast<size_t>(v)]);
-  for (int v : {-1, 16, 255}) EXPECT_EQ(HexDigit(v), '0');
-}
-
 }  // namespace
 }  // namespace brivelton

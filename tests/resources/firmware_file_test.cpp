@@ -16,16 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(FirmwareFile, VersionIsOneToThreeHexDigits) {
-  const std::pair<const char*, std::optional<uint32_t>> cases[] = {
-      {"204", 0x204}, {"0x1ff", 0x1FF}, {"0X2A", 0x2A}, {"F", 0xF}, {"000", 0},
-      {"", std::nullopt}, {"0x", std::nullopt}, {"1234", std::nullopt},
-      {"2.04", std::nullopt}, {"g1", std::nullopt}, {"-1", std::nullopt},
-      {" 204", std::nullopt}, {"0x0204", std::nullopt}, {"20h", std::nullopt},
-  };
-  for (const auto& [text, version] : cases) EXPECT_EQ(ParseImageVersion(text), version) << text;
-}
-
 TEST(FirmwareFile, LoadsAnImageUnderTheBuiltInOnesRules) {
   const testing::ScratchDir scratch("brivelton_fw");
   const fs::path& dir = scratch.path();
