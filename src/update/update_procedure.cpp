@@ -9,7 +9,6 @@
 namespace brivelton {
 
 namespace {
-constexpr int kEraseBlocks = 30;
 constexpr int kMaxAttempts = 20;
 constexpr uint32_t kAttemptPauseMs = 3000;
 // Where the checksum sits in the boot loader's reply.

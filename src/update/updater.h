@@ -15,6 +15,9 @@ namespace brivelton {
 
 enum class UpdateStage { kErase, kWrite, kVerify };
 
+// The flash is erased in this many blocks.
+inline constexpr int kEraseBlocks = 30;
+
 // How a press of Update Firmware ended. The updater itself never cancels:
 // that is the warning's answer.
 enum class UpdateOutcome { kCancelled, kSucceeded, kFailed, kStoppedBeforeErase };

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// What a window shows around a button's conversation with the adapter, free of
+// any toolkit: whether it takes input, whether it may close, and the update's
+// progress bar with its words. A window feeds it the events and draws what it
+// says; every window draws the same.
+#include <string>
+
+#include "update/updater.h"
+
+namespace brivelton {
+
+class Conversation {
+ public:
+  enum class State { kIdle, kBusy, kFlashing };
+  enum class Close { kAllowed, kDeferred, kRefused };
+
+  // The bar's scale: fine enough that each page moves it.
+  static constexpr int kBarRange = 1000;
+
+  // A button's conversation starts; false (and nothing changes) while one runs.
+  bool Start();
+  // It has ended, its result dialog dismissed; true when a close asked for
+  // meanwhile is now due.
+  bool End();
+  void FlashBegins();
+  void Progress(UpdateStage stage, int done, int total);
+  void FlashEnds(bool verified);
+  // The user asked the window to close. A refused or deferred close says why
+  // in notice().
+  Close RequestClose();
+
+  State state() const { return state_; }
+  bool idle() const { return state_ == State::kIdle; }
+  // The bar, its words and the line beside it: from the first erase to the end
+  // of the conversation, so that the end is still on screen under the result.
+  bool bar_shown() const { return bar_shown_; }
+  // 0 to kBarRange, weighted by each stage's expected time.
+  int bar_value() const { return bar_value_; }
+  // "Erasing 35%", "Writing 62%", "Verifying", "Done" or "Failed".
+  std::string bar_text() const;
+  // The line beside the bar; empty when there is nothing to say.
+  const std::string& notice() const { return notice_; }
+
+ private:
+  enum class Phase { kErasing, kWriting, kVerifying, kDone, kFailed };
+
+  State state_ = State::kIdle;
+  Phase phase_ = Phase::kErasing;
+  bool bar_shown_ = false;
+  bool close_due_ = false;
+  int bar_value_ = 0;
+  std::string notice_;
+};
+
+// The flash's progress from 0 to 1 after `done` of `total` steps of `stage`,
+// weighted by each step's expected time.
+double FlashFraction(UpdateStage stage, int done, int total);
+
+}  // namespace brivelton

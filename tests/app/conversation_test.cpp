@@ -1,0 +1,180 @@
+// SPDX-License-Identifier: MIT
+// The conversation around a button: what the window takes, whether it may
+// close and why not, and the flash's bar with its words; and that the bar
+// keeps pace with the time an update really takes on the simulated adapter.
+#include "app/conversation.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/host_bench.h"
+
+namespace brivelton {
+namespace {
+
+using State = Conversation::State;
+
+const std::string kUnplug = "Do not unplug the adapter or close this window.";
+const std::string kRefused =
+    "The window stays open while the flash is rewritten: closing now would leave "
+    "the adapter without firmware.";
+const std::string kDeferred = "The window closes when the adapter has answered.";
+
+enum class Event { kStart, kEnd, kClose, kFlashBegins, kErase, kWrite, kVerify, kVerified,
+                   kFlashFailed };
+
+struct Step {
+  Event event;
+  int done = 0, total = 0;
+  // What Start or End return (1 true, 0 false), or the close answer
+  // (0 allowed, 1 deferred, 2 refused); -1 for the other events.
+  int answer;
+  State state;
+  std::string bar;  // empty: no bar
+  std::string notice;
+};
+
+struct Scenario {
+  const char* name;
+  std::vector<Step> steps;
+};
+
+int Apply(Conversation& c, const Step& s) {
+  switch (s.event) {
+    case Event::kStart: return c.Start() ? 1 : 0;
+    case Event::kEnd: return c.End() ? 1 : 0;
+    case Event::kClose: return static_cast<int>(c.RequestClose());
+    case Event::kFlashBegins: c.FlashBegins(); break;
+    case Event::kErase: c.Progress(UpdateStage::kErase, s.done, s.total); break;
+    case Event::kWrite: c.Progress(UpdateStage::kWrite, s.done, s.total); break;
+    case Event::kVerify: c.Progress(UpdateStage::kVerify, s.done, s.total); break;
+    case Event::kVerified: c.FlashEnds(true); break;
+    case Event::kFlashFailed: c.FlashEnds(false); break;
+  }
+  return -1;
+}
+
+TEST(Conversation, EventsInStateAndTextsOut) {
+  using E = Event;
+  const auto I = State::kIdle, B = State::kBusy, F = State::kFlashing;
+  const std::vector<Scenario> scenarios = {
+      {"an update that succeeds",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kStart, 0, 0, 0, B, "", ""},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kErase, 1, 30, -1, F, "Erasing 2%", kUnplug},
+        // The 64 KiB blocks take most of the erase.
+        {E::kErase, 16, 30, -1, F, "Erasing 34%", kUnplug},
+        {E::kErase, 30, 30, -1, F, "Erasing 38%", kUnplug},
+        {E::kWrite, 1, 125, -1, F, "Writing 39%", kUnplug},
+        {E::kWrite, 62, 125, -1, F, "Writing 68%", kUnplug},
+        {E::kWrite, 124, 125, -1, F, "Writing 98%", kUnplug},
+        {E::kWrite, 125, 125, -1, F, "Writing 99%", kUnplug},
+        {E::kVerify, 0, 1, -1, F, "Verifying", kUnplug},
+        {E::kVerify, 1, 1, -1, F, "Verifying", kUnplug},
+        {E::kVerified, 0, 0, -1, B, "Done", ""},
+        {E::kEnd, 0, 0, 0, I, "", ""},
+        {E::kStart, 0, 0, 1, B, "", ""}}},
+      {"a close asked for before the flash waits for the end, past the flash",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kClose, 0, 0, 1, B, "", kDeferred},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kVerified, 0, 0, -1, B, "Done", kDeferred},
+        {E::kEnd, 0, 0, 1, I, "", ""}}},
+      {"a close during the flash is refused, and stays refused",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kErase, 3, 30, -1, F, "Erasing 6%", kUnplug},
+        {E::kClose, 0, 0, 2, F, "Erasing 6%", kRefused},
+        {E::kErase, 4, 30, -1, F, "Erasing 8%", kRefused},
+        {E::kFlashFailed, 0, 0, -1, B, "Failed", ""},
+        {E::kEnd, 0, 0, 0, I, "", ""},
+        {E::kClose, 0, 0, 0, I, "", ""}}},
+      {"a failed attempt, then one that starts over",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kErase, 30, 30, -1, F, "Erasing 38%", kUnplug},
+        {E::kWrite, 10, 125, -1, F, "Writing 43%", kUnplug},
+        {E::kFlashFailed, 0, 0, -1, B, "Failed", ""},
+        // Between attempts the failure stays up; a late count changes nothing.
+        {E::kWrite, 20, 125, -1, B, "Failed", ""},
+        {E::kClose, 0, 0, 1, B, "Failed", kDeferred},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kVerified, 0, 0, -1, B, "Done", kDeferred},
+        {E::kEnd, 0, 0, 1, I, "", ""}}},
+      {"counts that go back or overshoot move the bar neither back nor past 99%",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kWrite, 62, 125, -1, F, "Writing 68%", kUnplug},
+        {E::kErase, 2, 30, -1, F, "Erasing 68%", kUnplug},
+        {E::kWrite, 400, 125, -1, F, "Writing 99%", kUnplug},
+        {E::kVerify, 5, 1, -1, F, "Verifying", kUnplug},
+        {E::kErase, 1, 0, -1, F, "Erasing 99%", kUnplug},
+        {E::kFlashFailed, 0, 0, -1, B, "Failed", ""},
+        {E::kEnd, 0, 0, 0, I, "", ""}}},
+      {"a conversation without a flash shows no bar",
+       {{E::kClose, 0, 0, 0, I, "", ""},
+        {E::kEnd, 0, 0, 0, I, "", ""},
+        {E::kStart, 0, 0, 1, B, "", ""},
+        {E::kErase, 5, 30, -1, B, "", ""},
+        {E::kEnd, 0, 0, 0, I, "", ""}}},
+  };
+  for (const Scenario& scenario : scenarios) {
+    SCOPED_TRACE(scenario.name);
+    Conversation c;
+    for (size_t i = 0; i < scenario.steps.size(); ++i) {
+      SCOPED_TRACE("step " + std::to_string(i));
+      const Step& s = scenario.steps[i];
+      EXPECT_EQ(Apply(c, s), s.answer);
+      EXPECT_EQ(c.state(), s.state);
+      EXPECT_EQ(c.idle(), s.state == State::kIdle);
+      EXPECT_EQ(c.bar_shown(), !s.bar.empty());
+      if (c.bar_shown()) {
+        EXPECT_EQ(c.bar_text(), s.bar);
+      }
+      EXPECT_EQ(c.notice(), s.notice);
+      EXPECT_GE(c.bar_value(), 0);
+      EXPECT_LE(c.bar_value(), Conversation::kBarRange);
+      EXPECT_EQ(c.bar_value() == Conversation::kBarRange, c.bar_shown() && s.bar == "Done");
+    }
+  }
+}
+
+// On the simulated adapter, in virtual time: at every count the updater
+// passes, the bar stands where the elapsed share of the flash's time does.
+TEST(Conversation, BarKeepsPaceWithTheFlash) {
+  testing::HostBench bench;
+  bench.Adapter();
+  bench.state().DeviceVersion = 0x1FF;
+  ASSERT_EQ(bench.link.ReopenFoundPort(), 1);
+
+  struct Sample {
+    uint64_t ms;
+    double fraction;
+  };
+  std::vector<Sample> samples;
+  uint64_t begins = 0, ends = 0;
+  bench.updater.set_flash_span([&](bool begin, bool) {
+    (begin ? begins : ends) = bench.clock.NowMs();
+  });
+  bench.updater.set_progress([&](UpdateStage stage, int done, int total) {
+    samples.push_back({bench.clock.NowMs(), FlashFraction(stage, done, total)});
+  });
+  ASSERT_EQ(bench.updater.RunUpdate(), UpdateOutcome::kSucceeded);
+  ASSERT_GT(ends, begins);
+  ASSERT_EQ(samples.size(), 30u + 125u + 2u);
+
+  double worst = 0;
+  for (const Sample& s : samples) {
+    const double elapsed = static_cast<double>(s.ms - begins) / static_cast<double>(ends - begins);
+    worst = std::max(worst, std::abs(s.fraction - elapsed));
+  }
+  EXPECT_LT(worst, 0.03) << "the flash took " << ends - begins << " ms";
+  EXPECT_DOUBLE_EQ(samples.back().fraction, 1.0);
+}
+
+}  // namespace
+}  // namespace brivelton
