@@ -35,6 +35,7 @@
 #include "support/sim_process.h"
 #include "update/identity_page.h"
 #include "support/scratch_dir.h"
+#include "cli/cli_logs.h"
 
 namespace brivelton::testing {
 namespace {
@@ -45,12 +46,6 @@ constexpr const char* kTool = BRIVELTON_CLI_PATH;
 constexpr std::array<uint8_t, 6> kSimAddress = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
 const std::map<int, uint32_t> kSimParams = {{1, 1}, {2, 0}, {3, 1}, {4, 7},  {5, 190},
                                             {6, 0}, {7, 1}, {8, 0}, {9, 0}, {10, 0}};
-
-std::string Hex3(uint32_t v) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(v));
-  return text;
-}
 
 std::string Text(const std::vector<std::string>& lines) {
   std::string text;
@@ -188,26 +183,6 @@ class CliEndToEnd : public ::testing::Test {
   ScratchDir scratch_{"brivelton_cli_e2e"};
   const fs::path dir_ = scratch_.path();
 };
-
-std::vector<std::string> CheckLog(const std::string& port, uint32_t version) {
-  std::vector<std::string> log = {" Search Device ...", " Found device on " + port,
-                                  " Device Firmware Version = " + Hex3(version),
-                                  " Available Firmware for update = " + Hex3(BuiltInImage().version()),
-                                  " "};
-  if (version < BuiltInImage().version())
-    log.insert(log.end(), {" There is newer firmware available.", " Click \"Update\" to update.",
-                           " Update firmware before set parameters."});
-  else
-    log.insert(log.end(), {" You have latest or newer version.", " Click \"Update\" to overwrite.",
-                           " Click \"Setting\" to set parameters."});
-  log.push_back(" ");
-  return log;
-}
-
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 TEST_F(CliEndToEnd, CheckReadsTheVersionAndChangesNothing) {
   SimAdapter sim(dir_, "1FF");

@@ -11,6 +11,7 @@
 
 #include "cli/cli_args.h"
 #include "cli_harness.h"
+#include "cli_logs.h"
 #include "link/frames.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
@@ -27,29 +28,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kPort = "/dev/ttyUSB0";
 
-std::string Hex3(uint32_t v) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(v));
-  return text;
-}
-
-std::vector<std::string> CheckLog(const std::string& port, uint32_t version) {
-  std::vector<std::string> log = {" Search Device ...", " Found device on " + port,
-                                  " Device Firmware Version = " + Hex3(version),
-                                  " Available Firmware for update = " + Hex3(BuiltInImage().version()),
-                                  " "};
-  if (version < BuiltInImage().version()) {
-    log.insert(log.end(), {" There is newer firmware available.", " Click \"Update\" to update.",
-                           version < 0x200 ? " Update firmware before set parameters."
-                                           : " Click \"Setting\" to set parameters."});
-  } else {
-    log.insert(log.end(), {" You have latest or newer version.", " Click \"Update\" to overwrite.",
-                           " Click \"Setting\" to set parameters."});
-  }
-  log.push_back(" ");
-  return log;
-}
-
 const std::vector<std::string> kNotFoundLog = {
     " Search Device ...", " Can't find device.", " COM port may be used by others.",
     " ", " Please check device connection.", " "};
@@ -58,11 +36,6 @@ const std::vector<std::string> kUpdateLog = {
     " ", " Start the programming: ", " Check Device ...", " Erase flash ..........", " Done",
     " Write flash ..........", " Done", " Verify flash ..........", " Done", " Reboot MCU ",
     " ", " Success ", " "};
-
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // What a correct update leaves in the adapter's 1 MiB flash.
 std::vector<uint8_t> UpdatedFlash(const std::array<uint8_t, 6>& address) {
