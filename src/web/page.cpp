@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "app/conversation.h"
 #include "app/main_dialog.h"
 #include "app/protocol_stack.h"
 #include "params/settings_data.h"
@@ -38,10 +39,11 @@ EM_ASYNC_JS(int, brv_edit_settings, (int32_t* values, const int32_t* defaults), 
   HEAP32.set(chosen, values >> 2);
   return 1;
 });
-EM_JS(void, brv_progress, (int stage, int done, int total), {
-  briveltonPage.progress(stage, done, total);
+// What the conversation controller says the window shows around a button's work.
+EM_JS(void, brv_conversation, (int state, int shown, int value, const char* text,
+                               const char* notice), {
+  briveltonPage.conversation(state, !!shown, value, UTF8ToString(text), UTF8ToString(notice));
 });
-EM_JS(void, brv_flashing, (int on), { briveltonPage.flashing(!!on); });
 
 namespace brivelton::web {
 
@@ -76,10 +78,24 @@ class WebView : public MainView {
     return true;
   }
   void UpdateProgress(UpdateStage stage, int done, int total) override {
-    brv_progress(int(stage), done, total);
+    conversation.Progress(stage, done, total);
+    Draw();
   }
-  void FlashBegins() override { brv_flashing(1); }
-  void FlashEnds(bool) override { brv_flashing(0); }
+  void FlashBegins() override {
+    conversation.FlashBegins();
+    Draw();
+  }
+  void FlashEnds(bool verified) override {
+    conversation.FlashEnds(verified);
+    Draw();
+  }
+  void Draw() {
+    brv_conversation(int(conversation.state()), conversation.bar_shown(),
+                     conversation.bar_value(), conversation.bar_text().c_str(),
+                     conversation.notice().c_str());
+  }
+
+  Conversation conversation;
 
   MessageLog* log = nullptr;
 };
@@ -286,7 +302,12 @@ EMSCRIPTEN_KEEPALIVE void web_trace(int on) {
 // One button of the main window, to its end (dialogs included).
 EMSCRIPTEN_KEEPALIVE void web_button(int id) {
   auto& page = ThePage();
-  if (page.session && brivelton::MainDialog::HasHandler(id)) page.session->dialog.OnButton(id);
+  if (!page.session || !brivelton::MainDialog::HasHandler(id)) return;
+  if (!page.view.conversation.Start()) return;
+  page.view.Draw();
+  page.session->dialog.OnButton(id);
+  page.view.conversation.End();
+  page.view.Draw();
 }
 
 // The simulated adapter from its start state (as brivelton-sim's --version,

@@ -16,7 +16,6 @@
   let texts = null;
   let units = null;
   let flashing = false;
-  let stageText = "";
 
   // Windows' MulDiv: a * b / c rounded half away from zero.
   function mulDiv(a, b, c) {
@@ -179,22 +178,17 @@
     if (count > 25) list.scrollTop = (count - 23) * li.offsetHeight;
   }
 
-  const stageNames = ["Erasing", "Writing", "Verifying"];
-  // Erase blocks, pages and the verify, weighted by their expected time.
-  const stageSpan = [[0, 180], [180, 930], [930, 1000]];
-  function progress(stage, done, total) {
-    const bar = $("progress");
-    bar.hidden = false;
-    $("progress-text").hidden = false;
-    const [from, to] = stageSpan[stage] || [0, 1000];
-    bar.value = total > 0 ? from + Math.round((to - from) * done / total) : from;
-    stageText = `${stageNames[stage] || ""} ${done}/${total}`;
-    $("progress-text").textContent = stageText;
+  // The conversation controller's state: 0 idle, 1 busy, 2 flashing.
+  function conversation(state, shown, value, text, notice) {
+    flashing = state === 2;
+    $("progress").hidden = !shown;
+    $("progress-text").hidden = !shown;
+    $("progress").value = value;
+    $("progress-text").textContent = text;
+    $("progress-notice").textContent = notice;
+    $("progress-notice").hidden = !notice;
   }
 
-  function setFlashing(on) {
-    flashing = on;
-  }
   window.addEventListener("beforeunload", e => {
     if (!flashing) return;
     e.preventDefault();
@@ -228,8 +222,6 @@
     },
     showResult(success) {
       $("result-1054").textContent = success ? texts.succeeded : texts.failed;
-      $("progress").hidden = true;
-      $("progress-text").hidden = true;
       return awaitDialog("result", $("result"));
     },
     editSettings(values, defaults) {
@@ -237,8 +229,7 @@
       putSettings(values);
       return awaitDialog("settings", $("settings"));
     },
-    progress,
-    flashing: setFlashing,
+    conversation,
     // The adapter's address from the user: the text as typed, or null when
     // cancelled. `problem` says what was wrong with the last answer.
     askAddress(text, problem) {
@@ -266,7 +257,12 @@
     barText.id = "progress-text";
     barText.hidden = true;
     place(barText, 177, 92, 58, 10);
-    mainClient.append(bar, barText);
+    const notice = document.createElement("div");
+    notice.id = "progress-notice";
+    notice.className = "label";
+    notice.hidden = true;
+    place(notice, 177, 104, 58, 60);
+    mainClient.append(bar, barText, notice);
 
     buildDialog($("about"), "about", d.about, () => hideModal($("about")));
     buildDialog($("confirm"), "confirm", d.confirm, id => {
