@@ -147,16 +147,19 @@ bool MakeTransparent(int fd) {
 }
 
 // The ports this process holds, for a process that must end at once (a
-// signal) and still leave them reopenable by everyone.
+// signal) and still leave them reopenable by everyone. A fixed table, since a
+// signal handler can't walk anything that grows; a port that finds it full is
+// not opened, rather than left exclusive after such an end.
 // A slot holds fd + 1, so that zero, its initial value, means empty.
 constexpr int kHeldSlots = 16;
 std::atomic<int> g_held[kHeldSlots];
 
-void Hold(int fd) {
+bool Hold(int fd) {
   for (auto& slot : g_held) {
     int empty = 0;
-    if (slot.compare_exchange_strong(empty, fd + 1)) return;
+    if (slot.compare_exchange_strong(empty, fd + 1)) return true;
   }
+  return false;
 }
 
 void Unhold(int fd) {
@@ -175,7 +178,8 @@ void Release(int fd) {
 
 class PosixSerialDevice : public SerialDevice {
  public:
-  explicit PosixSerialDevice(int fd) : fd_(fd) { Hold(fd_); }
+  // `fd` must be held already.
+  explicit PosixSerialDevice(int fd) : fd_(fd) {}
   ~PosixSerialDevice() override {
     // Cleared first: a signal between the two steps still leaves it reopenable.
     ioctl(fd_, TIOCNXCL);
@@ -376,7 +380,7 @@ std::unique_ptr<SerialDevice> PosixSerialPorts::Open(const std::string& name,
     result = errno == EWOULDBLOCK ? OpenError::kBusy : OpenError::kOther;
   } else if (ioctl(fd, TIOCEXCL) != 0) {
     result = OpenError::kOther;  // not a terminal, so not a serial port
-  } else if (!MakeTransparent(fd)) {
+  } else if (!MakeTransparent(fd) || !Hold(fd)) {
     ioctl(fd, TIOCNXCL);
     result = OpenError::kOther;
   }

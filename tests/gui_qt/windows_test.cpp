@@ -17,6 +17,7 @@
 #include "gui/qt/main_window.h"
 #include "params/settings_data.h"
 #include "platform/virtual_serial.h"
+#include "support/settings_help_text.h"
 #include "qt_driver.h"
 #include "resources/firmware_image.h"
 
@@ -511,9 +512,8 @@ TEST(QtWindowsTest, HelpListsFortyOneLinesBesideItsOwner) {
     WhenModal<qt::HelpDialog>(&dialog, [&](qt::HelpDialog* help) {
       helped = true;
       auto* list = help->ControlAs<QListWidget>(ui::kIdHelpList);
-      const auto want = SettingsHelpLines();
       ASSERT_EQ(list->count(), 41);
-      EXPECT_EQ(Lines(list), std::vector<std::string>(want.begin(), want.end()));
+      EXPECT_EQ(Lines(list), kSettingsHelpText);
       EXPECT_EQ(list->item(40)->text(), "     during ringing. ");
       EXPECT_EQ(list->selectionMode(), QAbstractItemView::NoSelection);
       EXPECT_EQ(help->windowTitle(), "Help");

@@ -7,6 +7,7 @@
 #include "params/settings_data.h"
 #include "params/settings_mapping.h"
 #include "resources/dialog_templates.h"
+#include "support/settings_help_text.h"
 
 namespace brivelton {
 namespace {
@@ -180,51 +181,8 @@ TEST(SettingsHelp, FortyOneLinesOneTopicPerDialogLabel) {
 // Every line as given, trailing spaces and spelling included: the list is
 // what users have always read, slips and all.
 TEST(SettingsHelp, EveryLineAsGiven) {
-  const std::vector<std::string> expected = {
-      "Caller ID: ",
-      "     Enable analog phone Caller ID function. ",
-      "    ",
-      "Echo Cancel: ",
-      "     Enable acoustic echo cancel function. ",
-      "    ",
-      "Media Audio: ",
-      "     Connected to media audio. When enabled, ",
-      "     all media audio will go through analog ",
-      "     phone. ",
-      "    ",
-      "Dialtone after disconnection: ",
-      "     Play dialtone when call is disconnected. ",
-      "    ",
-      "Reverse Tip/Ring after disconnection: ",
-      "     Reverse Tip/Ring when call is disconneced. ",
-      "     It will stop answer manchine recording ",
-      "     after the call is disconnected. ",
-      "    ",
-      "Strong Ringing Voltage: ",
-      "     Higher ringing power for multiple phones. ",
-      "    ",
-      "LED debug display: ",
-      "     Extra debugging LED display mode. ",
-      "    ",
-      "Dialing Plan: ",
-      "     With timeout: Place call after 10 secs ",
-      "     of idle time. ",
-      "     Without timeout: No time out to place",
-      "     the call. ",
-      "     # key: Only press # key will place the ",
-      "     call. ",
-      "    ",
-      "Off-Hook Power: ",
-      "     Set off-hook power setting. ",
-      "     Lower power with better noise reduction. ",
-      "    ",
-      "Hook Detection Speed: ",
-      "     Speed to detect hook status. Slower the ",
-      "     speed to avoid false off-hook detection ",
-      "     during ringing. ",
-  };
   const auto lines = SettingsHelpLines();
-  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end()), expected);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end()), testing::kSettingsHelpText);
 }
 
 }  // namespace

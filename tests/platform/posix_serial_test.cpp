@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -258,6 +260,32 @@ TEST(PosixSerialOpen, FailuresSayWhy) {
   EXPECT_EQ(ports.Open(path, &error), nullptr);
   EXPECT_EQ(error, OpenError::kOther);
   unlink(path);
+}
+
+// Every port held must be released if the process ends on a signal; one the
+// table can't take is refused rather than left exclusive, and its place
+// comes back when a port is closed.
+TEST(PosixSerialOpen, PortsPastTheHeldTableAreRefusedNotLost) {
+  PosixSerialPorts ports;
+  std::vector<std::unique_ptr<Pty>> ptys;
+  std::vector<std::unique_ptr<SerialDevice>> held;
+  OpenError error = OpenError::kNone;
+  for (;;) {
+    ptys.push_back(std::make_unique<Pty>());
+    ASSERT_TRUE(ptys.back()->ok());
+    auto device = ports.Open(ptys.back()->slave(), &error);
+    if (!device) break;
+    held.push_back(std::move(device));
+    ASSERT_LE(held.size(), 64u) << "no bound on the ports held";
+  }
+  EXPECT_EQ(error, OpenError::kOther);
+  EXPECT_GE(held.size(), 1u);
+  // Refused without keeping it exclusive: another opener gets the line.
+  const int fd = open(ptys.back()->slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_GE(fd, 0) << std::strerror(errno);
+  if (fd >= 0) close(fd);
+  held.pop_back();
+  EXPECT_NE(ports.Open(ptys.back()->slave(), &error), nullptr);
 }
 
 TEST(PosixSerialOpen, ForbiddenPortSaysPermission) {
