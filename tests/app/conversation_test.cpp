@@ -3,10 +3,15 @@
 // close and why not, and the flash's bar with its words; and that the bar
 // keeps pace with the time an update really takes on the simulated adapter.
 #include "app/conversation.h"
+#include "app/conversation_thread.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <new>
+#include <stdexcept>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -174,6 +179,59 @@ TEST(Conversation, BarKeepsPaceWithTheFlash) {
   }
   EXPECT_LT(worst, 0.03) << "the flash took " << ends - begins << " ms";
   EXPECT_DOUBLE_EQ(samples.back().fraction, 1.0);
+}
+
+// Whatever a conversation throws ends on its own thread and is handed to
+// `done` by name; a thread that can't be made runs nothing and says why.
+TEST(ConversationThread, ThrowsAreReportedAndAFailedStartRunsNothing) {
+  struct Case {
+    const char* name;
+    std::function<void()> work;
+    std::string failure;
+  };
+  const std::vector<Case> cases = {
+      {"runs to its end", [] {}, ""},
+      {"a runtime error", [] { throw std::runtime_error("port gone"); }, "port gone"},
+      {"out of memory", [] { throw std::bad_alloc(); }, std::bad_alloc().what()},
+      {"an empty message", [] { throw std::runtime_error(""); }, "an exception without a message"},
+      {"not an exception class", [] { throw 42; }, "an exception of unknown type"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConversationThread thread;
+    std::atomic<int> calls{0};
+    std::string failure = "not called", error;
+    std::thread::id ran_on, done_on;
+    ASSERT_TRUE(thread.Start(
+        [&] {
+          ran_on = std::this_thread::get_id();
+          c.work();
+        },
+        [&](const std::string& what) {
+          done_on = std::this_thread::get_id();
+          failure = what;
+          ++calls;
+        },
+        error));
+    thread.Join();
+    EXPECT_FALSE(thread.joinable());
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(failure, c.failure);
+    EXPECT_EQ(ran_on, done_on);
+    EXPECT_NE(ran_on, std::this_thread::get_id());
+  }
+
+  ConversationThread thread;
+  thread.set_spawn([](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                            "no thread");
+  });
+  bool ran = false;
+  std::string error;
+  EXPECT_FALSE(thread.Start([&] { ran = true; }, [&](const std::string&) { ran = true; }, error));
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(thread.joinable());
+  EXPECT_NE(error.find("no thread"), std::string::npos) << error;
 }
 
 }  // namespace

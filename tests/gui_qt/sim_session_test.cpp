@@ -6,15 +6,19 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "log/message_log.h"
 #include "gui/qt/dialogs.h"
@@ -195,10 +199,17 @@ TEST_F(QtSimSessionTest, UpdateConfirmedFlashesTheBuiltInImage) {
             (std::vector<std::string>{" Reboot MCU ", " ", " Success ", " "}));
 }
 
+const std::string kUnplug = "Do not unplug the adapter or close this window.";
+const std::string kRefused =
+    "The window stays open while the flash is rewritten: closing now would leave "
+    "the adapter without firmware.";
+
 // While an update runs the window's event loop keeps going: timers fire,
-// paint events are delivered, the progress bar shows below Setting while the
-// flash is written, and clicks and keys on the controls do nothing.
-TEST_F(QtSimSessionTest, WindowStaysLiveButIgnoresInputDuringAnUpdate) {
+// paint events are delivered, and the bar below Setting says the stage and a
+// percentage that only grows, with the line that asks not to unplug. Every
+// button is disabled, a close says why it is refused, and the bar stays at
+// "Done" under the result dialog and goes with it.
+TEST_F(QtSimSessionTest, UpdateShowsItsProgressInWordsAndRefusesToClose) {
   const sim::AdapterConfig config;
   Open(config);
   Press(kIdCheckDevice);
@@ -217,7 +228,9 @@ TEST_F(QtSimSessionTest, WindowStaysLiveButIgnoresInputDuringAnUpdate) {
     }
   } counter;
   window_->installEventFilter(&counter);
-  int ticks_while_writing = 0, paints_while_writing = 0, bar_values = 0;
+  const QRegularExpression stage_words(QStringLiteral("^(Erasing|Writing) (\\d+)%$"));
+  int ticks_while_writing = 0, paints_while_writing = 0, bar_value = 0, percent = 0;
+  std::vector<std::string> stages;
   bool poked = false;
   QTimer ticker;
   ticker.setInterval(5);
@@ -225,12 +238,33 @@ TEST_F(QtSimSessionTest, WindowStaysLiveButIgnoresInputDuringAnUpdate) {
     QProgressBar* bar = window_->progress_bar();
     if (!bar) return;
     ++ticks_while_writing;
-    bar_values = std::max(bar_values, bar->value());
+    for (int id : {kIdCheckDevice, kIdUpdateFirmware, kIdSetting, ui::kIdCancel})
+      EXPECT_FALSE(window_->Control(id)->isEnabled()) << id;
+    ASSERT_NE(window_->stage_label(), nullptr);
+    const QString words = window_->stage_label()->text();
+    const auto match = stage_words.match(words);
+    if (match.hasMatch()) {
+      EXPECT_GE(match.captured(2).toInt(), percent) << words.toStdString();
+      percent = match.captured(2).toInt();
+      if (stages.empty() || stages.back() != match.captured(1).toStdString())
+        stages.push_back(match.captured(1).toStdString());
+    } else {
+      EXPECT_TRUE(words == QStringLiteral("Verifying") || words == QStringLiteral("Done"))
+          << words.toStdString();
+    }
+    EXPECT_GE(bar->value(), bar_value);
+    bar_value = bar->value();
+    // Once the flash has ended, nothing more to warn of.
+    const bool flashing = words != QStringLiteral("Done");
+    EXPECT_EQ(window_->notice_label() != nullptr, flashing);
+    if (flashing && !poked) {
+      EXPECT_EQ(window_->notice_label()->text().toStdString(), kUnplug);
+    }
     const int before = counter.paints;
     window_->update();
     QApplication::processEvents();
     paints_while_writing += counter.paints - before;
-    if (!poked && bar->value() > 40) {
+    if (!poked && percent > 50) {
       poked = true;
       // In the button column, just below Setting.
       const QRect setting = window_->Control(kIdSetting)->geometry();
@@ -238,25 +272,40 @@ TEST_F(QtSimSessionTest, WindowStaysLiveButIgnoresInputDuringAnUpdate) {
       EXPECT_EQ(bar->width(), setting.width());
       EXPECT_GT(bar->y(), setting.bottom());
       EXPECT_LT(bar->y(), setting.bottom() + setting.height());
+      EXPECT_GT(window_->stage_label()->y(), bar->geometry().bottom());
+      EXPECT_GT(window_->notice_label()->y(), window_->stage_label()->geometry().bottom());
       EXPECT_TRUE(window_->grab().save(Artefact("main_progress.png")));
       Click(window_->Control(kIdCheckDevice));
       QTest::keyClick(window_->message_list(), Qt::Key_Escape);
       window_->close();
+      EXPECT_EQ(window_->notice_label()->text().toStdString(), kRefused);
+      EXPECT_TRUE(window_->grab().save(Artefact("main_close_refused.png")));
     }
   });
   ticker.start();
   WhenModal<qt::UpdateConfirmDialog>(
       window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
-  WhenModal<qt::UpdateResultDialog>(window_.get(),
-                                    [](qt::UpdateResultDialog* d) { Click(d->Control(ui::kIdOk)); });
+  std::string under_result;
+  WhenModal<qt::UpdateResultDialog>(window_.get(), [&](qt::UpdateResultDialog* d) {
+    if (QProgressBar* bar = window_->progress_bar()) {
+      EXPECT_EQ(bar->value(), bar->maximum());
+      under_result = window_->stage_label()->text().toStdString();
+    }
+    Click(d->Control(ui::kIdOk));
+  });
   Press(kIdUpdateFirmware);
   ticker.stop();
 
   EXPECT_TRUE(poked);
   EXPECT_GT(ticks_while_writing, 10);
   EXPECT_GT(paints_while_writing, 0);
-  EXPECT_GT(bar_values, 40);
+  EXPECT_EQ(stages, (std::vector<std::string>{"Erasing", "Writing"}));
+  EXPECT_EQ(under_result, "Done");
   EXPECT_EQ(window_->progress_bar(), nullptr);
+  EXPECT_EQ(window_->stage_label(), nullptr);
+  EXPECT_EQ(window_->notice_label(), nullptr);
+  for (int id : {kIdCheckDevice, kIdUpdateFirmware, kIdSetting, ui::kIdCancel})
+    EXPECT_TRUE(window_->Control(id)->isEnabled()) << id;
   // Neither the click nor Escape nor the close did anything: one search, one
   // update, and the window still open.
   EXPECT_TRUE(window_->isVisible());
@@ -265,6 +314,132 @@ TEST_F(QtSimSessionTest, WindowStaysLiveButIgnoresInputDuringAnUpdate) {
     r.logic.OnUpdateFirmware();
   });
   EXPECT_EQ(Log(), ref->view.log);
+  const auto flash = bench_->adapter.model().flash();
+  const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin(), want.end()));
+}
+
+// A close asked for before the flash starts waits for the conversation's end,
+// and the line says so meanwhile.
+TEST_F(QtSimSessionTest, CloseDuringCheckDeviceHappensAtItsEnd) {
+  Open({});
+  std::string notice;
+  window_->stack().updater.set_progress({});
+  bench_->adapter.model().config().faults.silent = true;
+  Click(window_->Control(kIdCheckDevice));
+  ASSERT_TRUE(window_->busy());
+  window_->close();
+  if (window_->notice_label()) notice = window_->notice_label()->text().toStdString();
+  EXPECT_TRUE(window_->isVisible());
+  WaitIdle();
+  EXPECT_EQ(notice, "The window closes when the adapter has answered.");
+  EXPECT_FALSE(window_->isVisible());
+}
+
+// What a conversation throws is caught on its thread, named in a message box
+// and on stderr, and the window is usable again: buttons enabled, the bar
+// gone, and the next click runs.
+TEST_F(QtSimSessionTest, AConversationThatThrowsLeavesAUsableWindow) {
+  Open({});
+  Press(kIdCheckDevice);
+  window_->stack().updater.set_progress([this](UpdateStage stage, int done, int total) {
+    window_->UpdateProgress(stage, done, total);
+    if (stage == UpdateStage::kWrite && done == 10) throw std::bad_alloc();
+  });
+  WhenModal<qt::UpdateConfirmDialog>(
+      window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+  std::string box, stage_under_box;
+  WhenModal<QMessageBox>(window_.get(), [&](QMessageBox* d) {
+    box = d->text().toStdString();
+    if (window_->stage_label()) stage_under_box = window_->stage_label()->text().toStdString();
+    d->accept();
+  });
+  ::testing::internal::CaptureStderr();
+  Press(kIdUpdateFirmware);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(box, std::string("The conversation with the adapter stopped: ") + std::bad_alloc().what());
+  EXPECT_NE(err.find(std::string("the conversation stopped: ") + std::bad_alloc().what()),
+            std::string::npos) << err;
+  EXPECT_EQ(stage_under_box, "Failed");
+  EXPECT_EQ(window_->progress_bar(), nullptr);
+  for (int id : {kIdCheckDevice, kIdUpdateFirmware, kIdSetting, ui::kIdCancel})
+    EXPECT_TRUE(window_->Control(id)->isEnabled()) << id;
+
+  window_->stack().updater.set_progress({});
+  const size_t before = Log().size();
+  Press(kIdCheckDevice);
+  EXPECT_GT(Log().size(), before);
+  EXPECT_FALSE(window_->busy());
+}
+
+// A thread that can't be made leaves the window as it was, and says why.
+TEST_F(QtSimSessionTest, AConversationThatCannotStartLeavesTheWindowAsItWas) {
+  Open({});
+  window_->worker().set_spawn([](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                            "no thread");
+  });
+  std::string box;
+  WhenModal<QMessageBox>(window_.get(), [&](QMessageBox* d) {
+    box = d->text().toStdString();
+    d->accept();
+  });
+  ::testing::internal::CaptureStderr();
+  Click(window_->Control(kIdCheckDevice));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(box.rfind("The conversation with the adapter could not start: no thread", 0), 0u) << box;
+  EXPECT_NE(err.find("could not start: no thread"), std::string::npos) << err;
+  EXPECT_FALSE(window_->busy());
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(window_->Control(kIdCheckDevice)->isEnabled());
+  EXPECT_EQ(window_->notice_label(), nullptr);
+
+  window_->worker().set_spawn(
+      [](std::function<void()> body) { return std::thread(std::move(body)); });
+  Press(kIdCheckDevice);
+  EXPECT_FALSE(Log().empty());
+}
+
+// The application quits in the middle of the flash: the window goes without
+// hanging, and the flash is finished first, so the adapter keeps firmware.
+TEST_F(QtSimSessionTest, QuittingDuringTheFlashEndsCleanly) {
+  const sim::AdapterConfig config;
+  Open(config);
+  Press(kIdCheckDevice);
+  // The window outlives window_ by its destructor.
+  MainWindow* window = window_.get();
+  window->stack().updater.set_progress([window](UpdateStage stage, int done, int total) {
+    window->UpdateProgress(stage, done, total);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  bool quit = false, result_shown = false;
+  QTimer ticker;
+  ticker.setInterval(5);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (quit || !window_ || !window_->progress_bar() || window_->progress_bar()->value() < 300)
+      return;
+    quit = true;
+    // As main() does once the application's event loop has ended.
+    window_.reset();
+  });
+  ticker.start();
+  WhenModal<qt::UpdateConfirmDialog>(
+      window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+  QTimer result_watch;
+  result_watch.setInterval(2);
+  QObject::connect(&result_watch, &QTimer::timeout, [&] {
+    if (qobject_cast<qt::UpdateResultDialog*>(QApplication::activeModalWidget()))
+      result_shown = true;
+  });
+  result_watch.start();
+  Click(window_->Control(kIdUpdateFirmware));
+  const QDeadlineTimer deadline(60000);
+  while (window_ && !deadline.hasExpired()) QTest::qWait(1);
+  ticker.stop();
+  result_watch.stop();
+  ASSERT_TRUE(quit);
+  EXPECT_EQ(window_, nullptr);
+  EXPECT_FALSE(result_shown);
   const auto flash = bench_->adapter.model().flash();
   const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin(), want.end()));

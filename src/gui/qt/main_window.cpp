@@ -2,9 +2,13 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QThread>
+#include <cstdio>
 #include <utility>
 
 #include "log/message_log.h"
@@ -23,11 +27,12 @@ constexpr Qt::WindowFlags kMainFlags = Qt::Window | Qt::CustomizeWindowHint |
                                        Qt::WindowMinimizeButtonHint |
                                        Qt::WindowCloseButtonHint;
 
-// The progress bar's place in dialog units, in the button column below
-// Setting, and its scale: the 30 erase blocks, then the 125 pages.
-constexpr int kProgressX = 177, kProgressY = 80, kProgressW = 58, kProgressH = 10;
-constexpr int kEraseSteps = 30;
-constexpr int kProgressSteps = kEraseSteps + 125;
+// In dialog units, in the button column below Setting: the progress bar,
+// its stage in words, and the line under them.
+constexpr int kColumnX = 177, kColumnW = 58;
+constexpr int kBarY = 80, kBarH = 10, kStageY = 92, kStageH = 8, kNoticeY = 102, kNoticeH = 48;
+
+constexpr int kButtons[] = {kIdCheckDevice, kIdUpdateFirmware, kIdSetting, ui::kIdCancel};
 
 }  // namespace
 
@@ -66,25 +71,52 @@ MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& 
 }
 
 MainWindow::~MainWindow() {
-  if (conversation_.joinable()) conversation_.join();
+  // The conversation may be waiting on a call into this thread: serve its
+  // calls until it has ended, or neither would ever return.
+  quitting_ = true;
+  while (!conversation_.idle())
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::WaitForMoreEvents);
+  worker_.Join();
 }
 
 void MainWindow::OnCommand(int id) {
-  // One conversation at a time; clicks and keys wait for its end.
-  if (busy_) return;
-  if (!MainDialog::HasHandler(id)) return;
-  busy_ = true;
-  if (conversation_.joinable()) conversation_.join();
-  conversation_ = std::thread([this, id] {
-    logic_.OnButton(id);
-    QMetaObject::invokeMethod(this, [this] { ConversationDone(); }, Qt::QueuedConnection);
-  });
+  // One conversation at a time; the buttons say so by being disabled.
+  if (!MainDialog::HasHandler(id) || !conversation_.Start()) return;
+  std::string error;
+  const bool started = worker_.Start(
+      [this, id] { logic_.OnButton(id); },
+      [this](const std::string& failure) {
+        QMetaObject::invokeMethod(this, [this, failure] { ConversationDone(failure); },
+                                  Qt::QueuedConnection);
+      },
+      error);
+  if (!started) {
+    conversation_.End();
+    std::fprintf(stderr, "brivelton-utility: the conversation could not start: %s\n",
+                 error.c_str());
+    QMessageBox::warning(this, windowTitle(),
+                         QStringLiteral("The conversation with the adapter could not start: ") +
+                             QString::fromStdString(error));
+    return;
+  }
+  Redraw();
 }
 
-void MainWindow::ConversationDone() {
-  if (conversation_.joinable()) conversation_.join();
-  busy_ = false;
-  if (close_when_done_) reject();
+void MainWindow::ConversationDone(const std::string& failure) {
+  worker_.Join();
+  if (!failure.empty()) {
+    std::fprintf(stderr, "brivelton-utility: the conversation stopped: %s\n", failure.c_str());
+    if (!quitting_)
+      QMessageBox::warning(this, windowTitle(),
+                           QStringLiteral("The conversation with the adapter stopped: ") +
+                               QString::fromStdString(failure));
+  }
+  // The bar stayed up under the result dialog; it goes now.
+  const bool close = conversation_.End();
+  if (quitting_) return;
+  Redraw();
+  if (close) reject();
 }
 
 void MainWindow::OnWindowThread(const std::function<void()>& call) {
@@ -98,17 +130,63 @@ void MainWindow::OnWindowThread(const std::function<void()>& call) {
 }
 
 void MainWindow::done(int result) {
-  if (busy_) return;
+  if (busy()) return;
   TemplateDialog::done(result);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (busy_) {
-    if (!flashing_) close_when_done_ = true;
+  if (busy()) {
+    conversation_.RequestClose();
     event->ignore();
+    Redraw();
     return;
   }
   TemplateDialog::closeEvent(event);
+}
+
+void MainWindow::Redraw() {
+  const bool idle = conversation_.idle();
+  for (int id : kButtons)
+    if (QWidget* button = Control(id)) button->setEnabled(idle);
+
+  // Made when needed and gone after: outside a conversation the window is
+  // exactly its template.
+  const auto place = [this](QWidget* widget, int y, int h) {
+    widget->setGeometry(DuToPx(kColumnX, y, kColumnW, h, units()));
+    widget->show();
+  };
+  if (conversation_.bar_shown()) {
+    if (!progress_) {
+      progress_ = new QProgressBar(this);
+      progress_->setRange(0, Conversation::kBarRange);
+      progress_->setTextVisible(false);
+      place(progress_, kBarY, kBarH);
+      stage_ = new QLabel(this);
+      stage_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+      place(stage_, kStageY, kStageH);
+    }
+    progress_->setValue(conversation_.bar_value());
+    stage_->setText(QString::fromStdString(conversation_.bar_text()));
+  } else {
+    delete progress_;
+    delete stage_;
+    progress_ = nullptr;
+    stage_ = nullptr;
+  }
+  if (!conversation_.notice().empty()) {
+    if (!notice_) {
+      notice_ = new QLabel(this);
+      notice_->setWordWrap(true);
+      notice_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      place(notice_, kNoticeY, kNoticeH);
+    }
+    notice_->setText(QString::fromStdString(conversation_.notice()));
+  } else {
+    delete notice_;
+    notice_ = nullptr;
+  }
+  launcher_.Show(static_cast<double>(conversation_.bar_value()) / Conversation::kBarRange,
+                 conversation_.bar_shown());
 }
 
 void MainWindow::ShowButton(int id, bool show) {
@@ -136,6 +214,7 @@ void MainWindow::AppendLine(const std::string& line) {
 // the place the dialog covered stays stale unless the window repaints now.
 bool MainWindow::ConfirmUpdate() {
   bool ok = false;
+  if (quitting_) return ok;
   OnWindowThread([&] {
     UpdateConfirmDialog dialog(this);
     ok = dialog.exec() == QDialog::Accepted;
@@ -145,6 +224,7 @@ bool MainWindow::ConfirmUpdate() {
 }
 
 void MainWindow::ShowUpdateResult(bool success) {
+  if (quitting_) return;
   OnWindowThread([&] {
     UpdateResultDialog dialog(success, this);
     dialog.exec();
@@ -153,6 +233,7 @@ void MainWindow::ShowUpdateResult(bool success) {
 
 bool MainWindow::EditSettings(SettingsValues& values) {
   bool ok = false;
+  if (quitting_) return ok;
   OnWindowThread([&] {
     SettingsDialog dialog(values, stack_.log, this);
     ok = dialog.exec() == QDialog::Accepted;
@@ -164,31 +245,22 @@ bool MainWindow::EditSettings(SettingsValues& values) {
 
 void MainWindow::FlashBegins() {
   OnWindowThread([&] {
-    flashing_ = true;
-    // Made for the span and gone after it: outside it the window is exactly
-    // its template.
-    progress_ = new QProgressBar(this);
-    progress_->setGeometry(DuToPx(kProgressX, kProgressY, kProgressW, kProgressH, units()));
-    progress_->setRange(0, kProgressSteps);
-    progress_->setValue(0);
-    progress_->setTextVisible(false);
-    progress_->show();
+    conversation_.FlashBegins();
+    Redraw();
   });
 }
 
-void MainWindow::UpdateProgress(UpdateStage stage, int done, int /*total*/) {
-  if (stage == UpdateStage::kVerify) return;
-  const int value = stage == UpdateStage::kErase ? done : kEraseSteps + done;
+void MainWindow::UpdateProgress(UpdateStage stage, int done, int total) {
   OnWindowThread([&] {
-    if (progress_) progress_->setValue(value);
+    conversation_.Progress(stage, done, total);
+    Redraw();
   });
 }
 
-void MainWindow::FlashEnds(bool /*verified*/) {
+void MainWindow::FlashEnds(bool verified) {
   OnWindowThread([&] {
-    flashing_ = false;
-    delete progress_;
-    progress_ = nullptr;
+    conversation_.FlashEnds(verified);
+    Redraw();
   });
 }
 

@@ -1,15 +1,19 @@
 #pragma once
 // The utility's one window: a Qt face on MainDialog.
+#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 
+#include "app/conversation.h"
+#include "app/conversation_thread.h"
 #include "app/main_dialog.h"
+#include "gui/qt/launcher_entry.h"
 #include "gui/qt/template_dialog.h"
 #include "platform/platform.h"
 #include "resources/firmware_image.h"
 
 class QAction;
+class QLabel;
 class QListWidget;
 class QProgressBar;
 
@@ -40,13 +44,18 @@ class MainWindow : public TemplateDialog, public MainView {
   void FlashEnds(bool verified) override;
 
   void OpenAbout();
-  // Ignored while a conversation runs: closing waits for it to end, and is
+  // Ignored while a conversation runs: a close waits for its end, and is
   // refused while the flash is erased and written.
   void done(int result) override;
   // Whether a button's conversation is running.
-  bool busy() const { return busy_; }
-  // The update's progress bar; none outside the erase and write.
+  bool busy() const { return !conversation_.idle(); }
+  // The update's progress bar and the stage in words under it; none outside
+  // an update's flash and its result.
   QProgressBar* progress_bar() const { return progress_; }
+  QLabel* stage_label() const { return stage_; }
+  // The line under them: what not to do, or why the window stays open.
+  QLabel* notice_label() const { return notice_; }
+  ConversationThread& worker() { return worker_; }
 
  protected:
   void OnCommand(int id) override;
@@ -55,20 +64,25 @@ class MainWindow : public TemplateDialog, public MainView {
  private:
   // Runs `call` on the window's thread, and returns when it is done there.
   void OnWindowThread(const std::function<void()>& call);
-  void ConversationDone();
+  void ConversationDone(const std::string& failure);
   void AppendLine(const std::string& line);
+  // Brings the buttons, the bar and its lines in line with the conversation.
+  void Redraw();
 
   ProtocolStack stack_;
   MainDialog logic_;
   QListWidget* list_ = nullptr;
   QAction* about_ = nullptr;
   QProgressBar* progress_ = nullptr;
-  // Each conversation runs here, so that the window keeps answering, repaints
-  // and takes no input meanwhile.
-  std::thread conversation_;
-  bool busy_ = false;
-  bool flashing_ = false;
-  bool close_when_done_ = false;
+  QLabel* stage_ = nullptr;
+  QLabel* notice_ = nullptr;
+  LauncherEntry launcher_;
+  // Touched on the window's thread only.
+  Conversation conversation_;
+  ConversationThread worker_;
+  // Set once the window is going: a conversation still running finishes
+  // without dialogs, and nothing waits for the user.
+  std::atomic<bool> quitting_{false};
 };
 
 // String 101 without its menu accelerator: "&About x" gives "About x", "&&" one "&".
