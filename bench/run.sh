@@ -212,6 +212,25 @@ printf '%s updates at once: wall %.1f ms = %s x one update (goal at most 1.05), 
   "$parallel" "$r_parallel" "$(ratio "$r_parallel" "$r_update" 3)" "$parallel_tool_cpu" "$parallel_sim_cpu" \
   "$flashes_ok" $((parallel * runs))
 
+# The web page's update through the WebSocket bridge (tests/browser) against
+# the tool's, each on a fresh simulator, in headless chromium.
+if [ -x /usr/bin/chromium ] && command -v npm >/dev/null && command -v emcmake >/dev/null; then
+  bash "$root/scripts/web" --no-serve >/dev/null
+  browser=$root/tests/browser
+  [ "$browser/node_modules/.package-lock.json" -nt "$browser/package-lock.json" ] ||
+    (cd "$browser" && npm ci --no-audit --no-fund >/dev/null)
+  BRIVELTON_BUILD=$build node "$browser/bench.mjs" "$runs" >"$work/page"
+  page_ms=$(awk '$1 == "page_update_ms" {print $2}' "$work/page")
+  page_cli_ms=$(awk '$1 == "cli_update_ms" {print $2}' "$work/page")
+  page_sim_ms=$(awk '$1 == "page_in_page_sim_ms" {print $2}' "$work/page")
+  echo
+  printf 'page update through the bridge %.1f ms, the tool %.1f ms: page/tool = %s (goal at most 1.10); the page on its own simulated adapter %.1f ms\n' \
+    "$page_ms" "$page_cli_ms" "$(ratio "$page_ms" "$page_cli_ms" 3)" "$page_sim_ms"
+else
+  echo
+  echo "page update: not measured (needs /usr/bin/chromium, npm and emscripten: scripts/install-deps web)"
+fi
+
 if [ "$rates" = 1 ]; then
   echo
   echo "update success within 20 attempts under byte errors (virtual time, seeds 1-20):"
