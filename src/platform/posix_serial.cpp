@@ -49,6 +49,36 @@ short Poll(int fd, short events, uint64_t wait_us) {
   return 0;
 }
 
+// A moment on the monotonic clock by which an operation ends, or none.
+class Deadline {
+ public:
+  // multiplier * count + constant milliseconds from now; none when both
+  // times are zero, as the time-out model has it.
+  static Deadline After(uint32_t multiplier_ms, size_t count, uint32_t constant_ms) {
+    if (!multiplier_ms && !constant_ms) return Deadline(kNoDeadline);
+    return Deadline(DeadlineUs(NowUs(), multiplier_ms, count, constant_ms));
+  }
+  static Deadline None() { return Deadline(kNoDeadline); }
+  static Deadline Earlier(Deadline a, Deadline b) { return Deadline(std::min(a.at_us_, b.at_us_)); }
+
+  // Microseconds left: 0 once passed, kNoDeadline for none.
+  uint64_t LeftUs() const {
+    if (at_us_ == kNoDeadline) return kNoDeadline;
+    const uint64_t now = NowUs();
+    return now >= at_us_ ? 0 : at_us_ - now;
+  }
+
+ private:
+  explicit Deadline(uint64_t at_us) : at_us_(at_us) {}
+  uint64_t at_us_;
+};
+
+// An "infinite" interval and no total: a read takes what is there and returns.
+bool ReadsReturnAtOnce(const CommTimeouts& t) {
+  return t.read_interval_ms == std::numeric_limits<uint32_t>::max() &&
+         t.read_total_multiplier_ms == 0 && t.read_total_constant_ms == 0;
+}
+
 struct BaudCode {
   uint32_t baud;
   speed_t code;
@@ -264,43 +294,32 @@ class PosixSerialDevice : public SerialDevice {
   bool Read(std::span<uint8_t> buffer, size_t& got) override {
     got = 0;
     const CommTimeouts& t = timeouts_;
-    const uint32_t kMaxDword = std::numeric_limits<uint32_t>::max();
-    // Interval "infinite" with no total: return at once with what is there.
-    const bool at_once = t.read_interval_ms == kMaxDword &&
-                         t.read_total_multiplier_ms == 0 &&
-                         t.read_total_constant_ms == 0;
-    const uint64_t start = NowUs();
-    const uint64_t total_deadline =
-        (t.read_total_multiplier_ms || t.read_total_constant_ms)
-            ? DeadlineUs(start, t.read_total_multiplier_ms, buffer.size(),
-                         t.read_total_constant_ms)
-            : kNoDeadline;
-    uint64_t interval_deadline = kNoDeadline;
-    bool readable = false;  // poll said so before this read
-    bool hung_up = false;
+    const bool at_once = ReadsReturnAtOnce(t);
+    const Deadline total =
+        Deadline::After(t.read_total_multiplier_ms, buffer.size(), t.read_total_constant_ms);
+    Deadline interval = Deadline::None();  // runs from the last byte in
+    // What the last poll promised; a hang-up holds until the read fails.
+    enum class Promised { kNothing, kData, kHangUp } promised = Promised::kNothing;
     while (got < buffer.size()) {
       const ssize_t r = read(fd_, buffer.data() + got, buffer.size() - got);
       if (r > 0) {
         got += size_t(r);
-        if (t.read_interval_ms && !at_once)
-          interval_deadline = DeadlineUs(NowUs(), 0, 0, t.read_interval_ms);
-        readable = false;
+        interval = Deadline::After(0, 0, t.read_interval_ms);
+        if (promised == Promised::kData) promised = Promised::kNothing;
         continue;
       }
       if (r < 0 && errno == EINTR) continue;
       if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
       // With VMIN = VTIME = 0 an empty line reads as 0 bytes, so only a read
       // that finds nothing after poll promised data means the line is gone.
-      if (hung_up || readable) return false;
+      if (promised != Promised::kNothing) return false;
       if (at_once) break;
-      const uint64_t deadline = std::min(total_deadline, interval_deadline);
-      const uint64_t now = NowUs();
-      if (deadline != kNoDeadline && now >= deadline) break;
-      const short events =
-          Poll(fd_, POLLIN, deadline == kNoDeadline ? kNoDeadline : deadline - now);
+      const uint64_t left = Deadline::Earlier(total, interval).LeftUs();
+      if (left == 0) break;
+      const short events = Poll(fd_, POLLIN, left);
       // Take what is still queued, then fail.
-      if (events & kHangUp) hung_up = true;
-      else if (events & POLLIN) readable = true;
+      if (events & kHangUp) promised = Promised::kHangUp;
+      else if (events & POLLIN) promised = Promised::kData;
     }
     return true;
   }
@@ -308,11 +327,8 @@ class PosixSerialDevice : public SerialDevice {
   bool Write(std::span<const uint8_t> bytes, size_t& written) override {
     written = 0;
     const CommTimeouts& t = timeouts_;
-    const uint64_t deadline =
-        (t.write_total_multiplier_ms || t.write_total_constant_ms)
-            ? DeadlineUs(NowUs(), t.write_total_multiplier_ms, bytes.size(),
-                         t.write_total_constant_ms)
-            : kNoDeadline;
+    const Deadline deadline =
+        Deadline::After(t.write_total_multiplier_ms, bytes.size(), t.write_total_constant_ms);
     while (written < bytes.size()) {
       const ssize_t r = write(fd_, bytes.data() + written, bytes.size() - written);
       if (r > 0) {
@@ -322,11 +338,9 @@ class PosixSerialDevice : public SerialDevice {
       if (r < 0 && errno == EINTR) continue;
       // A tty with no room says EAGAIN; accepting nothing otherwise is an error.
       if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
-      const uint64_t now = NowUs();
-      if (deadline != kNoDeadline && now >= deadline) break;
-      const short events =
-          Poll(fd_, POLLOUT, deadline == kNoDeadline ? kNoDeadline : deadline - now);
-      if (events & kHangUp) return false;
+      const uint64_t left = deadline.LeftUs();
+      if (left == 0) break;
+      if (Poll(fd_, POLLOUT, left) & kHangUp) return false;
     }
     return true;
   }
