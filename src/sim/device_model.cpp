@@ -13,6 +13,15 @@ namespace brivelton::sim {
 
 namespace {
 
+// The fault draws: a splitmix64 stream, its state stepping by the golden
+// ratio and each step mixed.
+constexpr uint64_t kGoldenGamma = 0x9E3779B97F4A7C15ull;
+uint64_t Mix(uint64_t z) {
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
 // Boot-loader status bytes.
 constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusLocked = 0x0C;
@@ -184,10 +193,7 @@ DeviceModel::DeviceModel(AdapterConfig config) : config_(std::move(config)) {
 
   // The seed is hashed: the stream only steps by the golden ratio, so seeds
   // taken as plain multiples of it gave neighbours the same draws one apart.
-  uint64_t z = 0x9E3779B97F4A7C15ull * (uint64_t{config_.faults.seed} + 1);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  rng_state_ = z ^ (z >> 31);
+  rng_state_ = Mix(kGoldenGamma * (uint64_t{config_.faults.seed} + 1));
   pulls_left_ = config_.faults.hangup_count;
   baud_log_.push_back({0, kFirmwareBaud});
   // Powered from the start: no boot time, but the same choice of program.
@@ -200,10 +206,7 @@ uint32_t DeviceModel::param(int op) const {
 }
 
 double DeviceModel::Random() {
-  uint64_t z = (rng_state_ += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
+  const uint64_t z = Mix(rng_state_ += kGoldenGamma);
   return static_cast<double>(z >> 11) * 0x1.0p-53;
 }
 
@@ -241,9 +244,7 @@ void DeviceModel::Boot(uint64_t ready_us) {
   SetBaudFrom(ready_us, kFirmwareBaud);
   handshakes_before_fe_ = handshakes_after_fe_ = 0;
   fe_seen_ = false;
-  unlock_stage_ = 0;
-  unlocked_ = false;
-  status_register_ = 0x1C;
+  lock_ = {};
   last_kind_ = 0;
   ++restarts_;
   if (PageZeroGood()) {
@@ -258,9 +259,7 @@ void DeviceModel::Boot(uint64_t ready_us) {
 
 void DeviceModel::EnterBootLoader() {
   mode_ = Mode::kBootLoader;
-  unlock_stage_ = 0;
-  unlocked_ = false;
-  status_register_ = 0x1C;
+  lock_ = {};
 }
 
 void DeviceModel::PowerOn(uint64_t t_us) {
@@ -497,15 +496,15 @@ bool DeviceModel::ExecuteFirmware(int kind, std::span<const uint8_t> frame,
 }
 
 void DeviceModel::TrackUnlock(int kind) {
-  if (unlocked_) return;
+  if (lock_.unlocked) return;
   if (kind == FlashReadStatus) {
-    unlock_stage_ = unlock_stage_ == 2 ? 3 : 1;
-  } else if (kind == FlashWriteStatus && unlock_stage_ == 1) {
-    unlock_stage_ = 2;
+    lock_.stage = lock_.stage == 2 ? 3 : 1;
+  } else if (kind == FlashWriteStatus && lock_.stage == 1) {
+    lock_.stage = 2;
   } else {
-    unlock_stage_ = 0;
+    lock_.stage = 0;
   }
-  unlocked_ = unlock_stage_ == 3;
+  lock_.unlocked = lock_.stage == 3;
 }
 
 bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
@@ -520,18 +519,18 @@ bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
       reply = Event(0x0F, {0x40, 0x42, 0x0F, 0x00, 0x00});
       return true;
     case FlashReadStatus:
-      reply = Event(0x0C, {kStatusOk, 0x05, status_register_, 0x00, 0x00, 0x00});
+      reply = Event(0x0C, {kStatusOk, 0x05, lock_.status_register, 0x00, 0x00, 0x00});
       return true;
     case FlashWriteStatus:
-      status_register_ = frame[9];
-      reply = Event(0x0D, {kStatusOk, 0x01, status_register_, 0x00, 0x00, 0x00});
+      lock_.status_register = frame[9];
+      reply = Event(0x0D, {kStatusOk, 0x01, lock_.status_register, 0x00, 0x00, 0x00});
       return true;
     case FlashErase: {
       const uint8_t op = frame[8];
       const uint32_t address = Le32(frame.subspan(9, 4));
       uint8_t status = kStatusOk;
       const uint32_t size = op == 0xD8 ? 0x10000 : op == 0x20 ? 0x1000 : 0;
-      if (!unlocked_) {
+      if (!lock_.unlocked) {
         status = kStatusLocked;
       } else if (size == 0 || address >= kFlashSize) {
         status = kStatusBadArgument;
@@ -548,7 +547,7 @@ bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
     case WriteIdentityPage: {
       const uint32_t address = Le32(frame.subspan(8, 4));
       uint8_t status = kStatusOk;
-      if (!unlocked_) {
+      if (!lock_.unlocked) {
         status = kStatusLocked;
       } else if (address > kFlashSize - kPageSize) {
         status = kStatusBadArgument;

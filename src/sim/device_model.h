@@ -58,7 +58,7 @@ class DeviceModel {
   const std::vector<FrameRecord>& frames() const { return frames_; }
   // Restarts by the reset pair and power cycles after an unplug.
   int restarts() const { return restarts_; }
-  bool unlocked() const { return unlocked_; }
+  bool unlocked() const { return lock_.unlocked; }
   // Bytes the parser threw away while looking for a frame.
   uint64_t garbage_bytes() const { return garbage_; }
   AdapterConfig& config() { return config_; }
@@ -140,10 +140,13 @@ class DeviceModel {
   int handshakes_before_fe_ = 0;
   int handshakes_after_fe_ = 0;
   bool fe_seen_ = false;
-  // Status-register unlock.
-  int unlock_stage_ = 0;
-  bool unlocked_ = false;
-  uint8_t status_register_ = 0x1C;
+  // The flash's write protection, as a reset of the boot loader leaves it:
+  // the status register read, written back, read again unlocks the flash.
+  struct FlashLock {
+    int stage = 0;
+    bool unlocked = false;
+    uint8_t status_register = 0x1C;
+  } lock_;
   int last_kind_ = 0;
   bool restart_armed_ = false;
 
