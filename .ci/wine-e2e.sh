@@ -10,6 +10,8 @@
 # Needs: wine wine64 fonts-wine fonts-liberation xvfb xauth imagemagick.
 # BRIVELTON_E2E_WINEDEBUG, when set, replaces WINEDEBUG=-all (for example
 # -all,+debugstr shows the utility's trace in run/utility.log).
+# BRIVELTON_E2E_TIME_SCALE, when set, runs the simulator at that time scale
+# instead of 0 (3 gives an update slow enough to watch in the screenshots).
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -143,7 +145,7 @@ identity_page() {  # NAME: the page as the adapter keeps it
   head -c $((0x100000 - 512000 - 4096)) /dev/zero | tr '\0' '\377'
 } > "$run/flash-expected.bin"
 
-"$sim" --time-scale 0 --link "$link" --flash "$run/flash-before.bin" --image "$image" \
+"$sim" --time-scale "${BRIVELTON_E2E_TIME_SCALE:-0}" --link "$link" --flash "$run/flash-before.bin" --image "$image" \
   --image-version "$version" --dump-flash "$run/flash-after.bin" --dump-params "$run/params-after.txt" \
   > "$run/sim.out" 2> "$run/sim.err" &
 sim_pid=$!

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/win32/window_messages.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 
@@ -521,12 +522,21 @@ void Update(MainWindow& main) {
   }
   Click(warning, ui::kIdUpdateOk);
   CHECK(WaitGone(warning, kShortWait), "OK left the warning open");
-  // Throughout the update the window answers the system at once, shows a
-  // progress bar while the flash is written, and ignores its buttons.
+  // Throughout the update the window answers the system at once; while the
+  // flash is written it shows the bar with its stage and percentage in words
+  // and the line not to unplug, its buttons are disabled, and a close is
+  // refused with the reason in that line.
+  namespace w32 = brivelton::win32;
+  const std::string unplug = "Do not unplug the adapter or close this window.";
+  const std::string refused =
+      "The window stays open while the flash is rewritten: closing now would leave "
+      "the adapter without firmware.";
   HWND result = nullptr;
-  int unanswered = 0, asked = 0;
+  int unanswered = 0, asked = 0, last_percent = -1;
   DWORD slowest = 0;
-  bool bar_seen = false;
+  bool bar_seen = false, enabled_seen = false, words_shrank = false, poked = false;
+  bool erase_shot = false, write_shot = false;
+  std::string odd_words, odd_notice, notice_after_close = "<no close>";
   for (DWORD start = GetTickCount(); !result && GetTickCount() - start < kLongWait;) {
     DWORD_PTR answer = 0;
     const DWORD sent = GetTickCount();
@@ -538,12 +548,43 @@ void Update(MainWindow& main) {
                    static_cast<int>(SendMessageW(GetDlgItem(main.hwnd(), 1004), LB_GETCOUNT, 0, 0)));
     }
     slowest = std::max(slowest, GetTickCount() - sent);
-    HWND bar = FindWindowExW(main.hwnd(), nullptr, PROGRESS_CLASSW, nullptr);
-    if (!bar_seen && bar && IsWindowVisible(bar)) {
+    HWND bar = GetDlgItem(main.hwnd(), w32::kIdProgressBar);
+    if (bar && IsWindowVisible(bar)) {
       bar_seen = true;
-      Sleep(500);
-      Screenshot("main-progress", main.hwnd());
-      Click(main.hwnd(), 1001);
+      for (int id : {1001, 1002, 1014, IDCANCEL})
+        if (IsWindowEnabled(GetDlgItem(main.hwnd(), id))) enabled_seen = true;
+      const std::string words =
+          Narrow(WindowText(GetDlgItem(main.hwnd(), w32::kIdProgressStage)));
+      const std::string notice =
+          Narrow(WindowText(GetDlgItem(main.hwnd(), w32::kIdProgressNotice)));
+      char stage[16] = {};
+      int percent = -1;
+      const bool counting = std::sscanf(words.c_str(), "%15[a-zA-Z] %d%%", stage, &percent) == 2 &&
+                            (std::string(stage) == "Erasing" || std::string(stage) == "Writing");
+      if (counting) {
+        if (percent < last_percent) words_shrank = true;
+        last_percent = percent;
+        if (!poked && notice != unplug) odd_notice = notice;
+      } else if (words != "Verifying" && words != "Done") {
+        odd_words = words;
+      }
+      if (counting && !erase_shot && std::string(stage) == "Erasing" && percent >= 5) {
+        erase_shot = true;
+        Screenshot("main-erase", main.hwnd());
+      }
+      if (counting && !write_shot && std::string(stage) == "Writing" && percent >= 60) {
+        write_shot = true;
+        Screenshot("main-progress", main.hwnd());
+      }
+      if (counting && !poked && percent < 90) {
+        poked = true;
+        Click(main.hwnd(), 1001);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(main.hwnd(), WM_CLOSE, 0, 0, SMTO_NORMAL, kShortWait, &ignored);
+        notice_after_close =
+            Narrow(WindowText(GetDlgItem(main.hwnd(), w32::kIdProgressNotice)));
+        Screenshot("main-close-refused", main.hwnd());
+      }
     }
     result = WaitForDialog("Firmware Update Result", main.hwnd(), 0);
     if (!result) Sleep(50);
@@ -552,11 +593,27 @@ void Update(MainWindow& main) {
   CHECK(!unanswered, "%d of %d WM_NULL unanswered within 250 ms; the slowest took %lu ms",
         unanswered, asked, static_cast<unsigned long>(slowest));
   Say("progress bar while the flash was written: %s", bar_seen ? "shown" : "not shown");
-  Say("Check Device clicked during the update");
+  Say("buttons while the flash was written: %s", enabled_seen ? "enabled" : "disabled");
+  CHECK(odd_words.empty(), "the bar's words read %s", Shown(odd_words).c_str());
+  Say("its percentage in words: %s",
+      last_percent < 0 ? "never read" : words_shrank ? "went back" : "only grew");
+  CHECK(odd_notice.empty(), "the line under the bar read %s", Shown(odd_notice).c_str());
+  Say("Check Device clicked and the window closed during the update");
+  Say("the close was refused with its reason: %s",
+      notice_after_close == refused ? "yes" : Shown(notice_after_close).c_str());
   if (!result) {
     Fail("no result dialog");
     main.SayNewLog();
     return;
+  }
+  {
+    HWND bar = GetDlgItem(main.hwnd(), w32::kIdProgressBar);
+    const std::string words =
+        Narrow(WindowText(GetDlgItem(main.hwnd(), w32::kIdProgressStage)));
+    Say("under the result dialog the bar reads %s at %d of %d", Shown(words).c_str(),
+        static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)),
+        static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)));
+    Screenshot("main-done", main.hwnd(), result);
   }
   SayStyle(result, "result");
   CheckAgainstTemplate(result, ui::UpdateResultDialogTemplate());
@@ -574,6 +631,10 @@ void Update(MainWindow& main) {
   Say("progress bar after the update: %s; %d controls",
       FindWindowExW(main.hwnd(), nullptr, PROGRESS_CLASSW, nullptr) ? "still there" : "gone",
       controls);
+  bool all_enabled = true;
+  for (int id : {1001, 1002, 1014, IDCANCEL})
+    if (!IsWindowEnabled(GetDlgItem(main.hwnd(), id))) all_enabled = false;
+  Say("buttons after the update: %s", all_enabled ? "enabled" : "disabled");
 }
 
 void SaySettings(HWND dialog) {

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shobjidl.h>
 
+#include <cstdio>
 #include <utility>
 
 #include "gui/win32/dialogs.h"
@@ -20,9 +21,19 @@ constexpr DialogFrame kMainFrame{
 
 HINSTANCE Module() { return GetModuleHandleA(nullptr); }
 
-// The progress bar's scale: the 30 erase blocks, then the 125 pages.
-constexpr int kEraseSteps = 30;
-constexpr int kProgressSteps = kEraseSteps + 125;
+constexpr int kButtons[] = {kIdCheckDevice, kIdUpdateFirmware, kIdSetting, IDCANCEL};
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide;
+  for (unsigned char c : text) wide += static_cast<wchar_t>(c);
+  return wide;
+}
+
+// A message box on the window, and the same on stderr for a log.
+void Report(HWND owner, const std::string& what) {
+  std::fprintf(stderr, "brivelton-utility: %s\n", what.c_str());
+  MessageBoxA(owner, what.c_str(), "Brivelton Utility", MB_OK | MB_ICONWARNING);
+}
 
 }  // namespace
 
@@ -42,7 +53,7 @@ MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& 
 }
 
 MainWindow::~MainWindow() {
-  if (conversation_.joinable()) conversation_.join();
+  worker_.Join();
   if (taskbar_) taskbar_->Release();
 }
 
@@ -75,8 +86,9 @@ BOOL MainWindow::OnInitDialog() {
 }
 
 bool MainWindow::OnCommand(int id, int code) {
-  // One conversation at a time: clicks, Enter and Escape wait for its end.
-  if (busy_) return true;
+  // One conversation at a time: the buttons are disabled meanwhile, and
+  // Enter and Escape wait for its end.
+  if (!conversation_.idle()) return true;
   if (code == BN_CLICKED && MainDialog::HasHandler(id)) {
     StartConversation(id);
     return true;
@@ -85,18 +97,32 @@ bool MainWindow::OnCommand(int id, int code) {
 }
 
 void MainWindow::StartConversation(int id) {
-  busy_ = true;
-  if (conversation_.joinable()) conversation_.join();
-  conversation_ = std::thread([this, id] {
-    logic_.OnButton(id);
-    PostMessageW(hwnd(), kConversationDone, 0, 0);
-  });
+  if (!conversation_.Start()) return;
+  std::string error;
+  const bool started = worker_.Start(
+      [this, id] { logic_.OnButton(id); },
+      [this](const std::string& failure) {
+        failure_ = failure;
+        PostMessageW(hwnd(), kConversationDone, 0, 0);
+      },
+      error);
+  if (!started) {
+    conversation_.End();
+    Report(hwnd(), "The conversation with the adapter could not start: " + error);
+    return;
+  }
+  Redraw();
 }
 
 void MainWindow::ConversationDone() {
-  if (conversation_.joinable()) conversation_.join();
-  busy_ = false;
-  if (close_when_done_) End(IDCANCEL);
+  worker_.Join();
+  if (!failure_.empty())
+    Report(hwnd(), "The conversation with the adapter stopped: " + failure_);
+  failure_.clear();
+  // The bar stayed up under the result dialog; it goes now.
+  const bool close = conversation_.End();
+  Redraw();
+  if (close) End(IDCANCEL);
 }
 
 void MainWindow::OnWindowThread(const std::function<void()>& call) {
@@ -122,16 +148,15 @@ INT_PTR MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
       return TRUE;
     case kQueryBusy:
       handled = true;
-      SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, busy_ ? 1 : 0);
+      SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, conversation_.idle() ? 0 : 1);
       return TRUE;
     case WM_CLOSE:
-      if (!busy_) break;
+      if (conversation_.idle()) break;
       // Never while the flash is erased and written; otherwise once the
-      // conversation reaches its end.
-      if (flashing_)
+      // conversation reaches its end. The line under the bar says which.
+      if (conversation_.RequestClose() == Conversation::Close::kRefused)
         MessageBeep(MB_ICONWARNING);
-      else
-        close_when_done_ = true;
+      Redraw();
       handled = true;
       return TRUE;
     case WM_SYSCOMMAND:
@@ -215,42 +240,72 @@ bool MainWindow::EditSettings(SettingsValues& values) {
 
 void MainWindow::FlashBegins() {
   OnWindowThread([&] {
-    flashing_ = true;
-    // Made for the span and gone after it: outside it the window is exactly
-    // its template.
-    RECT place = kProgressPlace;
-    MapDialogRect(hwnd(), &place);
-    progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
-                                place.left, place.top, place.right - place.left,
-                                place.bottom - place.top, hwnd(), nullptr, Module(), nullptr);
-    if (progress_) SendMessageW(progress_, PBM_SETRANGE32, 0, kProgressSteps);
-    if (taskbar_) taskbar_->SetProgressState(hwnd(), TBPF_NORMAL);
-    ShowProgress(0);
+    conversation_.FlashBegins();
+    Redraw();
   });
 }
 
-void MainWindow::UpdateProgress(UpdateStage stage, int done, int /*total*/) {
-  if (stage == UpdateStage::kVerify) return;
-  const int value = stage == UpdateStage::kErase ? done : kEraseSteps + done;
-  OnWindowThread([&] { ShowProgress(value); });
-}
-
-void MainWindow::ShowProgress(int value) {
-  if (progress_) {
-    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(value), 0);
-    UpdateWindow(progress_);
-  }
-  if (taskbar_)
-    taskbar_->SetProgressValue(hwnd(), static_cast<ULONGLONG>(value), kProgressSteps);
-}
-
-void MainWindow::FlashEnds(bool /*verified*/) {
+void MainWindow::UpdateProgress(UpdateStage stage, int done, int total) {
   OnWindowThread([&] {
-    flashing_ = false;
-    if (progress_) DestroyWindow(progress_);
-    progress_ = nullptr;
-    if (taskbar_) taskbar_->SetProgressState(hwnd(), TBPF_NOPROGRESS);
+    conversation_.Progress(stage, done, total);
+    Redraw();
   });
+}
+
+void MainWindow::FlashEnds(bool verified) {
+  OnWindowThread([&] {
+    conversation_.FlashEnds(verified);
+    Redraw();
+  });
+}
+
+HWND MainWindow::MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place) {
+  RECT px = place;
+  MapDialogRect(hwnd(), &px);
+  HWND child = CreateWindowExW(0, window_class, L"", WS_CHILD | WS_VISIBLE | style, px.left,
+                               px.top, px.right - px.left, px.bottom - px.top, hwnd(),
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Module(),
+                               nullptr);
+  if (child) SendMessageW(child, WM_SETFONT, SendMessageW(hwnd(), WM_GETFONT, 0, 0), FALSE);
+  return child;
+}
+
+void MainWindow::Redraw() {
+  const bool idle = conversation_.idle();
+  for (int id : kButtons) EnableWindow(Item(id), idle ? TRUE : FALSE);
+  // A disabled button loses the focus; give it back for the keyboard.
+  if (idle && !GetFocus())
+    SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kIdCheckDevice)), TRUE);
+
+  // Made when needed and gone after: outside a conversation the window is
+  // exactly its template.
+  const auto destroy = [](HWND& child) {
+    if (child) DestroyWindow(child);
+    child = nullptr;
+  };
+  if (conversation_.bar_shown()) {
+    if (!progress_) {
+      progress_ = MakeChild(PROGRESS_CLASSW, PBS_SMOOTH, kIdProgressBar, kProgressPlace);
+      if (progress_) SendMessageW(progress_, PBM_SETRANGE32, 0, Conversation::kBarRange);
+      stage_ = MakeChild(L"STATIC", SS_CENTER, kIdProgressStage, kStagePlace);
+      if (taskbar_) taskbar_->SetProgressState(hwnd(), TBPF_NORMAL);
+    }
+    if (progress_) SendMessageW(progress_, PBM_SETPOS, conversation_.bar_value(), 0);
+    if (stage_) SetWindowTextW(stage_, Wide(conversation_.bar_text()).c_str());
+    if (taskbar_)
+      taskbar_->SetProgressValue(hwnd(), static_cast<ULONGLONG>(conversation_.bar_value()),
+                                 Conversation::kBarRange);
+  } else if (progress_ || stage_) {
+    destroy(progress_);
+    destroy(stage_);
+    if (taskbar_) taskbar_->SetProgressState(hwnd(), TBPF_NOPROGRESS);
+  }
+  if (!conversation_.notice().empty()) {
+    if (!notice_) notice_ = MakeChild(L"STATIC", SS_LEFT, kIdProgressNotice, kNoticePlace);
+    if (notice_) SetWindowTextW(notice_, Wide(conversation_.notice()).c_str());
+  } else {
+    destroy(notice_);
+  }
 }
 
 }  // namespace brivelton::win32

@@ -1,10 +1,11 @@
 #pragma once
 // The main window: template 102 as a modal dialog that lives as long as the
 // process, and the view the main window logic talks to.
-#include <atomic>
 #include <functional>
-#include <thread>
+#include <string>
 
+#include "app/conversation.h"
+#include "app/conversation_thread.h"
 #include "app/main_dialog.h"
 #include "app/main_view.h"
 #include "gui/win32/dialog.h"
@@ -47,7 +48,9 @@ class MainWindow : public Dialog, public MainView {
   void ConversationDone();
   // Runs `call` on the window's thread and returns when it is done there.
   void OnWindowThread(const std::function<void()>& call);
-  void ShowProgress(int value);
+  // Brings the buttons, the bar and its lines in line with the conversation.
+  void Redraw();
+  HWND MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place);
 
   HICON icon_;
   HICON small_icon_;
@@ -55,11 +58,14 @@ class MainWindow : public Dialog, public MainView {
   ProtocolStack stack_;
   MainDialog logic_;
   DWORD window_thread_ = 0;
-  std::thread conversation_;
-  bool busy_ = false;
-  bool flashing_ = false;
-  bool close_when_done_ = false;
+  // Touched on the window's thread only.
+  Conversation conversation_;
+  ConversationThread worker_;
+  // What stopped the last conversation; written before its end is posted.
+  std::string failure_;
   HWND progress_ = nullptr;
+  HWND stage_ = nullptr;
+  HWND notice_ = nullptr;
   ::ITaskbarList3* taskbar_ = nullptr;
 };
 
