@@ -130,4 +130,25 @@ std::string Conversation::bar_text() const {
   return {};
 }
 
+void ConversationView::FlashBegins() {
+  OnWindowThread([this] {
+    conversation_.FlashBegins();
+    Redraw();
+  });
+}
+
+void ConversationView::UpdateProgress(UpdateStage stage, int done, int total) {
+  OnWindowThread([&] {
+    conversation_.Progress(stage, done, total);
+    Redraw();
+  });
+}
+
+void ConversationView::FlashEnds(bool verified) {
+  OnWindowThread([&] {
+    conversation_.FlashEnds(verified);
+    Redraw();
+  });
+}
+
 }  // namespace brivelton

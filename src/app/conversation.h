@@ -4,8 +4,10 @@
 // any toolkit: whether it takes input, whether it may close, and the update's
 // progress bar with its words. A window feeds it the events and draws what it
 // says; every window draws the same.
+#include <functional>
 #include <string>
 
+#include "app/main_view.h"
 #include "update/updater.h"
 
 namespace brivelton {
@@ -51,6 +53,24 @@ class Conversation {
   bool close_due_ = false;
   int bar_value_ = 0;
   std::string notice_;
+};
+
+// A window's side of the flash's events: they come from the conversation's
+// thread, go to the controller on the window's own, and the window redraws.
+class ConversationView : public MainView {
+ public:
+  void FlashBegins() override;
+  void UpdateProgress(UpdateStage stage, int done, int total) override;
+  void FlashEnds(bool verified) override;
+
+ protected:
+  // Runs `call` on the window's thread and returns when it is done there.
+  virtual void OnWindowThread(const std::function<void()>& call) = 0;
+  // Brings the buttons, the bar and its lines in line with the conversation.
+  virtual void Redraw() = 0;
+
+  // Touched on the window's thread only.
+  Conversation conversation_;
 };
 
 // The flash's progress from 0 to 1 after `done` of `total` steps of `stage`,

@@ -243,27 +243,6 @@ bool MainWindow::EditSettings(SettingsValues& values) {
   return ok;
 }
 
-void MainWindow::FlashBegins() {
-  OnWindowThread([&] {
-    conversation_.FlashBegins();
-    Redraw();
-  });
-}
-
-void MainWindow::UpdateProgress(UpdateStage stage, int done, int total) {
-  OnWindowThread([&] {
-    conversation_.Progress(stage, done, total);
-    Redraw();
-  });
-}
-
-void MainWindow::FlashEnds(bool verified) {
-  OnWindowThread([&] {
-    conversation_.FlashEnds(verified);
-    Redraw();
-  });
-}
-
 void MainWindow::OpenAbout() {
   AboutDialog dialog(this);
   dialog.exec();

@@ -19,7 +19,7 @@ class QProgressBar;
 
 namespace brivelton::qt {
 
-class MainWindow : public TemplateDialog, public MainView {
+class MainWindow : public TemplateDialog, public ConversationView {
   Q_OBJECT
 
  public:
@@ -39,9 +39,6 @@ class MainWindow : public TemplateDialog, public MainView {
   bool ConfirmUpdate() override;
   void ShowUpdateResult(bool success) override;
   bool EditSettings(SettingsValues& values) override;
-  void UpdateProgress(UpdateStage stage, int done, int total) override;
-  void FlashBegins() override;
-  void FlashEnds(bool verified) override;
 
   void OpenAbout();
   // Ignored while a conversation runs: a close waits for its end, and is
@@ -62,12 +59,10 @@ class MainWindow : public TemplateDialog, public MainView {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // Runs `call` on the window's thread, and returns when it is done there.
-  void OnWindowThread(const std::function<void()>& call);
+  void OnWindowThread(const std::function<void()>& call) override;
   void ConversationDone(const std::string& failure);
   void AppendLine(const std::string& line);
-  // Brings the buttons, the bar and its lines in line with the conversation.
-  void Redraw();
+  void Redraw() override;
 
   ProtocolStack stack_;
   MainDialog logic_;
@@ -77,8 +72,6 @@ class MainWindow : public TemplateDialog, public MainView {
   QLabel* stage_ = nullptr;
   QLabel* notice_ = nullptr;
   LauncherEntry launcher_;
-  // Touched on the window's thread only.
-  Conversation conversation_;
   ConversationThread worker_;
   // Set once the window is going: a conversation still running finishes
   // without dialogs, and nothing waits for the user.

@@ -238,27 +238,6 @@ bool MainWindow::EditSettings(SettingsValues& values) {
   return ok;
 }
 
-void MainWindow::FlashBegins() {
-  OnWindowThread([&] {
-    conversation_.FlashBegins();
-    Redraw();
-  });
-}
-
-void MainWindow::UpdateProgress(UpdateStage stage, int done, int total) {
-  OnWindowThread([&] {
-    conversation_.Progress(stage, done, total);
-    Redraw();
-  });
-}
-
-void MainWindow::FlashEnds(bool verified) {
-  OnWindowThread([&] {
-    conversation_.FlashEnds(verified);
-    Redraw();
-  });
-}
-
 HWND MainWindow::MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place) {
   RECT px = place;
   MapDialogRect(hwnd(), &px);

@@ -16,7 +16,7 @@ struct ITaskbarList3;
 
 namespace brivelton::win32 {
 
-class MainWindow : public Dialog, public MainView {
+class MainWindow : public Dialog, public ConversationView {
  public:
   // `trace` takes the developer's trace; none discards it.
   // `image` is what an update writes and what the title names; it must
@@ -29,9 +29,6 @@ class MainWindow : public Dialog, public MainView {
   bool ConfirmUpdate() override;
   void ShowUpdateResult(bool success) override;
   bool EditSettings(SettingsValues& values) override;
-  void UpdateProgress(UpdateStage stage, int done, int total) override;
-  void FlashBegins() override;
-  void FlashEnds(bool verified) override;
 
   ~MainWindow() override;
 
@@ -46,10 +43,8 @@ class MainWindow : public Dialog, public MainView {
   // keeps answering the system, repaints, and takes no input meanwhile.
   void StartConversation(int id);
   void ConversationDone();
-  // Runs `call` on the window's thread and returns when it is done there.
-  void OnWindowThread(const std::function<void()>& call);
-  // Brings the buttons, the bar and its lines in line with the conversation.
-  void Redraw();
+  void OnWindowThread(const std::function<void()>& call) override;
+  void Redraw() override;
   HWND MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place);
 
   HICON icon_;
@@ -58,8 +53,6 @@ class MainWindow : public Dialog, public MainView {
   ProtocolStack stack_;
   MainDialog logic_;
   DWORD window_thread_ = 0;
-  // Touched on the window's thread only.
-  Conversation conversation_;
   ConversationThread worker_;
   // What stopped the last conversation; written before its end is posted.
   std::string failure_;
