@@ -343,6 +343,26 @@ EMSCRIPTEN_KEEPALIVE const char* web_sim_start(const char* version, int blank,
   return brivelton::web::Keep("");
 }
 
+// What the simulated adapter is now, for the panel: its version as "/v"
+// would report it, and the address its identity page carries ("" when the
+// page has no name, as an update sees it). "" when none runs.
+EMSCRIPTEN_KEEPALIVE const char* web_sim_state() {
+  auto& page = ThePage();
+  if (!page.sim) return brivelton::web::Keep("");
+  const auto& model = page.sim->model();
+  const auto flash = model.flash();
+  const auto identity = flash.subspan(brivelton::kIdentityPageAddress, 8);
+  std::string address;
+  if (identity[6] == 'B' && identity[7] == 'r') {
+    brivelton::BtAddressBytes bytes;
+    std::copy_n(identity.begin(), bytes.size(), bytes.begin());
+    address = brivelton::FormatBtAddress(bytes);
+  }
+  char version[16];
+  std::snprintf(version, sizeof version, "%03X", unsigned(model.version()));
+  return brivelton::web::Keep(std::string(version) + "\n" + address);
+}
+
 EMSCRIPTEN_KEEPALIVE int web_sim_stop() {
   auto& page = ThePage();
   page.session.reset();

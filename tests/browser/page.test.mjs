@@ -119,6 +119,9 @@ test('in-page simulated adapter: each step says what brivelton says to the same 
     assert.equal(updateRest.at(-1), success);
     assert.equal(pageUpdate.result, success);
     assert.deepEqual(pageUpdate.lines, updateRest.slice(0, -1));
+    // The panel tells what the update made of the adapter.
+    assert.equal(await page.textContent('#sim-status'), 'The simulated adapter runs: firmware 204, ' +
+      'address 00:1B:DC:0F:21:7E. Check Device finds it.');
 
     // Check Device again, then Setting with two values changed.
     const recheck = await checkDevice(page);
@@ -235,4 +238,31 @@ test('a reload during the page writes: Update again restores the address from th
     assert.equal(await sim.stop(), 0, sim.stderr);
     assert.ok(fs.readFileSync(dump).equals(reference), 'the address was not restored');
   });
+});
+
+test('without Web Serial (Firefox, Safari): the page says so, and the simulated adapter still works', async () => {
+  const context = await browser.newContext({ viewport: { width: 900, height: 700 },
+    serviceWorkers: 'block' });
+  await context.addInitScript({ content: 'delete Navigator.prototype.serial;' });
+  const { page, ready } = await openPage(browser, server.url, { context });
+  try {
+    assert.equal(ready.webSerial, false);
+    assert.equal(await page.textContent('#no-serial:not([hidden])'),
+      'This browser cannot reach serial ports (it has no Web Serial): open this page in Chrome ' +
+      'or Edge on a computer to service an adapter. "Try it without an adapter" works here too.');
+    assert.ok(await page.isDisabled('#main-request'));
+    await screenshot(page, '10-no-serial');
+
+    await page.click('#sim-start');
+    await waitIdle(page);
+    assert.equal(await page.textContent('#sim-status'), 'The simulated adapter runs: firmware 1FF, ' +
+      'address 00:1B:DC:0F:21:7E. Check Device finds it.');
+    const check = await checkDevice(page);
+    assert.ok(check.includes(' Found device on Simulated adapter'), check.join('\n'));
+    assert.ok(check.includes(' Device Firmware Version = 1FF'), check.join('\n'));
+    assert.ok(await page.isDisabled('#main-request'));
+    assert.deepEqual(page.errors ?? [], []);
+  } finally {
+    await context.close();
+  }
 });

@@ -326,6 +326,7 @@
       console.error("The button's work stopped:", e);
     } finally {
       setBusy("");
+      simStatus();
     }
   }
 
@@ -359,10 +360,24 @@
       return false;
     }
     simRunning = true;
-    $("sim-status").textContent = `The simulated adapter runs: firmware ${version.toUpperCase()}` +
-        `${blank ? ", identity page blank" : ""}. Check Device finds it.`;
+    simStatus();
     $("sim-stop").hidden = false;
     return true;
+  }
+
+  // What the simulated adapter is now: an update changes its version and
+  // can change its identity page.
+  function simStatus() {
+    if (!simRunning) return;
+    let state;
+    try {
+      state = module.ccall("web_sim_state", "string", [], []);
+    } catch (e) {
+      return;  // the program stopped: the console says why
+    }
+    const [version, address] = state.split("\n");
+    $("sim-status").textContent = `The simulated adapter runs: firmware ${version}, ` +
+        `${address ? `address ${address}` : "identity page blank"}. Check Device finds it.`;
   }
 
   function imageStatus() {
