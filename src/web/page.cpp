@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -56,7 +57,7 @@ std::array<int, 10> ControlIds() {
   return ids;
 }
 
-class WebView : public MainView {
+class WebView : public ConversationView {
  public:
   void ShowButton(int id, bool show) override { brv_show_button(id, show); }
   void AppendLog(const std::string& line) override { brv_append_log(line.c_str()); }
@@ -77,25 +78,23 @@ class WebView : public MainView {
     if (log) TraceSettingsOnOk(values, *log);
     return true;
   }
-  void UpdateProgress(UpdateStage stage, int done, int total) override {
-    conversation.Progress(stage, done, total);
-    Draw();
+  // A button's work, when the conversation lets one start.
+  bool Start() {
+    if (!conversation_.Start()) return false;
+    Redraw();
+    return true;
   }
-  void FlashBegins() override {
-    conversation.FlashBegins();
-    Draw();
+  void End() {
+    conversation_.End();
+    Redraw();
   }
-  void FlashEnds(bool verified) override {
-    conversation.FlashEnds(verified);
-    Draw();
+  // The page has one thread: the flash's events are on it already.
+  void OnWindowThread(const std::function<void()>& call) override { call(); }
+  void Redraw() override {
+    brv_conversation(int(conversation_.state()), conversation_.bar_shown(),
+                     conversation_.bar_value(), conversation_.bar_text().c_str(),
+                     conversation_.notice().c_str());
   }
-  void Draw() {
-    brv_conversation(int(conversation.state()), conversation.bar_shown(),
-                     conversation.bar_value(), conversation.bar_text().c_str(),
-                     conversation.notice().c_str());
-  }
-
-  Conversation conversation;
 
   MessageLog* log = nullptr;
 };
@@ -303,11 +302,9 @@ EMSCRIPTEN_KEEPALIVE void web_trace(int on) {
 EMSCRIPTEN_KEEPALIVE void web_button(int id) {
   auto& page = ThePage();
   if (!page.session || !brivelton::MainDialog::HasHandler(id)) return;
-  if (!page.view.conversation.Start()) return;
-  page.view.Draw();
+  if (!page.view.Start()) return;
   page.session->dialog.OnButton(id);
-  page.view.conversation.End();
-  page.view.Draw();
+  page.view.End();
 }
 
 // The simulated adapter from its start state (as brivelton-sim's --version,
