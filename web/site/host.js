@@ -43,8 +43,20 @@
     }
   }
 
+  // The program and the image are asked for at once, while the rest of the
+  // page is still loading: they are most of the wait before it is ready.
+  const early = (url, init) => {
+    const response = fetch(url, init);
+    response.catch(() => {});  // page.js awaits it and says what failed
+    return response;
+  };
+
   const host = {
     settleReady: settle,
+    early: {
+      wasm: early("brivelton.wasm", { credentials: "same-origin" }),
+      image: early("firmware.bin", { cache: "no-cache" }),
+    },
     listed: [],      // [{ name, port }] of the last listing
     conns: new Map(),
     nextHandle: 1,

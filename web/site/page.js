@@ -460,6 +460,31 @@
     host.settleReady.reject(new Error(message));
   }
 
+  // The program from the response host.js asked for early, compiled as it
+  // arrives; a host that serves it with another type than application/wasm
+  // gets it compiled whole instead.
+  async function instantiate(imports) {
+    const response = await host.early.wasm;
+    if (!response.ok) throw new Error(`brivelton.wasm could not be loaded (HTTP ${response.status})`);
+    try {
+      return await WebAssembly.instantiateStreaming(response.clone(), imports);
+    } catch (e) {
+      return WebAssembly.instantiate(await response.arrayBuffer(), imports);
+    }
+  }
+  function startProgram() {
+    let failed;
+    const failure = new Promise((resolve, reject) => { failed = reject; });
+    const started = createBrivelton({
+      locateFile: file => file,
+      instantiateWasm(imports, receive) {
+        instantiate(imports).then(r => receive(r.instance, r.module), failed);
+        return {};
+      },
+    });
+    return Promise.race([started, failure]);
+  }
+
   async function start() {
     const serial = !!navigator.serial;
     if (!serial) {
@@ -471,13 +496,13 @@
       $("no-serial").hidden = false;
       $("main-request").disabled = true;
     }
-    const image = fetch("firmware.bin", { cache: "no-cache" }).then(r => {
+    const image = host.early.image.then(r => {
       if (!r.ok) throw new Error(`The firmware image beside this page could not be loaded (HTTP ${r.status}).`);
       return r.arrayBuffer();
     }, () => { throw new Error("The firmware image beside this page could not be loaded."); });
     image.catch(() => {});
     try {
-      module = await createBrivelton({ locateFile: file => file });
+      module = await startProgram();
     } catch (e) {
       fail(`The page's program could not start: ${e && e.message ? e.message : e}`);
       return;
