@@ -6,13 +6,16 @@
 # of the prefix (Wine's own aside) and the list of installed programs are as
 # they were before.
 #
-# usage: .ci/wine-installer.sh BUILD_DIR_MINGW
+# usage: .ci/wine-installer.sh BUILD_DIR_MINGW [PREFIX]
+# PREFIX: a Wine prefix already booted (the window's end-to-end test's), used
+# instead of booting a fresh one, which takes most of the time. What it holds
+# already does not matter: the check compares it before and after.
 # Needs: wine wine64 xvfb xauth xdotool, and the installer built by the
 # Windows build (nsis).
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 BUILD_DIR_MINGW" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 BUILD_DIR_MINGW [PREFIX]" >&2
   exit 2
 fi
 mingw=$(realpath "$1")
@@ -31,6 +34,10 @@ work=$mingw/wine-installer
 prefix=$work/prefix
 run=$work/run
 rm -rf "$prefix" "$run"
+if [ $# -eq 2 ]; then
+  prefix=$(realpath "$2")
+  [ -f "$prefix/system.reg" ] || fail "$2 is not a Wine prefix"
+fi
 mkdir -p "$prefix" "$run" "$work/home" "$work/tmp"
 
 w() {
@@ -66,15 +73,18 @@ for _ in $(seq 100); do
 done
 display=:$(head -n1 "$run/display")
 
-say "creating a fresh Wine prefix"
-w timeout 900 wineboot -i > "$run/wineboot.log" 2>&1 || fail "wineboot failed: $(tail -n 5 "$run/wineboot.log")"
+if [ $# -eq 1 ]; then
+  say "creating a fresh Wine prefix"
+  w timeout 900 wineboot -i > "$run/wineboot.log" 2>&1 || fail "wineboot failed: $(tail -n 5 "$run/wineboot.log")"
+fi
 
 # What a user's part of the machine holds: every file of the prefix but
 # Wine's own (its windows folder and the temporary ones), and the registry.
 # The user's registry as Wine keeps it once its server ended: every line
 # that names the program (keys and values), in the order of the file.
-snapshot() {  # NAME: into $run/NAME.files and $run/NAME.reg
-  w wineserver -w
+snapshot() {  # NAME [wait]: into $run/NAME.files and $run/NAME.reg
+  # Stopped at once when nothing of ours runs; waited for when something may.
+  if [ "${2:-}" = wait ]; then w wineserver -w; else stop_wine; fi
   (cd "$prefix/drive_c" && find . -path ./windows -prune -o -path '*/Temp' -prune -o -print) |
     LC_ALL=C sort > "$run/$1.files"
   grep -i brivelton "$prefix/user.reg" > "$run/$1.reg" || true
@@ -133,7 +143,7 @@ stop_wine
 say "uninstalling silently"
 w timeout 300 wine "$dir/uninstall.exe" /S > "$run/uninstall.log" 2>&1 || fail "the uninstaller failed"
 # It runs on from a copy of itself: the snapshot waits for the server to end.
-snapshot after
+snapshot after wait
 cat "$run/before.files" "$run/before.reg" > "$run/before.txt"
 cat "$run/after.files" "$run/after.reg" > "$run/after.txt"
 diff -u "$run/before.txt" "$run/after.txt" > "$run/left.diff" ||
