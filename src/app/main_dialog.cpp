@@ -14,6 +14,9 @@ MainDialog::MainDialog(MainView& view, ProtocolStack& stack) : view_(view), stac
     else
       view_.FlashEnds(verified);
   });
+  stack_.updater.set_address_prompt(
+      {[this](const std::vector<JournalEntry>& candidates) { return view_.AskAddress(candidates); },
+       [this](const std::string& address) { return view_.HowToGiveAddress(address); }});
 }
 
 bool MainDialog::OnCheckDevice() {
@@ -37,7 +40,8 @@ UpdateOutcome MainDialog::OnUpdateFirmware() {
     return UpdateOutcome::kCancelled;
   }
   const UpdateOutcome outcome = stack_.updater.RunUpdate();
-  view_.ShowUpdateResult(outcome == UpdateOutcome::kSucceeded);
+  // Cancelled in the address dialog: the user knows, and nothing changed.
+  if (outcome != UpdateOutcome::kCancelled) view_.ShowUpdateResult(outcome == UpdateOutcome::kSucceeded);
   return outcome;
 }
 

@@ -2,8 +2,10 @@
 // What the main window logic asks of a front end's window. Each front end
 // (Win32, Qt, the command line) implements it once; tests implement it too.
 #include <string>
+#include <vector>
 
 #include "params/settings_values.h"
+#include "update/address_choice.h"
 #include "update/updater.h"
 
 namespace brivelton {
@@ -35,6 +37,15 @@ class MainView {
   // without firmware. Every FlashBegins is followed by one FlashEnds.
   virtual void FlashBegins() {}
   virtual void FlashEnds(bool /*verified*/) {}
+  // Before anything is erased, when the identity page is blank (or carries
+  // only the start-up address) and no single saved address applies. The
+  // windows ask in their address dialog; the default continues with the
+  // start-up address, as the command line does after listing the candidates.
+  virtual AddressReply AskAddress(const std::vector<JournalEntry>& /*candidates*/) { return {}; }
+  // The log's hint for giving `address`, naming what this front end offers.
+  virtual std::string HowToGiveAddress(const std::string& address) {
+    return CommandLineRemedy(address);
+  }
 };
 
 }  // namespace brivelton

@@ -12,6 +12,8 @@ ProtocolStack::ProtocolStack(Platform& platform, LineSink lines, LineSink trace,
       updater(link, image, [this] { discovery.RestartDevice(); }),
       params(link) {
   updater.set_journal(platform.state);
+  updater.set_usb_identity(
+      [&list = platform.port_list](const std::string& port) { return list.UsbIdentityOf(port); });
 }
 
 }  // namespace brivelton

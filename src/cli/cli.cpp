@@ -16,6 +16,7 @@
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 #include "resources/firmware_image.h"
+#include "update/address_choice.h"
 #include "update/identity_journal.h"
 
 namespace brivelton::cli {
@@ -100,11 +101,35 @@ void PrintSettings(const SettingsValues& values, CliIo& io) {
   io.out << std::flush;
 }
 
+// What the journal holds for an adapter whose page carries no address of its
+// own, and which entry `update` would take, as `update` decides it.
+void ShowSavedEntries(const std::string& port, Platform& platform, CliIo& io) {
+  AddressSources sources;
+  sources.port = port;
+  sources.usb = platform.port_list.UsbIdentityOf(port);
+  if (platform.state) {
+    JournalContents contents = IdentityJournal(*platform.state).Read();
+    for (const auto& problem : contents.problems)
+      io.err << "brivelton:" << LeftAloneLine(problem) << '\n';
+    sources.entries = std::move(contents.entries);
+  }
+  const AddressChoice choice = ChooseAddress(sources);
+  for (const auto& entry : sources.entries)
+    io.err << "brivelton: " << Shown(entry.file) << " keeps the address "
+           << FormatBtAddress(entry.address) << " for " << Shown(entry.port) << " (saved "
+           << Shown(entry.saved) << ")"
+           << (!choice.undecided && entry.address == choice.address ? "; brivelton update uses it"
+                                                                     : "")
+           << '\n';
+  if (choice.undecided)
+    io.err << "brivelton: give the adapter's address (its label, or the phone's list of "
+              "paired devices) with brivelton update --address\n";
+}
+
 // After the log: what the identity page carries, or on a blank page what
-// the journal still holds for this port.
+// the journal still holds for it.
 int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImage& firmware,
                  Platform& platform, const Options& options, CliIo& io) {
-  const std::string& port = device.port;
   const bool read = updater.InspectIdentity();
   if (options.json)
     io.out << IdentityJson(device, firmware, read ? updater.page_address() : std::nullopt,
@@ -114,6 +139,12 @@ int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImag
       io.out << "address: " << FormatBtAddress(*updater.page_address()) << '\n'
              << "name: " << updater.page_name() << '\n';
     io.out << std::flush;
+    if (*updater.page_address() == kDefaultBtAddress) {
+      io.err << "brivelton: " << MeaninglessAddressReason(kDefaultBtAddress)
+             << ", not this adapter's own\n";
+      ShowSavedEntries(device.port, platform, io);
+      io.err << std::flush;
+    }
     return 0;
   }
   if (!read) {
@@ -121,15 +152,7 @@ int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImag
     return 1;
   }
   io.err << "brivelton: the identity page carries no Bluetooth address\n";
-  std::optional<JournalEntry> saved;
-  if (platform.state) saved = IdentityJournal(*platform.state).EntryFor(port);
-  if (saved)
-    io.err << "brivelton: " << IdentityJournal(*platform.state).PathFor(port)
-           << " keeps the address " << FormatBtAddress(saved->address) << " for " << port
-           << "; brivelton update uses it\n";
-  else
-    io.err << "brivelton: give the adapter's address (its label, or the phone's list of "
-              "paired devices) with brivelton update --address\n";
+  ShowSavedEntries(device.port, platform, io);
   io.err << std::flush;
   return 1;
 }

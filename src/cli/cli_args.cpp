@@ -4,9 +4,9 @@
 #include <array>
 #include <cstdio>
 
+#include "link/bt_address.h"
 #include "params/settings_data.h"
 #include "resources/firmware_image.h"
-#include "update/identity_journal.h"
 
 namespace brivelton::cli {
 
@@ -133,6 +133,11 @@ bool TakeAddress(Options& o, const std::string& text, std::string& error) {
   if (!o.address)
     error = "bad Bluetooth address '" + text +
             "'; give 12 hexadecimal digits, colons optional, as in 00:1B:DC:0F:21:7E";
+  else if (const std::string why = MeaninglessAddressReason(*o.address); !why.empty()) {
+    error = "refused Bluetooth address '" + text + "': " + why;
+    o.address.reset();
+    return false;
+  }
   return o.address.has_value();
 }
 

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_args.h"
-#include "update/identity_journal.h"
+#include "link/bt_address.h"
 
 namespace brivelton::cli {
 

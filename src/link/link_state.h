@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "link/bt_address.h"
 #include "platform/serial_device.h"
 
 namespace brivelton {
@@ -13,8 +14,6 @@ namespace brivelton {
 inline constexpr uint32_t kIdentityPageAddress = 0x7D000;
 // Older firmware has no parameters to read or write.
 inline constexpr int kFirstVersionWithSettings = 0x200;
-inline constexpr std::array<uint8_t, 6> kDefaultBtAddress = {0x00, 0x01, 0x00,
-                                                             0x03, 0x04, 0x06};
 
 struct LinkState {
   std::unique_ptr<SerialDevice> port;  // null when closed
@@ -35,7 +34,7 @@ struct LinkState {
   int DeviceVersion = 0;
   std::array<char, 3> VersionChars = {'0', '0', '0'};
 
-  std::array<uint8_t, 6> BtAddress = kDefaultBtAddress;
+  BtAddressBytes BtAddress = kDefaultBtAddress;
   int IdentityRead = 0;
 
   bool is_open() const { return port != nullptr; }

@@ -25,6 +25,17 @@ struct PortDetail {
   bool operator==(const PortDetail&) const = default;
 };
 
+// The USB device behind a port, as far as the system knows it: enough to
+// tell one adapter's cable from another's wherever it is plugged in. Empty
+// fields are unknown. Linux reads sysfs; Windows the device instance
+// ("USB\VID_0403&PID_6001\A50285BI": vendor, product, serial number).
+struct UsbIdentity {
+  std::string vendor;   // four hexadecimal digits, "0403"
+  std::string product;  // "6001"
+  std::string serial;   // the device's own serial number
+  bool operator==(const UsbIdentity&) const = default;
+};
+
 class PortList {
  public:
   virtual ~PortList() = default;
@@ -34,6 +45,9 @@ class PortList {
   // What the system knows of the port `name`, for people telling ports
   // apart; empty when it knows nothing. Never opens the port.
   virtual std::vector<PortDetail> Details(const std::string& /*name*/) const { return {}; }
+  // The USB device behind the port `name`; empty where the system can't say.
+  // Never opens the port.
+  virtual UsbIdentity UsbIdentityOf(const std::string& /*name*/) const { return {}; }
 };
 
 // Names given by the caller (the command line's --port, tests).

@@ -2,6 +2,7 @@
 // boot loader, programming and verifying the flash, and the attempts around it.
 #include <algorithm>
 
+#include "update/address_choice.h"
 #include "update/identity_journal.h"
 #include "update/identity_page.h"
 #include "update/updater.h"
@@ -76,22 +77,44 @@ bool Updater::ReadIdentityPage() {
 bool Updater::ReadIdentity() {
   if (!ReadIdentityPage()) return false;
   // A page without the name (blank, or wiped by an earlier attempt's erase)
-  // gets the user's address, or the one this port's journal entry kept, or
-  // else keeps the address we already hold.
+  // or with only the start-up address gets the user's address, or the one
+  // entry saved from this port, or else what the front end answers.
   AddressSources sources;
   sources.port = state_.PortName;
+  if (usb_identity_) sources.usb = usb_identity_(state_.PortName);
   sources.page = page_address_;
   sources.given = given_address_;
-  sources.held = state_.BtAddress;
-  if (!page_address_ && journal_) {
-    IdentityJournal journal(*journal_);
-    sources.own = journal.EntryFor(state_.PortName);
-    sources.own_path = journal.PathFor(state_.PortName);
-    for (auto& entry : journal.Entries())
-      if (entry.port != state_.PortName) sources.others.push_back(std::move(entry));
+  sources.how_to_give = address_prompt_.how_to_give;
+  const bool blank = !page_address_ || *page_address_ == kDefaultBtAddress;
+  if (blank && journal_) {
+    JournalContents contents = IdentityJournal(*journal_).Read();
+    for (const auto& problem : contents.problems)
+      for (const auto& line : FitLogLine(LeftAloneLine(problem), {Shown(problem.file)}))
+        log_.LogLine("%s", line.c_str());
+    sources.entries = std::move(contents.entries);
   }
-  const AddressChoice choice = ChooseAddress(sources);
+  if (!journal_) sources.held = state_.BtAddress;
+  AddressChoice choice = ChooseAddress(sources);
   for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
+  cancelled_ = false;
+  if (choice.undecided && address_prompt_.ask) {
+    const AddressReply reply = address_prompt_.ask(choice.candidates);
+    if (reply.answer == AddressAnswer::kGiven) {
+      // The dialog checks what is typed; an answer that still names no
+      // adapter is not guessed at.
+      const std::string why = MeaninglessAddressReason(reply.address);
+      if (why.empty()) {
+        choice.address = reply.address;
+        log_.LogLine(" Writing the address given: %s", FormatBtAddress(reply.address).c_str());
+      } else {
+        log_.LogLine(" Refused the address %s: %s", FormatBtAddress(reply.address).c_str(),
+                     why.c_str());
+        cancelled_ = true;
+      }
+    } else if (reply.answer == AddressAnswer::kCancel) {
+      cancelled_ = true;
+    }
+  }
   state_.BtAddress = choice.address;
   state_.IdentityRead = 1;
   return true;
@@ -104,7 +127,8 @@ bool Updater::SaveIdentity() {
   // The start-up address means nothing was known to keep.
   if (state_.BtAddress == kDefaultBtAddress) return true;
   IdentityJournal journal(*journal_);
-  const JournalEntry entry{state_.PortName, state_.BtAddress, page_name_, JournalTimestamp()};
+  JournalEntry entry{state_.PortName, state_.BtAddress, page_name_, JournalTimestamp()};
+  if (usb_identity_) entry.usb = usb_identity_(state_.PortName);
   std::string error;
   if (journal.Save(entry, error)) return true;
   log_.LogLine(" Can't save the Bluetooth address %s (%s): update stopped, nothing erased",
@@ -248,14 +272,19 @@ UpdateOutcome Updater::ProgramDevice() {
   bool saved = false;
   const Attempt end = RunAttempts([this, &saved] {
     if (!EnterBootMode() || !(state_.IdentityRead || ReadIdentity())) return Attempt::kTryAgain;
+    if (cancelled_) {
+      log_.LogLine(" No address chosen: update cancelled, nothing erased");
+      return Attempt::kGiveUp;
+    }
     if (!saved && !SaveIdentity()) return Attempt::kGiveUp;
     saved = true;
     return ProgramFlash() ? Attempt::kDone : Attempt::kTryAgain;
   });
-  if (end == Attempt::kGiveUp) return UpdateOutcome::kStoppedBeforeErase;
+  if (end == Attempt::kGiveUp)
+    return cancelled_ ? UpdateOutcome::kCancelled : UpdateOutcome::kStoppedBeforeErase;
   if (end != Attempt::kDone) return UpdateOutcome::kFailed;
   // Written back and verified: the saved copy has done its job.
-  if (journal_) IdentityJournal(*journal_).Forget(state_.PortName);
+  if (journal_) IdentityJournal(*journal_).Forget(state_.BtAddress);
   log_.LogLine(" ");
   log_.LogLine(" Success ");
   log_.LogLine(" ");

@@ -10,6 +10,7 @@
 #include "link/link.h"
 #include "platform/state_store.h"
 #include "resources/firmware_image.h"
+#include "update/address_choice.h"
 
 namespace brivelton {
 
@@ -18,8 +19,8 @@ enum class UpdateStage { kErase, kWrite, kVerify };
 // The flash is erased in this many blocks.
 inline constexpr int kEraseBlocks = 30;
 
-// How a press of Update Firmware ended. The updater itself never cancels:
-// that is the warning's answer.
+// How a press of Update Firmware ended. Cancelled: the warning's answer, or
+// the front end's to AskAddress; nothing was erased either way.
 enum class UpdateOutcome { kCancelled, kSucceeded, kFailed, kStoppedBeforeErase };
 
 class Updater {
@@ -43,8 +44,17 @@ class Updater {
   // none: not kept.
   void set_journal(StateStore* store) { journal_ = store; }
   // The address to write when the adapter's page carries none (the user's).
-  void set_given_address(const std::optional<std::array<uint8_t, 6>>& address) {
+  void set_given_address(const std::optional<BtAddressBytes>& address) {
     given_address_ = address;
+  }
+
+  // Asked, before anything is erased, when a blank page meets no single saved
+  // address (see AddressPrompt); none: the start-up address, as the command
+  // line does.
+  void set_address_prompt(AddressPrompt prompt) { address_prompt_ = std::move(prompt); }
+  // The USB device behind a port, kept with the address saved from it.
+  void set_usb_identity(std::function<UsbIdentity(const std::string& port)> lookup) {
+    usb_identity_ = std::move(lookup);
   }
 
   bool ReadIdentity();
@@ -59,7 +69,7 @@ class Updater {
   // was read.
   bool InspectIdentity();
   // What the last identity page read found on the page itself.
-  const std::optional<std::array<uint8_t, 6>>& page_address() const { return page_address_; }
+  const std::optional<BtAddressBytes>& page_address() const { return page_address_; }
   const std::string& page_name() const { return page_name_; }
 
  private:
@@ -83,8 +93,11 @@ class Updater {
   ProgressObserver progress_;
   FlashSpanObserver flash_span_;
   StateStore* journal_ = nullptr;
-  std::optional<std::array<uint8_t, 6>> given_address_;
-  std::optional<std::array<uint8_t, 6>> page_address_;
+  std::optional<BtAddressBytes> given_address_;
+  AddressPrompt address_prompt_;
+  std::function<UsbIdentity(const std::string& port)> usb_identity_;
+  bool cancelled_ = false;
+  std::optional<BtAddressBytes> page_address_;
   std::string page_name_;
 };
 

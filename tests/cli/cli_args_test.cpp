@@ -58,6 +58,13 @@ const BadUsage kBadUsages[] = {
     {{"update", "--address", "001B:DC0F:217E"},
      "bad Bluetooth address '001B:DC0F:217E'; give 12 hexadecimal digits, colons optional, as in "
      "00:1B:DC:0F:21:7E"},
+    {{"update", "--address", "00:00:00:00:00:00"},
+     "refused Bluetooth address '00:00:00:00:00:00': all zeros is no adapter's address"},
+    {{"update", "--address", "ffffffffffff"},
+     "refused Bluetooth address 'ffffffffffff': all FF is no adapter's address"},
+    {{"update", "--address", "00:01:00:03:04:06"},
+     "refused Bluetooth address '00:01:00:03:04:06': 00:01:00:03:04:06 is the start-up address "
+     "every blank adapter gets"},
     {{"update", "--address", "001BDC0F217E", "--address", "001BDC0F217E"},
      "option --address is given twice; give one address"},
     {{"identity", "--address", "001BDC0F217E"},

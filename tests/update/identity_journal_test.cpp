@@ -17,6 +17,7 @@
 #include "platform/state_store.h"
 #include "sim/virtual_adapter.h"
 #include "support/host_bench.h"
+#include "update/address_choice.h"
 #include "update/identity_journal.h"
 #include "update/identity_page.h"
 #include "support/scratch_dir.h"
@@ -33,6 +34,7 @@ const Address kOwn = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
 const Address kSaved = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 const Address kOther = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
 const Address kGiven = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+const Address kBlank = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 TEST(BtAddressText, ParsesBothFormsAndNothingElse) {
   struct Case {
@@ -71,39 +73,61 @@ TEST(JournalEntryText, RoundTripsAndRefusesDamagedEntries) {
     EXPECT_FALSE(ParseJournalEntry(damaged)) << damaged;
 }
 
-// Names that differ only in characters a file name can't hold still get
-// files of their own, and a Windows device name never becomes a bare file name.
-TEST(JournalFileName, OneFilePerPort) {
-  const std::vector<std::string> ports = {"/dev/ttyUSB0", "_dev_ttyUSB0", "/dev/tty/USB0",
-                                          "COM3", "\\\\.\\COM3", "%2Fdev%2FttyUSB0"};
-  std::vector<std::string> names;
-  for (const auto& port : ports) {
-    const std::string name = JournalFileName(port);
-    EXPECT_EQ(name.find_first_of("/\\:*?\"<>|"), std::string::npos) << name;
-    EXPECT_NE(name, port);
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+// One file per adapter, its name as short whatever the port is called.
+TEST(JournalFileName, OneBoundedFilePerAdapter) {
+  EXPECT_EQ(JournalFileName(kOwn), "identity-001BDC0F217E");
+  EXPECT_NE(JournalFileName(kOwn), JournalFileName(kSaved));
 }
 
-TEST(IdentityJournal, EntriesServeOnlyTheirOwnPortAndForgetRemovesOnlyOne) {
+TEST(BtAddressText, NoAdapterHasTheMeaninglessAddresses) {
+  EXPECT_THAT(MeaninglessAddressReason(Address{}), HasSubstr("all zeros"));
+  EXPECT_THAT(MeaninglessAddressReason({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), HasSubstr("all FF"));
+  EXPECT_THAT(MeaninglessAddressReason(kDefaultBtAddress), HasSubstr("start-up address"));
+  EXPECT_EQ(MeaninglessAddressReason(kOwn), "");
+  EXPECT_EQ(Shown("COM3\x1b[2J\r"), "COM3?[2J?");
+}
+
+TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   MemoryStateStore store;
   IdentityJournal journal(store);
   std::string error;
-  ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kSaved, "", "t"}, error)) << error;
-  ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t"}, error)) << error;
-  // A file that claims another port than its name says is not ours.
+  // Two adapters cut short on the same port, one on another.
+  ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kSaved, "", "t1"}, error)) << error;
+  ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kOwn, "", "t2"}, error)) << error;
+  ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"}, error)) << error;
+  // A file named for another address than it holds is not ours.
   store.files["identity-stray"] = FormatJournalEntry({"/dev/ttyUSB0", kGiven, "", "t"});
+  store.files[JournalFileName(kOther)] = FormatJournalEntry({"/dev/ttyUSB1", kGiven, "", "t"});
+  ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"}, error)) << error;
 
-  EXPECT_EQ(journal.EntryFor("/dev/ttyUSB0")->address, kSaved);
-  EXPECT_EQ(journal.EntryFor("/dev/ttyUSB1")->address, kOther);
-  EXPECT_FALSE(journal.EntryFor("/dev/ttyUSB2"));
-  EXPECT_EQ(journal.Entries().size(), 2u);
+  auto on = [&journal](const std::string& port) {
+    std::vector<JournalEntry> entries;
+    for (auto& entry : journal.Read().entries)
+      if (entry.port == port) entries.push_back(entry);
+    return entries;
+  };
+  EXPECT_EQ(on("/dev/ttyUSB0").size(), 2u);
+  EXPECT_EQ(on("/dev/ttyUSB1").size(), 1u);
+  EXPECT_TRUE(on("/dev/ttyUSB2").empty());
+  const JournalContents contents = journal.Read();
+  EXPECT_EQ(contents.entries.size(), 3u);
+  ASSERT_EQ(contents.problems.size(), 1u);
+  EXPECT_EQ(LeftAloneLine(contents.problems[0]),
+            " Left /state/identity-stray alone: it holds the address 0A:0B:0C:0D:0E:0F, not the "
+            "one its name says");
 
-  journal.Forget("/dev/ttyUSB0");
-  EXPECT_FALSE(journal.EntryFor("/dev/ttyUSB0"));
-  EXPECT_EQ(journal.EntryFor("/dev/ttyUSB1")->address, kOther);
+  // Written back from another port: still this adapter's entry that goes.
+  journal.Forget(kSaved);
+  ASSERT_EQ(on("/dev/ttyUSB0").size(), 1u);
+  EXPECT_EQ(on("/dev/ttyUSB0")[0].address, kOwn);
+  EXPECT_EQ(on("/dev/ttyUSB1").size(), 1u);
+
+  // An earlier version's file, one per port, is read and forgotten too.
+  store.files["identity-COM3"] = FormatJournalEntry({"COM3", kGiven, "", "t"});
+  ASSERT_EQ(on("COM3").size(), 1u);
+  journal.Forget(kGiven);
+  EXPECT_EQ(store.files.count("identity-COM3"), 0u);
+  EXPECT_EQ(store.files.count("identity-stray"), 1u);
 
   // A port name that would break the entry's lines is refused, not mangled.
   EXPECT_FALSE(journal.Save({"/dev/tty\nUSB0", kSaved, "", "t"}, error));
@@ -197,7 +221,7 @@ struct JournalBench : testing::HostBench {
     return n;
   }
   void Save(const std::string& port, const Address& address) {
-    store.files[JournalFileName(port)] = FormatJournalEntry({port, address, "", "t"});
+    store.files[JournalFileName(address)] = FormatJournalEntry({port, address, "", "t"});
   }
 
   MemoryStateStore store;
@@ -206,47 +230,64 @@ struct JournalBench : testing::HostBench {
   std::optional<std::map<std::string, std::string>> at_first_erase;
 };
 
+enum class Page { kOwn, kBlank, kStartUp };
+struct Saved {
+  const char* port;
+  Address address;
+};
+
 TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
   struct Case {
     const char* name;
-    bool blank_page;
-    std::optional<Address> this_port;   // entry saved for COM3
-    std::optional<Address> other_port;  // entry saved for COM7
+    Page page;
+    std::vector<Saved> entries;
     std::optional<Address> given;
     Address written;       // identity page after the update
     const char* log_part;  // in one line of the log; empty: no line about it
   };
+  const Address kStartUp = kDefaultBtAddress;
   const Case cases[] = {
-      {"own page readable", false, std::nullopt, std::nullopt, std::nullopt, kOwn, ""},
-      {"own page readable, stale entry for this port", false, kSaved, std::nullopt,
+      {"own page readable", Page::kOwn, {}, std::nullopt, kOwn, ""},
+      {"own page readable, stale entry for this port", Page::kOwn, {{"COM3", kSaved}},
        std::nullopt, kOwn, ""},
-      {"own page readable, --address given", false, std::nullopt, std::nullopt, kGiven, kOwn,
+      {"own page readable, --address given", Page::kOwn, {}, kGiven, kOwn,
        " The adapter keeps its own address 00:1B:DC:0F:21:7E; --address 0A:0B:0C:0D:0E:0F is "
        "not used"},
-      {"blank page, entry for this port", true, kSaved, std::nullopt, std::nullopt, kSaved,
-       " Identity page blank: restored address 11:22:33:44:55:66 from /state/identity-COM3"},
-      {"blank page, entry for another port", true, std::nullopt, kOther, std::nullopt,
-       kDefaultBtAddress,
-       " Identity page blank; the address A1:A2:A3:A4:A5:A6 saved for port COM7 is not used. "
-       "If it is this adapter's: brivelton update --address A1:A2:A3:A4:A5:A6"},
-      {"blank page, entries for both ports", true, kSaved, kOther, std::nullopt, kSaved,
-       " Identity page blank: restored address 11:22:33:44:55:66"},
-      {"blank page, --address given", true, std::nullopt, std::nullopt, kGiven, kGiven,
+      {"blank page, entry for this port", Page::kBlank, {{"COM3", kSaved}}, std::nullopt, kSaved,
+       " Identity page blank: restored address 11:22:33:44:55:66 from /state/identity-"
+       "112233445566"},
+      {"blank page, entry for another port (adapter moved)", Page::kBlank, {{"COM7", kOther}},
+       std::nullopt, kStartUp,
+       " Identity page blank; the address A1:A2:A3:A4:A5:A6 saved for port COM7 at t is not "
+       "used. If it is this adapter's: brivelton update --address A1:A2:A3:A4:A5:A6"},
+      {"blank page, entries for both ports", Page::kBlank, {{"COM3", kSaved}, {"COM7", kOther}},
+       std::nullopt, kSaved, " Identity page blank: restored address 11:22:33:44:55:66"},
+      {"blank page, two adapters' entries on this port", Page::kBlank,
+       {{"COM3", kSaved}, {"COM3", kOther}}, std::nullopt, kStartUp,
+       " Identity page blank; the address 11:22:33:44:55:66 saved for port COM3 at t is not "
+       "used. If it is this adapter's: brivelton update --address 11:22:33:44:55:66"},
+      {"blank page, --address given", Page::kBlank, {}, kGiven, kGiven,
        " Identity page blank: writing the given address 0A:0B:0C:0D:0E:0F"},
-      {"blank page, --address given and an entry for this port", true, kSaved, std::nullopt,
-       kGiven, kGiven,
+      {"blank page, --address given and an entry for this port", Page::kBlank,
+       {{"COM3", kSaved}}, kGiven, kGiven,
        " Identity page blank: writing the given address 0A:0B:0C:0D:0E:0F (--address), not "
-       "the saved 11:22:33:44:55:66 from /state/identity-COM3"},
-      {"blank page, nothing known", true, std::nullopt, std::nullopt, std::nullopt,
-       kDefaultBtAddress, ""},
+       "the saved 11:22:33:44:55:66 from /state/identity-112233445566"},
+      {"blank page, nothing known", Page::kBlank, {}, std::nullopt, kStartUp, ""},
+      {"start-up address on the page, --address given", Page::kStartUp, {}, kGiven, kGiven,
+       " Identity page carries the start-up address 00:01:00:03:04:06, no address of its own: "
+       "writing the given address 0A:0B:0C:0D:0E:0F"},
+      {"start-up address on the page, entry for this port", Page::kStartUp, {{"COM3", kSaved}},
+       std::nullopt, kSaved,
+       " Identity page carries the start-up address 00:01:00:03:04:06, no address of its own: "
+       "restored address 11:22:33:44:55:66"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     sim::AdapterConfig config;
-    config.blank_identity = c.blank_page;
+    config.blank_identity = c.page == Page::kBlank;
+    if (c.page == Page::kStartUp) config.bt_address = kStartUp;
     JournalBench b(config);
-    if (c.this_port) b.Save("COM3", *c.this_port);
-    if (c.other_port) b.Save("COM7", *c.other_port);
+    for (const auto& e : c.entries) b.Save(e.port, e.address);
 
     const auto log = b.Update(c.given);
     EXPECT_EQ(b.view.results, std::vector<bool>{true});
@@ -259,15 +300,68 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
       for (const auto& line : log) EXPECT_THAT(line, Not(HasSubstr("ddress"))) << line;
     }
     // The address written was on the PC before anything was erased...
-    if (c.written != kDefaultBtAddress) {
+    if (c.written != kStartUp) {
       ASSERT_TRUE(b.at_first_erase);
-      const auto saved = b.at_first_erase->find(JournalFileName("COM3"));
+      const auto saved = b.at_first_erase->find(JournalFileName(c.written));
       ASSERT_NE(saved, b.at_first_erase->end());
       EXPECT_EQ(ParseJournalEntry(saved->second)->address, c.written);
     }
-    // ...and once written back, this port's entry is gone; another's stays.
-    EXPECT_EQ(b.store.files.count(JournalFileName("COM3")), 0u);
-    EXPECT_EQ(b.store.files.count(JournalFileName("COM7")), c.other_port ? 1u : 0u);
+    // ...and once written back, its entry is gone; every other adapter's stays.
+    EXPECT_EQ(b.store.files.count(JournalFileName(c.written)), 0u);
+    for (const auto& e : c.entries)
+      if (e.address != c.written) {
+        EXPECT_EQ(b.store.files.count(JournalFileName(e.address)), 1u);
+      }
+  }
+}
+
+// The seam the windows' address dialog is built on: asked only when no single
+// saved address applies, before anything is erased.
+TEST(IdentityJournalRules, TheFrontEndIsAskedWhenNoSingleEntryApplies) {
+  struct Case {
+    const char* name;
+    AddressReply reply;
+    Address written;
+    bool success;
+    const char* log_line;
+  };
+  const Case cases[] = {
+      {"an address given", {AddressAnswer::kGiven, kGiven}, kGiven, true,
+       " Writing the address given: 0A:0B:0C:0D:0E:0F"},
+      {"continue without", {}, kDefaultBtAddress, true, ""},
+      {"a meaningless address is not written", {AddressAnswer::kGiven, Address{}}, kBlank, false,
+       " Refused the address 00:00:00:00:00:00: all zeros is no adapter's address"},
+      {"cancel", {AddressAnswer::kCancel, {}}, kBlank, false,
+       " No address chosen: update cancelled, nothing erased"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::AdapterConfig config;
+    config.blank_identity = true;
+    JournalBench b(config);
+    b.Save("COM3", kSaved);
+    b.Save("COM3", kOther);
+    std::vector<JournalEntry> asked;
+    b.updater.set_address_prompt(
+        {[&](const std::vector<JournalEntry>& candidates) {
+           asked = candidates;
+           return c.reply;
+         },
+         [](const std::string& address) { return "the address dialog (" + address + ")"; }});
+    const auto log = b.Update();
+    EXPECT_EQ(asked.size(), 2u);
+    // Cancelled: no result dialog, the log has said why.
+    EXPECT_EQ(b.view.results, c.success ? std::vector<bool>{true} : std::vector<bool>{});
+    EXPECT_EQ(b.outcome, c.success ? UpdateOutcome::kSucceeded : UpdateOutcome::kCancelled);
+    EXPECT_EQ(b.PageAddress(), c.written);
+    EXPECT_THAT(log, Contains(HasSubstr("If it is this adapter's: the address dialog (")));
+    if (*c.log_line) {
+      EXPECT_THAT(log, Contains(c.log_line));
+    }
+    if (!c.success) {
+      EXPECT_EQ(b.Erases(), 0);
+    }
+    EXPECT_EQ(b.store.files.size(), 2u);
   }
 }
 
@@ -298,13 +392,13 @@ TEST(IdentityJournalRules, TwentyFailuresThenANewRunKeepTheAddress) {
   b.Update();
   ASSERT_EQ(b.view.results, std::vector<bool>{false});
   EXPECT_EQ(b.PageAddress(), (Address{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-  ASSERT_EQ(b.store.files.count(JournalFileName("COM3")), 1u);
+  ASSERT_EQ(b.store.files.count(JournalFileName(kOwn)), 1u);
 
   b.NewRun();
   const auto log = b.Update();
   EXPECT_EQ(b.view.results, (std::vector<bool>{false, true}));
   EXPECT_THAT(log, Contains(" Identity page blank: restored address 00:1B:DC:0F:21:7E from "
-                            "/state/identity-COM3"));
+                            "/state/identity-001BDC0F217E"));
   EXPECT_TRUE(b.IdentityPageIs(kOwn));
   EXPECT_TRUE(b.store.files.empty());
 }

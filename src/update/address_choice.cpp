@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+#include "update/address_choice.h"
+
+#include <algorithm>
+
+#include "log/message_log.h"
+
+namespace brivelton {
+
+namespace {
+
+std::string FileNameOf(const std::string& path) {
+  const size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+// Two identities contradict each other where both say something and differ.
+bool Contradicts(const UsbIdentity& a, const UsbIdentity& b) {
+  auto differ = [](const std::string& x, const std::string& y) {
+    return !x.empty() && !y.empty() && x != y;
+  };
+  return differ(a.vendor, b.vendor) || differ(a.product, b.product) || differ(a.serial, b.serial);
+}
+
+bool SameSerial(const UsbIdentity& a, const UsbIdentity& b) {
+  return !a.serial.empty() && a.serial == b.serial && !Contradicts(a, b);
+}
+
+std::string Candidate(const JournalEntry& entry) {
+  std::string text = FormatBtAddress(entry.address) + " saved for port " + Shown(entry.port);
+  if (!entry.usb.serial.empty()) text += " (USB serial number " + Shown(entry.usb.serial) + ")";
+  return text + " at " + Shown(entry.saved);
+}
+
+}  // namespace
+
+std::string CommandLineRemedy(const std::string& address) {
+  return "brivelton update --address " + address;
+}
+
+std::vector<std::string> FitLogLine(std::string line, const std::vector<std::string>& paths) {
+  constexpr size_t kMax = kLogLineSize - 1;
+  if (line.size() <= kMax) return {line};
+  for (const auto& path : paths) {
+    if (path.empty()) continue;
+    const std::string name = FileNameOf(path);
+    for (size_t at = line.find(path); at != std::string::npos;
+         at = line.find(path, at + name.size()))
+      line.replace(at, path.size(), name);
+  }
+  std::vector<std::string> lines;
+  const std::string indent = "   ";
+  while (line.size() > kMax) {
+    size_t cut = line.rfind(' ', kMax);
+    // A word longer than a line is cut through, but still all shown.
+    if (cut == std::string::npos || cut <= indent.size()) cut = kMax;
+    lines.push_back(line.substr(0, cut));
+    line = indent + line.substr(line[cut] == ' ' ? cut + 1 : cut);
+  }
+  lines.push_back(line);
+  return lines;
+}
+
+AddressChoice ChooseAddress(const AddressSources& s) {
+  AddressChoice choice;
+  std::vector<std::string> paths;
+  for (const auto& entry : s.entries) paths.push_back(entry.file);
+  auto say = [&](const std::string& line) {
+    for (auto& part : FitLogLine(line, paths)) choice.lines.push_back(std::move(part));
+  };
+
+  const bool startup = s.page && *s.page == kDefaultBtAddress;
+  if (s.page && !startup) {
+    choice.address = *s.page;
+    if (s.given && *s.given != *s.page)
+      say(" The adapter keeps its own address " + FormatBtAddress(*s.page) + "; --address " +
+          FormatBtAddress(*s.given) + " is not used");
+    return choice;
+  }
+  const std::string page = startup ? " Identity page carries the start-up address " +
+                                         FormatBtAddress(kDefaultBtAddress) +
+                                         ", no address of its own"
+                                   : " Identity page blank";
+
+  std::vector<const JournalEntry*> by_serial, by_port;
+  for (const auto& entry : s.entries) {
+    if (SameSerial(entry.usb, s.usb))
+      by_serial.push_back(&entry);
+    else if (entry.port == s.port && !Contradicts(entry.usb, s.usb))
+      by_port.push_back(&entry);
+  }
+  const JournalEntry* match = nullptr;
+  if (by_serial.size() == 1)
+    match = by_serial[0];
+  else if (by_serial.empty() && by_port.size() == 1)
+    match = by_port[0];
+
+  if (s.given) {
+    choice.address = *s.given;
+    std::string line = page + ": writing the given address " + FormatBtAddress(*s.given);
+    if (match && match->address != *s.given)
+      line += " (--address), not the saved " + FormatBtAddress(match->address) + " from " +
+              Shown(match->file);
+    say(line);
+    return choice;
+  }
+  if (match) {
+    choice.address = match->address;
+    say(page + ": restored address " + FormatBtAddress(match->address) + " from " +
+        Shown(match->file));
+    return choice;
+  }
+
+  choice.address = s.held.value_or(kDefaultBtAddress);
+  choice.undecided = choice.address == kDefaultBtAddress;
+  // Likeliest first: same serial number, then same port, then the rest.
+  for (const auto* entry : by_serial) choice.candidates.push_back(*entry);
+  for (const auto* entry : by_port) choice.candidates.push_back(*entry);
+  for (const auto& entry : s.entries)
+    if (std::find(by_serial.begin(), by_serial.end(), &entry) == by_serial.end() &&
+        std::find(by_port.begin(), by_port.end(), &entry) == by_port.end())
+      choice.candidates.push_back(entry);
+  const auto remedy = s.how_to_give ? s.how_to_give : CommandLineRemedy;
+  for (const auto& entry : choice.candidates)
+    say(page + "; the address " + Candidate(entry) + " is not used. If it is this adapter's: " +
+        remedy(FormatBtAddress(entry.address)));
+  return choice;
+}
+
+}  // namespace brivelton
