@@ -247,6 +247,17 @@ std::vector<PortDetail> WebPortList::Details(const std::string& name) const {
   return details;
 }
 
+UsbIdentity WebPortList::UsbIdentityOf(const std::string& name) const {
+  UsbIdentity usb;
+  for (const auto& detail : Details(name)) {
+    const size_t colon = detail.value.find(':');
+    if (detail.label != "usb" || colon == std::string::npos) continue;
+    usb.vendor = detail.value.substr(0, colon);
+    usb.product = detail.value.substr(colon + 1);
+  }
+  return usb;
+}
+
 void WebClock::Sleep(uint32_t ms) { brv_sleep(double(ms)); }
 uint64_t WebClock::NowMs() { return NowUs() / 1000; }
 uint64_t WebClock::NowUs() { return brivelton::NowUs(); }

@@ -29,6 +29,9 @@ class WebPortList : public PortList {
   PortListing List() override;
   std::vector<std::string> FallbackNames() const override { return {}; }
   std::vector<PortDetail> Details(const std::string& name) const override;
+  // The vendor and product the browser reports; Web Serial tells no serial
+  // number.
+  UsbIdentity UsbIdentityOf(const std::string& name) const override;
 };
 
 class WebClock : public Clock {

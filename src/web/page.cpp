@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/conversation.h"
 #include "app/main_dialog.h"
@@ -40,6 +43,18 @@ EM_ASYNC_JS(int, brv_edit_settings, (int32_t* values, const int32_t* defaults), 
   HEAP32.set(chosen, values >> 2);
   return 1;
 });
+// The address dialog: its answer as "given:TEXT", "without" or "cancel", in
+// malloc'd memory.
+EM_ASYNC_JS(char*, brv_ask_address, (const char* text, const char* candidates,
+                                     const char* problem, const char* typed), {
+  const answer = await briveltonPage.askAddress(UTF8ToString(text),
+      JSON.parse(UTF8ToString(candidates)), UTF8ToString(problem), UTF8ToString(typed));
+  const reply = answer.answer === "given" ? `given:${answer.text}` : answer.answer;
+  const size = lengthBytesUTF8(reply) + 1;
+  const out = _malloc(size);
+  stringToUTF8(reply, out, size);
+  return out;
+});
 // What the conversation controller says the window shows around a button's work.
 EM_JS(void, brv_conversation, (int state, int shown, int value, const char* text,
                                const char* notice), {
@@ -50,11 +65,36 @@ namespace brivelton::web {
 
 namespace {
 
+void JsonString(std::string& out, const char* text) {
+  out += '"';
+  for (const char* p = text; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += char(c);
+    }
+  }
+  out += '"';
+}
+
 std::array<int, 10> ControlIds() {
   std::array<int, 10> ids{};
   std::copy(kCheckBoxIds.begin(), kCheckBoxIds.end(), ids.begin());
   std::copy(kDropDownIds.begin(), kDropDownIds.end(), ids.begin() + kCheckBoxIds.size());
   return ids;
+}
+
+std::string AddressQuestion() {
+  return "This adapter's identity page holds no address of its own, and no single address "
+         "saved in this browser is known to be its. Pick one, type the adapter's address, or "
+         "continue without: the adapter then gets the start-up address " +
+         FormatBtAddress(kDefaultBtAddress) + ". Cancel erases nothing.";
 }
 
 class WebView : public ConversationView {
@@ -77,6 +117,45 @@ class WebView : public ConversationView {
     for (int id : ControlIds()) *SettingsMember(values, id) = now[i++];
     if (log) TraceSettingsOnOk(values, *log);
     return true;
+  }
+  // Asked again until the typed address names an adapter, or the user
+  // continues without one or cancels.
+  AddressReply AskAddress(const std::vector<JournalEntry>& candidates) override {
+    std::string list = "[";
+    for (const auto& entry : candidates) {
+      if (list.size() > 1) list += ',';
+      list += "{\"address\":";
+      JsonString(list, FormatBtAddress(entry.address).c_str());
+      list += ",\"port\":";
+      JsonString(list, Shown(entry.port).c_str());
+      list += ",\"saved\":";
+      JsonString(list, Shown(entry.saved).c_str());
+      list += '}';
+    }
+    list += ']';
+    const std::string question = AddressQuestion();
+    std::string problem, typed;
+    for (;;) {
+      char* raw =
+          brv_ask_address(question.c_str(), list.c_str(), problem.c_str(), typed.c_str());
+      std::string answer = raw ? raw : "cancel";
+      std::free(raw);
+      if (answer == "without") return {AddressAnswer::kContinueWithout, {}};
+      if (!answer.starts_with("given:")) return {AddressAnswer::kCancel, {}};
+      typed = answer.substr(6);
+      const auto address = ParseBtAddress(typed);
+      if (!address) {
+        problem = "\"" + typed + "\" is not 12 hexadecimal digits.";
+        continue;
+      }
+      problem = MeaninglessAddressReason(*address);
+      if (problem.empty()) return {AddressAnswer::kGiven, *address};
+      problem[0] = char(std::toupper(static_cast<unsigned char>(problem[0])));
+      problem += '.';
+    }
+  }
+  std::string HowToGiveAddress(const std::string& address) override {
+    return "pick " + address + " in the address dialog";
   }
   // A button's work, when the conversation lets one start.
   bool Start() {
@@ -158,24 +237,6 @@ std::string last_text;
 const char* Keep(std::string text) {
   last_text = std::move(text);
   return last_text.c_str();
-}
-
-void JsonString(std::string& out, const char* text) {
-  out += '"';
-  for (const char* p = text; *p; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += char(c);
-    }
-  }
-  out += '"';
 }
 
 const char* KindName(ui::ControlKind kind) {

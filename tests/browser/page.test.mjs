@@ -230,6 +230,9 @@ test('a reload during the page writes: Update again restores the address from th
     assert.ok(page.dialogs.includes('beforeunload'), `dialogs: ${page.dialogs}`);
     assert.equal((await page.evaluate(() => window.briveltonReady)).imageSize, 512000);
     assert.deepEqual(await messages(page), []);
+    // One record for this adapter, with the port's USB identity as the browser gave it.
+    const record = await page.evaluate((name) => window.briveltonHost.storeRead(name), `identity-${address}`);
+    assert.match(record ?? '', /^port=USB 0403:6001\naddress=00:1B:DC:0F:21:7E\n(.*\n)*usb_vendor=0403\nusb_product=6001\n/);
     const again = await checkDevice(page);
     assert.ok(again.includes(' Found device on USB 0403:6001'), again.join('\n'));
     const { lines, result } = await updateFirmware(page, '9-reload-again');
@@ -261,6 +264,69 @@ test('without Web Serial (Firefox, Safari): the page says so, and the simulated 
     assert.ok(check.includes(' Found device on Simulated adapter'), check.join('\n'));
     assert.ok(check.includes(' Device Firmware Version = 1FF'), check.join('\n'));
     assert.ok(await page.isDisabled('#main-request'));
+    assert.deepEqual(page.errors ?? [], []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('the address dialog: a blank page with two saved candidates asks; Cancel erases nothing, a picked one is written', async () => {
+  const { context, page } = await openPage(browser, `${server.url}?sim&sim-blank=1`);
+  try {
+    // Two adapters' entries saved from this port, as two updates cut short
+    // would leave them: neither is this adapter's for sure.
+    const other = '00AABB112233';
+    for (const [hex, saved] of [[address, '2026-12-01T10:00:00Z'], [other, '2026-12-02T10:00:00Z']]) {
+      const colons = hex.match(/../g).join(':');
+      assert.equal(await page.evaluate(([name, content]) => window.briveltonHost.storeWrite(name, content),
+        [`identity-${hex}`, `port=Simulated adapter\naddress=${colons}\nname=\nsaved=${saved}\n`]), '');
+    }
+    await checkDevice(page);
+    const ask = async () => {
+      await page.click('#main-1002');
+      await clickShown(page, 'confirm-1046');
+      await waitShown(page, 'address');
+    };
+
+    const cancelled = await step(page, async () => {
+      await ask();
+      const offered = await page.$$eval('#address-candidates label', (ls) => ls.map((l) => l.textContent));
+      assert.deepEqual(offered, [
+        '00:1B:DC:0F:21:7E, saved from Simulated adapter at 2026-12-01T10:00:00Z',
+        '00:AA:BB:11:22:33, saved from Simulated adapter at 2026-12-02T10:00:00Z']);
+      await screenshot(page, '11-address');
+      await page.click('#address-cancel');
+    });
+    assert.ok(cancelled.includes(' Identity page blank; the address 00:AA:BB:11:22:33 saved for port ' +
+      'Simulated adapter at 2026-12-02T10:00:00Z is not used. If it is this adapter\'s: pick ' +
+      '00:AA:BB:11:22:33 in the address dialog'), cancelled.join('\n'));
+    assert.equal(cancelled.at(-1), ' No address chosen: update cancelled, nothing erased');
+    assert.ok(await page.isHidden('#result'));
+    assert.match(await page.textContent('#sim-status'), /firmware 1FF, identity page blank/);
+
+    // Asked again; what names no adapter is refused in the dialog.
+    const written = await step(page, async () => {
+      await ask();
+      for (const [typed, problem] of [['001BDC0F21', '"001BDC0F21" is not 12 hexadecimal digits.'],
+        ['00:00:00:00:00:00', 'All zeros is no adapter\'s address.']]) {
+        await page.fill('#address-input', typed);
+        await page.click('#address-ok');
+        await page.waitForFunction((p) => document.getElementById('address-problem').textContent === p, problem);
+        assert.ok(await page.isVisible('#address'));
+      }
+      await page.check('#address-candidate-1');
+      assert.equal(await page.inputValue('#address-input'), '00:AA:BB:11:22:33');
+      await page.click('#address-ok');
+      await waitShown(page, 'result');
+      assert.equal(await page.textContent('#result-1054'), success);
+      await page.click('#result-1');
+    });
+    assert.ok(written.includes(' Writing the address given: 00:AA:BB:11:22:33'), written.join('\n'));
+    assert.equal(await page.textContent('#sim-status'), 'The simulated adapter runs: firmware 204, ' +
+      'address 00:AA:BB:11:22:33. Check Device finds it.');
+    // The verified update forgot the entry of the address it wrote, only that one.
+    const kept = await page.evaluate(() => window.briveltonHost.storeList());
+    assert.deepEqual(kept.filter((k) => k.startsWith('identity-')), [`identity-${address}`]);
     assert.deepEqual(page.errors ?? [], []);
   } finally {
     await context.close();

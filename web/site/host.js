@@ -86,18 +86,6 @@
       return `usb=${hex4(info.usbVendorId)}:${hex4(info.usbProductId)}`;
     },
 
-    // The USB identity of a listed port, or null.
-    usbOf(name) {
-      const found = this.listed.find(p => p.name === name);
-      if (!found) return null;
-      try {
-        const info = found.port.getInfo() || {};
-        if (Number.isInteger(info.usbVendorId) && Number.isInteger(info.usbProductId))
-          return { vendor: info.usbVendorId, product: info.usbProductId };
-      } catch (e) { /* no identity */ }
-      return null;
-    },
-
     async openPort(port, baud) {
       await port.open({ baudRate: baud, dataBits: 8, stopBits: 1, parity: "none",
                         flowControl: "none", bufferSize: 65536 });

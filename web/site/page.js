@@ -157,7 +157,8 @@
     if (!box) return;
     if (e.key === "Escape") {
       e.preventDefault();
-      const cancel = box.querySelector(`[id$="-${kIdCancel}"]`) || $("address-cancel");
+      const cancel = box.querySelector(`button[id$="-${kIdCancel}"]`) ||
+          box.querySelector("#address-cancel");
       if (cancel) cancel.click();
       else (box.querySelector("button.default") || box.querySelector("button")).click();
     } else if (e.key === "Enter" && !(e.target instanceof HTMLSelectElement)) {
@@ -230,12 +231,34 @@
       return awaitDialog("settings", $("settings"));
     },
     conversation,
-    // The adapter's address from the user: the text as typed, or null when
-    // cancelled. `problem` says what was wrong with the last answer.
-    askAddress(text, problem) {
+    // Before an update erases a blank identity page that no single saved
+    // address applies to: `candidates` ({ address, port, saved }) to pick
+    // from, `problem` what was wrong with the last answer. Settles to
+    // { answer: "given", text }, { answer: "without" } or { answer: "cancel" }.
+    askAddress(text, candidates, problem, typed) {
       $("address-text").textContent = text;
       $("address-problem").textContent = problem || "";
+      const list = $("address-candidates");
+      list.replaceChildren();
       const input = $("address-input");
+      input.value = typed || "";
+      candidates.forEach((c, i) => {
+        const row = document.createElement("label");
+        row.className = "candidate";
+        const pick = document.createElement("input");
+        pick.type = "radio";
+        pick.name = "address-candidate";
+        pick.id = `address-candidate-${i}`;
+        pick.value = c.address;
+        pick.checked = input.value === c.address;
+        pick.addEventListener("change", () => { input.value = c.address; });
+        const shown = document.createElement("code");
+        shown.textContent = c.address;
+        row.append(pick, shown, document.createTextNode(
+            `, saved from ${c.port}${c.saved ? ` at ${c.saved}` : ""}`));
+        list.append(row);
+      });
+      list.hidden = !candidates.length;
       const answer = awaitDialog("address", $("address"));
       input.focus();
       input.select();
@@ -408,8 +431,15 @@
   }
 
   function wire() {
-    $("address-ok").addEventListener("click", () => pending.address($("address-input").value.trim()));
-    $("address-cancel").addEventListener("click", () => pending.address(null));
+    $("address-ok").addEventListener("click",
+        () => pending.address({ answer: "given", text: $("address-input").value.trim() }));
+    $("address-without").addEventListener("click", () => pending.address({ answer: "without" }));
+    $("address-cancel").addEventListener("click", () => pending.address({ answer: "cancel" }));
+    // A typed address that is no longer the one picked takes the pick away.
+    $("address-input").addEventListener("input", () => {
+      for (const pick of document.querySelectorAll("#address-candidates input"))
+        pick.checked = pick.value === $("address-input").value.trim();
+    });
     $("main-request").addEventListener("click", async () => {
       if (!navigator.serial || root.dataset.busy !== "") return;
       await requestPort();
