@@ -20,6 +20,7 @@
 #include "sim/virtual_adapter.h"
 
 using namespace brivelton;
+using enum brivelton::CommandKind;
 
 namespace {
 
@@ -38,13 +39,14 @@ Floor FloorOf(const sim::DeviceModel& model) {
   const sim::Timing& t = model.config().timing;
   Floor f;
   for (const sim::FrameRecord& frame : model.frames()) {
-    const uint64_t reply = static_cast<uint64_t>(ExpectedReplyLength(frame.kind));
+    const uint64_t reply =
+        frame.kind ? static_cast<uint64_t>(ExpectedReplyLength(*frame.kind)) : 0;
     f.host_bytes += frame.bytes.size();
     f.adapter_bytes += reply;
     f.host_wire_ms += WireTimeUs(frame.bytes.size(), frame.baud) / 1000.0;
     f.adapter_wire_ms += WireTimeUs(reply, frame.baud) / 1000.0;
     uint64_t work = reply ? t.reply_latency_us : 0;
-    switch (frame.kind) {
+    if (frame.kind) switch (*frame.kind) {
       case FlashErase: work += frame.bytes[8] == 0xD8 ? t.erase_64k_us : t.erase_4k_us; break;
       case FlashWritePage:
       case WriteIdentityPage: work += t.page_program_us; break;

@@ -7,12 +7,13 @@
 #include "resources/firmware_image.h"
 
 using namespace brivelton;
+using enum brivelton::CommandKind;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t groups = data[0];
   fuzz::Rig rig(std::span(data + 1, size - 1), false);
-  rig.stream.set_fuzzed([groups](int kind) {
+  rig.stream.set_fuzzed([groups](CommandKind kind) {
     switch (kind) {
       case FlashChecksum: return true;
       case FlashReadStatus:

@@ -11,6 +11,7 @@
 #include "resources/firmware_image.h"
 
 using namespace brivelton;
+using enum brivelton::CommandKind;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -80,7 +81,7 @@ Bytes PageHead(bool named) {
   return r;
 }
 
-Bytes Zeros(int kind) {
+Bytes Zeros(CommandKind kind) {
   Bytes r(static_cast<size_t>(ExpectedReplyLength(kind)), 0);
   r[0] = 0x04;
   r[1] = 0x0E;

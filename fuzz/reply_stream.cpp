@@ -7,6 +7,8 @@
 
 namespace brivelton::fuzz {
 
+using enum CommandKind;
+
 std::vector<uint8_t> ReplyStream::Take(size_t n) {
   n = std::min(n, input_.size() - std::min(pos_, input_.size()));
   std::vector<uint8_t> bytes(input_.begin() + static_cast<long>(pos_),
@@ -17,9 +19,10 @@ std::vector<uint8_t> ReplyStream::Take(size_t n) {
 
 void ReplyStream::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
                               std::span<const uint64_t> arrival_us, uint32_t baud) {
-  const int kind = link_.LastKind;
+  if (!link_.LastKind) return;
+  const CommandKind kind = *link_.LastKind;
   const int expected = ExpectedReplyLength(kind);
-  ++writes_[kind & 31];
+  ++writes_[KindNumber(kind) & 31];
   std::vector<uint8_t> reply;
   uint64_t delay_us = kLatencyUs;
   if (used_up()) {
@@ -50,7 +53,7 @@ void ReplyStream::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
       delay_us += uint64_t{Next()} * 5000;
     }
   }
-  last_[kind & 31] = reply;
+  last_[KindNumber(kind) & 31] = reply;
   if (bytes.empty()) return;
   uint64_t t = std::max(arrival_us.back(), line.host_bound_free_us()) + delay_us;
   for (uint8_t b : reply) {

@@ -18,6 +18,7 @@
 
 #include "app/main_dialog.h"
 #include "app/main_view.h"
+#include "link/frames.h"
 #include "platform/clock.h"
 #include "platform/port_list.h"
 #include "platform/virtual_serial.h"
@@ -48,15 +49,17 @@ class ReplyStream : public VirtualPeer {
   // Which kinds take their reply from the input; the others get a reply of the
   // expected length at once (while input is left), so the input is spent on
   // the kinds under test.
-  void set_fuzzed(std::function<bool(int kind)> fuzzed) { fuzzed_ = std::move(fuzzed); }
+  void set_fuzzed(std::function<bool(CommandKind kind)> fuzzed) { fuzzed_ = std::move(fuzzed); }
 
   void OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
                    std::span<const uint64_t> arrival_us, uint32_t baud) override;
 
   bool used_up() const { return pos_ >= input_.size(); }
   // The reply sent to the last write of `kind` (empty if none, or silence).
-  const std::vector<uint8_t>& last_reply(int kind) const { return last_[kind & 31]; }
-  int writes(int kind) const { return writes_[kind & 31]; }
+  const std::vector<uint8_t>& last_reply(CommandKind kind) const {
+    return last_[KindNumber(kind) & 31];
+  }
+  int writes(CommandKind kind) const { return writes_[KindNumber(kind) & 31]; }
 
  private:
   uint8_t Next() { return pos_ < input_.size() ? input_[pos_++] : 0; }
@@ -65,7 +68,7 @@ class ReplyStream : public VirtualPeer {
   std::span<const uint8_t> input_;
   size_t pos_ = 0;
   const LinkState& link_;
-  std::function<bool(int)> fuzzed_;
+  std::function<bool(CommandKind)> fuzzed_;
   std::vector<uint8_t> last_[32];
   int writes_[32] = {};
 };

@@ -14,11 +14,11 @@ void Discovery::RestartDevice() {
   // The adapter may be in its boot loader at the high speed or running its
   // firmware at the low one: say it at both.
   link_.ConfigurePort(kBootLoaderBaud);
-  link_.Exchange(ResetStepA);
-  link_.Exchange(ResetStepB);
+  link_.Exchange(CommandKind::ResetStepA);
+  link_.Exchange(CommandKind::ResetStepB);
   link_.ConfigurePort(kFirmwareBaud);
-  link_.Exchange(ResetStepA);
-  link_.Exchange(ResetStepB);
+  link_.Exchange(CommandKind::ResetStepA);
+  link_.Exchange(CommandKind::ResetStepB);
 }
 
 int Discovery::ProbePort(const std::string& name) {
@@ -32,11 +32,11 @@ int Discovery::ProbePort(const std::string& name) {
     link_.ClosePort();
     return 0;
   }
-  bool r = link_.Exchange(LinkCheck);
+  bool r = link_.Exchange(CommandKind::LinkCheck);
   if (!r) {
     RestartDevice();
     link_.ConfigurePort(kFirmwareBaud);
-    r = link_.Exchange(LinkCheck);
+    r = link_.Exchange(CommandKind::LinkCheck);
   }
   link_.ClosePort();
   return r;

@@ -25,7 +25,7 @@ int ParseVersion3(char c0, char c1, char c2) {
 
 int Discovery::QueryFirmwareVersion() {
   state_.VersionChars = {'0', '0', '0'};
-  if (!link_.Exchange(QueryVersion)) return 0;
+  if (!link_.Exchange(CommandKind::QueryVersion)) return 0;
   // Only what this reply delivered counts: the bytes past it still hold an
   // earlier reply, whose marker would pass an old version off as current.
   const auto& reply = state_.ReplyBuffer;

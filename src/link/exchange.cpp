@@ -17,7 +17,7 @@ constexpr uint32_t kBurstPauseMs = 4;
 constexpr std::array<uint8_t, 3> kBaudNotYetSwitched = {0x04, 0x0E, 0x05};
 }  // namespace
 
-int Link::SendFrame(int kind, const FrameArgs& args) {
+int Link::SendFrame(CommandKind kind, const FrameArgs& args) {
   state_.LastKind = kind;
   // One buffer for every frame: page writes are four kilobytes each.
   BuildFrame(kind, args, frame_);
@@ -28,18 +28,18 @@ int Link::SendFrame(int kind, const FrameArgs& args) {
     return kWriteFailed;
   }
   if (written < frame_.size())
-    log_.Trace(" CMD %d Write error %d %d\n", kind, static_cast<int>(written),
+    log_.Trace(" CMD %d Write error %d %d\n", KindNumber(kind), static_cast<int>(written),
                static_cast<int>(frame_.size()));
   return ExpectedReplyLength(kind);
 }
 
-bool Link::Exchange(int kind, const FrameArgs& args) {
+bool Link::Exchange(CommandKind kind, const FrameArgs& args) {
   if (!state_.is_open()) {
     log_.Trace(" Port is not opened");
     ReopenFoundPort();
   }
-  if (kind == HandshakeBurstLong || kind == HandshakeBurstShort) {
-    const int count = kind == HandshakeBurstLong ? kLongBurstCount : kShortBurstCount;
+  if (kind == CommandKind::HandshakeBurstLong || kind == CommandKind::HandshakeBurstShort) {
+    const int count = kind == CommandKind::HandshakeBurstLong ? kLongBurstCount : kShortBurstCount;
     for (int i = 0; i < count; ++i) {
       SendFrame(kind);
       clock_.Sleep(kBurstPauseMs);
@@ -56,10 +56,10 @@ bool Link::Exchange(int kind, const FrameArgs& args) {
     if (expected == 0) return true;
     const int received = ReadReply(expected);
     state_.ReceivedCount = received;
-    log_.Trace(" cmd = %d, loop = %d, readcnt = %d\n", kind, attempt, received);
+    log_.Trace(" cmd = %d, loop = %d, readcnt = %d\n", KindNumber(kind), attempt, received);
     if (received == expected) return true;
     if (received == 0) continue;
-    if (kind == SetBaud1M) {
+    if (kind == CommandKind::SetBaud1M) {
       // Judged on what this reply delivered: older bytes past it prove nothing.
       const auto& reply = state_.ReplyBuffer;
       if (state_.ReplyFresh >= static_cast<int>(kBaudNotYetSwitched.size()) &&
@@ -69,7 +69,7 @@ bool Link::Exchange(int kind, const FrameArgs& args) {
       }
       return true;
     }
-    if (kind == FlashReadPage) return false;
+    if (kind == CommandKind::FlashReadPage) return false;
     return true;
   }
   return false;

@@ -29,66 +29,66 @@ void PageWrite(uint32_t address, Page data, Frame& frame) {
 }
 
 constexpr CommandEntry kCatalogue[] = {
-    {LinkCheck, "LinkCheck", 8, kOrdinaryReadAttempts,
+    {CommandKind::LinkCheck, "LinkCheck", 8, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x01, 0x00}; }},
-    {BootHandshake, "BootHandshake", 8, kOrdinaryReadAttempts,
+    {CommandKind::BootHandshake, "BootHandshake", 8, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
-    {HandshakeBurstLong, "HandshakeBurstLong", 0, kOrdinaryReadAttempts,
+    {CommandKind::HandshakeBurstLong, "HandshakeBurstLong", 0, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
-    {HandshakeBurstShort, "HandshakeBurstShort", 0, kOrdinaryReadAttempts,
+    {CommandKind::HandshakeBurstShort, "HandshakeBurstShort", 0, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) { f = {0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}; }},
-    {BootCommandFE, "BootCommandFE", 0, kOrdinaryReadAttempts,
+    {CommandKind::BootCommandFE, "BootCommandFE", 0, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x05, 0xFE, 0x95, 0x27, 0x95, 0x27};
      }},
-    {SetBaud1M, "SetBaud1M", 12, kOrdinaryReadAttempts,
+    {CommandKind::SetBaud1M, "SetBaud1M", 12, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F};
      }},
-    {ResetStepA, "ResetStepA", 15, kOrdinaryReadAttempts,
+    {CommandKind::ResetStepA, "ResetStepA", 15, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00};
      }},
-    {ResetStepB, "ResetStepB", 5, kOrdinaryReadAttempts,
+    {CommandKind::ResetStepB, "ResetStepB", 5, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x09, 0x01, 0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0xA5, 0x00};
      }},
-    {FlashReadStatus, "FlashReadStatus", 13, kOrdinaryReadAttempts,
+    {CommandKind::FlashReadStatus, "FlashReadStatus", 13, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x05};
      }},
-    {FlashWriteStatus, "FlashWriteStatus", 13, kOrdinaryReadAttempts,
+    {CommandKind::FlashWriteStatus, "FlashWriteStatus", 13, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x03, 0x00, 0x0D, 0x01, 0x00};
      }},
-    {FlashErase, "FlashErase", 16, kEraseReadAttempts,
+    {CommandKind::FlashErase, "FlashErase", 16, kEraseReadAttempts,
      [](const FrameArgs& a, Frame& f) {
        const EraseBlock block = EraseBlockOf(a.erase_block);
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, block.op};
        PutLe32(f, block.address);
      }},
-    {FlashWritePage, "FlashWritePage", 15, kOrdinaryReadAttempts,
+    {CommandKind::FlashWritePage, "FlashWritePage", 15, kOrdinaryReadAttempts,
      [](const FrameArgs& a, Frame& f) {
        PageWrite(static_cast<uint32_t>(a.page_index) * kPageSize, a.page, f);
      }},
-    {WriteIdentityPage, "WriteIdentityPage", 15, kOrdinaryReadAttempts,
+    {CommandKind::WriteIdentityPage, "WriteIdentityPage", 15, kOrdinaryReadAttempts,
      [](const FrameArgs& a, Frame& f) { PageWrite(kIdentityPageAddress, a.page, f); }},
-    {FlashChecksum, "FlashChecksum", 11, kChecksumReadAttempts,
+    {CommandKind::FlashChecksum, "FlashChecksum", 11, kChecksumReadAttempts,
      [](const FrameArgs&, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0x09, 0x10, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xCF, 0x07, 0x00};
      }},
-    {FlashReadPage, "FlashReadPage", 4110, kOrdinaryReadAttempts,
+    {CommandKind::FlashReadPage, "FlashReadPage", 4110, kOrdinaryReadAttempts,
      [](const FrameArgs& a, Frame& f) {
        f = {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09};
        PutLe32(f, a.read_address);
      }},
-    {QueryVersion, "QueryVersion", 33, kOrdinaryReadAttempts,
+    {CommandKind::QueryVersion, "QueryVersion", 33, kOrdinaryReadAttempts,
      [](const FrameArgs&, Frame& f) { f = {0x2F, 0x76}; }},
-    {ParamRead, "ParamRead", 10, kOrdinaryReadAttempts,
+    {CommandKind::ParamRead, "ParamRead", 10, kOrdinaryReadAttempts,
      [](const FrameArgs& a, Frame& f) {
        f = {0x58, 0x53, 0x03, a.param_sequence, 0x03, a.param_op, 0x00};
      }},
-    {ParamWrite, "ParamWrite", 10, kOrdinaryReadAttempts,
+    {CommandKind::ParamWrite, "ParamWrite", 10, kOrdinaryReadAttempts,
      [](const FrameArgs& a, Frame& f) {
        f = {0x58, 0x53, 0x07, a.param_sequence, 0x83, a.param_op,
             static_cast<uint8_t>(a.param_value), 0x00, 0x00, 0x00};
@@ -99,19 +99,24 @@ constexpr CommandEntry kCatalogue[] = {
 
 std::span<const CommandEntry> CommandCatalogue() { return kCatalogue; }
 
-const CommandEntry* FindCommand(int kind) {
+const CommandEntry* FindCommand(CommandKind kind) {
   for (const CommandEntry& command : kCatalogue)
     if (command.kind == kind) return &command;
   return nullptr;
 }
 
-int ExpectedReplyLength(int kind) {
+const char* KindName(std::optional<CommandKind> kind) {
+  const CommandEntry* command = kind ? FindCommand(*kind) : nullptr;
+  return command ? command->name : "unknown";
+}
+
+int ExpectedReplyLength(CommandKind kind) {
   const CommandEntry* command = FindCommand(kind);
   return command ? command->reply_length : 0;
 }
 
-int ReadAttempts(int kind) {
-  const CommandEntry* command = FindCommand(kind);
+int ReadAttempts(std::optional<CommandKind> kind) {
+  const CommandEntry* command = kind ? FindCommand(*kind) : nullptr;
   return command ? command->read_attempts : kOrdinaryReadAttempts;
 }
 
@@ -120,7 +125,7 @@ EraseBlock EraseBlockOf(int block) {
   return {0x20, 0x0F0000 + static_cast<uint32_t>((block * 16) % 256) * 0x100};
 }
 
-void BuildFrame(int kind, const FrameArgs& args, std::vector<uint8_t>& frame) {
+void BuildFrame(CommandKind kind, const FrameArgs& args, std::vector<uint8_t>& frame) {
   const CommandEntry* command = FindCommand(kind);
   if (command) {
     command->build(args, frame);
@@ -129,7 +134,7 @@ void BuildFrame(int kind, const FrameArgs& args, std::vector<uint8_t>& frame) {
   }
 }
 
-std::vector<uint8_t> BuildFrame(int kind, const FrameArgs& args) {
+std::vector<uint8_t> BuildFrame(CommandKind kind, const FrameArgs& args) {
   std::vector<uint8_t> frame;
   BuildFrame(kind, args, frame);
   return frame;

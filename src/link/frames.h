@@ -2,34 +2,15 @@
 // Every frame the utility sends: one catalogue row per command kind with its
 // name, the reply it waits for, how long it waits, and how the frame is built.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "link/command_kind.h"
 #include "link/link_state.h"
 #include "resources/firmware_image.h"
 
 namespace brivelton {
-
-enum CommandKind : int {
-  LinkCheck = 1,
-  BootHandshake = 2,
-  HandshakeBurstLong = 3,
-  HandshakeBurstShort = 4,
-  BootCommandFE = 5,
-  SetBaud1M = 7,
-  ResetStepA = 9,
-  ResetStepB = 10,
-  FlashReadStatus = 11,
-  FlashWriteStatus = 12,
-  FlashErase = 13,
-  FlashWritePage = 14,
-  WriteIdentityPage = 15,
-  FlashChecksum = 17,
-  FlashReadPage = 18,
-  QueryVersion = 22,
-  ParamRead = 23,
-  ParamWrite = 24,
-};
 
 inline constexpr int kWriteFailed = 0xFFFFFF;
 
@@ -65,16 +46,21 @@ struct CommandEntry {
 
 std::span<const CommandEntry> CommandCatalogue();
 // The catalogue row of `kind`; null for a number that is not a kind.
-const CommandEntry* FindCommand(int kind);
+const CommandEntry* FindCommand(CommandKind kind);
+// "LinkCheck", "FlashWritePage", ...; "unknown" for none or a number that is
+// not a kind.
+const char* KindName(std::optional<CommandKind> kind);
+// The number the trace shows.
+inline int KindNumber(CommandKind kind) { return static_cast<int>(kind); }
 
-// The reply length a kind expects; 0 for kinds without reply or unknown kinds.
-int ExpectedReplyLength(int kind);
-// Read tries per chunk after sending `kind`; the ordinary count for any other number.
-int ReadAttempts(int kind);
+// The reply length a kind expects; 0 for kinds without reply.
+int ExpectedReplyLength(CommandKind kind);
+// Read tries per chunk after sending `kind`; the ordinary count after none.
+int ReadAttempts(std::optional<CommandKind> kind);
 
 // The frame of `kind`; empty for a number that is not a kind.
-std::vector<uint8_t> BuildFrame(int kind, const FrameArgs& args = {});
-void BuildFrame(int kind, const FrameArgs& args, std::vector<uint8_t>& frame);
+std::vector<uint8_t> BuildFrame(CommandKind kind, const FrameArgs& args = {});
+void BuildFrame(CommandKind kind, const FrameArgs& args, std::vector<uint8_t>& frame);
 
 // Erase block b: the op byte and the address it carries.
 struct EraseBlock {

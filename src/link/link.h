@@ -32,8 +32,8 @@ class Link {
 
   // Command exchange. SendFrame returns the reply length to wait for, or
   // kWriteFailed; Exchange whether the reply came as its kind requires.
-  int SendFrame(int kind, const FrameArgs& args = {});
-  bool Exchange(int kind, const FrameArgs& args = {});
+  int SendFrame(CommandKind kind, const FrameArgs& args = {});
+  bool Exchange(CommandKind kind, const FrameArgs& args = {});
   int ReadReply(int expected);
 
   LinkState& state() { return state_; }

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/bt_address.h"
+#include "link/command_kind.h"
 #include "platform/serial_device.h"
 
 namespace brivelton {
@@ -26,7 +28,7 @@ struct LinkState {
   // rest are left over from earlier ones.
   int ReplyFresh = 0;
   int ExpectedCount = 0;
-  int LastKind = 0;
+  std::optional<CommandKind> LastKind;  // none before the first frame
 
   // The parameter frames' sequence number, one up after each good exchange.
   uint8_t ParamSequence = 1;

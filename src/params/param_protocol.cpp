@@ -27,7 +27,7 @@ uint32_t Le32(const std::array<uint8_t, 64>& bytes, int at) {
 Parameters::Parameters(Link& link) : link_(link), state_(link.state()), log_(link.log()) {}
 
 std::optional<uint32_t> Parameters::ReadParameter(int op) {
-  if (!link_.Exchange(ParamRead, {.param_sequence = state_.ParamSequence,
+  if (!link_.Exchange(CommandKind::ParamRead, {.param_sequence = state_.ParamSequence,
                                   .param_op = static_cast<uint8_t>(op)})) {
     log_.Trace(" Fail read op %d", op);
     return std::nullopt;
@@ -63,7 +63,7 @@ std::optional<uint32_t> Parameters::ReadParameter(int op) {
 }
 
 bool Parameters::WriteParameter(int op, uint32_t value) {
-  if (!link_.Exchange(ParamWrite, {.param_sequence = state_.ParamSequence,
+  if (!link_.Exchange(CommandKind::ParamWrite, {.param_sequence = state_.ParamSequence,
                                    .param_op = static_cast<uint8_t>(op),
                                    .param_value = value})) {
     log_.Trace(" Fail write op %d", op);

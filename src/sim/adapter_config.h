@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "link/command_kind.h"
+
 namespace brivelton::sim {
 
 enum class Mode { kFirmware, kBootLoader };
@@ -48,8 +50,8 @@ enum class UpdateStep {
 struct Faults {
   uint32_t seed = 1;
   bool silent = false;                  // nothing answers at all
-  std::map<int, int> ignore_kind;       // kind -> answers withheld this many times
-  std::map<int, int> short_reply_kind;  // kind -> replies cut short this many times
+  std::map<CommandKind, int> ignore_kind;       // answers withheld this many times
+  std::map<CommandKind, int> short_reply_kind;  // replies cut short this many times
   int short_reply_bytes = -1;           // length of a cut reply; -1: half
   int extra_bytes = 0;                  // junk bytes appended to every reply
   double drop_rate = 0.0;               // per byte, both directions
@@ -87,7 +89,7 @@ struct AdapterConfig {
 
 // One frame as the adapter received it.
 struct FrameRecord {
-  int kind = 0;  // CommandKind number, 0 when not recognised
+  std::optional<CommandKind> kind;  // none when not recognised
   std::vector<uint8_t> bytes;
   uint32_t baud = 0;  // the host's line speed when it was sent
   uint64_t t_us = 0;  // arrival of its last byte

@@ -115,40 +115,46 @@ int EraseBlockIndex(std::span<const uint8_t> frame) {
   return -1;
 }
 
-}  // namespace
-
-const char* KindName(int kind) {
-  const CommandEntry* command = FindCommand(kind);
-  return command ? command->name : "unknown";
+// Whether `kind` still has a count left in `counts`, using one up.
+bool TakeOne(std::map<CommandKind, int>& counts, std::optional<CommandKind> kind) {
+  if (!kind) return false;
+  auto left = counts.find(*kind);
+  if (left == counts.end() || left->second <= 0) return false;
+  --left->second;
+  return true;
 }
 
-int KindOfFrame(std::span<const uint8_t> f) {
-  if (f.size() == 2 && f[0] == 0x2F) return QueryVersion;
-  if (f.size() >= 3 && f[0] == 0x58) return f[2] == 0x03 ? ParamRead : ParamWrite;
-  if (f.size() < 5 || f[0] != 0x01) return 0;
+}  // namespace
+
+std::optional<CommandKind> KindOfFrame(std::span<const uint8_t> f) {
+  if (f.size() == 2 && f[0] == 0x2F) return CommandKind::QueryVersion;
+  if (f.size() >= 3 && f[0] == 0x58)
+    return f[2] == 0x03 ? CommandKind::ParamRead : CommandKind::ParamWrite;
+  if (f.size() < 5 || f[0] != 0x01) return std::nullopt;
   if (f[3] != 0xFF) {
     const auto p = f.subspan(4);
-    if (Equals(p, {0x00})) return LinkCheck;
-    if (Equals(p, {0xAA, 0x55})) return BootHandshake;
-    if (Equals(p, {0xFE, 0x95, 0x27, 0x95, 0x27})) return BootCommandFE;
-    if (Equals(p, {0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F})) return SetBaud1M;
+    if (Equals(p, {0x00})) return CommandKind::LinkCheck;
+    if (Equals(p, {0xAA, 0x55})) return CommandKind::BootHandshake;
+    if (Equals(p, {0xFE, 0x95, 0x27, 0x95, 0x27})) return CommandKind::BootCommandFE;
+    if (Equals(p, {0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0F})) return CommandKind::SetBaud1M;
     if (p.size() == 9 && std::equal(std::begin(kResetTail), std::end(kResetTail), p.begin()) &&
         p[8] == 0x00) {
-      if (p[7] == 0x5A) return ResetStepA;
-      if (p[7] == 0xA5) return ResetStepB;
+      if (p[7] == 0x5A) return CommandKind::ResetStepA;
+      if (p[7] == 0xA5) return CommandKind::ResetStepB;
     }
-    if (p.size() == 9 && p[0] == 0x10) return FlashChecksum;
-    return 0;
+    if (p.size() == 9 && p[0] == 0x10) return CommandKind::FlashChecksum;
+    return std::nullopt;
   }
-  if (f.size() < 8) return 0;
+  if (f.size() < 8) return std::nullopt;
   const auto p = f.subspan(7);
-  if (Equals(p, {0x0C, 0x05})) return FlashReadStatus;
-  if (p.size() == 3 && p[0] == 0x0D) return FlashWriteStatus;
-  if (p.size() == 6 && p[0] == 0x0F) return FlashErase;
-  if (p.size() == 5 && p[0] == 0x09) return FlashReadPage;
+  if (Equals(p, {0x0C, 0x05})) return CommandKind::FlashReadStatus;
+  if (p.size() == 3 && p[0] == 0x0D) return CommandKind::FlashWriteStatus;
+  if (p.size() == 6 && p[0] == 0x0F) return CommandKind::FlashErase;
+  if (p.size() == 5 && p[0] == 0x09) return CommandKind::FlashReadPage;
   if (p.size() == 5 + kPageSize && p[0] == 0x07)
-    return Le32(p.subspan(1, 4)) == kIdentityPageAddress ? WriteIdentityPage : FlashWritePage;
-  return 0;
+    return Le32(p.subspan(1, 4)) == kIdentityPageAddress ? CommandKind::WriteIdentityPage
+                                                          : CommandKind::FlashWritePage;
+  return std::nullopt;
 }
 
 std::vector<uint8_t> OldFirmwareImage(uint32_t version) {
@@ -245,7 +251,7 @@ void DeviceModel::Boot(uint64_t ready_us) {
   handshakes_before_fe_ = handshakes_after_fe_ = 0;
   fe_seen_ = false;
   lock_ = {};
-  last_kind_ = 0;
+  last_kind_.reset();
   ++restarts_;
   if (PageZeroGood()) {
     mode_ = Mode::kFirmware;
@@ -349,29 +355,32 @@ void DeviceModel::Feed(uint8_t value, uint64_t t_us, uint32_t host_baud) {
   }
 }
 
-bool DeviceModel::HangupStepHit(int kind, std::span<const uint8_t> frame) const {
+bool DeviceModel::HangupStepHit(std::optional<CommandKind> kind,
+                                std::span<const uint8_t> frame) const {
   const Faults& f = config_.faults;
   switch (f.hangup_step) {
     case UpdateStep::kNone: return false;
-    case UpdateStep::kLinkCheck: return kind == LinkCheck;
-    case UpdateStep::kHandshake: return kind == BootHandshake;
-    case UpdateStep::kSetBaud: return kind == SetBaud1M;
-    case UpdateStep::kIdentityRead: return kind == FlashReadPage;
-    case UpdateStep::kUnlock: return kind == FlashReadStatus || kind == FlashWriteStatus;
+    case UpdateStep::kLinkCheck: return kind == CommandKind::LinkCheck;
+    case UpdateStep::kHandshake: return kind == CommandKind::BootHandshake;
+    case UpdateStep::kSetBaud: return kind == CommandKind::SetBaud1M;
+    case UpdateStep::kIdentityRead: return kind == CommandKind::FlashReadPage;
+    case UpdateStep::kUnlock:
+      return kind == CommandKind::FlashReadStatus || kind == CommandKind::FlashWriteStatus;
     case UpdateStep::kErase:
-      return kind == FlashErase && EraseBlockIndex(frame) == f.hangup_index;
+      return kind == CommandKind::FlashErase && EraseBlockIndex(frame) == f.hangup_index;
     case UpdateStep::kPageWrite:
-      return kind == FlashWritePage &&
+      return kind == CommandKind::FlashWritePage &&
              Le32(frame.subspan(8, 4)) == static_cast<uint32_t>(f.hangup_index) * kPageSize;
-    case UpdateStep::kIdentityWrite: return kind == WriteIdentityPage;
-    case UpdateStep::kChecksum: return kind == FlashChecksum;
-    case UpdateStep::kRestart: return kind == ResetStepA && mode_ == Mode::kBootLoader;
+    case UpdateStep::kIdentityWrite: return kind == CommandKind::WriteIdentityPage;
+    case UpdateStep::kChecksum: return kind == CommandKind::FlashChecksum;
+    case UpdateStep::kRestart:
+      return kind == CommandKind::ResetStepA && mode_ == Mode::kBootLoader;
   }
   return false;
 }
 
 void DeviceModel::HandleFrame(std::vector<uint8_t> bytes, uint64_t t_us, uint32_t host_baud) {
-  const int kind = KindOfFrame(bytes);
+  const std::optional<CommandKind> kind = KindOfFrame(bytes);
   frames_.push_back({kind, std::move(bytes), host_baud, t_us});
   const std::span<const uint8_t> frame = frames_.back().bytes;
   if (pulls_left_ > 0 && HangupStepHit(kind, frame)) {
@@ -380,11 +389,7 @@ void DeviceModel::HandleFrame(std::vector<uint8_t> bytes, uint64_t t_us, uint32_
   }
   const Faults& faults = config_.faults;
   if (faults.silent) return;
-  auto ignored = config_.faults.ignore_kind.find(kind);
-  if (ignored != config_.faults.ignore_kind.end() && ignored->second > 0) {
-    --ignored->second;
-    return;
-  }
+  if (TakeOne(config_.faults.ignore_kind, kind)) return;
   const uint64_t start = std::max(t_us, device_free_us_);
   std::vector<uint8_t> reply;
   uint64_t work_us = 0;
@@ -396,27 +401,27 @@ void DeviceModel::HandleFrame(std::vector<uint8_t> bytes, uint64_t t_us, uint32_
   ApplyReplyFaults(kind, reply);
   Send(reply, ready);
 
-  if (kind == SetBaud1M) {
+  if (kind == CommandKind::SetBaud1M) {
     SetBaudFrom(tx_free_us_, kBootLoaderBaud);
-  } else if (kind == ResetStepB && restart_armed_) {
+  } else if (kind == CommandKind::ResetStepB && restart_armed_) {
     Boot(tx_free_us_ + config_.timing.restart_us);
   }
 }
 
-bool DeviceModel::Execute(int kind, std::span<const uint8_t> frame,
+bool DeviceModel::Execute(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
                           std::vector<uint8_t>& reply, uint64_t& work_us) {
-  const bool was_armed = last_kind_ == ResetStepA;
+  const bool was_armed = last_kind_ == CommandKind::ResetStepA;
   restart_armed_ = false;
-  switch (kind) {
-    case ResetStepA:
+  switch (kind.value_or(CommandKind{})) {
+    case CommandKind::ResetStepA:
       reply = Event(0x01, {0x00, 0x80, 0xF4, 0x00, 0x01, 0x00, 0x5A, 0x00});
       return true;
-    case ResetStepB:
+    case CommandKind::ResetStepB:
       // The adapter restarts while it answers; what gets out is cut short.
       restart_armed_ = was_armed;
       reply = {0x04, 0x0E, 0x02, 0x01, 0x00};
       return true;
-    case LinkCheck:
+    case CommandKind::LinkCheck:
       TrackBootEntry(kind);
       reply = Event(0x01, {0x00});
       return true;
@@ -430,9 +435,9 @@ bool DeviceModel::Execute(int kind, std::span<const uint8_t> frame,
   return ExecuteBootLoader(kind, frame, reply, work_us);
 }
 
-void DeviceModel::TrackBootEntry(int kind) {
-  if (kind == BootHandshake) return;
-  if (kind == BootCommandFE && mode_ == Mode::kFirmware &&
+void DeviceModel::TrackBootEntry(std::optional<CommandKind> kind) {
+  if (kind == CommandKind::BootHandshake) return;
+  if (kind == CommandKind::BootCommandFE && mode_ == Mode::kFirmware &&
       config_.boot_entry == BootEntry::kBursts) {
     fe_seen_ = handshakes_before_fe_ >= kLongBurst;
     handshakes_after_fe_ = 0;
@@ -443,10 +448,11 @@ void DeviceModel::TrackBootEntry(int kind) {
   fe_seen_ = false;
 }
 
-bool DeviceModel::ExecuteFirmware(int kind, std::span<const uint8_t> frame,
+bool DeviceModel::ExecuteFirmware(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
                                   std::vector<uint8_t>& reply) {
-  switch (kind) {
-    case BootHandshake:
+  if (!kind) return false;
+  switch (*kind) {
+    case CommandKind::BootHandshake:
       if (config_.boot_entry == BootEntry::kBursts) {
         if (!fe_seen_) {
           ++handshakes_before_fe_;
@@ -460,7 +466,7 @@ bool DeviceModel::ExecuteFirmware(int kind, std::span<const uint8_t> frame,
       reply = Event(0xAA, {0x00});
       EnterBootLoader();
       return true;
-    case QueryVersion: {
+    case CommandKind::QueryVersion: {
       char text[40];
       std::snprintf(text, sizeof text, "\r\n%s = %03X\r\nBT 2.1 EDR\r\n>",
                     config_.faults.version_without_marker ? "FW Version" : "BN Version",
@@ -468,11 +474,11 @@ bool DeviceModel::ExecuteFirmware(int kind, std::span<const uint8_t> frame,
       reply.assign(text, text + 33);
       return true;
     }
-    case ParamRead:
-    case ParamWrite: {
+    case CommandKind::ParamRead:
+    case CommandKind::ParamWrite: {
       const uint8_t sequence = frame[3];
       const int op = frame[5];
-      if (kind == ParamWrite && op >= 1 && op <= 10) {
+      if (kind == CommandKind::ParamWrite && op >= 1 && op <= 10) {
         const uint8_t v = frame[6];
         uint32_t& slot = params_[static_cast<size_t>(op)];
         if (op == 4) {
@@ -495,11 +501,11 @@ bool DeviceModel::ExecuteFirmware(int kind, std::span<const uint8_t> frame,
   }
 }
 
-void DeviceModel::TrackUnlock(int kind) {
+void DeviceModel::TrackUnlock(std::optional<CommandKind> kind) {
   if (lock_.unlocked) return;
-  if (kind == FlashReadStatus) {
+  if (kind == CommandKind::FlashReadStatus) {
     lock_.stage = lock_.stage == 2 ? 3 : 1;
-  } else if (kind == FlashWriteStatus && lock_.stage == 1) {
+  } else if (kind == CommandKind::FlashWriteStatus && lock_.stage == 1) {
     lock_.stage = 2;
   } else {
     lock_.stage = 0;
@@ -507,25 +513,27 @@ void DeviceModel::TrackUnlock(int kind) {
   lock_.unlocked = lock_.stage == 3;
 }
 
-bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
+bool DeviceModel::ExecuteBootLoader(std::optional<CommandKind> kind,
+                                    std::span<const uint8_t> frame,
                                     std::vector<uint8_t>& reply, uint64_t& work_us) {
   const Timing& timing = config_.timing;
   TrackUnlock(kind);
-  switch (kind) {
-    case BootHandshake:
+  if (!kind) return false;
+  switch (*kind) {
+    case CommandKind::BootHandshake:
       reply = Event(0xAA, {0x00});
       return true;
-    case SetBaud1M:
+    case CommandKind::SetBaud1M:
       reply = Event(0x0F, {0x40, 0x42, 0x0F, 0x00, 0x00});
       return true;
-    case FlashReadStatus:
+    case CommandKind::FlashReadStatus:
       reply = Event(0x0C, {kStatusOk, 0x05, lock_.status_register, 0x00, 0x00, 0x00});
       return true;
-    case FlashWriteStatus:
+    case CommandKind::FlashWriteStatus:
       lock_.status_register = frame[9];
       reply = Event(0x0D, {kStatusOk, 0x01, lock_.status_register, 0x00, 0x00, 0x00});
       return true;
-    case FlashErase: {
+    case CommandKind::FlashErase: {
       const uint8_t op = frame[8];
       const uint32_t address = Le32(frame.subspan(9, 4));
       uint8_t status = kStatusOk;
@@ -543,8 +551,8 @@ bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
                            0x00, 0x00});
       return true;
     }
-    case FlashWritePage:
-    case WriteIdentityPage: {
+    case CommandKind::FlashWritePage:
+    case CommandKind::WriteIdentityPage: {
       const uint32_t address = Le32(frame.subspan(8, 4));
       uint8_t status = kStatusOk;
       if (!lock_.unlocked) {
@@ -562,7 +570,7 @@ bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
                            0x00});
       return true;
     }
-    case FlashChecksum: {
+    case CommandKind::FlashChecksum: {
       const uint32_t first = Le32(frame.subspan(5, 4));
       const uint32_t last = std::min<uint32_t>(Le32(frame.subspan(9, 4)), kFlashSize - 1);
       std::array<uint8_t, 4> sum{};
@@ -572,7 +580,7 @@ bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
       work_us = timing.checksum_us;
       return true;
     }
-    case FlashReadPage: {
+    case CommandKind::FlashReadPage: {
       const uint32_t address = Le32(frame.subspan(8, 4));
       reply = {0x04, 0x0E, 0xFF, 0xF4, 0x08, 0x10, 0x01, 0xE0, 0xFC, 0x09, kStatusOk};
       for (int i = 0; i < 4; ++i) reply.push_back(frame[8 + static_cast<size_t>(i)]);
@@ -589,14 +597,13 @@ bool DeviceModel::ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
   }
 }
 
-void DeviceModel::ApplyReplyFaults(int kind, std::vector<uint8_t>& reply) {
+void DeviceModel::ApplyReplyFaults(std::optional<CommandKind> kind, std::vector<uint8_t>& reply) {
   Faults& faults = config_.faults;
-  if (kind == FlashChecksum && faults.wrong_checksum) reply[7] ^= 0x01;
-  if (kind == FlashChecksum && faults.short_checksum) reply.resize(9);
-  if ((kind == ParamRead || kind == ParamWrite) && faults.bad_param_ack) reply[4] = 0xE0;
-  auto cut = faults.short_reply_kind.find(kind);
-  if (cut != faults.short_reply_kind.end() && cut->second > 0) {
-    --cut->second;
+  if (kind == CommandKind::FlashChecksum && faults.wrong_checksum) reply[7] ^= 0x01;
+  if (kind == CommandKind::FlashChecksum && faults.short_checksum) reply.resize(9);
+  if ((kind == CommandKind::ParamRead || kind == CommandKind::ParamWrite) && faults.bad_param_ack)
+    reply[4] = 0xE0;
+  if (TakeOne(faults.short_reply_kind, kind)) {
     const size_t n = faults.short_reply_bytes >= 0
                          ? static_cast<size_t>(faults.short_reply_bytes)
                          : std::max<size_t>(1, reply.size() / 2);

@@ -32,13 +32,9 @@ struct SentByte {
   uint32_t baud;
 };
 
-// "LinkCheck", "FlashWritePage", ... for the kinds the adapter understands;
-// "unknown" otherwise.
-const char* KindName(int kind);
-
-// The frame kind of a complete frame as the adapter reads it; 0 when the
+// The frame kind of a complete frame as the adapter reads it; none when the
 // frame is well formed but means nothing to it.
-int KindOfFrame(std::span<const uint8_t> frame);
+std::optional<CommandKind> KindOfFrame(std::span<const uint8_t> frame);
 
 // The old firmware the adapter ships with: 512,000 bytes unlike the built-in
 // image, marked with `version`.
@@ -90,21 +86,21 @@ class DeviceModel {
   void Feed(uint8_t value, uint64_t t_us, uint32_t host_baud);
   void ClearRx();
   void HandleFrame(std::vector<uint8_t> bytes, uint64_t t_us, uint32_t host_baud);
-  bool HangupStepHit(int kind, std::span<const uint8_t> frame) const;
+  bool HangupStepHit(std::optional<CommandKind> kind, std::span<const uint8_t> frame) const;
   void Pull(uint64_t t_us);
   // What the adapter does with a frame; false when it stays silent.
-  bool Execute(int kind, std::span<const uint8_t> frame, std::vector<uint8_t>& reply,
-               uint64_t& work_us);
-  bool ExecuteFirmware(int kind, std::span<const uint8_t> frame,
+  bool Execute(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
+               std::vector<uint8_t>& reply, uint64_t& work_us);
+  bool ExecuteFirmware(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
                        std::vector<uint8_t>& reply);
-  bool ExecuteBootLoader(int kind, std::span<const uint8_t> frame,
+  bool ExecuteBootLoader(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
                          std::vector<uint8_t>& reply, uint64_t& work_us);
-  void TrackBootEntry(int kind);
-  void TrackUnlock(int kind);
+  void TrackBootEntry(std::optional<CommandKind> kind);
+  void TrackUnlock(std::optional<CommandKind> kind);
   void EnterBootLoader();
   void Boot(uint64_t ready_us);
   bool PageZeroGood() const;
-  void ApplyReplyFaults(int kind, std::vector<uint8_t>& reply);
+  void ApplyReplyFaults(std::optional<CommandKind> kind, std::vector<uint8_t>& reply);
   void Send(const std::vector<uint8_t>& reply, uint64_t ready_us);
   double Random();
 
@@ -147,7 +143,7 @@ class DeviceModel {
     bool unlocked = false;
     uint8_t status_register = 0x1C;
   } lock_;
-  int last_kind_ = 0;
+  std::optional<CommandKind> last_kind_;
   bool restart_armed_ = false;
 
   // Faults.

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/frames.h"
 #include "platform/posix_serial.h"
 #include "platform/virtual_serial.h"
 

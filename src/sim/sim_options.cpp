@@ -35,11 +35,11 @@ std::optional<double> Real(const std::string& text) {
   return value;
 }
 
-std::optional<int> Kind(const std::string& text) {
-  if (auto n = Integer(text, 10); n && *n > 0 && *n < 64 && KindName(static_cast<int>(*n)) != std::string("unknown"))
-    return static_cast<int>(*n);
-  for (int kind = 1; kind < 64; ++kind)
-    if (text == KindName(kind)) return kind;
+// A kind by its catalogue name or its number.
+std::optional<CommandKind> Kind(const std::string& text) {
+  const auto number = Integer(text, 10);
+  for (const CommandEntry& command : CommandCatalogue())
+    if (text == command.name || number == KindNumber(command.kind)) return command.kind;
   return std::nullopt;
 }
 
@@ -132,7 +132,7 @@ struct Arg {
     out = *r;
     return true;
   }
-  bool KindCount(std::map<int, int>& out) {
+  bool KindCount(std::map<CommandKind, int>& out) {
     std::string kind_text, count_text;
     const auto kind = Pair(value, kind_text, count_text) ? Kind(kind_text) : std::nullopt;
     const auto count = kind ? Integer(count_text, 10) : std::nullopt;

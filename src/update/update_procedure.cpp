@@ -59,7 +59,7 @@ bool Updater::ReadIdentityPage() {
   state_.IdentityRead = 0;
   page_address_.reset();
   page_name_.clear();
-  if (!link_.Exchange(FlashReadPage, {.read_address = kIdentityPageAddress}) ||
+  if (!link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress}) ||
       !PageInPlace(state_)) {
     log_.LogLine(" Fail to read flash data from device !!! ");
     return false;
@@ -137,38 +137,38 @@ bool Updater::SaveIdentity() {
 }
 
 bool Updater::EnterBootMode() {
-  if (!link_.Exchange(LinkCheck)) {
+  if (!link_.Exchange(CommandKind::LinkCheck)) {
     // Silent: perhaps left in its boot loader at the high speed.
     restart_device_();
     link_.ConfigurePort(kFirmwareBaud);
-    if (!link_.Exchange(LinkCheck)) {
+    if (!link_.Exchange(CommandKind::LinkCheck)) {
       log_.LogLine(" Fail to enter boot mode");
       return false;
     }
   }
-  if (!link_.Exchange(BootHandshake)) {
+  if (!link_.Exchange(CommandKind::BootHandshake)) {
     // Firmware that ignores a lone handshake gives way to a flood of them
     // around the FE command.
-    link_.Exchange(HandshakeBurstLong);
-    link_.Exchange(BootCommandFE);
-    link_.Exchange(HandshakeBurstShort);
-    if (!link_.Exchange(BootHandshake)) return false;
+    link_.Exchange(CommandKind::HandshakeBurstLong);
+    link_.Exchange(CommandKind::BootCommandFE);
+    link_.Exchange(CommandKind::HandshakeBurstShort);
+    if (!link_.Exchange(CommandKind::BootHandshake)) return false;
   }
-  if (!link_.Exchange(SetBaud1M)) return false;
+  if (!link_.Exchange(CommandKind::SetBaud1M)) return false;
   if (!link_.ConfigurePort(kBootLoaderBaud)) return false;
   return true;
 }
 
 bool Updater::ProgramFlash() {
-  if (!link_.Exchange(FlashReadStatus)) {
+  if (!link_.Exchange(CommandKind::FlashReadStatus)) {
     log_.LogLine(" Fail on EN_FLASH_WR_1");
     return false;
   }
-  if (!link_.Exchange(FlashWriteStatus)) {
+  if (!link_.Exchange(CommandKind::FlashWriteStatus)) {
     log_.LogLine(" Fail on EN_FLASH_WR_2");
     return false;
   }
-  if (!link_.Exchange(FlashReadStatus)) {
+  if (!link_.Exchange(CommandKind::FlashReadStatus)) {
     log_.LogLine(" Fail on EN_FLASH_WR_1");
     return false;
   }
@@ -185,7 +185,7 @@ bool Updater::ProgramFlash() {
 
   log_.LogLine(" Erase flash ..........");
   for (int b = 0; b < kEraseBlocks; ++b) {
-    if (!link_.Exchange(FlashErase, {.erase_block = b})) {
+    if (!link_.Exchange(CommandKind::FlashErase, {.erase_block = b})) {
       log_.LogLine(" Fail to erase flash block: %d", b);
       return false;
     }
@@ -196,18 +196,18 @@ bool Updater::ProgramFlash() {
   // Page 0 goes last, so a write cut short leaves no bootable half image.
   log_.LogLine(" Write flash ..........");
   for (int n = 1; n < kFirmwarePages; ++n) {
-    if (!link_.Exchange(FlashWritePage, {.page_index = n, .page = image_.Page(n)})) {
+    if (!link_.Exchange(CommandKind::FlashWritePage, {.page_index = n, .page = image_.Page(n)})) {
       log_.LogLine(" Fail to write flash add:%x", n);
       return false;
     }
     Progress(UpdateStage::kWrite, n, kFirmwarePages);
   }
   const auto identity = BuildIdentityPage(state_.BtAddress);
-  if (!link_.Exchange(WriteIdentityPage, {.page = identity})) {
+  if (!link_.Exchange(CommandKind::WriteIdentityPage, {.page = identity})) {
     log_.LogLine(" Fail to write BlueTooth info");
     return false;
   }
-  if (!link_.Exchange(FlashWritePage, {.page_index = 0, .page = image_.Page(0)})) {
+  if (!link_.Exchange(CommandKind::FlashWritePage, {.page_index = 0, .page = image_.Page(0)})) {
     log_.LogLine(" Fail to write flash add %x\n", 0);
     return false;
   }
@@ -216,14 +216,14 @@ bool Updater::ProgramFlash() {
 
   log_.LogLine(" Verify flash ..........");
   Progress(UpdateStage::kVerify, 0, 1);
-  if (!link_.Exchange(FlashChecksum)) {
+  if (!link_.Exchange(CommandKind::FlashChecksum)) {
     log_.LogLine(" Fail to verify flash");
     return false;
   }
   // A short reply leaves older bytes in the buffer: only checksum bytes that
   // this reply delivered count.
   const auto& expected = image_.checksum();
-  const bool whole = state_.ReceivedCount == ExpectedReplyLength(FlashChecksum) &&
+  const bool whole = state_.ReceivedCount == ExpectedReplyLength(CommandKind::FlashChecksum) &&
                      state_.ReplyFresh >= kChecksumOffset + 4;
   const bool match =
       whole && std::equal(expected.begin(), expected.end(),

@@ -17,6 +17,8 @@
 namespace brivelton::testing {
 namespace {
 
+using enum CommandKind;
+
 using nlohmann::json;
 constexpr const char* kJsonPort = "/dev/ttyUSB0";
 
@@ -58,7 +60,7 @@ class CliJson : public ::testing::Test {
     h.port_list.listing.entries.emplace_back(kJsonPort);
     return adapter_->model();
   }
-  int FramesOf(int kind) {
+  int FramesOf(CommandKind kind) {
     int n = 0;
     for (const auto& f : adapter_->model().frames()) n += f.kind == kind;
     return n;

@@ -25,6 +25,8 @@
 namespace brivelton::testing {
 namespace {
 
+using enum CommandKind;
+
 namespace fs = std::filesystem;
 
 constexpr const char* kPort = "/dev/ttyUSB0";
@@ -58,7 +60,7 @@ class CliOnAdapter : public ::testing::Test {
     return adapter_->model();
   }
   sim::DeviceModel& model() { return adapter_->model(); }
-  int FramesOf(int kind) {
+  int FramesOf(CommandKind kind) {
     int n = 0;
     for (const auto& f : model().frames()) n += f.kind == kind;
     return n;

@@ -14,6 +14,8 @@
 namespace brivelton::testing {
 namespace {
 
+using enum CommandKind;
+
 using Lines = std::vector<std::string>;
 using Status = PortListing::Status;
 
@@ -162,7 +164,7 @@ TEST(ProbePort, SilentPortRestartsAtBothSpeedsAndChecksAgain) {
   Bench b;
   SilentRecorder& recorder = b.Attach<SilentRecorder>();
   b.virtual_ports.AddPort("COM1", &recorder);
-  auto frame = [&](int kind, uint32_t baud) {
+  auto frame = [&](CommandKind kind, uint32_t baud) {
     return SilentRecorder::Frame{BuildFrame(kind), baud};
   };
   const uint64_t start = b.clock.NowUs();

@@ -28,6 +28,8 @@
 namespace brivelton {
 namespace {
 
+using enum CommandKind;
+
 using sim::AdapterConfig;
 using sim::UpdateStep;
 using testing::RecordingView;
@@ -79,12 +81,12 @@ std::vector<FaultRow> Rows() {
 
   // No answer to one kind, N times. Once is absorbed by the exchange's own
   // retry; twice fails that exchange; forty times outlasts every retry.
-  const int kinds[] = {LinkCheck, BootHandshake, SetBaud1M, ResetStepA, FlashReadPage,
+  const CommandKind kinds[] = {LinkCheck, BootHandshake, SetBaud1M, ResetStepA, FlashReadPage,
                        FlashReadStatus, FlashWriteStatus, FlashErase, FlashWritePage,
                        WriteIdentityPage, FlashChecksum, QueryVersion, ParamRead, ParamWrite};
-  for (int kind : kinds) {
+  for (CommandKind kind : kinds) {
     for (int n : {1, 2, 40}) {
-      FaultRow row{"ignore_" + std::string(sim::KindName(kind)) + "_x" + std::to_string(n),
+      FaultRow row{"ignore_" + std::string(KindName(kind)) + "_x" + std::to_string(n),
                    [kind, n](AdapterConfig& c) { c.faults.ignore_kind[kind] = n; }};
       if (n == 1) row.check = row.update = row.settings = W::kOk;
       if (n == 2 && kind != LinkCheck && kind != ResetStepA && kind != ParamRead &&
@@ -101,13 +103,13 @@ std::vector<FaultRow> Rows() {
   }
 
   // Short replies: half the reply, or just the three bytes an event starts with.
-  const int cut_kinds[] = {LinkCheck, SetBaud1M, FlashReadPage, FlashErase, FlashWritePage,
+  const CommandKind cut_kinds[] = {LinkCheck, SetBaud1M, FlashReadPage, FlashErase, FlashWritePage,
                            FlashChecksum, QueryVersion, ParamRead, ParamWrite};
-  for (int kind : cut_kinds) {
+  for (CommandKind kind : cut_kinds) {
     for (int bytes : {-1, 3}) {
       for (int n : {1, 40}) {
-        rows.push_back({"short_" + std::string(sim::KindName(kind)) + (bytes < 0 ? "_half" : "_3") + "_x" +
-                            std::to_string(n),
+        rows.push_back({"short_" + std::string(KindName(kind)) + (bytes < 0 ? "_half" : "_3") +
+                            "_x" + std::to_string(n),
                         [kind, bytes, n](AdapterConfig& c) {
                           c.faults.short_reply_kind[kind] = n;
                           c.faults.short_reply_bytes = bytes;

@@ -10,6 +10,8 @@
 namespace brivelton {
 namespace {
 
+using enum CommandKind;
+
 using testing::Filled;
 using testing::LinkFixture;
 using Bytes = std::vector<uint8_t>;
@@ -26,7 +28,7 @@ TEST(Exchange, KindWithoutReplySucceedsRightAfterWrite) {
 
 struct PartialCase {
   const char* name;
-  int kind;
+  CommandKind kind;
   std::vector<Bytes> replies;  // one per attempt; empty = silence
   int result;
   size_t frames_sent;
@@ -182,7 +184,7 @@ TEST(Exchange, ShortWriteIsTracedAndTheReplyStillAwaited) {
 TEST(Exchange, SilenceCostsTheReadAttemptsOfTheKind) {
   // Each read attempt waits (expected + 1) ms, then 10 ms; two attempts.
   struct Case {
-    int kind;
+    CommandKind kind;
     uint64_t ms;
   };
   const Case cases[] = {{LinkCheck, 2 * 10 * (9 + 10)},
@@ -193,7 +195,7 @@ TEST(Exchange, SilenceCostsTheReadAttemptsOfTheKind) {
     ASSERT_EQ(f.link.ReopenFoundPort(), 1);
     const uint64_t before = f.clock.NowMs();
     EXPECT_EQ(f.link.Exchange(c.kind), 0);
-    EXPECT_EQ(f.clock.NowMs() - before, c.ms) << "kind " << c.kind;
+    EXPECT_EQ(f.clock.NowMs() - before, c.ms) << KindName(c.kind);
     EXPECT_TRUE(f.view.log.empty());
   }
 }

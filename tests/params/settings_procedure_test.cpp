@@ -17,6 +17,8 @@
 namespace brivelton {
 namespace {
 
+using enum CommandKind;
+
 using Lines = std::vector<std::string>;
 using OpValue = std::pair<int, int>;
 
@@ -44,7 +46,7 @@ struct SettingFixture : testing::HostBench {
       return true;
     };
   }
-  std::vector<OpValue> FramesOf(int kind) {
+  std::vector<OpValue> FramesOf(CommandKind kind) {
     std::vector<OpValue> out;
     for (const auto& frame : adapter.model().frames())
       if (frame.kind == kind)

@@ -18,6 +18,9 @@
 namespace brivelton::testing {
 namespace {
 
+using enum CommandKind;
+using KindList = std::vector<std::optional<CommandKind>>;
+
 using sim::Mode;
 using Bytes = std::vector<uint8_t>;
 
@@ -31,8 +34,8 @@ TEST(SimAdapter, EveryReplyHasTheCatalogueLengthAndNoMore) {
   ASSERT_EQ(b.Open(), 1);
   b.args.param_op = 1;
   b.args.read_address = kIdentityPageAddress;
-  for (int kind : {LinkCheck, QueryVersion, ParamRead, ParamWrite, BootHandshake}) {
-    SCOPED_TRACE(sim::KindName(kind));
+  for (CommandKind kind : {LinkCheck, QueryVersion, ParamRead, ParamWrite, BootHandshake}) {
+    SCOPED_TRACE(KindName(kind));
     ASSERT_EQ(b.Ask(kind), 1);
     EXPECT_EQ(b.Received(), ExpectedReplyLength(kind));
     EXPECT_EQ(b.Stray(), 0u);
@@ -43,10 +46,10 @@ TEST(SimAdapter, EveryReplyHasTheCatalogueLengthAndNoMore) {
   EXPECT_FALSE(b.Reply(0) == 0x04 && b.Reply(1) == 0x0E && b.Reply(2) == 0x05);
   EXPECT_EQ(b.model().line_baud(), 1000000u);
   b.link.ConfigurePort(1000000);
-  for (int kind : {LinkCheck, BootHandshake, FlashReadStatus, FlashWriteStatus, FlashReadStatus,
+  for (auto kind : {LinkCheck, BootHandshake, FlashReadStatus, FlashWriteStatus, FlashReadStatus,
                    FlashErase, FlashWritePage, WriteIdentityPage, FlashChecksum, FlashReadPage,
                    ResetStepA, ResetStepB}) {
-    SCOPED_TRACE(sim::KindName(kind));
+    SCOPED_TRACE(KindName(kind));
     ASSERT_EQ(b.Ask(kind), 1);
     EXPECT_EQ(b.Received(), ExpectedReplyLength(kind));
     EXPECT_EQ(b.Stray(), 0u);
@@ -135,12 +138,13 @@ TEST(SimAdapter, BootLoaderDoesNotRunFirmwareCommandsNorFirmwareFlashCommands) {
   EXPECT_EQ(b.Ask(SetBaud1M), 0);
   EXPECT_EQ(b.model().mode(), Mode::kFirmware);
   ASSERT_EQ(b.Ask(BootHandshake), 1);
-  for (int kind : {QueryVersion, ParamRead, ParamWrite}) EXPECT_EQ(b.Ask(kind), 0) << kind;
+  for (auto kind : {QueryVersion, ParamRead, ParamWrite})
+    EXPECT_EQ(b.Ask(kind), 0) << KindName(kind);
   EXPECT_EQ(b.Ask(LinkCheck), 1);
 }
 
 TEST(SimAdapter, EraseAndWriteAreRefusedUntilTheUnlockSequence) {
-  using K = std::vector<int>;
+  using K = std::vector<CommandKind>;
   struct Case {
     const char* name;
     K sequence;
@@ -162,7 +166,7 @@ TEST(SimAdapter, EraseAndWriteAreRefusedUntilTheUnlockSequence) {
     SimBench b;
     b.EnterBootLoader();
     b.args.erase_block = 5;
-    for (int kind : c.sequence) ASSERT_EQ(b.Ask(kind), 1);
+    for (CommandKind kind : c.sequence) ASSERT_EQ(b.Ask(kind), 1);
     const Bytes before(b.model().flash().begin(), b.model().flash().end());
     ASSERT_EQ(b.Erase(1), 1);
     EXPECT_EQ(b.Received(), 16);
@@ -333,7 +337,7 @@ TEST(SimAdapter, PageZeroWrittenWithoutEraseLeavesOnlyTheBootLoader) {
 TEST(SimAdapter, OnlyTheResetPairInThatOrderRestarts) {
   struct Case {
     const char* name;
-    std::vector<int> kinds;
+    std::vector<CommandKind> kinds;
     int restarts;
   };
   const Case cases[] = {
@@ -347,7 +351,7 @@ TEST(SimAdapter, OnlyTheResetPairInThatOrderRestarts) {
     SCOPED_TRACE(c.name);
     SimBench b;
     ASSERT_EQ(b.Open(), 1);
-    for (int kind : c.kinds) {
+    for (CommandKind kind : c.kinds) {
       ASSERT_EQ(b.Ask(kind), 1);
       EXPECT_EQ(b.Received(), ExpectedReplyLength(kind));
     }
@@ -363,7 +367,7 @@ TEST(SimAdapter, NothingIsAnsweredWhileItRestarts) {
   const size_t from = b.model().frames().size();
   // The first attempt falls into the restart; the second finds the firmware.
   EXPECT_EQ(b.Ask(LinkCheck), 1);
-  EXPECT_EQ(b.Kinds(from), (std::vector<int>{LinkCheck}));
+  EXPECT_EQ(b.Kinds(from), (KindList{LinkCheck}));
   EXPECT_EQ(b.model().frames().size(), from + 1);
   b.model().config().timing.restart_us = 1'000'000;
   ASSERT_EQ(b.Ask(ResetStepA), 1);
@@ -406,7 +410,7 @@ TEST(SimAdapter, HandshakeEntryAnswersTheFirstHandshake) {
   ASSERT_EQ(b.Ask(BootHandshake), 1);
   EXPECT_EQ(b.Received(), 8);
   EXPECT_EQ(b.model().mode(), Mode::kBootLoader);
-  EXPECT_EQ(b.Kinds(), (std::vector<int>{LinkCheck, BootHandshake}));
+  EXPECT_EQ(b.Kinds(), (KindList{LinkCheck, BootHandshake}));
 }
 
 TEST(SimAdapter, BurstEntryWaitsForTheBurstsAroundBootCommandFE) {
@@ -425,7 +429,7 @@ TEST(SimAdapter, BurstEntryWaitsForTheBurstsAroundBootCommandFE) {
   EXPECT_EQ(b.model().mode(), Mode::kBootLoader);
   EXPECT_EQ(b.Stray(), 0u);
 
-  std::vector<int> expected = {LinkCheck, BootHandshake, BootHandshake};
+  KindList expected = {LinkCheck, BootHandshake, BootHandshake};
   expected.insert(expected.end(), 101, BootHandshake);
   expected.push_back(BootCommandFE);
   expected.insert(expected.end(), 11, BootHandshake);
@@ -490,7 +494,7 @@ TEST(SimAdapter, ReplyFaults) {
   struct Case {
     const char* name;
     std::function<void(sim::Faults&)> fault;
-    int kind;
+    CommandKind kind;
     int answered;
     int received;
     std::function<void(SimBench&)> check;
@@ -498,7 +502,7 @@ TEST(SimAdapter, ReplyFaults) {
   const auto none = [](SimBench&) {};
   const Case cases[] = {
       {"silent", [](sim::Faults& f) { f.silent = true; }, LinkCheck, 0, 0,
-       [](SimBench& b) { EXPECT_EQ(b.Kinds(), (std::vector<int>{LinkCheck, LinkCheck})); }},
+       [](SimBench& b) { EXPECT_EQ(b.Kinds(), (KindList{LinkCheck, LinkCheck})); }},
       {"one link check ignored", [](sim::Faults& f) { f.ignore_kind[LinkCheck] = 1; }, LinkCheck,
        1, 8, [](SimBench& b) { EXPECT_EQ(b.Kinds().size(), 2u); }},
       {"two link checks ignored", [](sim::Faults& f) { f.ignore_kind[LinkCheck] = 2; }, LinkCheck,

@@ -16,11 +16,13 @@
 namespace brivelton::sim {
 namespace {
 
+using enum CommandKind;
+
 using Bytes = std::vector<uint8_t>;
 
 // The frame as an update sends it: page writes carry the image's page or the
 // identity page.
-Bytes Frame(int kind, FrameArgs args = {}) {
+Bytes Frame(CommandKind kind, FrameArgs args = {}) {
   const auto identity = BuildIdentityPage(kDefaultBtAddress);
   args.page = kind == WriteIdentityPage ? std::span<const uint8_t>(identity)
                                         : BuiltInImage().Page(args.page_index);
@@ -47,7 +49,7 @@ DeviceModel BootLoader(uint64_t& t, AdapterConfig config = {}) {
   Send(model, Frame(BootHandshake), 0);
   Send(model, Frame(SetBaud1M), 10'000);
   t = 20'000;
-  for (int kind : {FlashReadStatus, FlashWriteStatus, FlashReadStatus}) {
+  for (CommandKind kind : {FlashReadStatus, FlashWriteStatus, FlashReadStatus}) {
     Send(model, Frame(kind), t, kBootLoaderBaud);
     t += 5'000;
   }
@@ -69,7 +71,7 @@ TEST(DeviceModel, ParserFindsFramesPastGarbage) {
   struct Case {
     const char* name;
     Bytes garbage;
-    int kind;
+    CommandKind kind;
   };
   const Case cases[] = {
       {"noise before a boot-loader frame", {0x00, 0xFF, 0x01}, LinkCheck},
@@ -111,7 +113,7 @@ TEST(DeviceModel, RecognisesEveryCatalogueFrameAndNothingNearIt) {
   args.erase_block = 20;
   args.read_address = 0x7D000;
   args.param_op = 5;
-  const std::pair<int, int> sent_as[] = {
+  const std::pair<CommandKind, CommandKind> sent_as[] = {
       {LinkCheck, LinkCheck},           {BootHandshake, BootHandshake},
       {HandshakeBurstLong, BootHandshake}, {HandshakeBurstShort, BootHandshake},
       {BootCommandFE, BootCommandFE},   {SetBaud1M, SetBaud1M},
@@ -133,14 +135,14 @@ TEST(DeviceModel, RecognisesEveryCatalogueFrameAndNothingNearIt) {
       {0x01, 0xE0, 0xFC, 0x06, 0x0F, 0x40, 0x42, 0x0F, 0x00, 0x0E},             // set baud
       {0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x02, 0x00, 0x0C, 0x06},                   // read status
   };
-  for (const Bytes& frame : near_misses) EXPECT_EQ(KindOfFrame(frame), 0);
+  for (const Bytes& frame : near_misses) EXPECT_EQ(KindOfFrame(frame), std::nullopt);
 }
 
 TEST(DeviceModel, RepliesTakeDeviceTimePlusWireTimeAndNeverOverlap) {
   const Timing timing;
   const uint64_t latency = timing.reply_latency_us;
   struct Case {
-    int kind;
+    CommandKind kind;
     uint64_t device_us;
   };
   FrameArgs args;

@@ -3,6 +3,7 @@
 // simulated adapter, in virtual time.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "support/host_bench.h"
@@ -11,13 +12,15 @@
 namespace brivelton::testing {
 
 struct SimBench : HostBench {
+  using enum CommandKind;
+
   explicit SimBench(sim::AdapterConfig config = {}) : adapter(Adapter(std::move(config))) {}
 
   sim::DeviceModel& model() { return adapter.model(); }
   bool Open() { return link.ReopenFoundPort(); }
   // One exchange with `args`; page writes carry the built-in image's page or
   // the identity page.
-  bool Ask(int kind) {
+  bool Ask(CommandKind kind) {
     FrameArgs with = args;
     const auto identity = BuildIdentityPage(state().BtAddress);
     if (kind == FlashWritePage) with.page = BuiltInImage().Page(args.page_index);
@@ -37,7 +40,7 @@ struct SimBench : HostBench {
     ASSERT_EQ(link.ConfigurePort(kBootLoaderBaud), 1);
   }
   void Unlock() {
-    for (int kind : {FlashReadStatus, FlashWriteStatus, FlashReadStatus}) ASSERT_EQ(Ask(kind), 1);
+    for (auto kind : {FlashReadStatus, FlashWriteStatus, FlashReadStatus}) ASSERT_EQ(Ask(kind), 1);
   }
   bool Erase(int block) {
     args.erase_block = block;
@@ -63,8 +66,8 @@ struct SimBench : HostBench {
     if (state().port) state().port->Read(buffer, got);
     return got;
   }
-  std::vector<int> Kinds(size_t from = 0) {
-    std::vector<int> kinds;
+  std::vector<std::optional<CommandKind>> Kinds(size_t from = 0) {
+    std::vector<std::optional<CommandKind>> kinds;
     const auto& frames = model().frames();
     for (size_t i = from; i < frames.size(); ++i) kinds.push_back(frames[i].kind);
     return kinds;

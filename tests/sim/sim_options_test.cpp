@@ -12,6 +12,8 @@
 namespace brivelton::sim {
 namespace {
 
+using enum CommandKind;
+
 using Args = std::vector<std::string>;
 
 TEST(SimOptions, TakesTheStartingStateAndEveryFault) {

@@ -23,6 +23,8 @@
 namespace brivelton::testing {
 namespace {
 
+using enum CommandKind;
+
 // The link over the real POSIX backend, in real time.
 struct Host {
   explicit Host(const std::string& port) { link.state().PortName = port; }

@@ -25,6 +25,8 @@
 namespace brivelton {
 namespace {
 
+using enum CommandKind;
+
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;

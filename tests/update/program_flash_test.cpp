@@ -20,6 +20,8 @@
 namespace brivelton {
 namespace {
 
+using enum CommandKind;
+
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::RecordingView;
@@ -32,7 +34,7 @@ struct ScriptedBootLoader : ::testing::Test, testing::HostBench {
   ScriptedBootLoader() { EXPECT_EQ(link.ReopenFoundPort(), 1); }
 
   std::vector<uint8_t> Respond() {
-    const int kind = state().LastKind;
+    const CommandKind kind = *state().LastKind;
     kinds.push_back(kind);
     const int n = ++sent[kind];
     if (withhold && withhold(kind, n)) return {};
@@ -49,10 +51,10 @@ struct ScriptedBootLoader : ::testing::Test, testing::HostBench {
 
   const std::vector<std::string>& Log() const { return view.log; }
 
-  std::function<bool(int kind, int nth)> withhold;
-  std::function<std::optional<std::vector<uint8_t>>(int kind, int nth)> answer;
-  std::map<int, int> sent;  // frames of each kind so far
-  std::vector<int> kinds;   // every frame's kind, in order
+  std::function<bool(CommandKind kind, int nth)> withhold;
+  std::function<std::optional<std::vector<uint8_t>>(CommandKind kind, int nth)> answer;
+  std::map<CommandKind, int> sent;  // frames of each kind so far
+  std::vector<CommandKind> kinds;   // every frame's kind, in order
 
   ScriptedPeer& peer = Script([this](const std::vector<uint8_t>&) { return Respond(); });
 };
@@ -66,7 +68,7 @@ TEST_F(ProgramFlashTest, GoodRunSendsTheFixedOrderAndLogsEachStage) {
   ASSERT_TRUE(updater.ProgramFlash());
   EXPECT_THAT(Log(), ElementsAre(" Erase flash ..........", " Done", " Write flash ..........",
                                  " Done", " Verify flash ..........", " Done"));
-  std::vector<int> expected = {FlashReadStatus, FlashWriteStatus, FlashReadStatus};
+  std::vector<CommandKind> expected = {FlashReadStatus, FlashWriteStatus, FlashReadStatus};
   expected.insert(expected.end(), 30, FlashErase);
   expected.insert(expected.end(), 124, FlashWritePage);
   expected.insert(expected.end(), {WriteIdentityPage, FlashWritePage, FlashChecksum});
@@ -116,7 +118,7 @@ TEST_F(ProgramFlashTest, FramesCarryTheirBlockAndPage) {
 
 struct FailCase {
   const char* what;
-  int kind;
+  CommandKind kind;
   int nth;  // which frame of that kind goes unanswered
   const char* message;
 };
@@ -129,7 +131,9 @@ class ProgramFlashFailure : public ProgramFlashTest,
 TEST_P(ProgramFlashFailure, StopsAtOnceWithItsMessage) {
   const FailCase& c = GetParam();
   // Both attempts of the exchange go unanswered.
-  withhold = [&](int kind, int n) { return kind == c.kind && (n == c.nth || n == c.nth + 1); };
+  withhold = [&](CommandKind kind, int n) {
+    return kind == c.kind && (n == c.nth || n == c.nth + 1);
+  };
   EXPECT_FALSE(updater.ProgramFlash());
   ASSERT_FALSE(Log().empty());
   EXPECT_EQ(Log().back(), c.message);
@@ -180,7 +184,7 @@ TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
     SCOPED_TRACE(c.what);
     view.log.clear();
     sent.clear();
-    answer = [&](int kind, int n) -> std::optional<std::vector<uint8_t>> {
+    answer = [&](CommandKind kind, int n) -> std::optional<std::vector<uint8_t>> {
       if (kind == FlashChecksum) return c.reply;
       if (kind == FlashWritePage && n == 125) return page0_reply;
       return std::nullopt;
@@ -215,7 +219,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
     SCOPED_TRACE(c.what);
     view.log.clear();
     state().BtAddress = c.before;
-    answer = [&](int kind, int) -> std::optional<std::vector<uint8_t>> {
+    answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
       if (kind != FlashReadPage) return std::nullopt;
       std::vector<uint8_t> reply(4110, 0xFF);
       std::copy(c.page_start.begin(), c.page_start.end(), reply.begin() + 15);
@@ -234,7 +238,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
 // page, the update would write the start-up address over the adapter's own.
 TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
   for (int shift : {1, 7, 33}) {
-    answer = [&](int kind, int) -> std::optional<std::vector<uint8_t>> {
+    answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
       if (kind != FlashReadPage) return std::nullopt;
       std::vector<uint8_t> reply(4110, 0xFF);
       const auto page = BuildIdentityPage({0x11, 0x22, 0x33, 0x44, 0x55, 0x66});
@@ -254,7 +258,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
 
 TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
   state().IdentityRead = 1;
-  answer = [&](int kind, int) -> std::optional<std::vector<uint8_t>> {
+  answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
     if (kind != FlashReadPage) return std::nullopt;
     std::vector<uint8_t> reply(4000, 0x00);
     reply[21] = 'B', reply[22] = 'r';
@@ -269,13 +273,13 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
 TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
   struct Case {
     const char* what;
-    int kind;  // withheld every time
+    std::optional<CommandKind> kind;  // withheld every time
     bool result;
-    std::vector<int> kinds;
+    std::vector<CommandKind> kinds;
     std::vector<std::string> log;
   };
   const std::vector<Case> cases = {
-      {"all answered", 0, true, {LinkCheck, BootHandshake, SetBaud1M}, {}},
+      {"all answered", std::nullopt, true, {LinkCheck, BootHandshake, SetBaud1M}, {}},
       {"silent link",
        LinkCheck,
        false,
@@ -290,7 +294,7 @@ TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
     kinds.clear();
     link.ClosePort();
     ASSERT_EQ(link.ReopenFoundPort(), 1);
-    withhold = [&](int kind, int) { return kind == c.kind; };
+    withhold = [&](CommandKind kind, int) { return kind == c.kind; };
     EXPECT_EQ(updater.EnterBootMode(), c.result);
     EXPECT_EQ(kinds, c.kinds);
     EXPECT_EQ(Log(), c.log);
@@ -302,21 +306,23 @@ TEST_F(ScriptedBootLoader, EnterBootModeLogsOnlyTheFailedLinkCheck) {
 TEST_F(ScriptedBootLoader, PortThatCannotTakeTheHighSpeedEndsEachAttempt) {
   ports.faults.timeouts_fail_at_baud = 1000000;
   EXPECT_FALSE(updater.EnterBootMode());
-  EXPECT_EQ(kinds, (std::vector<int>{LinkCheck, BootHandshake, SetBaud1M}));
+  EXPECT_EQ(kinds, (std::vector<CommandKind>{LinkCheck, BootHandshake, SetBaud1M}));
   EXPECT_EQ(Log(), std::vector<std::string>{"    Error! in Setting Time Outs"});
 
   EXPECT_EQ(updater.ProgramDevice(), UpdateOutcome::kFailed);
-  for (int kind : {FlashReadPage, FlashReadStatus, FlashWriteStatus, FlashErase, FlashWritePage,
+  for (auto kind : {FlashReadPage, FlashReadStatus, FlashWriteStatus, FlashErase, FlashWritePage,
                    WriteIdentityPage, FlashChecksum})
-    EXPECT_EQ(sent[kind], 0) << "kind " << kind;
+    EXPECT_EQ(sent[kind], 0) << KindName(kind);
   EXPECT_EQ(Log().back(), " Please re-install the device and try again.");
 }
 
 TEST_F(ScriptedBootLoader, EnterBootModeFloodsHandshakesWhenTheFirstGoesUnanswered) {
   // Handshakes are answered only after the FE command.
-  withhold = [&](int kind, int) { return kind == BootHandshake && sent[BootCommandFE] == 0; };
+  withhold = [&](CommandKind kind, int) {
+    return kind == BootHandshake && sent[BootCommandFE] == 0;
+  };
   EXPECT_TRUE(updater.EnterBootMode());
-  std::vector<int> expected = {LinkCheck, BootHandshake, BootHandshake};
+  std::vector<CommandKind> expected = {LinkCheck, BootHandshake, BootHandshake};
   expected.insert(expected.end(), 101, HandshakeBurstLong);
   expected.push_back(BootCommandFE);
   expected.insert(expected.end(), 11, HandshakeBurstShort);
@@ -328,7 +334,7 @@ TEST_F(ScriptedBootLoader, EnterBootModeFloodsHandshakesWhenTheFirstGoesUnanswer
   // A second refusal ends the attempt without a word.
   kinds.clear();
   sent.clear();
-  withhold = [&](int kind, int) { return kind == BootHandshake; };
+  withhold = [&](CommandKind kind, int) { return kind == BootHandshake; };
   link.ClosePort();
   ASSERT_EQ(link.ReopenFoundPort(), 1);
   EXPECT_FALSE(updater.EnterBootMode());

@@ -18,6 +18,8 @@
 namespace brivelton {
 namespace {
 
+using enum CommandKind;
+
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::Not;
@@ -51,8 +53,10 @@ uint32_t AddressOf(const sim::FrameRecord& f) {
          uint32_t{f.bytes[11]} << 24;
 }
 
-std::vector<int> Kinds(const std::vector<sim::FrameRecord>& frames) {
-  std::vector<int> kinds;
+using KindList = std::vector<std::optional<CommandKind>>;
+
+KindList Kinds(const std::vector<sim::FrameRecord>& frames) {
+  KindList kinds;
   for (const auto& f : frames) kinds.push_back(f.kind);
   return kinds;
 }
@@ -106,14 +110,14 @@ TEST_F(UpdateTest, SuccessfulUpdate) {
 
   // The frames up to the checksum, in order; page 0 written after every other
   // page and after the identity page.
-  std::vector<int> expected = {LinkCheck, BootHandshake, SetBaud1M, FlashReadPage,
+  KindList expected = {LinkCheck, BootHandshake, SetBaud1M, FlashReadPage,
                                FlashReadStatus, FlashWriteStatus, FlashReadStatus};
   expected.insert(expected.end(), 30, FlashErase);
   expected.insert(expected.end(), 124, FlashWritePage);
   expected.insert(expected.end(), {WriteIdentityPage, FlashWritePage, FlashChecksum});
   const auto kinds = Kinds(model.frames());
   ASSERT_GE(kinds.size(), expected.size());
-  EXPECT_EQ(std::vector<int>(kinds.begin(), kinds.begin() + expected.size()), expected);
+  EXPECT_EQ(KindList(kinds.begin(), kinds.begin() + expected.size()), expected);
   std::vector<uint32_t> page_addresses;
   for (const auto& f : model.frames())
     if (f.kind == FlashWritePage) page_addresses.push_back(AddressOf(f));
@@ -284,7 +288,7 @@ TEST_F(UpdateTest, FirmwareThatWantsTheHandshakeBursts) {
   // short burst and the last handshake.
   const auto& frames = adapter.model().frames();
   struct Run {
-    int kind;
+    std::optional<CommandKind> kind;
     size_t count;
     size_t first;
   };
