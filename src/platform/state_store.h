@@ -2,6 +2,7 @@
 // The few small files the utility keeps on the PC, in the user's state
 // directory. Each file is replaced whole and atomically, so a run killed at
 // any moment leaves either the old content or the new, never half of one.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +16,10 @@ class StateStore {
   // a reason in `error` when it could not be written durably.
   virtual bool Write(const std::string& name, const std::string& content,
                      std::string& error) = 0;
-  virtual std::optional<std::string> Read(const std::string& name) = 0;
+  // The content of file `name`; none when it is not there or is refused.
+  // What is there but is no small regular file is refused and left as it
+  // is: `refused` then says why ("not a regular file"), empty otherwise.
+  virtual std::optional<std::string> Read(const std::string& name, std::string& refused) = 0;
   // True when the file is gone afterwards (also when it never existed).
   virtual bool Remove(const std::string& name) = 0;
   // The names of the files held, in no particular order.
@@ -24,24 +28,39 @@ class StateStore {
   virtual std::string PathOf(const std::string& name) const = 0;
 };
 
-// Files in one directory of the file system, created on first write.
+// Files in one directory of the file system, created on first write. Read
+// only when they are regular files of at most kMaxFileBytes, never through a
+// link; a file that is not is never replaced or removed either.
 class FileStateStore : public StateStore {
  public:
+  // Far above any entry the utility writes.
+  static constexpr size_t kMaxFileBytes = 4096;
+
   explicit FileStateStore(std::string directory) : dir_(std::move(directory)) {}
   bool Write(const std::string& name, const std::string& content,
              std::string& error) override;
-  std::optional<std::string> Read(const std::string& name) override;
+  std::optional<std::string> Read(const std::string& name, std::string& refused) override;
   bool Remove(const std::string& name) override;
   std::vector<std::string> List() override;
   std::string PathOf(const std::string& name) const override;
   const std::string& directory() const { return dir_; }
 
  private:
+  // Each system's part. Why what is at `name` is no file of ours, or empty
+  // (also when nothing is).
+  std::string Refusal(const std::string& name) const;
+  // Makes the folder where it is missing; false with the reason.
+  bool MakeFolder(std::string& error) const;
+  // Writes `content` to a new file and renames it to `name`.
+  bool Replace(const std::string& name, const std::string& content, std::string& error);
+  bool Delete(const std::string& name);
+
   std::string dir_;
 };
 
 // $XDG_STATE_HOME/brivelton (default ~/.local/state/brivelton), or
-// %LOCALAPPDATA%\Brivelton on Windows; empty when neither can be found.
+// %LOCALAPPDATA%\Brivelton on Windows; empty when none is set to an absolute
+// path.
 std::string DefaultStateDirectory();
 
 }  // namespace brivelton

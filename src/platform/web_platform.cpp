@@ -270,7 +270,8 @@ bool WebStateStore::Write(const std::string& name, const std::string& content,
   return false;
 }
 
-std::optional<std::string> WebStateStore::Read(const std::string& name) {
+std::optional<std::string> WebStateStore::Read(const std::string& name, std::string& refused) {
+  refused.clear();
   char* text = brv_store_read(name.c_str());
   if (!text) return std::nullopt;
   return Adopt(text);

@@ -19,9 +19,11 @@ JournalContents IdentityJournal::Read() {
   for (const auto& name : store_.List()) {
     if (!name.starts_with(kJournalFilePrefix) || name.ends_with(".tmp")) continue;
     const std::string path = store_.PathOf(name);
-    const auto text = store_.Read(name);
+    std::string refused;
+    const auto text = store_.Read(name, refused);
     if (!text) {
-      contents.problems.push_back({path, "it can't be read"});
+      contents.problems.push_back(
+          {path, refused.empty() ? "it can't be read" : "it is " + refused});
       continue;
     }
     auto entry = ParseJournalEntry(*text);
@@ -57,7 +59,8 @@ void IdentityJournal::Forget(const BtAddressBytes& address) {
   // An earlier version's file for the same adapter has done its job too.
   for (const auto& name : store_.List()) {
     if (!name.starts_with(kJournalFilePrefix) || name == own) continue;
-    const auto text = store_.Read(name);
+    std::string refused;
+    const auto text = store_.Read(name, refused);
     if (!text) continue;
     const auto entry = ParseJournalEntry(*text);
     if (entry && entry->address == address && EarlierJournalFileName(entry->port) == name)

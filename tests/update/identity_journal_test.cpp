@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_state_store.h"
 #include "platform/state_store.h"
 #include "sim/virtual_adapter.h"
 #include "support/host_bench.h"
+#include "support/memory_state_store.h"
 #include "update/address_choice.h"
 #include "update/identity_journal.h"
 #include "update/identity_page.h"
@@ -134,53 +134,6 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   // A port name that would break the entry's lines is refused, not mangled.
   EXPECT_FALSE(journal.Save({"/dev/tty\nUSB0", kSaved, "", "t"}, error));
   EXPECT_FALSE(error.empty());
-}
-
-class FileStateStoreTest : public ::testing::Test {
- protected:
-  testing::ScratchDir scratch{"brivelton-state"};
-  const std::filesystem::path root = scratch.path();
-};
-
-TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
-  FileStateStore store((root / "deep" / "brivelton").string());
-  std::string error;
-  ASSERT_TRUE(store.Write("identity-a", "first\n", error)) << error;
-  ASSERT_TRUE(store.Write("identity-a", "second\n", error)) << error;
-  EXPECT_EQ(store.Read("identity-a"), "second\n");
-  EXPECT_EQ(store.List(), std::vector<std::string>{"identity-a"});
-
-  struct stat st {};
-  ASSERT_EQ(stat(store.PathOf("identity-a").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  ASSERT_EQ(stat(store.directory().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0077, 0u);
-
-  EXPECT_TRUE(store.Remove("identity-a"));
-  EXPECT_TRUE(store.Remove("identity-a"));
-  EXPECT_FALSE(store.Read("identity-a"));
-  EXPECT_TRUE(store.List().empty());
-}
-
-TEST_F(FileStateStoreTest, AFailedWriteSaysWhy) {
-  // A file where the directory should be: fails for root as for anyone.
-  std::ofstream(root / "blocker") << "x";
-  FileStateStore store((root / "blocker" / "brivelton").string());
-  std::string error;
-  EXPECT_FALSE(store.Write("identity-a", "new\n", error));
-  EXPECT_THAT(error, HasSubstr("Not a directory"));
-  EXPECT_THAT(error, HasSubstr(store.directory()));
-
-  // The rename fails: the half-made file does not stay behind.
-  FileStateStore beside(root.string());
-  std::filesystem::create_directories(root / "identity-b" / "full");
-  EXPECT_FALSE(beside.Write("identity-b", "new\n", error));
-  EXPECT_THAT(error, HasSubstr("can't rename"));
-  EXPECT_FALSE(std::filesystem::exists(root / "identity-b.tmp"));
-
-  FileStateStore nowhere("");
-  EXPECT_FALSE(nowhere.Write("identity-a", "x", error));
-  EXPECT_THAT(error, HasSubstr("no state directory"));
 }
 
 // One press of Update Firmware on port COM3, with the journal in memory.

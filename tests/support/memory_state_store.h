@@ -18,7 +18,8 @@ class MemoryStateStore : public StateStore {
     files[name] = content;
     return true;
   }
-  std::optional<std::string> Read(const std::string& name) override {
+  std::optional<std::string> Read(const std::string& name, std::string& refused) override {
+    refused.clear();
     const auto it = files.find(name);
     if (it == files.end()) return std::nullopt;
     return it->second;

@@ -1,0 +1,276 @@
+// SPDX-License-Identifier: MIT
+// The state folder on disk: whole files written atomically for their owner,
+// and whatever else is found there (planted by another program or user)
+// refused or read as it is, and never followed, replaced or removed.
+#include "platform/state_store.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/scratch_dir.h"
+
+namespace brivelton {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+
+class FileStateStoreTest : public ::testing::Test {
+ protected:
+  testing::ScratchDir scratch{"brivelton-state"};
+  const fs::path root = scratch.path();
+};
+
+void Plant(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string Content(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Everything in `dir`, temporary files included.
+std::vector<std::string> FolderNames(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  return names;
+}
+
+// What a file is, without opening anything that is not a regular file: its
+// kind, inode, links and size, where a link points, a small file's bytes.
+std::string Snapshot(const fs::path& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return "gone";
+  std::string shot = std::to_string(st.st_mode) + " " + std::to_string(st.st_ino) + " " +
+                     std::to_string(st.st_nlink) + " " + std::to_string(st.st_size);
+  if (S_ISLNK(st.st_mode)) shot += " -> " + fs::read_symlink(path).string();
+  if (S_ISREG(st.st_mode) && st.st_size <= 65536) shot += " " + Content(path);
+  return shot;
+}
+
+TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
+  FileStateStore store((root / "deep" / "brivelton").string());
+  std::string error, refused;
+  ASSERT_TRUE(store.Write("identity-a", "first\n", error)) << error;
+  ASSERT_TRUE(store.Write("identity-a", "second\n", error)) << error;
+  EXPECT_EQ(store.Read("identity-a", refused), "second\n");
+  EXPECT_EQ(refused, "");
+  EXPECT_EQ(store.List(), std::vector<std::string>{"identity-a"});
+
+  struct stat st {};
+  ASSERT_EQ(stat(store.PathOf("identity-a").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(store.directory().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0077, 0u);
+
+  EXPECT_TRUE(store.Remove("identity-a"));
+  EXPECT_TRUE(store.Remove("identity-a"));
+  // Missing is not refused.
+  EXPECT_FALSE(store.Read("identity-a", refused));
+  EXPECT_EQ(refused, "");
+  EXPECT_TRUE(store.List().empty());
+  // No temporary file was left behind either.
+  EXPECT_TRUE(fs::is_empty(store.directory()));
+}
+
+TEST_F(FileStateStoreTest, AFailedWriteSaysWhy) {
+  // A file where the directory should be: fails for root as for anyone.
+  std::ofstream(root / "blocker") << "x";
+  FileStateStore store((root / "blocker" / "brivelton").string());
+  std::string error;
+  EXPECT_FALSE(store.Write("identity-a", "new\n", error));
+  EXPECT_THAT(error, HasSubstr("Not a directory"));
+  EXPECT_THAT(error, HasSubstr(store.directory()));
+
+  // A folder where the file should be: the write stops before making a
+  // file to rename, and nothing is left behind.
+  FileStateStore beside(root.string());
+  fs::create_directories(root / "identity-b" / "full");
+  EXPECT_FALSE(beside.Write("identity-b", "new\n", error));
+  EXPECT_EQ(error, beside.PathOf("identity-b") + " is not a regular file; left as it is");
+  EXPECT_THAT(FolderNames(root), UnorderedElementsAre("blocker", "identity-b"));
+  EXPECT_TRUE(fs::exists(root / "identity-b" / "full"));
+
+  FileStateStore nowhere("");
+  std::string refused;
+  EXPECT_FALSE(nowhere.Write("identity-a", "x", error));
+  EXPECT_THAT(error, HasSubstr("no state directory"));
+  EXPECT_FALSE(nowhere.Read("identity-a", refused));
+  EXPECT_TRUE(nowhere.List().empty());
+}
+
+// Each kind of file found in the state folder under a name the store might
+// use: read as it is, or refused with the reason, and either way left exactly
+// as it was: never followed, replaced or removed, and never a hang.
+TEST_F(FileStateStoreTest, PlantedFilesAreReadAsTheyAreOrRefusedAndLeftInPlace) {
+  const fs::path dir = root / "brivelton";
+  const fs::path outside = root / "outside";
+  fs::create_directories(dir);
+  fs::create_directories(outside);
+  const std::string entry = "port=/dev/ttyUSB0\naddress=A1:A2:A3:A4:A5:A6\nname=\nsaved=t\n";
+  const std::string too_large = "larger than 4096 bytes";
+  const std::string not_regular = "not a regular file";
+  const std::string link = "a symbolic link, not followed";
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> plant;
+    std::optional<std::string> read;  // what Read gives; none: refused
+    std::string reason;               // why it is refused
+  };
+  const Case cases[] = {
+      // Sparse: three gigabytes that take no room, but would take memory.
+      {"identity-huge", [](const fs::path& p) { Plant(p, ""); fs::resize_file(p, 3ull << 30); },
+       std::nullopt, too_large},
+      {"identity-4097", [](const fs::path& p) { Plant(p, std::string(4097, 'x')); },
+       std::nullopt, too_large},
+      {"identity-4096", [](const fs::path& p) { Plant(p, std::string(4096, 'x')); },
+       std::string(4096, 'x'), ""},
+      // Opened for reading without a writer, a FIFO would wait forever.
+      {"identity-fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
+       std::nullopt, not_regular},
+      {"identity-dir", [](const fs::path& p) { fs::create_directory(p); }, std::nullopt,
+       not_regular},
+      {"identity-link",
+       [&](const fs::path& p) {
+         Plant(outside / "entry", entry);
+         fs::create_symlink(outside / "entry", p);
+       },
+       std::nullopt, link},
+      {"identity-dangling",
+       [&](const fs::path& p) { fs::create_symlink(outside / "nothing", p); }, std::nullopt,
+       link},
+      {"identity-link-to-fifo",
+       [&](const fs::path& p) {
+         ASSERT_EQ(mkfifo((outside / "fifo").c_str(), 0600), 0);
+         fs::create_symlink(outside / "fifo", p);
+       },
+       std::nullopt, link},
+      // Small regular files are the journal's to judge, byte for byte.
+      {"identity-control",
+       [](const fs::path& p) {
+         Plant(p, "port=/dev/tty\x1b[2J\rUSB0\naddress=A1:A2:A3:A4:A5:A6\n");
+       },
+       "port=/dev/tty\x1b[2J\rUSB0\naddress=A1:A2:A3:A4:A5:A6\n", ""},
+      {"identity-binary",
+       [](const fs::path& p) { Plant(p, std::string("port=\0\xff\r\n\x7f", 10)); },
+       std::string("port=\0\xff\r\n\x7f", 10), ""},
+      {"identity-hard-link",
+       [&](const fs::path& p) {
+         Plant(outside / "hard", entry);
+         fs::create_hard_link(outside / "hard", p);
+       },
+       entry, ""},
+  };
+  FileStateStore store(dir.string());
+  for (const auto& c : cases) c.plant(dir / c.name);
+  std::vector<std::string> before;
+  for (const auto& c : cases) before.push_back(Snapshot(dir / c.name));
+  const std::string outside_before = Snapshot(outside / "entry") + Snapshot(outside / "hard");
+
+  std::vector<std::string> names;
+  for (const auto& c : cases) names.push_back(c.name);
+  EXPECT_THAT(store.List(), ::testing::UnorderedElementsAreArray(names));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    std::string refused = "stale", error;
+    EXPECT_EQ(store.Read(c.name, refused), c.read);
+    EXPECT_EQ(refused, c.reason);
+    if (!c.read) {
+      // What is refused is neither replaced nor removed.
+      EXPECT_FALSE(store.Write(c.name, entry, error));
+      EXPECT_EQ(error, store.PathOf(c.name) + " is " + c.reason + "; left as it is");
+      EXPECT_FALSE(store.Remove(c.name));
+    }
+    EXPECT_EQ(Snapshot(dir / c.name), before[i]);
+  }
+  EXPECT_EQ(Snapshot(outside / "entry") + Snapshot(outside / "hard"), outside_before);
+
+  // A hard link at an entry's name is replaced as a name: the file it shares
+  // with another directory keeps its bytes.
+  std::string error;
+  ASSERT_TRUE(store.Write("identity-hard-link", "new\n", error)) << error;
+  EXPECT_EQ(Content(outside / "hard"), entry);
+  EXPECT_EQ(Content(dir / "identity-hard-link"), "new\n");
+}
+
+// The temporary file is made exclusively under a fresh name: a link planted
+// where an earlier version put it (the entry's name and ".tmp") is not
+// written through, and no temporary file stays behind.
+TEST_F(FileStateStoreTest, ALinkPlantedAtTheTemporaryNameIsNotWrittenThrough) {
+  const fs::path dir = root / "brivelton";
+  fs::create_directories(dir);
+  Plant(root / "victim", "precious\n");
+  fs::create_hard_link(root / "victim", dir / "identity-a.tmp");
+  fs::create_symlink(root / "victim", dir / "identity-b.tmp");
+  const std::string victim = Snapshot(root / "victim");
+
+  FileStateStore store(dir.string());
+  std::string error, refused;
+  for (const char* name : {"identity-a", "identity-b", "identity-a"})
+    ASSERT_TRUE(store.Write(name, std::string(name) + "\n", error)) << error;
+  EXPECT_EQ(Snapshot(root / "victim"), victim);
+  EXPECT_EQ(Content(root / "victim"), "precious\n");
+  EXPECT_EQ(fs::read_symlink(dir / "identity-b.tmp"), root / "victim");
+  EXPECT_EQ(store.Read("identity-a", refused), "identity-a\n");
+  EXPECT_EQ(fs::hard_link_count(dir / "identity-a"), 1u);
+  EXPECT_THAT(FolderNames(dir), UnorderedElementsAre("identity-a", "identity-b", "identity-a.tmp",
+                                         "identity-b.tmp"));
+}
+
+// The folder is found from the environment; a relative path in it would put
+// the files wherever the program happened to be started.
+TEST(DefaultStateDirectory, TakesOnlyAbsolutePaths) {
+  struct Saved {
+    const char* name;
+    std::optional<std::string> value;
+  };
+  std::vector<Saved> saved;
+  for (const char* name : {"XDG_STATE_HOME", "HOME"}) {
+    const char* value = std::getenv(name);
+    saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+  }
+  struct Case {
+    const char* state;  // nullptr: unset
+    const char* home;
+    std::string dir;
+  };
+  const Case cases[] = {
+      {"/x/state", "/home/u", "/x/state/brivelton"},
+      {"", "/home/u", "/home/u/.local/state/brivelton"},
+      {"x/state", "/home/u", "/home/u/.local/state/brivelton"},
+      {nullptr, "/home/u", "/home/u/.local/state/brivelton"},
+      {"/x/state", "home/u", "/x/state/brivelton"},
+      {nullptr, "home/u", ""},
+      {"x/state", ".", ""},
+      {nullptr, "", ""},
+      {nullptr, nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.state ? c.state : "(unset)") + " " + (c.home ? c.home : "(unset)"));
+    for (const auto& [name, value] : {std::pair{"XDG_STATE_HOME", c.state}, {"HOME", c.home}}) {
+      if (value) setenv(name, value, 1);
+      else unsetenv(name);
+    }
+    EXPECT_EQ(DefaultStateDirectory(), c.dir);
+  }
+  for (const auto& s : saved) {
+    if (s.value) setenv(s.name, s.value->c_str(), 1);
+    else unsetenv(s.name);
+  }
+}
+
+}  // namespace
+}  // namespace brivelton
