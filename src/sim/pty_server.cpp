@@ -85,7 +85,7 @@ bool PtyServer::OpenTerminal(std::string& error) {
     return false;
   }
   slave_path_ = name;
-  // Raw before anyone else opens it, and held open so the settings persist.
+  // Raw before anyone else opens it; the settings stay with the terminal.
   slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave_ < 0) {
     error = "cannot open " + slave_path_ + ": " + std::strerror(errno);
@@ -114,7 +114,12 @@ bool PtyServer::OpenTerminal(std::string& error) {
     error = "cannot make " + slave_path_ + " busy: " + std::strerror(errno);
     return false;
   }
-  host_opens_ = 0;
+  // Unless we hold it for the lock, let go: the master then reads as hung up
+  // exactly while no host holds the slave.
+  if (!options_.busy) {
+    close(slave_);
+    slave_ = -1;
+  }
   watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (watch_ < 0 || inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
     error = "cannot watch " + slave_path_ + ": " + std::strerror(errno);
@@ -132,22 +137,37 @@ void PtyServer::CloseTerminal() {
   if (slave_ >= 0) close(slave_);
   if (master_ >= 0) close(master_);
   watch_ = slave_ = master_ = -1;
+  host_holds_ = false;
 }
 
 void PtyServer::WatchHost() {
+  // The events only say that something changed: like events in a row merge
+  // into one, so opens and closes cannot be counted from them.
   alignas(inotify_event) char buffer[4096];
-  ssize_t n;
-  while ((n = read(watch_, buffer, sizeof buffer)) > 0) {
-    for (ssize_t at = 0; at < n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      if (event->mask & IN_OPEN) ++host_opens_;
-      if ((event->mask & IN_CLOSE) && host_opens_ > 0 && --host_opens_ == 0) {
-        // Whatever the last holder left unread goes with it.
-        tcflush(slave_, TCIFLUSH);
-        unsent_.clear();
-      }
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+  while (read(watch_, buffer, sizeof buffer) > 0) {
+  }
+  CheckHolder();
+}
+
+void PtyServer::CheckHolder() {
+  bool holds = false;
+  if (slave_ < 0 && master_ >= 0) {
+    pollfd pfd{master_, 0, 0};
+    holds = poll(&pfd, 1, 0) == 0;  // no POLLHUP
+  }
+  // What a host wrote before it let go was on the line all the same.
+  if (!holds || !host_holds_)
+    while (ReadHost()) {
     }
+  if (master_ < 0 || holds == host_holds_) return;  // unplugged by what it read, or no change
+  host_holds_ = holds;
+  if (holds) return;
+  // Whatever the last holder left unread goes with it.
+  unsent_.clear();
+  const int fd = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    tcflush(fd, TCIFLUSH);
+    close(fd);
   }
 }
 
@@ -201,10 +221,10 @@ void PtyServer::Unplug(uint64_t t_us) {
   replug_us_ = std::max(t_us, NowUs()) + kReplugDelayUs;
 }
 
-void PtyServer::ReadHost() {
+bool PtyServer::ReadHost() {
   uint8_t buffer[8192];
-  const ssize_t n = read(master_, buffer, sizeof buffer);
-  if (n <= 0) return;
+  const ssize_t n = master_ >= 0 ? read(master_, buffer, sizeof buffer) : -1;
+  if (n <= 0) return false;  // EIO once the host is gone and its bytes are read
   const uint64_t now = NowUs();
   const uint32_t baud = HostBaud();
   // The line carries no more than its speed allows, however fast the
@@ -219,6 +239,7 @@ void PtyServer::ReadHost() {
   for (const SentByte& b : model_.TakeOutput()) out_.push_back(b);
   ReportFrames();
   if (auto pulled = model_.TakeHangup()) Unplug(*pulled);
+  return true;
 }
 
 void PtyServer::WriteDue(uint64_t now_us) {
@@ -229,7 +250,7 @@ void PtyServer::WriteDue(uint64_t now_us) {
     while (!out_.empty() && out_.front().t_us <= now_us) {
       const SentByte b = out_.front();
       out_.pop_front();
-      if (host_opens_ == 0) continue;  // nobody there to hear it
+      if (!host_holds_) continue;  // nobody there to hear it
       for (uint8_t value : Garble(b.value, b.baud, host_baud, garble_counter_))
         unsent_.push_back(value);
     }
@@ -270,7 +291,9 @@ void PtyServer::Run(const volatile std::sig_atomic_t& stop, const sigset_t& wait
       timeout.tv_nsec = static_cast<long>(wait % 1'000'000) * 1000;
       timeout_ptr = &timeout;
     }
-    pollfd pfd[2] = {{watch_, POLLIN, 0}, {master_, POLLIN, 0}};
+    // The master only while a host holds the slave: without one it is hung
+    // up, and the watch tells when one comes.
+    pollfd pfd[2] = {{watch_, POLLIN, 0}, {host_holds_ ? master_ : -1, POLLIN, 0}};
     if (!unsent_.empty()) pfd[1].events |= POLLOUT;
     const int ready = ppoll(pfd, master_ >= 0 ? 2 : 0, timeout_ptr, &wait_mask);
     if (ready < 0) {
@@ -278,10 +301,13 @@ void PtyServer::Run(const volatile std::sig_atomic_t& stop, const sigset_t& wait
       std::fprintf(stderr, "sim: poll: %s\n", std::strerror(errno));
       return;
     }
-    // Opens and closes first: a host that closed, reopened and wrote did so
-    // in that order.
-    if (ready > 0 && (pfd[0].revents & POLLIN)) WatchHost();
-    if (ready > 0 && (pfd[1].revents & POLLIN)) ReadHost();
+    if (ready <= 0) continue;
+    if (pfd[1].revents & POLLIN) ReadHost();
+    if (pfd[0].revents & POLLIN) {
+      WatchHost();
+    } else if (pfd[1].revents & (POLLHUP | POLLERR) && !(pfd[1].revents & POLLIN)) {
+      CheckHolder();  // hung up and read to the end: the last host has let go
+    }
   }
 }
 

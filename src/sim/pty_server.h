@@ -41,20 +41,21 @@ class PtyServer {
   void RemoveLink();
   uint64_t NowUs() const;
   uint32_t HostBaud() const;
-  void ReadHost();
+  bool ReadHost();  // whether it read anything
   void WriteDue(uint64_t now_us);
   void ReportFrames();
   void Unplug(uint64_t t_us);
   void WatchHost();
+  void CheckHolder();
 
   DeviceModel& model_;
   ServeOptions options_;
   int master_ = -1;
-  int slave_ = -1;  // kept open so the line and its settings outlive the host
+  int slave_ = -1;  // held only to keep the port busy
   // Opens and closes of the slave by others: what arrives while nobody holds
   // the port is lost, as on a real one.
   int watch_ = -1;
-  int host_opens_ = 0;
+  bool host_holds_ = false;
   std::string slave_path_;
   uint64_t start_ns_ = 0;
   uint64_t last_arrival_us_ = 0;

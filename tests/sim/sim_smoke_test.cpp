@@ -2,10 +2,13 @@
 // backend, in real time.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -128,6 +131,79 @@ TEST(SimProcess, AReplyArrivingWhileNobodyHoldsThePortIsLost) {
   EXPECT_EQ(got, 0u);
   host.link.ClosePort();
   EXPECT_EQ(sim.Stop(), 0);
+}
+
+// Keeps a process stopped for its scope: what happens meanwhile reaches it
+// all at once afterwards.
+class Stopped {
+ public:
+  explicit Stopped(pid_t pid) : pid_(pid) {
+    kill(pid_, SIGSTOP);
+    // The stop lands a moment after the signal is sent.
+    for (int i = 0; i < 1000 && !IsStopped(); ++i) usleep(1000);
+  }
+  ~Stopped() { kill(pid_, SIGCONT); }
+  Stopped(const Stopped&) = delete;
+  Stopped& operator=(const Stopped&) = delete;
+
+  bool IsStopped() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    return paren != std::string::npos && line.compare(paren + 1, 3, " T ") == 0;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+// Opens and closes of the port that the simulator takes in at once, as when
+// it is slow to be scheduled: a burst of opens reads as one. Stopped meanwhile,
+// it must still answer whoever holds the port after the burst, and it hears
+// what a host wrote just before it let go.
+TEST(SimProcess, OpensAndClosesTakenInAtOnceLeaveTheHolderAnswered) {
+  const ScratchDir scratch("brivelton-sim");
+  const std::string params = scratch.path().string() + "/params.txt";
+  SimProcess sim({"--dump-params", params});
+  const std::string slave = sim.Line();
+  ASSERT_FALSE(slave.empty());
+  const auto open_line = [&] { return open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC); };
+
+  // Another opener (a reader of the same port, say) and the host, then the
+  // other one leaves: the host still holds it.
+  Host host(slave);
+  {
+    const Stopped stopped(sim.pid());
+    ASSERT_TRUE(stopped.IsStopped());
+    const int other = open_line();
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(host.link.ReopenFoundPort(), 1);
+    const int passing = open_line();
+    ASSERT_GE(passing, 0);
+    close(passing);
+    close(other);
+  }
+  ASSERT_EQ(host.link.Exchange(LinkCheck), 1);
+  EXPECT_EQ(host.link.state().ReceivedCount, 8);
+
+  // A write, and the writer gone before the simulator looked: the adapter
+  // heard it all the same, nobody opening the port again.
+  host.link.ClosePort();
+  {
+    const Stopped stopped(sim.pid());
+    ASSERT_TRUE(stopped.IsStopped());
+    const int writer = open_line();
+    ASSERT_GE(writer, 0);
+    const std::vector<uint8_t> frame = BuildFrame(ParamWrite, {.param_op = 3, .param_value = 9});
+    ASSERT_EQ(write(writer, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    close(writer);
+  }
+  usleep(300'000);
+  EXPECT_EQ(sim.Stop(), 0);
+  std::ifstream in(params);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\n3=9\n"), std::string::npos) << text;
 }
 
 // The host's bytes take the line's time, scaled: with --wire-scale 200 and no

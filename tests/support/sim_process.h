@@ -44,6 +44,8 @@ class SimProcess {
   const std::string& Errors() const { return errors_; }
   // Whether everything that holds its stdout has gone within `timeout_ms`.
   bool OutputClosed(int timeout_ms);
+  // -1 once it has ended.
+  pid_t pid() const { return pid_; }
 
  private:
   int Reap(int signal);
