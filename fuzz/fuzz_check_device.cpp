@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static constexpr char kStale[] = "\r\nBN Version = 9AB\r\n";
     std::memcpy(link.ReplyBuffer.data(), kStale, sizeof kStale - 1);
     const int before = link.DeviceVersion;
-    const int r = rig.stack.discovery.QueryFirmwareVersion();
+    const bool r = rig.stack.discovery.QueryFirmwareVersion();
     if (r) {
       FUZZ_CHECK(MarkerDelivered(link));
       FUZZ_CHECK(link.DeviceVersion ==

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (int i = 0; i < 4 && !rig.stream.used_up(); ++i) {
     const auto before = link.BtAddress;
-    const int r = rig.stack.updater.ReadIdentity();
+    const bool r = rig.stack.updater.ReadIdentity();
     FUZZ_CHECK(link.IdentityRead == r);
     if (!r) {
       FUZZ_CHECK(link.BtAddress == before);

@@ -17,15 +17,18 @@ class Discovery {
   Discovery& operator=(const Discovery&) = delete;
 
   void RestartDevice();
-  int ProbePort(const std::string& name);
-  int FindDevice();
-  int QueryFirmwareVersion();
+  // Whether the adapter answers on `name`.
+  bool ProbePort(const std::string& name);
+  // Whether a port with the adapter was found (its name kept in the link).
+  bool FindDevice();
+  // Whether a version came; it is kept in the link.
+  bool QueryFirmwareVersion();
   // After a search that found the adapter: reopen its port, read its version
   // and advise the user what to do next.
   void IdentifyDevice();
 
  private:
-  int FallbackScan();
+  bool FallbackScan();
   void FoundPort(const std::string& name);
   void LogDeniedPort();
   void LogAdvice();

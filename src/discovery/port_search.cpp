@@ -21,16 +21,16 @@ void Discovery::RestartDevice() {
   link_.Exchange(CommandKind::ResetStepB);
 }
 
-int Discovery::ProbePort(const std::string& name) {
+bool Discovery::ProbePort(const std::string& name) {
   OpenError error = OpenError::kNone;
   if (!OpenPort(state_, link_.ports(), log_, name, &error)) {
     if (error == OpenError::kPermission && denied_port_.empty())
       denied_port_ = name;
-    return 0;
+    return false;
   }
   if (!link_.ConfigurePort(kFirmwareBaud) || !link_.ArmPortEvents()) {
     link_.ClosePort();
-    return 0;
+    return false;
   }
   bool r = link_.Exchange(CommandKind::LinkCheck);
   if (!r) {
@@ -55,19 +55,19 @@ void Discovery::LogDeniedPort() {
                  denied_port_.c_str());
 }
 
-int Discovery::FallbackScan() {
+bool Discovery::FallbackScan() {
   for (const std::string& name : port_list_.FallbackNames()) {
     if (ProbePort(name)) {
       FoundPort(name);
-      return 1;
+      return true;
     }
   }
   log_.LogLine(" Scan all the COM ports and can't find the device.");
   LogDeniedPort();
-  return 0;
+  return false;
 }
 
-int Discovery::FindDevice() {
+bool Discovery::FindDevice() {
   log_.LogLine(" Search Device ...");
   if (state_.is_open()) link_.ClosePort();
   denied_port_.clear();
@@ -85,19 +85,19 @@ int Discovery::FindDevice() {
   }
   if (listing.entries.empty()) {
     log_.LogLine(" No COM port available, Device may not attached.");
-    return 0;
+    return false;
   }
   for (const auto& entry : listing.entries) {
     if (!entry) continue;  // unreadable value
     if (ProbePort(*entry)) {
       FoundPort(*entry);
-      return 1;
+      return true;
     }
   }
   log_.LogLine(" Can't find device.");
   log_.LogLine(" COM port may be used by others.");
   LogDeniedPort();
-  return 0;
+  return false;
 }
 
 }  // namespace brivelton

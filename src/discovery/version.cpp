@@ -23,9 +23,9 @@ int ParseVersion3(char c0, char c1, char c2) {
          HexDigitValue(c2).value_or(0);
 }
 
-int Discovery::QueryFirmwareVersion() {
+bool Discovery::QueryFirmwareVersion() {
   state_.VersionChars = {'0', '0', '0'};
-  if (!link_.Exchange(CommandKind::QueryVersion)) return 0;
+  if (!link_.Exchange(CommandKind::QueryVersion)) return false;
   // Only what this reply delivered counts: the bytes past it still hold an
   // earlier reply, whose marker would pass an old version off as current.
   const auto& reply = state_.ReplyBuffer;
@@ -39,9 +39,9 @@ int Discovery::QueryFirmwareVersion() {
     log_.LogLine(" Device Firmware Version = %03X", static_cast<unsigned>(state_.DeviceVersion));
     log_.LogLine(" Available Firmware for update = %03X",
                  static_cast<unsigned>(available_version_));
-    return 1;
+    return true;
   }
-  return 0;
+  return false;
 }
 
 void Discovery::IdentifyDevice() {
@@ -49,7 +49,7 @@ void Discovery::IdentifyDevice() {
   }
   bool have_version = false;
   for (int i = 0; i < kVersionTries && !have_version; ++i)
-    have_version = QueryFirmwareVersion() == 1;
+    have_version = QueryFirmwareVersion();
   if (!have_version) {
     log_.LogLine(" ");
     log_.LogLine(" Can't get version number");

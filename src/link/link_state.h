@@ -37,7 +37,8 @@ struct LinkState {
   std::array<char, 3> VersionChars = {'0', '0', '0'};
 
   BtAddressBytes BtAddress = kDefaultBtAddress;
-  int IdentityRead = 0;
+  // Whether this update's attempts have read the identity page.
+  bool IdentityRead = false;
 
   bool is_open() const { return port != nullptr; }
 };

@@ -56,7 +56,7 @@ Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> r
 
 bool Updater::ReadIdentityPage() {
   log_.LogLine(" Check Device ...");
-  state_.IdentityRead = 0;
+  state_.IdentityRead = false;
   page_address_.reset();
   page_name_.clear();
   if (!link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress}) ||
@@ -116,7 +116,7 @@ bool Updater::ReadIdentity() {
     }
   }
   state_.BtAddress = choice.address;
-  state_.IdentityRead = 1;
+  state_.IdentityRead = true;
   return true;
 }
 
@@ -292,19 +292,19 @@ UpdateOutcome Updater::ProgramDevice() {
 }
 
 bool Updater::InspectIdentity() {
-  state_.IdentityRead = 0;
+  state_.IdentityRead = false;
   log_.LogLine(" ");
   const Attempt end = RunAttempts(
       [this] { return EnterBootMode() && ReadIdentityPage() ? Attempt::kDone : Attempt::kTryAgain; });
   // Only an update's own read may count for the update that follows.
-  state_.IdentityRead = 0;
+  state_.IdentityRead = false;
   return end == Attempt::kDone;
 }
 
 UpdateOutcome Updater::RunUpdate() {
   // Read the identity page once per press, so that another adapter plugged in
   // since the last update keeps its own address.
-  state_.IdentityRead = 0;
+  state_.IdentityRead = false;
   log_.LogLine(" ");
   const UpdateOutcome outcome = ProgramDevice();
   if (outcome == UpdateOutcome::kSucceeded)

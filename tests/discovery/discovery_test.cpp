@@ -139,7 +139,7 @@ TEST(FindDevice, ReleasesHeldPortBeforeProbing) {
   b.state().PortName = "COM3";
   ASSERT_EQ(b.link.ReopenFoundPort(), 1);
 
-  EXPECT_EQ(b.discovery.FindDevice(), 1);
+  EXPECT_TRUE(b.discovery.FindDevice());
   EXPECT_EQ(b.view.log, (Lines{kSearch, " Found device on COM3"}));
   EXPECT_EQ(b.ports.opened, (std::vector<std::string>{"COM3", "COM1", "COM3"}));
   EXPECT_FALSE(b.state().is_open());
@@ -151,12 +151,12 @@ TEST(FindDevice, PermissionHintOnlyForThisSearch) {
   b.Silent("/dev/ttyUSB0");
   b.SetPorts({"/dev/ttyUSB0"});
   b.Deny({"/dev/ttyUSB0"});
-  ASSERT_EQ(b.discovery.FindDevice(), 0);
+  ASSERT_FALSE(b.discovery.FindDevice());
   ASSERT_EQ(b.view.log.size(), 4u);
 
   b.ports.faults.refused.clear();
   const size_t second = b.view.log.size();
-  EXPECT_EQ(b.discovery.FindDevice(), 0);
+  EXPECT_FALSE(b.discovery.FindDevice());
   EXPECT_EQ(b.view.LogFrom(second), (Lines{kSearch, kNotFound, kMaybeUsed}));
 }
 
@@ -169,7 +169,7 @@ TEST(ProbePort, SilentPortRestartsAtBothSpeedsAndChecksAgain) {
   };
   const uint64_t start = b.clock.NowUs();
 
-  EXPECT_EQ(b.discovery.ProbePort("COM1"), 0);
+  EXPECT_FALSE(b.discovery.ProbePort("COM1"));
 
   const uint64_t cost_us = b.clock.NowUs() - start;
   // Each exchange without answer sends its frame twice.
@@ -194,7 +194,7 @@ TEST(ProbePort, AnsweringAdapterIsProbedOnceAndReleased) {
   Bench b;
   sim::VirtualAdapter& adapter = b.Adapter("COM3");
   const uint64_t start = b.clock.NowUs();
-  EXPECT_EQ(b.discovery.ProbePort("COM3"), 1);
+  EXPECT_TRUE(b.discovery.ProbePort("COM3"));
   std::printf("answering port probe: %.3f ms virtual\n", (b.clock.NowUs() - start) / 1e3);
   ASSERT_EQ(adapter.model().frames().size(), 1u);
   EXPECT_EQ(adapter.model().frames()[0].kind, LinkCheck);
@@ -214,13 +214,13 @@ TEST(ProbePort, PortThatCannotBeSetUpIsClosedUnprobed) {
     Bench b;
     sim::VirtualAdapter& adapter = b.Adapter("COM3");
     b.ports.faults = faults;
-    EXPECT_EQ(b.discovery.ProbePort("COM3"), 0);
+    EXPECT_FALSE(b.discovery.ProbePort("COM3"));
     EXPECT_FALSE(b.state().is_open());
     EXPECT_FALSE(adapter.line().host_open());
     EXPECT_TRUE(adapter.model().frames().empty());
 
     b.ports.faults = {};
-    EXPECT_EQ(b.discovery.ProbePort("COM3"), 1);
+    EXPECT_TRUE(b.discovery.ProbePort("COM3"));
     EXPECT_EQ(b.ports.Opens("COM3"), 2);
   }
 }

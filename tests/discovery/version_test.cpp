@@ -152,12 +152,12 @@ TEST(QueryFirmwareVersion, StaleMarkerBehindShortReplyIsIgnored) {
   f.state().PortName = "COM3";
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
 
-  ASSERT_EQ(f.discovery.QueryFirmwareVersion(), 1);
+  ASSERT_TRUE(f.discovery.QueryFirmwareVersion());
   ASSERT_EQ(f.state().DeviceVersion, 0x300);
   f.state().DeviceVersion = 0x1FF;  // as after a run with another adapter
   const size_t before = f.view.log.size();
 
-  EXPECT_EQ(f.discovery.QueryFirmwareVersion(), 0);
+  EXPECT_FALSE(f.discovery.QueryFirmwareVersion());
   const auto& buffer = f.state().ReplyBuffer;
   ASSERT_EQ(std::string(buffer.begin() + 17, buffer.begin() + 33), "BN Version = 300")
       << "the earlier reply must still be there for this test to mean anything";
@@ -173,7 +173,7 @@ TEST(QueryFirmwareVersion, VersionCharactersKeptAsReceived) {
   adapter.version_replies = {VersionReply("v1 BN Version = 1fE", 4)};
   f.state().PortName = "COM3";
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-  ASSERT_EQ(f.discovery.QueryFirmwareVersion(), 1);
+  ASSERT_TRUE(f.discovery.QueryFirmwareVersion());
   EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'1', 'f', 'E'}));
   EXPECT_EQ(f.state().DeviceVersion, 0x1FE);
 }
@@ -182,7 +182,7 @@ TEST(QueryFirmwareVersion, NothingToAskFails) {
   DiscoveryFixture f;
   f.state().DeviceVersion = 0x203;
   f.state().VersionChars = {'2', '0', '3'};
-  EXPECT_EQ(f.discovery.QueryFirmwareVersion(), 0);
+  EXPECT_FALSE(f.discovery.QueryFirmwareVersion());
   EXPECT_EQ(f.state().DeviceVersion, 0x203);
   EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
   EXPECT_EQ(f.view.log, Lines{" Write file error"});

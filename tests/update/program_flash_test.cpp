@@ -227,7 +227,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
     };
     EXPECT_TRUE(updater.ReadIdentity());
     EXPECT_EQ(state().BtAddress, c.after);
-    EXPECT_EQ(state().IdentityRead, 1);
+    EXPECT_TRUE(state().IdentityRead);
     EXPECT_THAT(Log(), ElementsAre(" Check Device ..."));
   }
   EXPECT_THAT(std::vector<uint8_t>(peer.frames.back()),
@@ -249,7 +249,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
     };
     const size_t before = Log().size();
     EXPECT_FALSE(updater.ReadIdentity()) << shift;
-    EXPECT_EQ(state().IdentityRead, 0);
+    EXPECT_FALSE(state().IdentityRead);
     EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
     EXPECT_THAT(std::vector<std::string>(Log().begin() + static_cast<long>(before), Log().end()),
                 ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
@@ -257,7 +257,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
 }
 
 TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
-  state().IdentityRead = 1;
+  state().IdentityRead = true;
   answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
     if (kind != FlashReadPage) return std::nullopt;
     std::vector<uint8_t> reply(4000, 0x00);
@@ -265,7 +265,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
     return reply;
   };
   EXPECT_FALSE(updater.ReadIdentity());
-  EXPECT_EQ(state().IdentityRead, 0);
+  EXPECT_FALSE(state().IdentityRead);
   EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
   EXPECT_THAT(Log(), ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
 }
