@@ -270,17 +270,19 @@ test('without Web Serial (Firefox, Safari): the page says so, and the simulated 
   }
 });
 
-test('the address dialog: a blank page with two saved candidates asks; Cancel erases nothing, a picked one is written', async () => {
+test('the address dialog: a blank page with two saved candidates asks; Cancel erases nothing, a picked one is written, "Continue without" goes on', async () => {
   const { context, page } = await openPage(browser, `${server.url}?sim&sim-blank=1`);
   try {
     // Two adapters' entries saved from this port, as two updates cut short
     // would leave them: neither is this adapter's for sure.
     const other = '00AABB112233';
-    for (const [hex, saved] of [[address, '2026-12-01T10:00:00Z'], [other, '2026-12-02T10:00:00Z']]) {
+    const plant = async (hex, saved) => {
       const colons = hex.match(/../g).join(':');
       assert.equal(await page.evaluate(([name, content]) => window.briveltonHost.storeWrite(name, content),
         [`identity-${hex}`, `port=Simulated adapter\naddress=${colons}\nname=\nsaved=${saved}\n`]), '');
-    }
+    };
+    await plant(address, '2026-12-01T10:00:00Z');
+    await plant(other, '2026-12-02T10:00:00Z');
     await checkDevice(page);
     const ask = async () => {
       await page.click('#main-1002');
@@ -327,6 +329,21 @@ test('the address dialog: a blank page with two saved candidates asks; Cancel er
     // The verified update forgot the entry of the address it wrote, only that one.
     const kept = await page.evaluate(() => window.briveltonHost.storeList());
     assert.deepEqual(kept.filter((k) => k.startsWith('identity-')), [`identity-${address}`]);
+
+    // A fresh blank adapter, two candidates again: "Continue without" goes on
+    // to the flash with no address of the user's.
+    await plant(other, '2026-12-03T10:00:00Z');
+    await page.click('#sim-start');
+    await waitIdle(page);
+    await checkDevice(page);
+    const before = (await messages(page)).length;
+    await ask();
+    await page.click('#address-without');
+    await waitShown(page, 'progress');
+    const went = (await messages(page)).slice(before);
+    assert.ok(!went.some((l) => l.includes('Writing the address given') || l.includes('No address chosen')),
+      went.join('\n'));
+    assert.equal(went.at(-1), ' Erase flash ..........');
     assert.deepEqual(page.errors ?? [], []);
   } finally {
     await context.close();
