@@ -47,6 +47,17 @@ std::string Basename(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The tty a port name stands for: a /dev/serial/by-id/... link stands for
+// the one it links to.
+std::string TtyOf(const std::string& name) {
+  std::string tty = Basename(name);
+  if (char* real = realpath(name.c_str(), nullptr)) {
+    tty = Basename(real);
+    free(real);
+  }
+  return tty;
+}
+
 }  // namespace
 
 bool HasUart(const std::string& device_path) {
@@ -88,13 +99,16 @@ bool LinuxSysfsPortList::IsRealPort(const std::string& name) {
   return probe_ && probe_(dev_dir_ + "/" + name);
 }
 
+std::string LinuxSysfsPortList::UsbDevice(const std::string& device) const {
+  if (device.empty()) return {};
+  // The USB device is a few levels up: the port, its interface, the device.
+  std::string usb = device;
+  for (int up = 0; up < 4 && !Exists(usb + "/idVendor"); ++up) usb += "/..";
+  return Exists(usb + "/idVendor") ? usb : std::string();
+}
+
 std::vector<PortDetail> LinuxSysfsPortList::Details(const std::string& name) const {
-  // A /dev/serial/by-id/... name stands for the tty it links to.
-  std::string tty = Basename(name);
-  if (char* real = realpath(name.c_str(), nullptr)) {
-    tty = Basename(real);
-    free(real);
-  }
+  const std::string tty = TtyOf(name);
   std::vector<PortDetail> details;
   auto add = [&details](const char* label, const std::string& value) {
     if (!value.empty()) details.push_back({label, value});
@@ -102,10 +116,7 @@ std::vector<PortDetail> LinuxSysfsPortList::Details(const std::string& name) con
   const std::string device = DriverDevice(tty);
   if (!device.empty()) {
     add("driver", LinkBasename(device + "/driver"));
-    // The USB device is a few levels up: the port, its interface, the device.
-    std::string usb = device;
-    for (int up = 0; up < 4 && !Exists(usb + "/idVendor"); ++up) usb += "/..";
-    if (Exists(usb + "/idVendor")) {
+    if (const std::string usb = UsbDevice(device); !usb.empty()) {
       add("usb", Attribute(usb + "/idVendor") + ":" + Attribute(usb + "/idProduct"));
       add("manufacturer", Attribute(usb + "/manufacturer"));
       add("product", Attribute(usb + "/product"));
@@ -124,6 +135,12 @@ std::vector<PortDetail> LinuxSysfsPortList::Details(const std::string& name) con
     for (const auto& link : links) add("by-id", link);
   }
   return details;
+}
+
+UsbIdentity LinuxSysfsPortList::UsbIdentityOf(const std::string& name) const {
+  const std::string usb = UsbDevice(DriverDevice(TtyOf(name)));
+  if (usb.empty()) return {};
+  return {Attribute(usb + "/idVendor"), Attribute(usb + "/idProduct"), Attribute(usb + "/serial")};
 }
 
 PortListing LinuxSysfsPortList::List() {

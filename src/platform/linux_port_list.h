@@ -26,11 +26,15 @@ class LinuxSysfsPortList : public PortList {
   // From sysfs and /dev/serial/by-id: driver, usb (vendor:product),
   // manufacturer, product, serial, by-id. `name` may be a link to the device.
   std::vector<PortDetail> Details(const std::string& name) const override;
+  // From the USB device's idVendor, idProduct and serial in sysfs.
+  UsbIdentity UsbIdentityOf(const std::string& name) const override;
 
  private:
   bool IsRealPort(const std::string& name);
   // The tty's device, past the serial core's own port and controller devices.
   std::string DriverDevice(const std::string& name) const;
+  // The USB device above `device` (a DriverDevice), or "" when none is.
+  std::string UsbDevice(const std::string& device) const;
 
   std::string tty_class_dir_;
   std::string dev_dir_;

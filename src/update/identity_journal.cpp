@@ -50,20 +50,27 @@ bool IdentityJournal::Save(const JournalEntry& entry, std::string& error) {
     error = "the port name can't be recorded";
     return false;
   }
-  return store_.Write(JournalFileName(entry.address), FormatJournalEntry(entry), error);
+  const std::string text = FormatJournalEntry(entry);
+  // The store would not read it back.
+  if (text.size() > FileStateStore::kMaxFileBytes) {
+    error = "the port name is too long to be recorded";
+    return false;
+  }
+  return store_.Write(JournalFileName(entry.address), text, error);
 }
 
 void IdentityJournal::Forget(const BtAddressBytes& address) {
-  const std::string own = JournalFileName(address);
-  store_.Remove(own);
-  // An earlier version's file for the same adapter has done its job too.
+  // Only what reads as this adapter's entry goes: a file that is no entry
+  // stays where it is, whatever its name. An earlier version's file for the
+  // same adapter has done its job too.
   for (const auto& name : store_.List()) {
-    if (!name.starts_with(kJournalFilePrefix) || name == own) continue;
+    if (!name.starts_with(kJournalFilePrefix)) continue;
     std::string refused;
     const auto text = store_.Read(name, refused);
     if (!text) continue;
     const auto entry = ParseJournalEntry(*text);
-    if (entry && entry->address == address && EarlierJournalFileName(entry->port) == name)
+    if (entry && entry->address == address &&
+        (name == JournalFileName(address) || EarlierJournalFileName(entry->port) == name))
       store_.Remove(name);
   }
 }

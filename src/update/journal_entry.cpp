@@ -42,8 +42,10 @@ std::optional<JournalEntry> ParseJournalEntry(std::string_view text) {
   bool have_port = false, have_address = false;
   while (!text.empty()) {
     const size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
+    std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    // Saved again by an editor that ends lines in CR LF.
+    if (line.ends_with('\r')) line.remove_suffix(1);
     const size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
     const std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);

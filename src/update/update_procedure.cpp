@@ -131,8 +131,11 @@ bool Updater::SaveIdentity() {
   if (usb_identity_) entry.usb = usb_identity_(state_.PortName);
   std::string error;
   if (journal.Save(entry, error)) return true;
-  log_.LogLine(" Can't save the Bluetooth address %s (%s): update stopped, nothing erased",
-               FormatBtAddress(state_.BtAddress).c_str(), error.c_str());
+  for (const auto& line : FitLogLine(" Can't save the Bluetooth address " +
+                                         FormatBtAddress(state_.BtAddress) + " (" + error +
+                                         "): update stopped, nothing erased",
+                                     {journal.PathFor(state_.BtAddress)}))
+    log_.LogLine("%s", line.c_str());
   return false;
 }
 

@@ -198,14 +198,8 @@ TEST_F(CliEndToEnd, CheckReadsTheVersionAndChangesNothing) {
   EXPECT_EQ(sim.params(), kSimParams);
 }
 
-std::vector<uint8_t> UpdatedFlash() {
-  std::vector<uint8_t> flash(1u << 20, 0xFF);
-  const auto image = BuiltInImage().bytes();
-  std::copy(image.begin(), image.end(), flash.begin());
-  const auto page = BuildIdentityPage(kSimAddress);
-  std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
-  return flash;
-}
+using testing::UpdatedFlash;
+std::vector<uint8_t> UpdatedFlash() { return UpdatedFlash(kSimAddress); }
 
 // The one update over a line at its real speed, as with an adapter.
 TEST_F(CliEndToEnd, UpdateWritesTheBuiltInImageAndTheIdentityPage) {
@@ -376,6 +370,10 @@ TEST_F(CliEndToEnd, BadUsageExitsTwoWithoutOpeningThePort) {
       {"settings", "hook-speed"},
       {"--bogus", "check"},
       {"firmware", "--save"},
+      // No adapter has these: written, they would be for good.
+      {"update", "--yes", "--address", "000000000000"},
+      {"update", "--yes", "--address", "FF:FF:FF:FF:FF:FF"},
+      {"update", "--yes", "--address", "000100030406"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -558,6 +556,140 @@ TEST_F(CliEndToEnd, IdentityOnABlankPageExitsOneAndSaysWhatToDo) {
             std::string::npos);
   ASSERT_EQ(sim.Stop(), 0);
   EXPECT_TRUE(sim.flash() == UpdatedFlash());
+}
+
+// The saved address as a shop with several adapters meets it: each case
+// starts with an update of adapter X (00:1B:DC:0F:21:7E) killed while the
+// pages are written, its address then only in the journal.
+class SavedAddressEndToEnd : public CliEndToEnd {
+ protected:
+  // X cut short on the port in `port_dir`; its flash as the kill left it,
+  // for the next simulator to start from.
+  fs::path CutShort(const fs::path& port_dir) {
+    fs::create_directories(port_dir);
+    SimAdapter x(port_dir, "1FF", kLineForSignals);
+    EXPECT_TRUE(x.ready());
+    const ToolRun killed =
+        RunTool({"--port", x.link(), "update", "--yes"}, false, SignalAt(kWriting, SIGKILL));
+    EXPECT_EQ(killed.status, 128 + SIGKILL);
+    EXPECT_EQ(x.Stop(), 0);
+    const fs::path left = dir_ / "x-cut-short.bin";
+    fs::copy_file(port_dir / "flash.bin", left, fs::copy_options::overwrite_existing);
+    EXPECT_EQ(StateFiles(), std::vector<std::string>{"identity-001BDC0F217E"});
+    return left;
+  }
+  const std::string kXEntry = "identity-001BDC0F217E";
+};
+
+// Another adapter updated on the same port neither replaces nor removes X's
+// entry: X, back on the port, gets its own address.
+TEST_F(SavedAddressEndToEnd, AnotherAdapterOnThePortLeavesAPendingEntryAlone) {
+  const fs::path port = dir_ / "port";
+  const fs::path x_flash = CutShort(port);
+  {
+    SimAdapter y(port, "1FF", {"--address", "00AABB112233"});
+    ASSERT_TRUE(y.ready());
+    const ToolRun run = RunTool({"--port", y.link(), "update", "--yes"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("ddress"), std::string::npos) << run.out;
+    EXPECT_EQ(StateFiles(), std::vector<std::string>{kXEntry});
+    ASSERT_EQ(y.Stop(), 0);
+    EXPECT_TRUE(y.flash() == UpdatedFlash({0x00, 0xAA, 0xBB, 0x11, 0x22, 0x33}));
+  }
+  SimAdapter x(port, "1FF", {"--flash", x_flash.string()});
+  ASSERT_TRUE(x.ready());
+  const ToolRun run = RunTool({"--port", x.link(), "update", "--yes"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("\n Identity page blank: restored address 00:1B:DC:0F:21:7E from " +
+                         (StateDir() / kXEntry).string() + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_TRUE(StateFiles().empty());
+  ASSERT_EQ(x.Stop(), 0);
+  EXPECT_TRUE(x.flash() == UpdatedFlash());
+}
+
+// X recovered on port B with --address: the entry saved from port A goes
+// too, and a blank adapter on A later gets the start-up address, not X's.
+TEST_F(SavedAddressEndToEnd, AnEntryWrittenBackElsewhereServesNoOtherAdapter) {
+  const fs::path x_flash = CutShort(dir_ / "a");
+  fs::create_directories(dir_ / "b");
+  {
+    SimAdapter x(dir_ / "b", "1FF", {"--flash", x_flash.string()});
+    ASSERT_TRUE(x.ready());
+    const ToolRun run =
+        RunTool({"--port", x.link(), "update", "--yes", "--address", "00:1B:DC:0F:21:7E"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\n Identity page blank: writing the given address "
+                           "00:1B:DC:0F:21:7E\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(StateFiles().empty());
+    ASSERT_EQ(x.Stop(), 0);
+    EXPECT_TRUE(x.flash() == UpdatedFlash());
+  }
+  SimAdapter z(dir_ / "a", "1FF", {"--blank-identity"});
+  ASSERT_TRUE(z.ready());
+  const ToolRun run = RunTool({"--port", z.link(), "update", "--yes"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.find("00:1B:DC:0F:21:7E"), std::string::npos) << run.out;
+  ASSERT_EQ(z.Stop(), 0);
+  EXPECT_TRUE(z.flash() == UpdatedFlash(kDefaultBtAddress));
+}
+
+// The start-up address on the page counts as none: --address and a saved
+// entry replace it. An entry file that can't be read is named and left.
+TEST_F(SavedAddressEndToEnd, TheStartUpAddressLocksNothingOut) {
+  SimAdapter sim(dir_, "1FF", {"--address", "000100030406"});
+  ASSERT_TRUE(sim.ready());
+  // Cut short: no address in it.
+  fs::create_directories(StateDir());
+  const std::string damaged = "port=" + sim.link() + "\naddress=00:1B:DC";
+  std::ofstream(StateDir() / kXEntry) << damaged;
+  const ToolRun identity = RunTool({"--port", sim.link(), "identity"});
+  EXPECT_EQ(identity.status, 0);
+  EXPECT_NE(identity.out.find("\naddress: 00:01:00:03:04:06\n"), std::string::npos);
+  EXPECT_EQ(identity.err,
+            "brivelton: 00:01:00:03:04:06 is the start-up address every blank adapter gets, not "
+            "this adapter's own\n"
+            "brivelton: Left " + (StateDir() / kXEntry).string() +
+                " alone: it holds no port and Bluetooth address\n"
+                "brivelton: give the adapter's address (its label, or the phone's list of paired "
+                "devices) with brivelton update --address\n");
+  const ToolRun first = RunTool({"--port", sim.link(), "update", "--yes"});
+  EXPECT_EQ(first.status, 0);
+  EXPECT_NE(first.out.find("\n Left " + (StateDir() / kXEntry).string() +
+                           " alone: it holds no port and Bluetooth address\n"),
+            std::string::npos)
+      << first.out;
+  std::ifstream kept(StateDir() / kXEntry);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), damaged);
+
+  const ToolRun given =
+      RunTool({"--port", sim.link(), "update", "--yes", "--address", "001BDC0F217E"});
+  EXPECT_EQ(given.status, 0);
+  EXPECT_NE(given.out.find("\n Identity page carries the start-up address 00:01:00:03:04:06, no "
+                           "address of its own: writing the given address 00:1B:DC:0F:21:7E\n"),
+            std::string::npos)
+      << given.out;
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.flash() == UpdatedFlash());
+
+  // Saved by an editor with CR LF line ends, an entry still restores.
+  fs::create_directories(dir_ / "again");
+  SimAdapter again(dir_ / "again", "1FF", {"--address", "000100030406"});
+  ASSERT_TRUE(again.ready());
+  std::ofstream(StateDir() / kXEntry) << "port=" << again.link()
+                                      << "\r\naddress=00:1B:DC:0F:21:7E\r\n";
+  const ToolRun restored = RunTool({"--port", again.link(), "update", "--yes"});
+  EXPECT_EQ(restored.status, 0);
+  EXPECT_NE(restored.out.find(" Identity page carries the start-up address 00:01:00:03:04:06, no "
+                              "address of its own: restored address 00:1B:DC:0F:21:7E"),
+            std::string::npos)
+      << restored.out;
+  EXPECT_TRUE(StateFiles().empty());
+  ASSERT_EQ(again.Stop(), 0);
+  EXPECT_TRUE(again.flash() == UpdatedFlash());
 }
 
 }  // namespace

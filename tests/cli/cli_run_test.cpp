@@ -15,11 +15,13 @@
 #include "support/settings_help_text.h"
 #include "link/frames.h"
 #include "params/settings_data.h"
+#include "support/memory_state_store.h"
 #include "resources/dialog_templates.h"
 #include "sim/virtual_adapter.h"
 #include "resources/checksum.h"
 #include "resources/firmware_image.h"
 #include "update/identity_page.h"
+#include "update/journal_entry.h"
 #include "support/scratch_dir.h"
 
 namespace brivelton::testing {
@@ -39,16 +41,6 @@ const std::vector<std::string> kUpdateLog = {
     " ", " Start the programming: ", " Check Device ...", " Erase flash ..........", " Done",
     " Write flash ..........", " Done", " Verify flash ..........", " Done", " Reboot MCU ",
     " ", " Success ", " "};
-
-// What a correct update leaves in the adapter's 1 MiB flash.
-std::vector<uint8_t> UpdatedFlash(const std::array<uint8_t, 6>& address) {
-  std::vector<uint8_t> flash(1u << 20, 0xFF);
-  const auto image = BuiltInImage().bytes();
-  std::copy(image.begin(), image.end(), flash.begin());
-  const auto page = BuildIdentityPage(address);
-  std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
-  return flash;
-}
 
 std::vector<uint8_t> Bytes(std::span<const uint8_t> s) { return {s.begin(), s.end()}; }
 
@@ -533,6 +525,59 @@ TEST(CliSettingsHelp, PrintsTheFortyOneLines) {
   ASSERT_EQ(lines.size(), 41u);
   EXPECT_EQ(lines, kSettingsHelpText);
   EXPECT_TRUE(h.Untouched());
+}
+
+// `identity` on a blank page names what the journal holds, and which entry
+// `update` would take, as `update` decides it.
+TEST_F(CliOnAdapter, IdentityOnABlankPageNamesTheSavedEntries) {
+  const std::string give =
+      "brivelton: give the adapter's address (its label, or the phone's list of paired devices) "
+      "with brivelton update --address\n";
+  struct Saved {
+    std::string port;
+    std::array<uint8_t, 6> address;
+    std::string saved = "t";
+  };
+  struct Case {
+    const char* name;
+    std::vector<Saved> saved;
+    std::string err;  // after "the identity page carries no Bluetooth address"
+  };
+  const Case cases[] = {
+      {"nothing saved", {}, give},
+      {"this port's entry",
+       {{kPort, {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E}}},
+       "brivelton: /state/identity-001BDC0F217E keeps the address 00:1B:DC:0F:21:7E for "
+       "/dev/ttyUSB0 (saved t); brivelton update uses it\n"},
+      {"two adapters' entries on this port, one with control characters",
+       {{kPort, {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E}},
+        {kPort, {0x00, 0xAA, 0xBB, 0x11, 0x22, 0x33}, "t\x1b[2J\x07"}},
+       "brivelton: /state/identity-001BDC0F217E keeps the address 00:1B:DC:0F:21:7E for "
+       "/dev/ttyUSB0 (saved t)\n"
+       "brivelton: /state/identity-00AABB112233 keeps the address 00:AA:BB:11:22:33 for "
+       "/dev/ttyUSB0 (saved t?[2J?)\n" +
+           give},
+      {"an entry saved from another port", {{"/dev/ttyUSB1", {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E}}},
+       "brivelton: /state/identity-001BDC0F217E keeps the address 00:1B:DC:0F:21:7E for "
+       "/dev/ttyUSB1 (saved t)\n" +
+           give},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CliHarness harness;
+    MemoryStateStore store;
+    harness.platform.state = &store;
+    for (const auto& e : c.saved)
+      store.files[JournalFileName(e.address)] = FormatJournalEntry({e.port, e.address, "", e.saved});
+    sim::AdapterConfig config;
+    config.blank_identity = true;
+    sim::VirtualAdapter adapter(harness.virtual_ports, kPort, config);
+    harness.port_list.listing.entries.emplace_back(kPort);
+    const CliRun run = harness.Run({"identity"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "brivelton: the identity page carries no Bluetooth address\n" + c.err);
+    EXPECT_EQ(store.files.size(), c.saved.size());
+  }
 }
 
 }  // namespace

@@ -155,20 +155,23 @@ TEST(LinuxSysfsPortList, DetailsTellPortsApart) {
   const std::vector<PortDetail> ftdi = {
       {"driver", "ftdi_sio"},      {"usb", "0403:6001"},  {"manufacturer", "FTDI"},
       {"product", "FT232R USB UART"}, {"serial", "A50285BI"}, {"by-id", ftdi_link}};
+  const UsbIdentity ftdi_usb = {"0403", "6001", "A50285BI"};
   struct Case {
     std::string name;
     std::vector<PortDetail> details;
+    UsbIdentity usb;  // what the journal keeps of it
   };
   const Case cases[] = {
-      {dev + "/ttyUSB0", ftdi},
+      {dev + "/ttyUSB0", ftdi, ftdi_usb},
       // A by-id name stands for the port it links to.
-      {ftdi_link, ftdi},
+      {ftdi_link, ftdi, ftdi_usb},
       // Same device, no link of its own.
-      {dev + "/ttyUSB2", {ftdi.begin(), ftdi.end() - 1}},
+      {dev + "/ttyUSB2", {ftdi.begin(), ftdi.end() - 1}, ftdi_usb},
       // What the device does not report is left out.
       {dev + "/ttyACM2",
        {{"driver", "cdc_acm"}, {"usb", "0a12:0001"}, {"product", "Bluetooth Phone Adapter"},
-        {"by-id", dev + "/serial/by-id/usb-Bluetooth_Phone_Adapter-if00"}}},
+        {"by-id", dev + "/serial/by-id/usb-Bluetooth_Phone_Adapter-if00"}},
+       {"0a12", "0001", ""}},
       // Past the serial core's own devices, and no USB above them.
       {dev + "/ttyS0", {{"driver", "serial"}}},
       {dev + "/ttyS4", {{"driver", "serial8250"}}},
@@ -179,6 +182,7 @@ TEST(LinuxSysfsPortList, DetailsTellPortsApart) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(list.Details(c.name), c.details);
+    EXPECT_EQ(list.UsbIdentityOf(c.name), c.usb);
   }
 }
 

@@ -69,6 +69,16 @@ TEST(JournalEntryText, RoundTripsAndRefusesDamagedEntries) {
   EXPECT_EQ(back->address, entry.address);
   EXPECT_EQ(back->name, entry.name);
   EXPECT_EQ(back->saved, entry.saved);
+  // Saved again by an editor that ends lines in CR LF, and with the USB
+  // device the port had.
+  const auto crlf = ParseJournalEntry(
+      "port=COM5\r\naddress=00:1B:DC:0F:21:7E\r\nusb_serial=A50285BI\r\nlater=x\r\n");
+  ASSERT_TRUE(crlf);
+  EXPECT_EQ(crlf->port, "COM5");
+  EXPECT_EQ(crlf->usb, (UsbIdentity{"", "", "A50285BI"}));
+  JournalEntry with_usb = entry;
+  with_usb.usb = {"0403", "6001", "A50285BI"};
+  EXPECT_EQ(ParseJournalEntry(FormatJournalEntry(with_usb))->usb, with_usb.usb);
   for (const char* damaged : {"port=/dev/ttyUSB0\n", "address=00:1B:DC:0F:21:7E\n",
                               "port=/dev/ttyUSB0\naddress=00:1B:DC:0F:21\n",
                               "port=\naddress=00:1B:DC:0F:21:7E\n", ""})
@@ -134,6 +144,45 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   // A port name that would break the entry's lines is refused, not mangled.
   EXPECT_FALSE(journal.Save({"/dev/tty\nUSB0", kSaved, "", "t"}, error));
   EXPECT_FALSE(error.empty());
+  // So is one whose entry could not be read back.
+  EXPECT_FALSE(journal.Save({"/dev/" + std::string(4096, 'p'), kSaved, "", "t"}, error));
+  EXPECT_EQ(error, "the port name is too long to be recorded");
+  // A 180-character name is nothing special.
+  EXPECT_TRUE(journal.Save({"/dev/" + std::string(180, 'p'), kSaved, "", "t"}, error));
+}
+
+// No log line is cut: a path gives way to its file name, and what still
+// does not fit goes on to the next line.
+TEST(JournalLogLines, FitTheLogWithoutLosingAWord) {
+  const std::string dir = "/home/" + std::string(200, 'u') + "/.local/state/brivelton/";
+  const std::string path = dir + "identity-001BDC0F217E";
+  const std::string port = "/dev/serial/by-id/" + std::string(180, 'p');
+  struct Case {
+    const char* name;
+    std::string line;
+    std::vector<std::string> fitted;
+  };
+  const Case cases[] = {
+      {"short: as it is", " Identity page blank: restored address X from " + path.substr(200),
+       {" Identity page blank: restored address X from " + path.substr(200)}},
+      {"a long path: its file name",
+       " Identity page blank: restored address 00:1B:DC:0F:21:7E from " + path,
+       {" Identity page blank: restored address 00:1B:DC:0F:21:7E from identity-001BDC0F217E"}},
+      {"a long port name: two lines", " the address 00:1B:DC:0F:21:7E saved for port " + port +
+           " at 2026-12-10T13:20:00Z is not used. If it is this adapter's: brivelton update "
+           "--address 00:1B:DC:0F:21:7E",
+       {" the address 00:1B:DC:0F:21:7E saved for port " + port + " at",
+        "   2026-12-10T13:20:00Z is not used. If it is this adapter's: brivelton update "
+        "--address 00:1B:DC:0F:21:7E"}},
+      {"one word longer than a line: cut through, all of it shown", " x" + std::string(300, 'w'),
+       {" x" + std::string(253, 'w'), "   " + std::string(47, 'w')}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto fitted = FitLogLine(c.line, {path});
+    EXPECT_EQ(fitted, c.fitted);
+    for (const auto& line : fitted) EXPECT_LE(line.size(), 255u);
+  }
 }
 
 // One press of Update Firmware on port COM3, with the journal in memory.
@@ -175,8 +224,16 @@ struct JournalBench : testing::HostBench {
     for (const auto& f : adapter->model().frames()) n += f.kind == FlashErase;
     return n;
   }
-  void Save(const std::string& port, const Address& address) {
-    store.files[JournalFileName(address)] = FormatJournalEntry({port, address, "", "t"});
+  void Save(const std::string& port, const Address& address, const std::string& serial = "") {
+    JournalEntry entry{port, address, "", "t"};
+    if (!serial.empty()) entry.usb = {"0403", "6001", serial};
+    store.files[JournalFileName(address)] = FormatJournalEntry(entry);
+  }
+  // The USB serial number of COM3's cable; none: the system doesn't say.
+  void PortSerial(const std::string& serial) {
+    updater.set_usb_identity([serial](const std::string&) {
+      return serial.empty() ? UsbIdentity{} : UsbIdentity{"0403", "6001", serial};
+    });
   }
 
   MemoryStateStore store;
@@ -189,6 +246,7 @@ enum class Page { kOwn, kBlank, kStartUp };
 struct Saved {
   const char* port;
   Address address;
+  const char* serial = "";  // of the port's USB device when it was saved
 };
 
 TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
@@ -199,6 +257,7 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
     std::optional<Address> given;
     Address written;       // identity page after the update
     const char* log_part;  // in one line of the log; empty: no line about it
+    const char* port_serial = "";  // of COM3's USB device now
   };
   const Address kStartUp = kDefaultBtAddress;
   const Case cases[] = {
@@ -235,6 +294,35 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
        std::nullopt, kSaved,
        " Identity page carries the start-up address 00:01:00:03:04:06, no address of its own: "
        "restored address 11:22:33:44:55:66"},
+      {"start-up address on the page, two candidates", Page::kStartUp,
+       {{"COM3", kSaved}, {"COM3", kOther}}, std::nullopt, kStartUp,
+       " Identity page carries the start-up address 00:01:00:03:04:06, no address of its own; "
+       "the address 11:22:33:44:55:66 saved for port COM3 at t is not used."},
+      // Cut short on COM7, then updated on COM3 with its address: the entry
+      // saved from COM7 has done its job (checked below for every case).
+      {"blank page, --address of an entry saved elsewhere", Page::kBlank, {{"COM7", kOther}},
+       kOther, kOther, " Identity page blank: writing the given address A1:A2:A3:A4:A5:A6"},
+      {"moved to another port, same USB serial number", Page::kBlank,
+       {{"COM7", kOther, "A50285BI"}}, std::nullopt, kOther,
+       " Identity page blank: restored address A1:A2:A3:A4:A5:A6 from /state/identity-"
+       "A1A2A3A4A5A6",
+       "A50285BI"},
+      {"the serial number's entry before this port's", Page::kBlank,
+       {{"COM3", kSaved}, {"COM7", kOther, "A50285BI"}}, std::nullopt, kOther,
+       " Identity page blank: restored address A1:A2:A3:A4:A5:A6", "A50285BI"},
+      {"this port's entry from another USB device", Page::kBlank, {{"COM3", kSaved, "FT0XYZ12"}},
+       std::nullopt, kStartUp,
+       " Identity page blank; the address 11:22:33:44:55:66 saved for port COM3 (USB serial "
+       "number FT0XYZ12) at t is not used.",
+       "A50285BI"},
+      {"this port's entry, the system knew no serial number then", Page::kBlank,
+       {{"COM3", kSaved}}, std::nullopt, kSaved,
+       " Identity page blank: restored address 11:22:33:44:55:66", "A50285BI"},
+      {"two entries with this port's serial number", Page::kBlank,
+       {{"COM7", kSaved, "A50285BI"}, {"COM8", kOther, "A50285BI"}}, std::nullopt, kStartUp,
+       " Identity page blank; the address A1:A2:A3:A4:A5:A6 saved for port COM8 (USB serial "
+       "number A50285BI) at t is not used.",
+       "A50285BI"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -242,7 +330,8 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
     config.blank_identity = c.page == Page::kBlank;
     if (c.page == Page::kStartUp) config.bt_address = kStartUp;
     JournalBench b(config);
-    for (const auto& e : c.entries) b.Save(e.port, e.address);
+    b.PortSerial(c.port_serial);
+    for (const auto& e : c.entries) b.Save(e.port, e.address, e.serial);
 
     const auto log = b.Update(c.given);
     EXPECT_EQ(b.view.results, std::vector<bool>{true});
@@ -260,6 +349,7 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
       const auto saved = b.at_first_erase->find(JournalFileName(c.written));
       ASSERT_NE(saved, b.at_first_erase->end());
       EXPECT_EQ(ParseJournalEntry(saved->second)->address, c.written);
+      EXPECT_EQ(ParseJournalEntry(saved->second)->usb.serial, c.port_serial);
     }
     // ...and once written back, its entry is gone; every other adapter's stays.
     EXPECT_EQ(b.store.files.count(JournalFileName(c.written)), 0u);
@@ -317,6 +407,45 @@ TEST(IdentityJournalRules, TheFrontEndIsAskedWhenNoSingleEntryApplies) {
       EXPECT_EQ(b.Erases(), 0);
     }
     EXPECT_EQ(b.store.files.size(), 2u);
+  }
+}
+
+// A file in the journal's place that reads as no entry is named in one line
+// and left as it was, even under the name of the address written.
+TEST(IdentityJournalRules, FilesThatAreNoEntryAreNamedAndLeftInPlace) {
+  struct Case {
+    const char* name;
+    std::string content;
+    Address written;
+    const char* log_line;  // empty: nothing said about the file
+  };
+  const Case cases[] = {
+      {"cut short", "port=COM3\naddress=00:1B:DC", kDefaultBtAddress,
+       " Left /state/identity-001BDC0F217E alone: it holds no port and Bluetooth address"},
+      {"binary", std::string("\x7f" "ELF\x02\x01\x00\xff\n=\x1b[2J", 13), kDefaultBtAddress,
+       " Left /state/identity-001BDC0F217E alone: it holds no port and Bluetooth address"},
+      {"another address than its name says", "port=COM3\naddress=11:22:33:44:55:66\n",
+       kDefaultBtAddress,
+       " Left /state/identity-001BDC0F217E alone: it holds the address 11:22:33:44:55:66, not "
+       "the one its name says"},
+      {"CR LF line ends: an entry still", "port=COM3\r\naddress=00:1B:DC:0F:21:7E\r\n", kOwn, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::AdapterConfig config;
+    config.blank_identity = true;
+    JournalBench b(config);
+    b.store.files[JournalFileName(kOwn)] = c.content;
+    const auto log = b.Update();
+    EXPECT_EQ(b.view.results, std::vector<bool>{true});
+    EXPECT_EQ(b.PageAddress(), c.written);
+    if (*c.log_line) {
+      EXPECT_THAT(log, Contains(c.log_line));
+      EXPECT_EQ(b.store.files.at(JournalFileName(kOwn)), c.content);
+    } else {
+      EXPECT_THAT(log, Contains(HasSubstr("restored address 00:1B:DC:0F:21:7E")));
+      EXPECT_TRUE(b.store.files.empty());
+    }
   }
 }
 
