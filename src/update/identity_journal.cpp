@@ -1,5 +1,7 @@
 #include "update/identity_journal.h"
 
+#include <optional>
+
 namespace brivelton {
 
 namespace {
@@ -7,6 +9,21 @@ bool Printable(std::string_view text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
   return true;
+}
+constexpr int kNamesPerAdapter = 4;
+
+// Where an adapter's entry may be: its address's name, or one beside it when
+// that is taken by a file that is no entry of it.
+std::string NameFor(const BtAddressBytes& address, int k) {
+  return JournalFileName(address) + (k == 0 ? "" : "-" + std::to_string(k));
+}
+
+// Whether the file `name` may hold `entry`: named by its address, or by its
+// port as an earlier version did.
+bool NamedFor(const std::string& name, const JournalEntry& entry) {
+  for (int k = 0; k < kNamesPerAdapter; ++k)
+    if (name == NameFor(entry.address, k)) return true;
+  return name == EarlierJournalFileName(entry.port);
 }
 }  // namespace
 
@@ -31,8 +48,7 @@ JournalContents IdentityJournal::Read() {
       contents.problems.push_back({path, "it holds no port and Bluetooth address"});
       continue;
     }
-    // Named by its address, or by its port as an earlier version did.
-    if (JournalFileName(entry->address) != name && EarlierJournalFileName(entry->port) != name) {
+    if (!NamedFor(name, *entry)) {
       contents.problems.push_back({path, "it holds the address " + FormatBtAddress(entry->address) +
                                              ", not the one its name says"});
       continue;
@@ -56,7 +72,19 @@ bool IdentityJournal::Save(const JournalEntry& entry, std::string& error) {
     error = "the port name is too long to be recorded";
     return false;
   }
-  return store_.Write(JournalFileName(entry.address), text, error);
+  // A file that is no entry of this adapter is never replaced: the entry
+  // goes beside it.
+  for (int k = 0; k < kNamesPerAdapter; ++k) {
+    const std::string name = NameFor(entry.address, k);
+    std::string refused;
+    const auto there = store_.Read(name, refused);
+    const auto held = there ? ParseJournalEntry(*there) : std::nullopt;
+    if ((!there && refused.empty()) || (held && held->address == entry.address))
+      return store_.Write(name, text, error);
+  }
+  error = PathFor(entry.address) + " and the names beside it hold files that are no entry of " +
+          FormatBtAddress(entry.address) + "; left as they are";
+  return false;
 }
 
 void IdentityJournal::Forget(const BtAddressBytes& address) {
@@ -69,9 +97,7 @@ void IdentityJournal::Forget(const BtAddressBytes& address) {
     const auto text = store_.Read(name, refused);
     if (!text) continue;
     const auto entry = ParseJournalEntry(*text);
-    if (entry && entry->address == address &&
-        (name == JournalFileName(address) || EarlierJournalFileName(entry->port) == name))
-      store_.Remove(name);
+    if (entry && entry->address == address && NamedFor(name, *entry)) store_.Remove(name);
   }
 }
 

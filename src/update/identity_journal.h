@@ -34,7 +34,8 @@ class IdentityJournal {
   // Every readable entry; files of an earlier version, one per port, too.
   // A file that can't be read as an entry stays where it is.
   JournalContents Read();
-  // Replaces only the entry of `entry.address`.
+  // Replaces only the entry of `entry.address`; a file under its name that
+  // is no entry of it stays, and the entry goes beside it.
   bool Save(const JournalEntry& entry, std::string& error);
   // Removes the entry of `address`, whichever port it was saved from.
   void Forget(const BtAddressBytes& address);

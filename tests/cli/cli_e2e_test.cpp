@@ -672,8 +672,13 @@ TEST_F(SavedAddressEndToEnd, TheStartUpAddressLocksNothingOut) {
                            "address of its own: writing the given address 00:1B:DC:0F:21:7E\n"),
             std::string::npos)
       << given.out;
+  // The damaged file is still as it was, beside nothing else.
+  EXPECT_EQ(StateFiles(), std::vector<std::string>{kXEntry});
+  kept = std::ifstream(StateDir() / kXEntry);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), damaged);
   ASSERT_EQ(sim.Stop(), 0);
   EXPECT_TRUE(sim.flash() == UpdatedFlash());
+  fs::remove(StateDir() / kXEntry);
 
   // Saved by an editor with CR LF line ends, an entry still restores.
   fs::create_directories(dir_ / "again");

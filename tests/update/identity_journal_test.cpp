@@ -3,11 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,10 +109,14 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kSaved, "", "t1"}, error)) << error;
   ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kOwn, "", "t2"}, error)) << error;
   ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"}, error)) << error;
-  // A file named for another address than it holds is not ours.
+  // A file named for another address than it holds is not ours, and is not
+  // replaced: the entry goes beside it.
   store.files["identity-stray"] = FormatJournalEntry({"/dev/ttyUSB0", kGiven, "", "t"});
-  store.files[JournalFileName(kOther)] = FormatJournalEntry({"/dev/ttyUSB1", kGiven, "", "t"});
+  const std::string planted = FormatJournalEntry({"/dev/ttyUSB1", kGiven, "", "t"});
+  store.files[JournalFileName(kOther)] = planted;
   ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"}, error)) << error;
+  EXPECT_EQ(store.files[JournalFileName(kOther)], planted);
+  EXPECT_EQ(store.files.count(JournalFileName(kOther) + "-1"), 1u);
 
   auto on = [&journal](const std::string& port) {
     std::vector<JournalEntry> entries;
@@ -123,8 +129,8 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   EXPECT_TRUE(on("/dev/ttyUSB2").empty());
   const JournalContents contents = journal.Read();
   EXPECT_EQ(contents.entries.size(), 3u);
-  ASSERT_EQ(contents.problems.size(), 1u);
-  EXPECT_EQ(LeftAloneLine(contents.problems[0]),
+  ASSERT_EQ(contents.problems.size(), 2u);
+  EXPECT_EQ(LeftAloneLine(contents.problems[1]),
             " Left /state/identity-stray alone: it holds the address 0A:0B:0C:0D:0E:0F, not the "
             "one its name says");
 
@@ -140,6 +146,16 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   journal.Forget(kGiven);
   EXPECT_EQ(store.files.count("identity-COM3"), 0u);
   EXPECT_EQ(store.files.count("identity-stray"), 1u);
+  journal.Forget(kOther);
+  EXPECT_EQ(store.files.count(JournalFileName(kOther) + "-1"), 0u);
+  EXPECT_EQ(store.files[JournalFileName(kOther)], planted);
+  // Beside four files that are no entry of it, an entry is not saved.
+  for (const char* beside : {"", "-1", "-2", "-3"})
+    store.files[JournalFileName(kOwn) + beside] = "junk";
+  EXPECT_FALSE(journal.Save({"/dev/ttyUSB0", kOwn, "", "t"}, error));
+  EXPECT_EQ(error,
+            "/state/identity-001BDC0F217E and the names beside it hold files that are no entry of "
+            "00:1B:DC:0F:21:7E; left as they are");
 
   // A port name that would break the entry's lines is refused, not mangled.
   EXPECT_FALSE(journal.Save({"/dev/tty\nUSB0", kSaved, "", "t"}, error));
@@ -445,6 +461,71 @@ TEST(IdentityJournalRules, FilesThatAreNoEntryAreNamedAndLeftInPlace) {
     } else {
       EXPECT_THAT(log, Contains(HasSubstr("restored address 00:1B:DC:0F:21:7E")));
       EXPECT_TRUE(b.store.files.empty());
+    }
+  }
+}
+
+// The state folder as a hostile local user could leave it, under the real
+// file store: each planted file is named and left, and the adapter ends with
+// its own address or the start-up address, never another adapter's.
+TEST(IdentityJournalRules, PlantedFilesNeverGiveAnotherAdapterItsAddress) {
+  namespace fs = std::filesystem;
+  const std::string x_entry = JournalFileName(kOwn);
+  const std::string x_text = FormatJournalEntry({"COM3", kOwn, "", "t"});
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& dir)> plant;
+    const char* left_why;  // in the " Left <path> alone: " line; empty: none
+  };
+  const Case cases[] = {
+      {"an entry too large to read",
+       [&](const fs::path& dir) {
+         std::ofstream(dir / x_entry) << x_text << "name=" << std::string(5000, 'x') << "\n";
+       },
+       "it is larger than 4096 bytes"},
+      {"a FIFO", [&](const fs::path& dir) { mkfifo((dir / x_entry).c_str(), 0600); },
+       "it is not a regular file"},
+      {"a link to another adapter's entry",
+       [&](const fs::path& dir) {
+         std::ofstream(dir / "elsewhere") << FormatJournalEntry({"COM3", kOther, "", "t"});
+         fs::create_symlink(dir / "elsewhere", dir / JournalFileName(kOther));
+       },
+       "it is a symbolic link, not followed"},
+      {"another adapter's entry under this one's name",
+       [&](const fs::path& dir) {
+         std::ofstream(dir / x_entry) << FormatJournalEntry({"COM3", kOther, "", "t"});
+       },
+       "it holds the address A1:A2:A3:A4:A5:A6, not the one its name says"},
+      {"binary", [&](const fs::path& dir) { std::ofstream(dir / x_entry) << "\x7f" "ELF\x1b[2J"; },
+       "it holds no port and Bluetooth address"},
+  };
+  for (const auto& c : cases) {
+    for (const bool with_own_entry : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (with_own_entry ? ", and the adapter's own entry" : ""));
+      testing::ScratchDir scratch("brivelton-planted");
+      const fs::path dir = scratch.path();
+      c.plant(dir);
+      // The adapter's own entry, saved by an earlier version under its
+      // port's name, beside what was planted.
+      if (with_own_entry) std::ofstream(dir / "identity-COM3") << x_text;
+      FileStateStore store(dir.string());
+      sim::AdapterConfig config;
+      config.blank_identity = true;
+      JournalBench b(config);
+      b.updater.set_journal(&store);
+      const auto log = b.Update();
+      EXPECT_EQ(b.view.results, std::vector<bool>{true});
+      EXPECT_EQ(b.PageAddress(), with_own_entry ? kOwn : kDefaultBtAddress);
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+        return line.starts_with(" Left " + dir.string() + "/identity-") &&
+               line.ends_with(std::string(" alone: ") + c.left_why);
+      })) << c.left_why;
+      for (const auto& line : log) EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+      // What was planted is still there, as it was.
+      std::error_code ec;
+      EXPECT_TRUE(fs::exists(fs::symlink_status(dir / x_entry, ec)) ||
+                  fs::exists(fs::symlink_status(dir / JournalFileName(kOther), ec)));
+      EXPECT_EQ(fs::exists(dir / "identity-COM3"), false);
     }
   }
 }
