@@ -12,17 +12,17 @@
 #include <vector>
 
 #include "sim/adapter_config.h"
+#include "sim/adapter_frames.h"
+#include "sim/boot_loader.h"
+#include "sim/fault_injector.h"
 
 namespace brivelton::sim {
 
-inline constexpr size_t kFlashSize = 1u << 20;
 inline constexpr uint32_t kImageEnd = 0x7D000;  // first byte after the image
 inline constexpr uint32_t kFirmwareBaud = 115200;
 inline constexpr uint32_t kBootLoaderBaud = 1000000;
 // How long an unplugged adapter stays away.
 inline constexpr uint64_t kReplugDelayUs = 500'000;
-// A frame left unfinished this long is abandoned: the next byte starts afresh.
-inline constexpr uint64_t kStaleFrameUs = 50'000;
 
 // One byte on its way to the host: it has fully arrived at `t_us`, sent at
 // the adapter's line speed `baud`.
@@ -31,10 +31,6 @@ struct SentByte {
   uint8_t value;
   uint32_t baud;
 };
-
-// The frame kind of a complete frame as the adapter reads it; none when the
-// frame is well formed but means nothing to it.
-std::optional<CommandKind> KindOfFrame(std::span<const uint8_t> frame);
 
 // The old firmware the adapter ships with: 512,000 bytes unlike the built-in
 // image, marked with `version`.
@@ -54,9 +50,9 @@ class DeviceModel {
   const std::vector<FrameRecord>& frames() const { return frames_; }
   // Restarts by the reset pair and power cycles after an unplug.
   int restarts() const { return restarts_; }
-  bool unlocked() const { return lock_.unlocked; }
+  bool unlocked() const { return boot_loader_.unlocked(); }
   // Bytes the parser threw away while looking for a frame.
-  uint64_t garbage_bytes() const { return garbage_; }
+  uint64_t garbage_bytes() const { return parser_.garbage(); }
   AdapterConfig& config() { return config_; }
   const AdapterConfig& config() const { return config_; }
 
@@ -84,25 +80,18 @@ class DeviceModel {
   uint32_t BaudAt(uint64_t t_us) const;
   void SetBaudFrom(uint64_t t_us, uint32_t baud);
   void Feed(uint8_t value, uint64_t t_us, uint32_t host_baud);
-  void ClearRx();
   void HandleFrame(std::vector<uint8_t> bytes, uint64_t t_us, uint32_t host_baud);
-  bool HangupStepHit(std::optional<CommandKind> kind, std::span<const uint8_t> frame) const;
   void Pull(uint64_t t_us);
   // What the adapter does with a frame; false when it stays silent.
   bool Execute(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
                std::vector<uint8_t>& reply, uint64_t& work_us);
   bool ExecuteFirmware(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
                        std::vector<uint8_t>& reply);
-  bool ExecuteBootLoader(std::optional<CommandKind> kind, std::span<const uint8_t> frame,
-                         std::vector<uint8_t>& reply, uint64_t& work_us);
   void TrackBootEntry(std::optional<CommandKind> kind);
-  void TrackUnlock(std::optional<CommandKind> kind);
   void EnterBootLoader();
   void Boot(uint64_t ready_us);
   bool PageZeroGood() const;
-  void ApplyReplyFaults(std::optional<CommandKind> kind, std::vector<uint8_t>& reply);
   void Send(const std::vector<uint8_t>& reply, uint64_t ready_us);
-  double Random();
 
   AdapterConfig config_;
   std::vector<uint8_t> image_;
@@ -117,12 +106,8 @@ class DeviceModel {
   std::vector<BaudChange> baud_log_;
   int restarts_ = 0;
 
-  // Parser.
-  std::vector<uint8_t> rx_;
-  // The length of the frame rx_ starts with, once its header is in; else 0.
-  size_t rx_length_ = 0;
-  uint64_t rx_last_us_ = 0;
-  uint64_t garbage_ = 0;
+  FrameParser parser_;
+  // What Garble carries from one byte heard at the wrong speed to the next.
   uint32_t garble_counter_ = 0;
 
   // Timing: nothing is heard before asleep_until_; the device works on one
@@ -132,26 +117,15 @@ class DeviceModel {
   uint64_t tx_free_us_ = 0;
   std::vector<SentByte> out_;
 
-  // Boot-mode entry by bursts.
-  int handshakes_before_fe_ = 0;
-  int handshakes_after_fe_ = 0;
-  bool fe_seen_ = false;
-  // The flash's write protection, as a reset of the boot loader leaves it:
-  // the status register read, written back, read again unlocks the flash.
-  struct FlashLock {
-    int stage = 0;
-    bool unlocked = false;
-    uint8_t status_register = 0x1C;
-  } lock_;
+  BurstEntry burst_entry_;
+  BootLoader boot_loader_;
+  // The reset pair restarts only as a pair, A right before B.
   std::optional<CommandKind> last_kind_;
   bool restart_armed_ = false;
 
-  // Faults.
-  uint64_t rng_state_;
+  FaultInjector faults_;
   bool unplugged_ = false;
   std::optional<uint64_t> hangup_;
-  int pulls_left_;
-  int64_t host_bytes_since_power_ = 0;
 };
 
 }  // namespace brivelton::sim
