@@ -576,7 +576,9 @@ void Update(MainWindow& main) {
         write_shot = true;
         Screenshot("main-progress", main.hwnd());
       }
-      if (counting && !poked && percent < 90) {
+      // The close comes after the first two pictures, so that they show the
+      // line that asks not to unplug.
+      if (counting && !poked && write_shot) {
         poked = true;
         Click(main.hwnd(), 1001);
         DWORD_PTR ignored = 0;
