@@ -4,7 +4,9 @@
 # program (also run under Wine) clicks through Check Device, Update Firmware
 # and Setting, answers the dialogs and reads the message list back; its
 # transcript, the simulator's flash and its parameters are then compared with
-# what they must be. Screenshots land in BUILD_DIR_MINGW/wine-e2e/shots.
+# what they must be. Then a second adapter, its page's address lost: the
+# driver answers the address dialog each way and the address typed must be
+# on the page. Screenshots land in BUILD_DIR_MINGW/wine-e2e/shots.
 #
 # usage: .ci/wine-e2e.sh BUILD_DIR_NATIVE BUILD_DIR_MINGW
 # Needs: wine wine64 fonts-wine fonts-liberation xvfb xauth imagemagick.
@@ -145,64 +147,97 @@ identity_page() {  # NAME: the page as the adapter keeps it
   head -c $((0x100000 - 512000 - 4096)) /dev/zero | tr '\0' '\377'
 } > "$run/flash-expected.bin"
 
-"$sim" --time-scale "${BRIVELTON_E2E_TIME_SCALE:-0}" --link "$link" --flash "$run/flash-before.bin" --image "$image" \
-  --image-version "$version" --dump-flash "$run/flash-after.bin" --dump-params "$run/params-after.txt" \
-  > "$run/sim.out" 2> "$run/sim.err" &
-sim_pid=$!
-for _ in $(seq 100); do
-  [ -L "$link" ] && break
-  kill -0 "$sim_pid" 2> /dev/null || fail "brivelton-sim did not start: $(cat "$run/sim.err")"
-  sleep 0.1
-done
-[ -L "$link" ] || fail "brivelton-sim made no link"
-say "brivelton-sim on $(head -n1 "$run/sim.out"), linked as COM5"
+# start_sim NAME ARGS...: brivelton-sim behind COM5, its output in NAME.out
+# and NAME.err.
+start_sim() {
+  local name=$1
+  shift
+  rm -f "$link"
+  "$sim" --link "$link" "$@" > "$run/$name.out" 2> "$run/$name.err" &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    [ -L "$link" ] && break
+    kill -0 "$sim_pid" 2> /dev/null || fail "brivelton-sim did not start: $(cat "$run/$name.err")"
+    sleep 0.1
+  done
+  [ -L "$link" ] || fail "brivelton-sim made no link"
+  say "brivelton-sim on $(head -n1 "$run/$name.out"), linked as COM5"
+}
+# stop_sim: sim_status is how it ended.
+stop_sim() {
+  kill "$sim_pid" 2> /dev/null || true
+  sim_status=0
+  wait "$sim_pid" || sim_status=$?
+  sim_pid=
+}
 
-# A server that stays up, so that the port list trimmed below lasts the run.
-w wineserver -p
-serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-for _ in $(seq 60); do
-  # Into a file, not a pipe: Wine's services keep the descriptors they inherit.
-  w wine reg query "$serialcomm" > "$run/serialcomm.raw" 2>&1 || true
-  tr -d '\r' < "$run/serialcomm.raw" > "$run/serialcomm.txt"
-  grep -q ' COM5$' "$run/serialcomm.txt" && break
-  sleep 0.5
-done
-grep -q ' COM5$' "$run/serialcomm.txt" || fail "Wine does not list COM5: $(cat "$run/serialcomm.txt")"
-# Wine lists the machine's own serial ports too, from COM1 on: out with them,
-# a probe of a real port would only cost time.
-while read -r name type port; do
-  if [ "$type" != REG_SZ ] || [ "$port" = COM5 ]; then continue; fi
-  w wine reg delete "$serialcomm" /v "$name" /f > /dev/null 2>&1 || fail "cannot unlist $port"
-done < "$run/serialcomm.txt"
+start_sim sim --time-scale "${BRIVELTON_E2E_TIME_SCALE:-0}" --flash "$run/flash-before.bin" \
+  --image "$image" --image-version "$version" --dump-flash "$run/flash-after.bin" \
+  --dump-params "$run/params-after.txt"
+
+# list_com5: Wine lists COM5 and no other port. A server that stays up, so
+# that the port list trimmed here lasts the run.
+list_com5() {
+  w wineserver -p
+  serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+  for _ in $(seq 60); do
+    # Into a file, not a pipe: Wine's services keep the descriptors they inherit.
+    w wine reg query "$serialcomm" > "$run/serialcomm.raw" 2>&1 || true
+    tr -d '\r' < "$run/serialcomm.raw" > "$run/serialcomm.txt"
+    grep -q ' COM5$' "$run/serialcomm.txt" && break
+    sleep 0.5
+  done
+  grep -q ' COM5$' "$run/serialcomm.txt" || fail "Wine does not list COM5: $(cat "$run/serialcomm.txt")"
+  # Wine lists the machine's own serial ports too, from COM1 on: out with them,
+  # a probe of a real port would only cost time.
+  while read -r name type port; do
+    if [ "$type" != REG_SZ ] || [ "$port" = COM5 ]; then continue; fi
+    w wine reg delete "$serialcomm" /v "$name" /f > /dev/null 2>&1 || fail "cannot unlist $port"
+  done < "$run/serialcomm.txt"
+}
+list_com5
 
 # --- The window, worked by the driver ------------------------------------------------
-w wine "$exe" > "$run/utility.log" 2>&1 &
-utility_pid=$!
-w timeout 900 wine "$driver" "Z:${shots//\//\\}" > "$run/transcript.txt" 2> "$run/driver.err" &
-driver_pid=$!
-while kill -0 "$driver_pid" 2> /dev/null; do
-  for request in "$shots"/*.req; do
-    [ -e "$request" ] || continue
-    sleep 0.3  # let the window finish painting
-    import -display "$display" -window root -crop "$(head -n1 "$request")" +repage \
-      "${request%.req}.png" 2>> "$run/import.log" || true
-    rm -f "$request"
+# drive TRANSCRIPT [MODE]: the utility's window and the driver, until both
+# have ended; driver_status and utility_running say how.
+drive() {
+  w wine "$exe" > "$run/utility.log" 2>&1 &
+  utility_pid=$!
+  w timeout 900 wine "$driver" "Z:${shots//\//\\}" ${2:+"$2"} > "$run/$1" 2> "$run/${1%.txt}.err" &
+  driver_pid=$!
+  while kill -0 "$driver_pid" 2> /dev/null; do
+    for request in "$shots"/*.req; do
+      [ -e "$request" ] || continue
+      sleep 0.3  # let the window finish painting
+      import -display "$display" -window root -crop "$(head -n1 "$request")" +repage \
+        "${request%.req}.png" 2>> "$run/import.log" || true
+      rm -f "$request"
+    done
+    sleep 0.05
   done
-  sleep 0.05
-done
-driver_status=0
-wait "$driver_pid" || driver_status=$?
-for _ in $(seq 100); do
-  kill -0 "$utility_pid" 2> /dev/null || break
-  sleep 0.1
-done
-utility_running=0
-kill -0 "$utility_pid" 2> /dev/null && utility_running=1
-stop_wine
-kill "$sim_pid" 2> /dev/null || true
-sim_status=0
-wait "$sim_pid" || sim_status=$?
-sim_pid=
+  driver_status=0
+  wait "$driver_pid" || driver_status=$?
+  for _ in $(seq 100); do
+    kill -0 "$utility_pid" 2> /dev/null || break
+    sleep 0.1
+  done
+  utility_running=0
+  kill -0 "$utility_pid" 2> /dev/null && utility_running=1
+  stop_wine
+}
+drive transcript.txt
+stop_sim
+first_driver_status=$driver_status first_utility_running=$utility_running first_sim_status=$sim_status
+
+# --- The address dialog -----------------------------------------------------------
+# An adapter whose identity page has lost its address, and two addresses saved
+# from COM5: every update asks first. Cancel erases nothing, "Continue
+# without" writes the start-up address, and 12 digits typed are written.
+start_sim address-sim --time-scale 0 --wire-scale 0 --blank-identity \
+  --dump-flash "$run/address-flash-after.bin"
+list_com5
+drive address-transcript.txt address
+stop_sim
 
 # --- What must have happened ------------------------------------------------------
 status=0
@@ -211,9 +246,18 @@ if ! diff -u "$src/tests/gui_win32/expected_transcript.txt" "$run/transcript.txt
   cat "$run/transcript.diff"
   status=1
 fi
-[ "$driver_status" -eq 0 ] || { say "the driver ended with $driver_status: $(cat "$run/driver.err")"; status=1; }
-[ "$utility_running" -eq 0 ] || { say "the utility did not end when its window closed"; status=1; }
-[ "$sim_status" -eq 0 ] || { say "brivelton-sim ended with $sim_status: $(cat "$run/sim.err")"; status=1; }
+[ "$first_driver_status" -eq 0 ] || { say "the driver ended with $first_driver_status: $(cat "$run/transcript.err")"; status=1; }
+[ "$first_utility_running" -eq 0 ] || { say "the utility did not end when its window closed"; status=1; }
+[ "$first_sim_status" -eq 0 ] || { say "brivelton-sim ended with $first_sim_status: $(cat "$run/sim.err")"; status=1; }
+if [ "$driver_status" -ne 0 ]; then
+  say "the address dialog's driver ended with $driver_status: $(cat "$run/address-transcript.err")"
+  grep '^FAIL' "$run/address-transcript.txt" || true
+  status=1
+fi
+[ "$utility_running" -eq 0 ] || { say "the utility did not end after the address dialogs"; status=1; }
+[ "$sim_status" -eq 0 ] || { say "brivelton-sim ended with $sim_status: $(cat "$run/address-sim.err")"; status=1; }
+written=$(od -An -tx1 -j 512000 -N 6 "$run/address-flash-after.bin" 2> /dev/null | tr -d ' \n')
+[ "$written" = 5a1b3c778899 ] || { say "the address typed in the dialog was not written (the page holds ${written:-nothing})"; status=1; }
 if ! cmp "$run/flash-expected.bin" "$run/flash-after.bin"; then
   say "the adapter's flash is not the built-in image with the adapter's identity page"
   status=1
@@ -222,7 +266,7 @@ if ! diff -u "$src/tests/gui_win32/expected_params.txt" "$run/params-after.txt";
   say "the adapter's parameters differ"
   status=1
 fi
-for shot in main-after-check-device main-progress settings; do
+for shot in main-after-check-device main-progress settings address address-refused; do
   [ -s "$shots/$shot.png" ] || { say "no screenshot $shot.png"; status=1; }
 done
 

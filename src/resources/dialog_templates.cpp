@@ -71,6 +71,21 @@ constexpr ControlTemplate kHelpControls[] = {
     {kIdOk, K::kDefPushButton, "OK", 71, 145, 50, 14},
 };
 
+constexpr ControlTemplate kAddressControls[] = {
+    {kIdStatic, K::kLabel,
+     "The adapter has lost its Bluetooth address. Pick the one it had, or type its 12 "
+     "hexadecimal digits from the adapter's label or from the phone's list of paired devices.",
+     7, 7, 246, 26},
+    {kIdStatic, K::kLabel, "Saved addresses:", 7, 36, 100, 8},
+    {kIdAddressList, K::kChoiceList, "", 7, 46, 246, 40},
+    {kIdStatic, K::kLabel, "Address:", 7, 94, 34, 8},
+    {kIdAddressEdit, K::kEdit, "", 43, 92, 90, 12},
+    {kIdAddressError, K::kLabel, "", 7, 108, 246, 16},
+    {kIdOk, K::kDefPushButton, "OK", 79, 128, 46, 14},
+    {kIdContinueWithout, K::kPushButton, "Continue without", 131, 128, 70, 14},
+    {kIdCancel, K::kPushButton, "Cancel", 207, 128, 46, 14},
+};
+
 }  // namespace
 
 const DialogTemplate& MainDialogTemplate() {
@@ -98,6 +113,11 @@ const DialogTemplate& UpdateResultDialogTemplate() {
 }
 const DialogTemplate& HelpDialogTemplate() {
   static const DialogTemplate t{kHelpTemplate, "Help", 185, 166, kHelpControls};
+  return t;
+}
+
+const DialogTemplate& AddressDialogTemplate() {
+  static const DialogTemplate t{kAddressTemplate, "Adapter Address", 260, 150, kAddressControls};
   return t;
 }
 

@@ -15,6 +15,7 @@ inline constexpr int kUpdateConfirmTemplate = 129;
 inline constexpr int kSettingsTemplate = 130;
 inline constexpr int kUpdateResultTemplate = 131;
 inline constexpr int kHelpTemplate = 133;
+inline constexpr int kAddressTemplate = 134;
 
 inline constexpr int kIconAdapter = 128;
 inline constexpr int kStringAbout = 101;
@@ -26,6 +27,10 @@ inline constexpr int kIdResultText = 1054;
 inline constexpr int kIdSetDefault = 1040;
 inline constexpr int kIdSettingsHelp = 1045;
 inline constexpr int kIdHelpList = 1036;
+inline constexpr int kIdAddressList = 1060;
+inline constexpr int kIdAddressEdit = 1061;
+inline constexpr int kIdAddressError = 1062;
+inline constexpr int kIdContinueWithout = 1063;
 
 // The help dialog opens at this place, in dialog units, relative to its owner.
 inline constexpr int kHelpOffsetX = 150;
@@ -39,6 +44,8 @@ enum class ControlKind {
   kDefPushButton,
   kCheckBox,
   kDropDownList,
+  kEdit,        // one line of text
+  kChoiceList,  // a list box whose lines the user picks from
 };
 
 struct ControlTemplate {
@@ -65,6 +72,8 @@ const DialogTemplate& UpdateConfirmDialogTemplate();
 const DialogTemplate& SettingsDialogTemplate();
 const DialogTemplate& UpdateResultDialogTemplate();
 const DialogTemplate& HelpDialogTemplate();
+// Asked before an update erases a page that has lost its address.
+const DialogTemplate& AddressDialogTemplate();
 
 // The control of `id` in `dialog`, or null.
 const ControlTemplate* FindControl(const DialogTemplate& dialog, int id);

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,18 +18,22 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
+#include "app/address_form.h"
 #include "log/message_log.h"
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
 #include "params/settings_data.h"
+#include "support/memory_state_store.h"
 #include "qt_driver.h"
 #include "sim/virtual_adapter.h"
 #include "support/host_bench.h"
 #include "support/recording_view.h"
 #include "resources/firmware_image.h"
+#include "update/identity_journal.h"
 
 namespace brivelton::testing {
 namespace {
@@ -494,6 +499,172 @@ TEST_F(QtSimSessionTest, UpdateCancelledByButtonEnterOrEscapeTouchesNothing) {
   }
   const auto flash = bench_->adapter.model().flash();
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), flash_before.begin(), flash_before.end()));
+}
+
+// A blank page and two saved addresses from this port: before anything is
+// erased the window asks in its address dialog, and writes what was picked or
+// typed, the start-up address without one, or nothing at all on Cancel. What
+// names no adapter is refused in the dialog with a sentence.
+TEST_F(QtSimSessionTest, AnUpdateOnABlankPageAsksForTheAddressFirst) {
+  const BtAddressBytes kX = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+  const BtAddressBytes kY = {0x00, 0xAA, 0xBB, 0x11, 0x22, 0x33};
+  const BtAddressBytes kTyped = {0x00, 0x1B, 0xDC, 0x55, 0x66, 0x77};
+  struct Way {
+    const char* name;
+    std::function<void(qt::AddressDialog*)> act;
+    std::optional<BtAddressBytes> written;  // none: nothing erased
+    bool picks_second = false;
+  };
+  const auto pick = [](int row) {
+    return [row](qt::AddressDialog* d) {
+      auto* list = d->ControlAs<QListWidget>(ui::kIdAddressList);
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                        list->visualItemRect(list->item(row)).center());
+      Click(d->Control(ui::kIdOk));
+    };
+  };
+  const auto type = [](const char* text) {
+    return [text](qt::AddressDialog* d) {
+      auto* edit = d->ControlAs<QLineEdit>(ui::kIdAddressEdit);
+      edit->clear();
+      QTest::keyClicks(edit, QString::fromLatin1(text));
+    };
+  };
+  // Each refused with its sentence, the dialog still up and the field kept.
+  std::vector<std::pair<std::string, std::string>> refusals;
+  const auto refuse_then = [&](std::function<void(qt::AddressDialog*)> last) {
+    return [&, last](qt::AddressDialog* d) {
+      for (const char* text : {"00:00:00:00:00:00", "ff:ff:ff:ff:ff:ff", "00:01:00:03:04:06",
+                               "00:1B:DC", ""}) {
+        type(text)(d);
+        QTest::keyClick(d->Control(ui::kIdAddressEdit), Qt::Key_Return);
+        EXPECT_TRUE(d->isVisible()) << text;
+        refusals.emplace_back(text,
+                              d->ControlAs<QLabel>(ui::kIdAddressError)->text().toStdString());
+        if (refusals.size() == 1) {
+          EXPECT_TRUE(d->grab().save(Artefact("address_refused.png")));
+        }
+      }
+      last(d);
+    };
+  };
+  const std::vector<Way> ways = {
+      {"the second saved address picked", pick(1), std::nullopt, true},
+      {"12 digits typed as a label prints them, OK by Enter",
+       [&](qt::AddressDialog* d) {
+         type("00-1b-dc-55-66-77")(d);
+         QTest::keyClick(d->Control(ui::kIdAddressEdit), Qt::Key_Return);
+       },
+       kTyped},
+      {"Continue without", [](qt::AddressDialog* d) { Click(d->Control(ui::kIdContinueWithout)); },
+       kDefaultBtAddress},
+      {"Cancel", [](qt::AddressDialog* d) { Click(d->Control(ui::kIdCancel)); }, std::nullopt},
+      {"Escape", [](qt::AddressDialog* d) { QTest::keyClick(d, Qt::Key_Escape); }, std::nullopt},
+      {"meaningless addresses refused, then a typed one",
+       refuse_then([&](qt::AddressDialog* d) {
+         type("001BDC556677")(d);
+         Click(d->Control(ui::kIdOk));
+       }),
+       kTyped},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    refusals.clear();
+    sim::AdapterConfig config;
+    config.blank_identity = true;
+    Open(config);
+    MemoryStateStore store;
+    std::string error;
+    std::vector<JournalEntry> saved;
+    for (const auto& [address, when] : {std::pair{kX, "2026-12-09T10:00:00Z"},
+                                        std::pair{kY, "2026-12-10T11:00:00Z"}}) {
+      JournalEntry entry;
+      entry.port = kAdapterPort;
+      entry.address = address;
+      entry.saved = when;
+      ASSERT_TRUE(IdentityJournal(store).Save(entry, error)) << error;
+      saved.push_back(entry);
+    }
+    window_->stack().updater.set_journal(&store);
+    Press(kIdCheckDevice);
+    const std::vector<uint8_t> before(bench_->adapter.model().flash().begin(),
+                                      bench_->adapter.model().flash().end());
+
+    WhenModal<qt::UpdateConfirmDialog>(
+        window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+    std::vector<std::string> shown;
+    bool erased_before_asked = true;
+    WhenModal<qt::AddressDialog>(window_.get(), [&](qt::AddressDialog* d) {
+      const auto flash = bench_->adapter.model().flash();
+      erased_before_asked = !std::equal(flash.begin(), flash.end(), before.begin(), before.end());
+      shown = Lines(d->ControlAs<QListWidget>(ui::kIdAddressList));
+      way.act(d);
+    });
+    bool result_shown = false;
+    QTimer result_watch;
+    result_watch.setInterval(2);
+    QObject::connect(&result_watch, &QTimer::timeout, [&] {
+      if (auto* d = qobject_cast<qt::UpdateResultDialog*>(QApplication::activeModalWidget())) {
+        result_shown = true;
+        d->accept();
+      }
+    });
+    result_watch.start();
+    Press(kIdUpdateFirmware);
+    result_watch.stop();
+
+    EXPECT_FALSE(erased_before_asked);
+    std::optional<BtAddressBytes> written = way.written;
+    // What the second line names is what its pick writes.
+    if (way.picks_second && shown.size() > 1) written = ParseBtAddress(shown[1].substr(0, 17));
+    std::vector<std::string> want_lines;
+    for (const JournalEntry& entry : saved) want_lines.push_back(AddressCandidateLine(entry));
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, want_lines);
+    const std::vector<std::string> log = Log();
+    // The hint lines name the dialog, not the command line.
+    for (const JournalEntry& entry : saved) {
+      const std::string address = FormatBtAddress(entry.address);
+      const std::string hint = WindowAddressRemedy(address);
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+        return line.find(address) != std::string::npos && line.find(hint) != std::string::npos;
+      })) << hint;
+    }
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& line) {
+      return line.find("--address") != std::string::npos;
+    }));
+
+    const auto flash = bench_->adapter.model().flash();
+    if (written) {
+      EXPECT_TRUE(result_shown);
+      const std::vector<uint8_t> want = sim::FlashAfterUpdate(*written);
+      EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin(), want.end()))
+          << FormatBtAddress(*written);
+    } else {
+      EXPECT_FALSE(result_shown);
+      EXPECT_TRUE(std::equal(flash.begin(), flash.end(), before.begin(), before.end()));
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("nothing erased") != std::string::npos;
+      })) << log.back();
+    }
+    EXPECT_FALSE(window_->busy());
+    if (!refusals.empty()) {
+      const std::string cant = "That address can't be written: ";
+      EXPECT_EQ(refusals[0].second, cant + MeaninglessAddressReason({}) + ".");
+      EXPECT_EQ(refusals[1].second,
+                cant + MeaninglessAddressReason({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) + ".");
+      EXPECT_EQ(refusals[2].second, cant + MeaninglessAddressReason(kDefaultBtAddress) + ".");
+      EXPECT_EQ(refusals[3].second,
+                "That is not an address: it takes 12 hexadecimal digits, such as "
+                "00:1B:DC:0F:21:7E.");
+      EXPECT_EQ(refusals[4].second,
+                "Type the adapter's 12 hexadecimal digits, or pick a saved address.");
+    }
+    if (std::string(way.name).find("refused") != std::string::npos) {
+      EXPECT_EQ(refusals.size(), 5u);
+    }
+    window_.reset();
+  }
 }
 
 TEST_F(QtSimSessionTest, UpdateThatNeverGetsThroughShowsTheFailure) {

@@ -124,6 +124,19 @@ const PixelPlace kPixelPlaces[] = {
     {133, kWhole, nullptr, {0, 0, 370, 311}},                  // 185 by 166
     {133, 1036, nullptr, {14, 13, 342, 257}},                  // 7, 7, 171, 137
     {133, 1, nullptr, {142, 272, 100, 26}},                    // 71, 145, 50, 14
+    {134, kWhole, nullptr, {0, 0, 520, 281}},                  // 260 by 150
+    {134, -1,
+     "The adapter has lost its Bluetooth address. Pick the one it had, or type its 12 "
+     "hexadecimal digits from the adapter's label or from the phone's list of paired devices.",
+     {14, 13, 492, 49}},                                        // 7, 7, 246, 26
+    {134, -1, "Saved addresses:", {14, 68, 200, 15}},          // 7, 36, 100, 8
+    {134, 1060, nullptr, {14, 86, 492, 75}},                   // 7, 46, 246, 40
+    {134, -1, "Address:", {14, 176, 68, 15}},                  // 7, 94, 34, 8
+    {134, 1061, nullptr, {86, 173, 180, 23}},                  // 43, 92, 90, 12
+    {134, 1062, nullptr, {14, 203, 492, 30}},                  // 7, 108, 246, 16
+    {134, 1, nullptr, {158, 240, 92, 26}},                     // 79, 128, 46, 14
+    {134, 1063, nullptr, {262, 240, 140, 26}},                 // 131, 128, 70, 14
+    {134, 2, nullptr, {414, 240, 92, 26}},                     // 207, 128, 46, 14
 };
 
 const PixelPlace* FindPlace(int dialog, int control, const std::string& text) {
@@ -147,6 +160,8 @@ TEST(QtWindowsTest, EveryDialogAndControlIsWhereItsUnitsPutIt) {
   dialogs.push_back(std::make_unique<qt::UpdateResultDialog>(true, &main));
   dialogs.push_back(std::make_unique<qt::SettingsDialog>(values, untraced, &main));
   dialogs.push_back(std::make_unique<qt::HelpDialog>(&main));
+  const std::vector<JournalEntry> none;
+  dialogs.push_back(std::make_unique<qt::AddressDialog>(none, &main));
   std::vector<qt::TemplateDialog*> all{&main};
   for (auto& d : dialogs) all.push_back(d.get());
 

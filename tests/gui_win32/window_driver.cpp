@@ -21,9 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "app/address_form.h"
 #include "gui/win32/window_messages.h"
 #include "params/settings_data.h"
+#include "platform/state_store.h"
 #include "resources/dialog_templates.h"
+#include "update/identity_journal.h"
 
 namespace ui = brivelton::ui;
 
@@ -323,7 +326,9 @@ const wchar_t* ExpectedClass(ui::ControlKind kind) {
   switch (kind) {
     case K::kLabel:
     case K::kIcon: return L"Static";
-    case K::kListBox: return L"ListBox";
+    case K::kListBox:
+    case K::kChoiceList: return L"ListBox";
+    case K::kEdit: return L"Edit";
     case K::kPushButton:
     case K::kDefPushButton:
     case K::kCheckBox: return L"Button";
@@ -751,11 +756,135 @@ void SettingsChanged(MainWindow& main) {
   main.SayNewLog();
 }
 
+// --- The address dialog, on an adapter whose page has lost its address ----------
+
+// Two addresses saved from COM5 and none other: neither applies alone, so
+// every update asks.
+const brivelton::BtAddressBytes kSavedX = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+const brivelton::BtAddressBytes kSavedY = {0x00, 0xAA, 0xBB, 0x11, 0x22, 0x33};
+
+void PlantEntries() {
+  brivelton::FileStateStore store(brivelton::DefaultStateDirectory());
+  brivelton::IdentityJournal journal(store);
+  for (const auto& entry : journal.Read().entries) journal.Forget(entry.address);
+  for (const auto& address : {kSavedX, kSavedY}) {
+    brivelton::JournalEntry entry;
+    entry.port = "COM5";
+    entry.address = address;
+    entry.saved = brivelton::JournalTimestamp();
+    std::string error;
+    CHECK(journal.Save(entry, error), "cannot save an entry: %s", error.c_str());
+  }
+  Say("saved addresses planted: %zu", journal.Read().entries.size());
+}
+
+// Update Firmware, OK in the warning: the address dialog, before any erase.
+HWND OpenAddressDialog(MainWindow& main) {
+  Click(main.hwnd(), 1002);
+  HWND warning = WaitForDialog("Firmware Update", main.hwnd(), kShortWait);
+  if (!warning) {
+    Fail("no warning dialog");
+    return nullptr;
+  }
+  Click(warning, ui::kIdUpdateOk);
+  CHECK(WaitGone(warning, kShortWait), "OK left the warning open");
+  HWND dialog = WaitForDialog(ui::AddressDialogTemplate().title, main.hwnd(), kLongWait);
+  if (!dialog) Fail("no address dialog");
+  return dialog;
+}
+
+// Sets the field and presses OK; the sentence under the field after it.
+std::string OkWith(HWND dialog, const char* typed) {
+  SetDlgItemTextW(dialog, ui::kIdAddressError, L"");
+  SetDlgItemTextW(dialog, ui::kIdAddressEdit, Widen(typed).c_str());
+  ClickAndWait(dialog, ui::kIdOk, kShortWait);
+  return Narrow(WindowText(GetDlgItem(dialog, ui::kIdAddressError)));
+}
+
+// The update that follows the dialog, to its result.
+void UpdateToItsResult(MainWindow& main) {
+  HWND result = WaitForDialog("Firmware Update Result", main.hwnd(), kLongWait);
+  if (!result) {
+    Fail("no result dialog");
+    return;
+  }
+  Say("result text %s",
+      Shown(Narrow(WindowText(GetDlgItem(result, ui::kIdResultText)))).c_str());
+  Click(result, ui::kIdOk);
+  CHECK(WaitGone(result, kShortWait), "OK left the result open");
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
+}
+
+void AddressDialogs(MainWindow& main) {
+  PlantEntries();
+  CheckDevice(main);
+
+  Say("== Update on the blank page: the address dialog, Cancel");
+  HWND dialog = OpenAddressDialog(main);
+  if (!dialog) return;
+  SayStyle(dialog, "address dialog");
+  CheckAgainstTemplate(dialog, ui::AddressDialogTemplate());
+  HWND list = GetDlgItem(dialog, ui::kIdAddressList);
+  const std::vector<std::string> lines = ListLines(list, 0);
+  for (const auto& line : lines) Say("  saved %s", Shown(line).c_str());
+  CHECK(lines.size() == 2, "%zu saved addresses listed, not 2", lines.size());
+  Screenshot("address", dialog);
+  // A click on the second line puts its address in the field.
+  RECT item{};
+  SendMessageW(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(list, WM_LBUTTONUP, 0, at);
+  std::string field;
+  for (DWORD waited = 0; field.empty() && waited <= kShortWait; waited += 50) {
+    Sleep(50);
+    field = Narrow(WindowText(GetDlgItem(dialog, ui::kIdAddressEdit)));
+  }
+  Say("the second line picked puts %s in the field", Shown(field).c_str());
+  CHECK(lines.size() == 2 && lines[1].rfind(field, 0) == 0 && field.size() == 17,
+        "the field reads %s after the pick", Shown(field).c_str());
+  for (const char* typed : {"00:00:00:00:00:00", "FFFFFFFFFFFF", "00:01:00:03:04:06", "12345"}) {
+    const std::string said = OkWith(dialog, typed);
+    brivelton::AddressReply reply;
+    std::string refusal;
+    brivelton::AcceptTypedAddress(typed, reply, refusal);
+    Say("OK with %s: %s", typed, Shown(said).c_str());
+    CHECK(!said.empty() && said == refusal, "OK with %s said %s", typed, Shown(said).c_str());
+    CHECK(IsWindowVisible(dialog), "OK with %s closed the dialog", typed);
+  }
+  Screenshot("address-refused", dialog);
+  Click(dialog, ui::kIdCancel);
+  CHECK(WaitGone(dialog, kShortWait), "Cancel left the address dialog open");
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
+  CHECK(!WaitForDialog("Firmware Update Result", main.hwnd(), 0), "a result after Cancel");
+  main.SayNewLog();
+
+  Say("== Again, Continue without");
+  dialog = OpenAddressDialog(main);
+  if (!dialog) return;
+  Click(dialog, ui::kIdContinueWithout);
+  CHECK(WaitGone(dialog, kShortWait), "Continue without left the address dialog open");
+  UpdateToItsResult(main);
+  main.SayNewLog();
+
+  Say("== Again: the start-up address is no address; 12 digits typed, Enter");
+  dialog = OpenAddressDialog(main);
+  if (!dialog) return;
+  HWND edit = GetDlgItem(dialog, ui::kIdAddressEdit);
+  SetWindowTextW(edit, L"5a-1b-3c-77-88-99");
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+  PressKey(edit, VK_RETURN);
+  CHECK(WaitGone(dialog, kShortWait), "Enter left the address dialog open");
+  UpdateToItsResult(main);
+  main.SayNewLog();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: brivelton-window-driver SHOT_DIR\n");
+  const bool address = argc == 3 && std::string(argv[2]) == "address";
+  if (argc != 2 && !address) {
+    std::fprintf(stderr, "usage: brivelton-window-driver SHOT_DIR [address]\n");
     return 2;
   }
   g_shot_dir = Widen(argv[1]);
@@ -767,6 +896,13 @@ int main(int argc, char** argv) {
   }
   WaitIdle(hwnd, kShortWait);
   MainWindow main(hwnd);
+  if (address) {
+    AddressDialogs(main);
+    Say("== Close");
+    Click(hwnd, ui::kIdCancel);
+    Say("window closed: %s", WaitGone(hwnd, kShortWait) ? "yes" : "no");
+    return g_failures ? 1 : 0;
+  }
   StartUp(main);
   About(main);
   CheckDevice(main);

@@ -90,6 +90,19 @@ const ExpectedDialog kDialogs[] = {
          {1036, K::kListBox, "", 7, 7, 171, 137},
          {1, K::kDefPushButton, "OK", 71, 145, 50, 14},
      }},
+    // Ours: the places are the ones the screenshots were checked at.
+    {AddressDialogTemplate, 134, nullptr, 260, 150,
+     {
+         {-1, K::kLabel, nullptr, 7, 7, 246, 26},
+         {-1, K::kLabel, nullptr, 7, 36, 100, 8},
+         {1060, K::kChoiceList, "", 7, 46, 246, 40},
+         {-1, K::kLabel, nullptr, 7, 94, 34, 8},
+         {1061, K::kEdit, "", 43, 92, 90, 12},
+         {1062, K::kLabel, "", 7, 108, 246, 16},
+         {1, K::kDefPushButton, "OK", 79, 128, 46, 14},
+         {1063, K::kPushButton, "Continue without", 131, 128, 70, 14},
+         {2, K::kPushButton, "Cancel", 207, 128, 46, 14},
+     }},
 };
 
 // The one control of `dialog` that `want` describes: by id, and for the

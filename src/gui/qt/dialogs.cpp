@@ -3,9 +3,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 
+#include "app/address_form.h"
 #include "log/message_log.h"
 #include "params/settings_data.h"
 
@@ -91,6 +93,44 @@ HelpDialog::HelpDialog(QWidget* owner)
   if (owner)
     move(owner->mapToGlobal(QPoint(0, 0)) + QPoint(DuToPxX(ui::kHelpOffsetX, units()),
                                                    DuToPxY(ui::kHelpOffsetY, units())));
+}
+
+AddressDialog::AddressDialog(const std::vector<JournalEntry>& candidates, QWidget* parent)
+    : TemplateDialog(ui::AddressDialogTemplate(), parent, kDialogFlags), candidates_(candidates) {
+  auto* list = ControlAs<QListWidget>(ui::kIdAddressList);
+  auto* edit = ControlAs<QLineEdit>(ui::kIdAddressEdit);
+  for (const JournalEntry& entry : candidates_)
+    list->addItem(QString::fromStdString(AddressCandidateLine(entry)));
+  // Room for the digits with separators and a stray space, not for a page.
+  edit->setMaxLength(40);
+  connect(list, &QListWidget::currentRowChanged, this, [this, edit](int row) {
+    if (row < 0 || static_cast<size_t>(row) >= candidates_.size()) return;
+    edit->setText(QString::fromStdString(AddressFieldText(candidates_[static_cast<size_t>(row)])));
+    ControlAs<QLabel>(ui::kIdAddressError)->clear();
+  });
+  connect(list, &QListWidget::itemDoubleClicked, this, [this] { OnOk(); });
+  if (candidates_.empty())
+    edit->setFocus();
+  else
+    list->setFocus();
+}
+
+void AddressDialog::OnOk() {
+  auto* edit = ControlAs<QLineEdit>(ui::kIdAddressEdit);
+  std::string refusal;
+  if (AcceptTypedAddress(edit->text().toStdString(), reply_, refusal)) {
+    accept();
+    return;
+  }
+  ControlAs<QLabel>(ui::kIdAddressError)->setText(QString::fromStdString(refusal));
+  edit->setFocus();
+  edit->selectAll();
+}
+
+void AddressDialog::OnCommand(int id) {
+  if (id != ui::kIdContinueWithout) return;
+  reply_ = {AddressAnswer::kContinueWithout, {}};
+  accept();
 }
 
 }  // namespace brivelton::qt

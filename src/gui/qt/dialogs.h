@@ -1,8 +1,11 @@
 #pragma once
 // The utility's dialogs other than the main window.
+#include <vector>
+
 #include "gui/qt/template_dialog.h"
 #include "log/message_log.h"
 #include "params/settings_values.h"
+#include "update/address_choice.h"
 
 namespace brivelton::qt {
 
@@ -54,6 +57,24 @@ class HelpDialog : public TemplateDialog {
   Q_OBJECT
  public:
   explicit HelpDialog(QWidget* owner);
+};
+
+// Asked before an update erases a page that has lost its address: a saved
+// address picked or 12 digits typed (OK), "Continue without", or Cancel.
+class AddressDialog : public TemplateDialog {
+  Q_OBJECT
+ public:
+  AddressDialog(const std::vector<JournalEntry>& candidates, QWidget* parent);
+  // What the user answered; Cancel until then.
+  const AddressReply& reply() const { return reply_; }
+
+ protected:
+  void OnOk() override;
+  void OnCommand(int id) override;
+
+ private:
+  const std::vector<JournalEntry>& candidates_;
+  AddressReply reply_{AddressAnswer::kCancel, {}};
 };
 
 }  // namespace brivelton::qt

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/address_form.h"
 #include "log/message_log.h"
 #include "gui/qt/adapter_icon.h"
 #include "gui/qt/dialogs.h"
@@ -241,6 +242,23 @@ bool MainWindow::EditSettings(SettingsValues& values) {
     if (ok) values = dialog.values();
   });
   return ok;
+}
+
+AddressReply MainWindow::AskAddress(const std::vector<JournalEntry>& candidates) {
+  // A window that is going erases nothing it was not told to.
+  AddressReply reply{AddressAnswer::kCancel, {}};
+  if (quitting_) return reply;
+  OnWindowThread([&] {
+    AddressDialog dialog(candidates, this);
+    dialog.exec();
+    repaint();
+    reply = dialog.reply();
+  });
+  return reply;
+}
+
+std::string MainWindow::HowToGiveAddress(const std::string& address) {
+  return WindowAddressRemedy(address);
 }
 
 void MainWindow::OpenAbout() {

@@ -39,6 +39,8 @@ class MainWindow : public TemplateDialog, public ConversationView {
   bool ConfirmUpdate() override;
   void ShowUpdateResult(bool success) override;
   bool EditSettings(SettingsValues& values) override;
+  AddressReply AskAddress(const std::vector<JournalEntry>& candidates) override;
+  std::string HowToGiveAddress(const std::string& address) override;
 
   void OpenAbout();
   // Ignored while a conversation runs: a close waits for its end, and is

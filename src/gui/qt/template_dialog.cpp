@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -133,6 +134,19 @@ QWidget* TemplateDialog::MakeControl(const ui::ControlTemplate& control) {
       const int id = control.id;
       connect(button, &QPushButton::clicked, this, [this, id] { Dispatch(id); });
       return button;
+    }
+    case K::kChoiceList: {
+      auto* list = new QListWidget(this);
+      list->setSelectionMode(QAbstractItemView::SingleSelection);
+      list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      list->setUniformItemSizes(true);
+      list->setGeometry(place);
+      return list;
+    }
+    case K::kEdit: {
+      auto* edit = new QLineEdit(this);
+      edit->setGeometry(place);
+      return edit;
     }
     case K::kCheckBox: {
       auto* box = new CheckBox(text, this);

@@ -11,6 +11,7 @@ namespace {
 
 // Predefined window classes by atom, as resource compilers write them.
 constexpr WORD kButtonAtom = 0x0080;
+constexpr WORD kEditAtom = 0x0081;
 constexpr WORD kStaticAtom = 0x0082;
 constexpr WORD kListBoxAtom = 0x0083;
 
@@ -51,6 +52,9 @@ DWORD ControlStyle(ui::ControlKind kind) {
     case K::kDefPushButton: return BS_DEFPUSHBUTTON | WS_TABSTOP;
     case K::kCheckBox: return BS_AUTOCHECKBOX | WS_TABSTOP;
     case K::kDropDownList: return CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+    case K::kEdit: return ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
+    case K::kChoiceList:
+      return LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_BORDER | WS_VSCROLL | WS_TABSTOP;
   }
   return 0;
 }
@@ -60,7 +64,9 @@ void WriteControlClass(TemplateWriter& out, ui::ControlKind kind) {
   switch (kind) {
     case K::kLabel:
     case K::kIcon: out.Ordinal(kStaticAtom); break;
-    case K::kListBox: out.Ordinal(kListBoxAtom); break;
+    case K::kListBox:
+    case K::kChoiceList: out.Ordinal(kListBoxAtom); break;
+    case K::kEdit: out.Ordinal(kEditAtom); break;
     case K::kPushButton:
     case K::kDefPushButton:
     case K::kCheckBox: out.Ordinal(kButtonAtom); break;

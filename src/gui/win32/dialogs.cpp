@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <string>
+
+#include "app/address_form.h"
 #include "log/message_log.h"
 #include "params/settings_data.h"
 
@@ -112,6 +115,64 @@ bool SettingsDialog::OnCommand(int id, int code) {
       help.DoModal(hwnd());
       return true;
     }
+    default:
+      return Dialog::OnCommand(id, code);
+  }
+}
+
+AddressDialog::AddressDialog(const std::vector<JournalEntry>& candidates)
+    : Dialog(ui::AddressDialogTemplate(), {DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU}),
+      candidates_(candidates) {}
+
+BOOL AddressDialog::OnInitDialog() {
+  HWND list = Item(ui::kIdAddressList);
+  for (const JournalEntry& entry : candidates_)
+    SendMessageW(list, LB_ADDSTRING, 0,
+                 reinterpret_cast<LPARAM>(Widen(AddressCandidateLine(entry).c_str()).c_str()));
+  // Room for the digits with separators and a stray space, not for a page.
+  SendMessageW(Item(ui::kIdAddressEdit), EM_LIMITTEXT, 40, 0);
+  SetFocus(Item(candidates_.empty() ? ui::kIdAddressEdit : ui::kIdAddressList));
+  return FALSE;
+}
+
+bool AddressDialog::OnCommand(int id, int code) {
+  switch (id) {
+    case ui::kIdAddressList: {
+      if (code != LBN_SELCHANGE && code != LBN_DBLCLK) return false;
+      const LRESULT pick = SendMessageW(Item(id), LB_GETCURSEL, 0, 0);
+      if (pick < 0 || static_cast<size_t>(pick) >= candidates_.size()) return true;
+      SetDlgItemTextW(hwnd(), ui::kIdAddressEdit,
+                      Widen(AddressFieldText(candidates_[static_cast<size_t>(pick)]).c_str()).c_str());
+      SetDlgItemTextW(hwnd(), ui::kIdAddressError, L"");
+      if (code == LBN_DBLCLK) return OnCommand(IDOK, BN_CLICKED);
+      return true;
+    }
+    case IDOK: {
+      wchar_t wide[64] = {};
+      GetDlgItemTextW(hwnd(), ui::kIdAddressEdit, wide, 64);
+      std::string typed;
+      for (const wchar_t* c = wide; *c; ++c) typed += *c < 0x80 ? static_cast<char>(*c) : '?';
+      std::string refusal;
+      if (AcceptTypedAddress(typed, reply_, refusal)) {
+        End(IDOK);
+        return true;
+      }
+      SetDlgItemTextW(hwnd(), ui::kIdAddressError, Widen(refusal.c_str()).c_str());
+      MessageBeep(MB_ICONWARNING);
+      HWND edit = Item(ui::kIdAddressEdit);
+      SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+      SendMessageW(edit, EM_SETSEL, 0, -1);
+      return true;
+    }
+    case ui::kIdContinueWithout:
+      if (code != BN_CLICKED) return false;
+      reply_ = {AddressAnswer::kContinueWithout, {}};
+      End(IDOK);
+      return true;
+    case IDCANCEL:
+      reply_ = {AddressAnswer::kCancel, {}};
+      End(IDCANCEL);
+      return true;
     default:
       return Dialog::OnCommand(id, code);
   }

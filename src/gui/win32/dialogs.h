@@ -1,8 +1,11 @@
 #pragma once
 // The modal dialogs the main window opens.
+#include <vector>
+
 #include "gui/win32/dialog.h"
 #include "log/message_log.h"
 #include "params/settings_values.h"
+#include "update/address_choice.h"
 
 namespace brivelton::win32 {
 
@@ -55,6 +58,23 @@ class SettingsDialog : public Dialog {
 
   SettingsValues& values_;
   MessageLog& log_;
+};
+
+// Asked before an update erases a page that has lost its address: a saved
+// address picked or 12 digits typed (OK), "Continue without", or Cancel.
+class AddressDialog : public Dialog {
+ public:
+  explicit AddressDialog(const std::vector<JournalEntry>& candidates);
+  // What the user answered; Cancel when the dialog could not be shown.
+  const AddressReply& reply() const { return reply_; }
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int code) override;
+
+ private:
+  const std::vector<JournalEntry>& candidates_;
+  AddressReply reply_{AddressAnswer::kCancel, {}};
 };
 
 }  // namespace brivelton::win32

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/address_form.h"
 #include "gui/win32/dialogs.h"
 #include "gui/win32/window_messages.h"
 #include "log/message_log.h"
@@ -236,6 +237,19 @@ bool MainWindow::EditSettings(SettingsValues& values) {
     ok = true;
   });
   return ok;
+}
+
+AddressReply MainWindow::AskAddress(const std::vector<JournalEntry>& candidates) {
+  AddressReply reply{AddressAnswer::kCancel, {}};
+  OnWindowThread([&] {
+    AddressDialog dialog(candidates);
+    if (dialog.DoModal(hwnd()) != -1) reply = dialog.reply();
+  });
+  return reply;
+}
+
+std::string MainWindow::HowToGiveAddress(const std::string& address) {
+  return WindowAddressRemedy(address);
 }
 
 HWND MainWindow::MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place) {

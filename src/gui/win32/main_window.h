@@ -3,6 +3,7 @@
 // process, and the view the main window logic talks to.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/conversation.h"
 #include "app/conversation_thread.h"
@@ -29,6 +30,8 @@ class MainWindow : public Dialog, public ConversationView {
   bool ConfirmUpdate() override;
   void ShowUpdateResult(bool success) override;
   bool EditSettings(SettingsValues& values) override;
+  AddressReply AskAddress(const std::vector<JournalEntry>& candidates) override;
+  std::string HowToGiveAddress(const std::string& address) override;
 
   ~MainWindow() override;
 

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The windows' address dialog, free of any toolkit: what its list shows, what
+// picking a line puts in the field, and what OK makes of the field. Every
+// window asks the same way.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "update/address_choice.h"
+
+namespace brivelton {
+
+// One line of the dialog's list for a saved entry.
+std::string AddressCandidateLine(const JournalEntry& entry);
+
+// The field's text once `entry` is picked.
+std::string AddressFieldText(const JournalEntry& entry);
+
+// OK with `typed` in the field: true with the address in `reply`; false with
+// the sentence that says why not in `refusal`, and the dialog stays.
+bool AcceptTypedAddress(std::string_view typed, AddressReply& reply, std::string& refusal);
+
+// The end of the log's hint line in the windows, whose address dialog opens
+// once the hint lines are written.
+std::string WindowAddressRemedy(const std::string& address);
+
+}  // namespace brivelton

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+// The address dialog's rules, as every window applies them: what OK makes of
+// the field, what a saved entry shows and puts in the field.
+#include "app/address_form.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brivelton {
+namespace {
+
+const std::string kEmpty = "Type the adapter's 12 hexadecimal digits, or pick a saved address.";
+const std::string kNotAnAddress =
+    "That is not an address: it takes 12 hexadecimal digits, such as 00:1B:DC:0F:21:7E.";
+
+TEST(AddressForm, OkTakesTwelveDigitsThatNameAnAdapterAndRefusesTheRestWithASentence) {
+  struct Case {
+    const char* typed;
+    std::optional<BtAddressBytes> address;  // none: refused
+    std::string refusal;
+  };
+  const BtAddressBytes x = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+  const std::vector<Case> cases = {
+      {"00:1B:DC:0F:21:7E", x, ""},
+      {"001bdc0f217e", x, ""},
+      // As labels and phones print it, and as a paste brings it.
+      {"00-1B-DC-0F-21-7E", x, ""},
+      {"  00:1B:DC:0F:21:7E\t", x, ""},
+      {"00 1B DC 0F 21 7E", x, ""},
+      {"", std::nullopt, kEmpty},
+      {"   ", std::nullopt, kEmpty},
+      {"00:1B:DC:0F:21", std::nullopt, kNotAnAddress},
+      {"00:1B:DC:0F:21:7E:00", std::nullopt, kNotAnAddress},
+      {"00:1B:DC:0F:21:7G", std::nullopt, kNotAnAddress},
+      {"001B:DC0F:217E", std::nullopt, kNotAnAddress},
+      {"0x001BDC0F217E", std::nullopt, kNotAnAddress},
+      {"00:00:00:00:00:00", std::nullopt,
+       "That address can't be written: " + MeaninglessAddressReason({}) + "."},
+      {"FFFFFFFFFFFF", std::nullopt,
+       "That address can't be written: " +
+           MeaninglessAddressReason({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) + "."},
+      {"00:01:00:03:04:06", std::nullopt,
+       "That address can't be written: " + MeaninglessAddressReason(kDefaultBtAddress) + "."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("typed \"") + c.typed + "\"");
+    AddressReply reply{AddressAnswer::kCancel, {}};
+    std::string refusal = "stale";
+    EXPECT_EQ(AcceptTypedAddress(c.typed, reply, refusal), c.address.has_value());
+    if (c.address) {
+      EXPECT_EQ(reply.answer, AddressAnswer::kGiven);
+      EXPECT_EQ(reply.address, *c.address);
+      EXPECT_EQ(refusal, "");
+    } else {
+      EXPECT_EQ(reply.answer, AddressAnswer::kCancel) << "a refused field changes no answer";
+      EXPECT_EQ(refusal, c.refusal);
+    }
+  }
+  // Each meaningless address has a reason of its own to give.
+  EXPECT_NE(MeaninglessAddressReason({}), "");
+  EXPECT_NE(MeaninglessAddressReason(kDefaultBtAddress), "");
+}
+
+TEST(AddressForm, AnEntryShowsItsAddressWhereAndWhenAndPutsTheAddressInTheField) {
+  JournalEntry entry;
+  entry.address = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+  entry.port = "/dev/ttyUSB0";
+  entry.saved = "2026-12-10T14:02:11Z";
+  EXPECT_EQ(AddressCandidateLine(entry), "00:1B:DC:0F:21:7E   /dev/ttyUSB0   saved 2026-12-10T14:02:11Z");
+  entry.name = "Kitchen";
+  // A planted entry's text never reaches the window raw.
+  entry.port = "COM5\x1b[2J\r";
+  EXPECT_EQ(AddressCandidateLine(entry),
+            "00:1B:DC:0F:21:7E   COM5?[2J?   Kitchen   saved 2026-12-10T14:02:11Z");
+  EXPECT_EQ(AddressFieldText(entry), "00:1B:DC:0F:21:7E");
+  // What the field takes back is the entry's own address.
+  AddressReply reply;
+  std::string refusal;
+  ASSERT_TRUE(AcceptTypedAddress(AddressFieldText(entry), reply, refusal));
+  EXPECT_EQ(reply.address, entry.address);
+}
+
+}  // namespace
+}  // namespace brivelton
