@@ -817,7 +817,10 @@ void UpdateToItsResult(MainWindow& main) {
 
 void AddressDialogs(MainWindow& main) {
   PlantEntries();
-  CheckDevice(main);
+  Say("== Check Device");
+  CHECK(ClickAndWait(main.hwnd(), 1001, kLongWait), "Check Device did not return");
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "Check Device did not end");
+  main.SayNewLog();
 
   Say("== Update on the blank page: the address dialog, Cancel");
   HWND dialog = OpenAddressDialog(main);
