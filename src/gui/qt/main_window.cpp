@@ -167,6 +167,9 @@ void MainWindow::Redraw() {
       place(stage_, kStageY, kStageH);
     }
     progress_->setValue(conversation_.bar_value());
+    // setValue repaints only once the bar has moved by the style's chunk
+    // width, about 8% here: the words would run ahead of the bar.
+    progress_->update();
     stage_->setText(QString::fromStdString(conversation_.bar_text()));
   } else {
     delete progress_;
