@@ -284,19 +284,6 @@ TEST_F(CliEndToEnd, SettingsViewPrintsTheValuesAndWritesNothing) {
   EXPECT_EQ(sim.params(), kSimParams);
 }
 
-TEST_F(CliEndToEnd, SettingsOnOldFirmwareIsRefused) {
-  SimAdapter sim(dir_, "1FF");
-  ASSERT_TRUE(sim.ready());
-  const ToolRun run = RunTool({"--port", sim.link(), "settings", "--defaults"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF),
-                                 {" ", " Device version = 1FF",
-                                  " Setting is not supported in this version.",
-                                  " Please update the firmware first.", " "})));
-  ASSERT_EQ(sim.Stop(), 0);
-  EXPECT_EQ(sim.params(), kSimParams);
-}
-
 TEST_F(CliEndToEnd, SettingsHelpPrintsTheHelpList) {
   const ToolRun run = RunTool({"settings-help"});
   EXPECT_EQ(run.status, 0);

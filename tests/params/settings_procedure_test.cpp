@@ -264,27 +264,32 @@ TEST(OnSetting, ShortReplyClosesThePortAndTheNextReadReopensIt) {
   EXPECT_EQ(f.view.log, kSuccess);
 }
 
-TEST(OnSetting, OldFirmwareIsRefusedWithoutTouchingThePort) {
-  const std::pair<int, const char*> versions[] = {{0x1FF, " Device version = 1FF"},
-                                                  {0, " Device version = 000"}};
-  for (auto [version, line] : versions) {
+// Whether the firmware has parameters is decided here, before the port is
+// touched; every front end only passes the outcome on.
+TEST(OnSetting, FirmwareOlderThan200IsRefusedWithoutTouchingThePort) {
+  const Lines refused = {" Setting is not supported in this version.",
+                         " Please update the firmware first.", " "};
+  struct Case {
+    int version;
+    SettingsOutcome outcome;
+    Lines log;
+  };
+  const Case cases[] = {
+      {0, SettingsOutcome::kNotSupported, Join({" ", " Device version = 000"}, refused)},
+      {0x1FF, SettingsOutcome::kNotSupported, Join({" ", " Device version = 1FF"}, refused)},
+      {0x200, SettingsOutcome::kCancelled, {" Set parameters cancelled"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
     SettingFixture f;
-    f.state().DeviceVersion = version;
-    f.dialog().OnSetting();
-    EXPECT_EQ(f.view.log, (Lines{" ", line, " Setting is not supported in this version.",
-                                 " Please update the firmware first.", " "}));
-    EXPECT_EQ(f.virtual_ports.Find("COM3")->open_count(), 0);
-    EXPECT_TRUE(f.adapter.model().frames().empty());
-    EXPECT_TRUE(f.view.shown_settings.empty());
+    f.state().DeviceVersion = c.version;
+    EXPECT_EQ(f.dialog().OnSetting(), c.outcome);
+    EXPECT_EQ(f.view.log, c.log);
+    const bool refused_early = c.outcome == SettingsOutcome::kNotSupported;
+    EXPECT_EQ(f.virtual_ports.Find("COM3")->open_count(), refused_early ? 0 : 1);
+    EXPECT_EQ(f.adapter.model().frames().empty(), refused_early);
+    EXPECT_EQ(f.view.shown_settings.size(), refused_early ? 0u : 1u);
   }
-}
-
-TEST(OnSetting, Version200IsTheFirstWithSettings) {
-  SettingFixture f;
-  f.state().DeviceVersion = 0x200;
-  f.dialog().OnSetting();
-  EXPECT_EQ(f.view.shown_settings.size(), 1u);
-  EXPECT_EQ(f.view.log, Lines{" Set parameters cancelled"});
 }
 
 TEST(OnSetting, PortThatCannotBeOpenedEndsWithTheHardwareMessage) {
