@@ -7,6 +7,7 @@
 # what they must be. Then a second adapter, its page's address lost: the
 # driver answers the address dialog each way and the address typed must be
 # on the page. Screenshots land in BUILD_DIR_MINGW/wine-e2e/shots.
+# Then the console brivelton.exe on the same COM5 (see below).
 #
 # usage: .ci/wine-e2e.sh BUILD_DIR_NATIVE BUILD_DIR_MINGW
 # Needs: wine wine64 fonts-wine fonts-liberation xvfb xauth imagemagick.
@@ -32,8 +33,8 @@ for tool in wine wineserver Xvfb import cmp; do
   command -v "$tool" > /dev/null || fail "$tool is not installed"
 done
 
-cmake --build "$native" --target brivelton-sim -j 2 > /dev/null
-cmake --build "$mingw" --target brivelton-utility brivelton-window-driver -j 2 > /dev/null
+cmake --build "$native" --target brivelton-sim brivelton -j 2 > /dev/null
+cmake --build "$mingw" --target brivelton-utility brivelton-window-driver brivelton -j 2 > /dev/null
 sim=$native/src/sim/brivelton-sim
 exe=$mingw/src/gui/win32/brivelton-utility.exe
 driver=$mingw/tests/gui_win32/brivelton-window-driver.exe
@@ -53,11 +54,16 @@ mkdir -p "$prefix" "$work/home" "$work/tmp" "$run" "$shots"
 rm -f "$run"/* "$shots"/*
 
 # Wine runs only through this, so that its processes are the ones carrying
-# our WINEPREFIX.
+# our WINEPREFIX. wine_vars holds the environment, for a run in the
+# background whose pid must be the program's own.
 w() {
-  env WINEPREFIX="$prefix" WINEARCH=win64 HOME="$work/home" TMPDIR="$work/tmp" \
-    WINEDEBUG="${BRIVELTON_E2E_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-    DISPLAY="$display" "$@"
+  wine_environment
+  env "${wine_vars[@]}" "$@"
+}
+wine_environment() {
+  wine_vars=(WINEPREFIX="$prefix" WINEARCH=win64 HOME="$work/home" TMPDIR="$work/tmp"
+    WINEDEBUG="${BRIVELTON_E2E_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    DISPLAY="$display")
 }
 # Any process carrying our WINEPREFIX: one grep over all environments, where
 # a pipeline per process took seconds.
@@ -269,6 +275,136 @@ fi
 for shot in main-after-check-device main-progress settings address address-refused; do
   [ -s "$shots/$shot.png" ] || { say "no screenshot $shot.png"; status=1; }
 done
+
+# --- The console tool, on the same COM5 ---------------------------------------------
+# brivelton.exe says what the Linux tool says to the same adapter, gives an
+# adapter with a blank identity page the address --address names, and takes
+# an address back from %LOCALAPPDATA%\Brivelton after an update stopped
+# while its pages were written. The adapters take no time, and the line none
+# either but where a Ctrl-C must land among the pages.
+tool_started=$(date +%s)
+tool=$mingw/src/cli/brivelton.exe
+cli=$native/src/cli/brivelton
+rm -rf "$work/state"
+journal=$(cd "$prefix/drive_c/users" && ls -d */ | grep -v '^Public/$' | head -n1)
+journal=$prefix/drive_c/users/${journal%/}/AppData/Local/Brivelton
+rm -rf "$journal"
+
+tool_failed() { say "brivelton.exe: $*"; status=1; }
+# start_adapter NAME OPTIONS...: a fresh simulated adapter behind COM5 that
+# knows the image, its flash written to NAME-flash.bin when it is stopped.
+start_adapter() {
+  local name=$1
+  shift
+  start_sim "$name-sim" --image "$image" --image-version "$version" \
+    --dump-flash "$run/$name-flash.bin" "$@"
+}
+# run_tool NAME ARGS...: brivelton.exe ARGS; stdout in NAME.out without the
+# console's CRs, stderr in NAME.err, the status in $tool_status.
+run_tool() {
+  local name=$1
+  shift
+  tool_status=0
+  w wine "$tool" "$@" > "$run/$name.raw" 2> "$run/$name.err" || tool_status=$?
+  tr -d '\r' < "$run/$name.raw" > "$run/$name.out"
+}
+# run_both NAME STATUS ARGS...: brivelton.exe and the Linux brivelton on the
+# same adapter end with STATUS and print the same, but for the port's name.
+run_both() {
+  local name=$1 expected=$2 linux_status=0
+  shift 2
+  env XDG_STATE_HOME="$work/state" "$cli" --port "$link" "$@" > "$run/$name.linux.raw" \
+    2> "$run/$name.linux.err" || linux_status=$?
+  sed "s|$link|COM5|g" "$run/$name.linux.raw" > "$run/$name.linux"
+  run_tool "$name" --port COM5 "$@"
+  [ "$linux_status" = "$expected" ] || tool_failed "brivelton $* ended with $linux_status"
+  [ "$tool_status" = "$expected" ] ||
+    tool_failed "brivelton.exe $* ended with $tool_status: $(cat "$run/$name.err")"
+  diff -u "$run/$name.linux" "$run/$name.out" > "$run/$name.diff" ||
+    tool_failed "brivelton.exe $* printed otherwise than brivelton: $(cat "$run/$name.diff")"
+}
+# identity_bytes FILE: the first bytes of the identity page in a flash dump.
+identity_bytes() { od -An -tx1 -j 512000 -N 6 "$1" | tr -d ' \n'; }
+
+w wineserver -p
+start_adapter blank --time-scale 0 --wire-scale 0 --blank-identity
+run_tool ports ports
+grep -qx COM5 "$run/ports.out" || tool_failed "ports does not list COM5: $(cat "$run/ports.out")"
+run_both check 0 check
+run_both identity-blank 1 identity
+run_both check-json 0 check --json
+grep -q '"port": "COM5"' "$run/check-json.out" || tool_failed "check --json named no COM5"
+run_tool update-address --port COM5 update --yes --address 00:1B:DC:0F:21:7E
+[ "$tool_status" = 0 ] ||
+  tool_failed "update --address ended with $tool_status: $(cat "$run/update-address.out" "$run/update-address.err")"
+run_tool identity-after --port COM5 identity
+grep -qx 'address: 00:1B:DC:0F:21:7E' "$run/identity-after.out" ||
+  tool_failed "identity after update --address: $(cat "$run/identity-after.out" "$run/identity-after.err")"
+stop_sim
+[ "$(identity_bytes "$run/blank-flash.bin")" = 001bdc0f217e ] ||
+  tool_failed "the adapter's page holds $(identity_bytes "$run/blank-flash.bin"), not 00:1B:DC:0F:21:7E"
+
+# Ctrl-C while the pages are written (Wine hands the console program a
+# SIGINT as Ctrl-C): held, and the update finishes. A second one stops it at
+# once; the address waits in LOCALAPPDATA\Brivelton for the next run. On this
+# line the pages take more than a second.
+held_note=$'\nbrivelton: the flash is being written; stopping once it is written and checked (press Ctrl-C again to stop at once and leave the adapter without firmware)'
+# interrupt_update NAME COUNT: update --yes, with COUNT Ctrl-Cs from the line
+# that says the pages are written on, each once the last was answered.
+interrupt_update() {
+  local name=$1 count=$2 pid sent=0
+  : > "$run/$name.raw"
+  : > "$run/$name.err"
+  wine_environment
+  env "${wine_vars[@]}" wine "$tool" --port COM5 update --yes > "$run/$name.raw" 2> "$run/$name.err" &
+  pid=$!
+  for _ in $(seq 400); do
+    kill -0 "$pid" 2> /dev/null || break
+    if [ "$sent" = 0 ] && grep -q '^ Write flash' "$run/$name.raw"; then
+      kill -INT "$pid" && sent=1
+    elif [ "$sent" = 1 ] && [ "$count" = 2 ] && grep -q 'stopping once' "$run/$name.err"; then
+      kill -INT "$pid" && sent=2
+    fi
+    sleep 0.05
+  done
+  tool_status=0
+  wait "$pid" || tool_status=$?
+  tr -d '\r' < "$run/$name.raw" > "$run/$name.out"
+  [ "$sent" = "$count" ] || tool_failed "$name: $sent of $count Ctrl-Cs sent: $(cat "$run/$name.out")"
+  [ "$(cat "$run/$name.err")" = "$held_note" ] ||
+    tool_failed "$name: stderr is not the note that the Ctrl-C is held: $(cat "$run/$name.err")"
+}
+pages_slow=(--time-scale 0 --wire-scale 0.25)
+start_adapter held "${pages_slow[@]}" --address 5A1B3C4D5E6F
+interrupt_update update-held 1
+[ "$tool_status" = 0 ] || tool_failed "one Ctrl-C: the update ended with $tool_status"
+stop_sim
+[ "$(identity_bytes "$run/held-flash.bin")" = 5a1b3c4d5e6f ] ||
+  tool_failed "one Ctrl-C: the page holds $(identity_bytes "$run/held-flash.bin")"
+cmp -s -n 512000 "$image" "$run/held-flash.bin" || tool_failed "one Ctrl-C: the image is not written"
+
+start_adapter insisted "${pages_slow[@]}" --address 5A1B3C4D5E6F
+interrupt_update update-insisted 2
+[ "$tool_status" = 130 ] || tool_failed "two Ctrl-Cs: the update ended with $tool_status, not 130"
+saved=$(ls "$journal" 2> /dev/null | wc -l)
+[ "$saved" = 1 ] || tool_failed "two Ctrl-Cs left $saved files in LOCALAPPDATA\\Brivelton, not 1"
+stop_sim
+[ "$(identity_bytes "$run/insisted-flash.bin")" = ffffffffffff ] ||
+  tool_failed "two Ctrl-Cs: the page was not erased yet: $(identity_bytes "$run/insisted-flash.bin")"
+# An adapter without firmware costs the search its time-outs, which the Linux
+# tool's tests wait through; here one that answers, its page as blank.
+start_adapter again --time-scale 0 --wire-scale 0 --blank-identity
+run_tool update-again --port COM5 update --yes
+[ "$tool_status" = 0 ] ||
+  tool_failed "the update run again ended with $tool_status: $(cat "$run/update-again.out" "$run/update-again.err")"
+left=$(ls "$journal" 2> /dev/null | wc -l)
+[ "$left" = 0 ] || tool_failed "the verified update left $left files in LOCALAPPDATA\\Brivelton"
+stop_sim
+[ "$(identity_bytes "$run/again-flash.bin")" = 5a1b3c4d5e6f ] ||
+  tool_failed "run again: the page holds $(identity_bytes "$run/again-flash.bin")"
+stop_wine
+rm -rf "$journal"
+say "brivelton.exe: $(stat -c %s "$tool") bytes; its runs took $(( $(date +%s) - tool_started )) s"
 
 say "brivelton-utility.exe: $(stat -c %s "$exe") bytes; run took $(( $(date +%s) - started )) s"
 if [ "$status" -eq 0 ]; then say "passed"; else say "FAILED (files in $run)"; fi

@@ -177,7 +177,7 @@ const char* OutcomeName(SettingsOutcome outcome) {
 
 int RunDeviceCommand(const Options& options, Platform& system, const FirmwareImage& firmware,
                      CliIo& io) {
-  FixedPortList given(options.ports);
+  FixedPortList given(options.ports, {}, &system.port_list);
   Platform platform{system.ports, system.clock,
                     options.ports.empty() ? system.port_list : given, system.state};
   CliView view(io, options);

@@ -1,9 +1,11 @@
 #pragma once
-// SIGINT, SIGTERM and SIGHUP in the command-line tool. While the flash is
-// erased and written they are held until that attempt's verdict; at any other
-// time, and on a second one, the tool ends at once with 128 + the signal's
-// number. Either way the port is released first, so that it opens again for
-// everyone, and the identity journal keeps the address for the next run.
+// SIGINT, SIGTERM and SIGHUP in the command-line tool (on Windows Ctrl-C,
+// Ctrl-Break and the console's close, log-off and shut-down). While the flash
+// is erased and written they are held until that attempt's verdict; at any
+// other time, and on a second one, the tool ends at once with 128 + the
+// signal's number. Either way the port is released first, so that it opens
+// again for everyone, and the identity journal keeps the address for the next
+// run.
 namespace brivelton::cli {
 
 class Interrupts {

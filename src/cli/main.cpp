@@ -1,7 +1,13 @@
 // brivelton: the command-line front end on the real machine.
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -10,23 +16,55 @@
 #include "cli/cli.h"
 #include "cli/interrupts.h"
 #include "platform/clock.h"
+#include "platform/state_store.h"
+#ifdef _WIN32
+#include "platform/win32_port_list.h"
+#include "platform/win32_serial.h"
+#else
 #include "platform/linux_port_list.h"
 #include "platform/posix_serial.h"
-#include "platform/state_store.h"
+#endif
+
+namespace {
+
+#ifdef _WIN32
+using SystemSerialPorts = brivelton::Win32SerialPorts;
+using SystemPortList = brivelton::Win32RegistryPortList;
+
+bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+// The progress bar redraws its line with escape sequences, which a console
+// only follows once asked to (Windows 10 and later); elsewhere no bar.
+bool BarFits() {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!IsTerminal(stderr) || !GetConsoleMode(err, &mode)) return false;
+  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+#else
+using SystemSerialPorts = brivelton::PosixSerialPorts;
+using SystemPortList = brivelton::LinuxSysfsPortList;
+
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }
+bool BarFits() { return IsTerminal(stderr); }
+#endif
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace brivelton;
+#ifdef SIGPIPE
   // A reader that goes away (`brivelton update --yes | head`) must not kill an
   // update halfway through the flash: the log is lost, the update goes on.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
-  PosixSerialPorts ports;
+  SystemSerialPorts ports;
   SystemClock clock;
-  LinuxSysfsPortList port_list;
+  SystemPortList port_list;
   FileStateStore state(DefaultStateDirectory());
   Platform platform{ports, clock, port_list, &state};
-  cli::CliIo io{std::cout, std::cerr, std::cin, isatty(STDIN_FILENO) == 1,
-                isatty(STDERR_FILENO) == 1, &cli::InstallInterruptHandlers(),
-                std::getenv("BRIVELTON_PORT")};
+  cli::CliIo io{std::cout, std::cerr, std::cin, IsTerminal(stdin), BarFits(),
+                &cli::InstallInterruptHandlers(), std::getenv("BRIVELTON_PORT")};
   return cli::RunCli(args, platform, io);
 }

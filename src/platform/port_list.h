@@ -50,22 +50,32 @@ class PortList {
   virtual UsbIdentity UsbIdentityOf(const std::string& /*name*/) const { return {}; }
 };
 
-// Names given by the caller (the command line's --port, tests).
+// Names given by the caller (the command line's --port, tests). What is
+// known of a port comes from `system`, the system's own list, when there is
+// one: a port given by name is the same device as when it is listed.
 class FixedPortList : public PortList {
  public:
   explicit FixedPortList(std::vector<std::string> names,
-                         std::vector<std::string> fallback = {})
-      : names_(std::move(names)), fallback_(std::move(fallback)) {}
+                         std::vector<std::string> fallback = {},
+                         const PortList* system = nullptr)
+      : names_(std::move(names)), fallback_(std::move(fallback)), system_(system) {}
   PortListing List() override {
     PortListing listing;
     for (const auto& name : names_) listing.entries.emplace_back(name);
     return listing;
   }
   std::vector<std::string> FallbackNames() const override { return fallback_; }
+  std::vector<PortDetail> Details(const std::string& name) const override {
+    return system_ ? system_->Details(name) : std::vector<PortDetail>{};
+  }
+  UsbIdentity UsbIdentityOf(const std::string& name) const override {
+    return system_ ? system_->UsbIdentityOf(name) : UsbIdentity{};
+  }
 
  private:
   std::vector<std::string> names_;
   std::vector<std::string> fallback_;
+  const PortList* system_ = nullptr;
 };
 
 }  // namespace brivelton

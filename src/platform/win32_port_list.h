@@ -15,7 +15,11 @@ class Win32RegistryPortList : public PortList {
   std::vector<std::string> FallbackNames() const override;
   // "device": the name of the registry value that lists the port
   // ("\\Device\\Serial0", "\\Device\\VCP0"), which tells the driver.
+  // Then "usb" (vendor:product) and "serial" of a USB port.
   std::vector<PortDetail> Details(const std::string& name) const override;
+  // From the device manager: the port whose PortName is `name`, and the USB
+  // device it sits on.
+  UsbIdentity UsbIdentityOf(const std::string& name) const override;
 };
 
 }  // namespace brivelton

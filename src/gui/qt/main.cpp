@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
   brivelton::PortList* port_list = &system_list;
   if (!options.ports.empty()) {
     named_list =
-        std::make_unique<brivelton::FixedPortList>(options.ports, system_list.FallbackNames());
+        std::make_unique<brivelton::FixedPortList>(options.ports, system_list.FallbackNames(),
+                                                    &system_list);
     port_list = named_list.get();
   }
   brivelton::PosixSerialPorts serial_ports;

@@ -66,7 +66,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   brivelton::SystemClock clock;
   brivelton::Win32RegistryPortList system_list;
   // --port NAME: only those ports, in that order.
-  brivelton::FixedPortList named_list(options.ports, system_list.FallbackNames());
+  brivelton::FixedPortList named_list(options.ports, system_list.FallbackNames(), &system_list);
   brivelton::PortList& port_list =
       options.ports.empty() ? static_cast<brivelton::PortList&>(system_list) : named_list;
   brivelton::FileStateStore state(brivelton::DefaultStateDirectory());
