@@ -99,15 +99,11 @@ home=$(cd "$prefix/drive_c/users" && ls -d */ | grep -v '^Public/$' | head -n1)
 home=./users/${home%/}
 programs="$home/AppData/Local/Programs/Brivelton Utility"
 menu="$home/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
-# The console tool is in it whenever the Windows build made one.
-tool=
-[ -f "$mingw/src/cli/brivelton.exe" ] && tool=1
 expected=$(
   # A fresh prefix may not have the per-user Programs folder yet.
   grep -qxF "${programs%/*}" "$run/before.files" || echo "${programs%/*}"
-  printf '%s\n' "$programs" "$programs/brivelton-utility.exe" "$programs/uninstall.exe" \
-    "$menu/Brivelton Utility.lnk"
-  [ -z "$tool" ] || echo "$programs/brivelton.exe"
+  printf '%s\n' "$programs" "$programs/brivelton-utility.exe" "$programs/brivelton.exe" \
+    "$programs/uninstall.exe" "$menu/Brivelton Utility.lnk"
 )
 expected=$(echo "$expected" | LC_ALL=C sort)
 [ "$added" = "$expected" ] || fail "the installer added$(printf '\n%s' "$added")
@@ -121,13 +117,11 @@ grep -qx '"DisplayName"="Brivelton Utility"' "$run/installed.reg" ||
 say "installed: the programs, the uninstaller, the Start-menu entry and the uninstall entry"
 
 dir="$prefix/drive_c/${programs#./}"
-if [ -n "$tool" ]; then
-  w wine "$dir/brivelton.exe" --version > "$run/version.raw" 2>&1 ||
-    fail "brivelton.exe --version failed: $(cat "$run/version.raw")"
-  tr -d '\r' < "$run/version.raw" | head -n1 | grep -qx "brivelton $version" ||
-    fail "brivelton.exe --version said: $(cat "$run/version.raw")"
-  say "brivelton.exe --version: $(tr -d '\r' < "$run/version.raw" | head -n1)"
-fi
+w wine "$dir/brivelton.exe" --version > "$run/version.raw" 2>&1 ||
+  fail "brivelton.exe --version failed: $(cat "$run/version.raw")"
+tr -d '\r' < "$run/version.raw" | head -n1 | grep -qx "brivelton $version" ||
+  fail "brivelton.exe --version said: $(cat "$run/version.raw")"
+say "brivelton.exe --version: $(tr -d '\r' < "$run/version.raw" | head -n1)"
 
 w wine "$dir/brivelton-utility.exe" > "$run/utility.log" 2>&1 &
 shown=

@@ -1,6 +1,5 @@
 ; SPDX-License-Identifier: MIT
-; The Windows installer: the window and the command-line tool (when the build
-; makes it: -DTOOL) for the current
+; The Windows installer: the window and the command-line tool for the current
 ; user only (no administrator), a Start-menu entry and an entry in the list of
 ; installed programs; nothing else anywhere. /S installs and uninstalls silently.
 ;   makensis -DVERSION=2.4 -DVERSION_QUAD=2.4.0.0 -DUTILITY=brivelton-utility.exe
@@ -39,9 +38,7 @@ Section "Install"
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   File "/oname=brivelton-utility.exe" "${UTILITY}"
-!ifdef TOOL
   File "/oname=brivelton.exe" "${TOOL}"
-!endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\brivelton-utility.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
