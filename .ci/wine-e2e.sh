@@ -340,6 +340,10 @@ run_tool update-address --port COM5 update --yes --address 00:1B:DC:0F:21:7E
 run_tool identity-after --port COM5 identity
 grep -qx 'address: 00:1B:DC:0F:21:7E' "$run/identity-after.out" ||
   tool_failed "identity after update --address: $(cat "$run/identity-after.out" "$run/identity-after.err")"
+run_both settings 0 settings
+grep -q '^hook-speed=' "$run/settings.out" || tool_failed "settings printed no values"
+run_tool firmware firmware --save "Z:${run//\//\\}\\saved.bin"
+cmp -s "$image" "$run/saved.bin" || tool_failed "firmware --save did not write the image byte for byte"
 stop_sim
 [ "$(identity_bytes "$run/blank-flash.bin")" = 001bdc0f217e ] ||
   tool_failed "the adapter's page holds $(identity_bytes "$run/blank-flash.bin"), not 00:1B:DC:0F:21:7E"

@@ -213,9 +213,15 @@ constexpr CliOption kOptions[] = {
                                 kOnUpdate | kOnFirmware),
     {"--long", nullptr, nullptr, OptionValue::kNone, nullptr,
      [](Options& o, const std::string&, std::string&) { return Switch(o.long_listing); },
+#ifdef _WIN32
+     "each name with what the system knows of it: device (the\n"
+     "registry's name for it), usb=VENDOR:PRODUCT and serial,\n"
+     "tab-separated after the name",
+#else
      "each name with what the system knows of it: driver,\n"
      "usb=VENDOR:PRODUCT, manufacturer, product, serial and the\n"
      "/dev/serial/by-id name, tab-separated after the name",
+#endif
      kOnPorts, true},
     {"--json", nullptr, nullptr, OptionValue::kNone, nullptr,
      [](Options& o, const std::string&, std::string&) { return Switch(o.json); },
@@ -413,7 +419,49 @@ std::vector<std::string> FormatSettings(const SettingsValues& values) {
   return lines;
 }
 
+// What differs between the systems: where the address is kept, what stops
+// the tool, how a port is named.
+#ifdef _WIN32
+constexpr const char kHelpJournal[] =
+    "  Before it erases anything, update saves the adapter's Bluetooth address in\n"
+    "  %LOCALAPPDATA%\\Brivelton\\, and removes it once the update succeeded. If that\n"
+    "  file can't be written, the update stops before erasing. While the flash is\n"
+    "  erased and written, Ctrl-C (or Ctrl-Break, or closing the console) does not\n"
+    "  cut it: the tool says so, finishes that attempt and stops (exit 0 with the\n"
+    "  success text if it succeeded, else 130 for Ctrl-C, 149 for Ctrl-Break and 129\n"
+    "  for the console; a closed console is held only as long as Windows lets a\n"
+    "  closing program run). A second Ctrl-C stops at once. At any other time they\n"
+    "  stop it at once, with the same status.\n";
+constexpr const char kHelpPortNames[] =
+    "  ports --long shows the USB serial number of each adapter's port, which tells\n"
+    "  adapters apart whatever COM number Windows gave them.\n";
+constexpr const char kHelpPort[] = "COM5";
+constexpr const char kHelpOtherPort[] = "COM6";
+constexpr const char kHelpEnvironmentExample[] =
+    "  set BRIVELTON_PORT=COM5\n"
+    "  brivelton -q update -y --if-older\n";
+#else
+constexpr const char kHelpJournal[] =
+    "  Before it erases anything, update saves the adapter's Bluetooth address in\n"
+    "  $XDG_STATE_HOME/brivelton/ (default ~/.local/state/brivelton/), one file per\n"
+    "  port, readable by you only, and removes it once the update succeeded. If that\n"
+    "  file can't be written, the update stops before erasing. While the flash is\n"
+    "  erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool says\n"
+    "  so, finishes that attempt and stops (exit 0 with the success text if it\n"
+    "  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At\n"
+    "  any other time a signal stops it at once with 128 + the signal's number.\n";
+constexpr const char kHelpPortNames[] =
+    "  A /dev/serial/by-id name given to --port stays the same when the adapter is\n"
+    "  plugged in again; ports --long shows it.\n";
+constexpr const char kHelpPort[] = "/dev/ttyUSB0";
+constexpr const char kHelpOtherPort[] = "/dev/ttyACM0";
+constexpr const char kHelpEnvironmentExample[] =
+    "  BRIVELTON_PORT=/dev/ttyUSB0 brivelton -q update -y --if-older\n";
+#endif
+
 std::string HelpText() {
+  const std::string port = kHelpPort;
+  const std::string other_port = kHelpOtherPort;
   std::string settings_table;
   for (const auto& s : kSettingNames) {
     std::string line = "    ";
@@ -452,15 +500,8 @@ std::string HelpText() {
       "     Firmware update cancelled\n"
       "  While the flash is erased and written, a progress bar shows on stderr when\n"
       "  stderr is a terminal.\n"
-      "\n"
-      "  Before it erases anything, update saves the adapter's Bluetooth address in\n"
-      "  $XDG_STATE_HOME/brivelton/ (default ~/.local/state/brivelton/), one file per\n"
-      "  port, readable by you only, and removes it once the update succeeded. If that\n"
-      "  file can't be written, the update stops before erasing. While the flash is\n"
-      "  erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool says\n"
-      "  so, finishes that attempt and stops (exit 0 with the success text if it\n"
-      "  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At\n"
-      "  any other time a signal stops it at once with 128 + the signal's number.\n"
+      "\n" +
+      kHelpJournal +
       "\n"
       "  identity prints, after the log, the address and the device name as the\n"
       "  identity page holds them, such as\n"
@@ -479,9 +520,8 @@ std::string HelpText() {
       "  bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader\n"
       "  reports them), and 'saved: FILE' after --save.\n"
       "  ports prints one name a line; when the system's port list can't be read it\n"
-      "  says so on stderr and prints the fallback names the search would try.\n"
-      "  A /dev/serial/by-id name given to --port stays the same when the adapter is\n"
-      "  plugged in again; ports --long shows it.\n"
+      "  says so on stderr and prints the fallback names the search would try.\n" +
+      kHelpPortNames +
       "\n"
       "After an update was cut short (killed, unplugged, the lid closed):\n"
       "  run 'brivelton update' again on the same port. The adapter's identity page may\n"
@@ -511,18 +551,18 @@ std::string HelpText() {
       "\n"
       "Examples:\n"
       "  brivelton check\n"
-      "  brivelton --port /dev/ttyUSB0 update --yes\n"
-      "  brivelton --port /dev/ttyUSB0 identity\n"
+      "  brivelton --port " + port + " update --yes\n"
+      "  brivelton --port " + port + " identity\n"
       "  brivelton update --yes --address 00:1B:DC:0F:21:7E\n"
-      "  brivelton --port /dev/ttyUSB0 --port /dev/ttyACM0 check\n"
+      "  brivelton --port " + port + " --port " + other_port + " check\n"
       "  brivelton settings\n"
       "  brivelton settings caller-id=off hook-speed=100ms offhook-power=high\n"
       "  brivelton settings --defaults media-audio=on\n"
       "  brivelton --verbose settings dial-plan=hash-key\n"
       "  brivelton firmware --save image.bin\n"
-      "  brivelton --port /dev/ttyUSB0 update --image fw.bin --image-version 205\n"
-      "  brivelton ports --long\n"
-      "  BRIVELTON_PORT=/dev/ttyUSB0 brivelton -q update -y --if-older\n"
+      "  brivelton --port " + port + " update --image fw.bin --image-version 205\n"
+      "  brivelton ports --long\n" +
+      kHelpEnvironmentExample +
       "  brivelton check --json\n";
 }
 
