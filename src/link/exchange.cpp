@@ -17,7 +17,7 @@ constexpr uint32_t kBurstPauseMs = 4;
 constexpr std::array<uint8_t, 3> kBaudNotYetSwitched = {0x04, 0x0E, 0x05};
 }  // namespace
 
-int Link::SendFrame(CommandKind kind, const FrameArgs& args) {
+std::optional<int> Link::SendFrame(CommandKind kind, const FrameArgs& args) {
   state_.LastKind = kind;
   // One buffer for every frame: page writes are four kilobytes each.
   BuildFrame(kind, args, frame_);
@@ -25,7 +25,7 @@ int Link::SendFrame(CommandKind kind, const FrameArgs& args) {
   size_t written = 0;
   if (!state_.port || !state_.port->Write(frame_, written)) {
     log_.Trace("\n Write file error\n");
-    return kWriteFailed;
+    return std::nullopt;
   }
   if (written < frame_.size())
     log_.Trace(" CMD %d Write error %d %d\n", KindNumber(kind), static_cast<int>(written),
@@ -47,12 +47,13 @@ bool Link::Exchange(CommandKind kind, const FrameArgs& args) {
     return true;
   }
   for (int attempt = 1; attempt <= kAttemptsPerCommand; ++attempt) {
-    const int expected = SendFrame(kind, args);
-    state_.ExpectedCount = expected;
-    if (expected == kWriteFailed) {
+    const std::optional<int> sent = SendFrame(kind, args);
+    if (!sent) {
       log_.LogLine(" Write file error");
       return false;
     }
+    const int expected = *sent;
+    state_.ExpectedCount = expected;
     if (expected == 0) return true;
     const int received = ReadReply(expected);
     state_.ReceivedCount = received;

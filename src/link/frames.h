@@ -12,8 +12,6 @@
 
 namespace brivelton {
 
-inline constexpr int kWriteFailed = 0xFFFFFF;
-
 // How often a handshake burst repeats its frame.
 inline constexpr int kLongBurstCount = 101;
 inline constexpr int kShortBurstCount = 11;

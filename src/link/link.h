@@ -2,6 +2,7 @@
 // The serial link: the one port the utility holds, opened, set up and closed
 // here, and the exchange of one command for one reply with its retry rules.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,9 +31,10 @@ class Link {
   void ClosePort();
   bool ReopenFoundPort();
 
-  // Command exchange. SendFrame returns the reply length to wait for, or
-  // kWriteFailed; Exchange whether the reply came as its kind requires.
-  int SendFrame(CommandKind kind, const FrameArgs& args = {});
+  // Command exchange. SendFrame returns the reply length to wait for, none
+  // when the frame could not be written; Exchange whether the reply came as
+  // its kind requires.
+  std::optional<int> SendFrame(CommandKind kind, const FrameArgs& args = {});
   bool Exchange(CommandKind kind, const FrameArgs& args = {});
   int ReadReply(int expected);
 
