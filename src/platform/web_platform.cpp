@@ -4,6 +4,7 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -171,7 +172,11 @@ class WebSerialDevice : public SerialDevice {
       const uint64_t deadline = std::min(total_deadline, interval_deadline);
       const uint64_t now = NowUs();
       if (deadline != kNoDeadline && now >= deadline) break;
-      const double wait_ms = deadline == kNoDeadline ? -1.0 : double(deadline - now) / 1000.0;
+      // Whole milliseconds, rounded up: a browser's timer drops the fraction
+      // and would fire short of the deadline, and the wait for the rest is
+      // held to at least 4 ms once timers are nested.
+      const double wait_ms =
+          deadline == kNoDeadline ? -1.0 : std::ceil(double(deadline - now) / 1000.0);
       // A late chunk stays queued on the JavaScript side for the next read.
       const int r = brv_wait(handle_, wait_ms);
       if (r < 0) {
