@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "link/bt_address.h"
 #include "params/settings_values.h"
 #include "resources/firmware_file.h"
 
@@ -33,7 +34,7 @@ struct Options {
   bool yes = false;                // update --yes
   bool if_older = false;           // update --if-older
   // update --address: written when the adapter's identity page carries none.
-  std::optional<std::array<uint8_t, 6>> address;
+  std::optional<BtAddressBytes> address;
   bool defaults = false;           // settings --defaults
   std::vector<Assignment> assignments;
   std::optional<std::string> save_path;  // firmware --save

@@ -60,7 +60,7 @@ std::string CheckJson(const DeviceFacts& device, const FirmwareImage& image) {
 }
 
 std::string IdentityJson(const DeviceFacts& device, const FirmwareImage& image,
-                         const std::optional<std::array<uint8_t, 6>>& address,
+                         const std::optional<BtAddressBytes>& address,
                          const std::optional<std::string>& name) {
   Json json = DeviceJson(device, image);
   json["address"] = address ? Json(FormatBtAddress(*address)) : Json(nullptr);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/bt_address.h"
 #include "params/settings_values.h"
 #include "platform/port_list.h"
 #include "resources/firmware_image.h"
@@ -28,7 +29,7 @@ struct PortFacts {
 // Each ends with a newline.
 std::string CheckJson(const DeviceFacts& device, const FirmwareImage& image);
 std::string IdentityJson(const DeviceFacts& device, const FirmwareImage& image,
-                         const std::optional<std::array<uint8_t, 6>>& address,
+                         const std::optional<BtAddressBytes>& address,
                          const std::optional<std::string>& name);
 // `values`: those now on the adapter, or those read when nothing was written.
 std::string SettingsJson(const DeviceFacts& device, const FirmwareImage& image,

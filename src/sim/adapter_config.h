@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "link/bt_address.h"
 #include "link/command_kind.h"
 
 namespace brivelton::sim {
@@ -70,7 +71,7 @@ struct Faults {
 struct AdapterConfig {
   // Version reported by firmware that does not match the given image.
   uint32_t version = 0x1FF;
-  std::array<uint8_t, 6> bt_address = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+  BtAddressBytes bt_address = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
   bool blank_identity = false;          // identity page all 0xFF
   // Image whose presence in flash makes the firmware report image_version;
   // empty: the utility's built-in image and its version.

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 
+#include "link/bt_address.h"
 #include "link/frames.h"
 #include "resources/firmware_image.h"
 #include "resources/hex_text.h"
@@ -153,11 +154,9 @@ bool TakeAddress(Arg& a) {
   std::string hex;
   for (char c : a.value)
     if (c != ':' && c != '-') hex += c;
-  if (hex.size() != 12 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-    return a.Fail("--address: '" + a.value + "' is not six hexadecimal bytes");
-  for (size_t k = 0; k < 6; ++k)
-    a.config().bt_address[k] =
-        static_cast<uint8_t>(std::strtoul(hex.substr(2 * k, 2).c_str(), nullptr, 16));
+  const auto address = hex.size() == 12 ? ParseBtAddress(hex) : std::nullopt;
+  if (!address) return a.Fail("--address: '" + a.value + "' is not six hexadecimal bytes");
+  a.config().bt_address = *address;
   return true;
 }
 

@@ -36,7 +36,7 @@ void VirtualAdapter::OnHostClose(VirtualLine& line) {
   model_.PowerOn(back);
 }
 
-std::vector<uint8_t> FlashAfterUpdate(const std::array<uint8_t, 6>& address) {
+std::vector<uint8_t> FlashAfterUpdate(const BtAddressBytes& address) {
   std::vector<uint8_t> flash(kFlashSize, 0xFF);
   const auto image = BuiltInImage().bytes();
   std::copy(image.begin(), image.end(), flash.begin());

@@ -38,6 +38,6 @@ class VirtualAdapter : public VirtualPeer {
 
 // The flash a correct update leaves: the built-in image at 0..0x7CFFF, the
 // identity page BuildIdentityPage(address) at 0x7D000, 0xFF elsewhere.
-std::vector<uint8_t> FlashAfterUpdate(const std::array<uint8_t, 6>& address);
+std::vector<uint8_t> FlashAfterUpdate(const BtAddressBytes& address);
 
 }  // namespace brivelton::sim

@@ -9,7 +9,7 @@
 namespace brivelton {
 
 std::array<uint8_t, kPageSize> BuildIdentityPage(
-    const std::array<uint8_t, 6>& address) {
+    const BtAddressBytes& address) {
   std::array<uint8_t, kPageSize> page;
   page.fill(0xFF);
   std::copy(address.begin(), address.end(), page.begin());

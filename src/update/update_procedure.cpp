@@ -273,6 +273,7 @@ UpdateOutcome Updater::ProgramDevice() {
   // The address is kept once, by the first attempt that read it; later
   // attempts would only save it again.
   bool saved = false;
+  cancelled_ = false;
   const Attempt end = RunAttempts([this, &saved] {
     if (!EnterBootMode() || !(state_.IdentityRead || ReadIdentity())) return Attempt::kTryAgain;
     if (cancelled_) {

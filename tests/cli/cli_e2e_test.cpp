@@ -596,6 +596,26 @@ TEST_F(SavedAddressEndToEnd, AnotherAdapterOnThePortLeavesAPendingEntryAlone) {
   EXPECT_TRUE(x.flash() == UpdatedFlash());
 }
 
+// A port name of 180 characters and more: the entry is saved and restored,
+// and no line of the log is cut.
+TEST_F(SavedAddressEndToEnd, ALongPortNameKeepsTheAddressAndEveryWord) {
+  const fs::path port = dir_ / std::string(180, 'p');
+  const fs::path x_flash = CutShort(port);
+  SimAdapter x(port, "1FF", {"--flash", x_flash.string()});
+  ASSERT_TRUE(x.ready());
+  ASSERT_GE(x.link().size(), 180u);
+  const ToolRun run = RunTool({"--port", x.link(), "update", "--yes"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("\n Identity page blank: restored address 00:1B:DC:0F:21:7E from "),
+            std::string::npos)
+      << run.out;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 255u) << line;
+  EXPECT_TRUE(StateFiles().empty());
+  ASSERT_EQ(x.Stop(), 0);
+  EXPECT_TRUE(x.flash() == UpdatedFlash());
+}
+
 // X recovered on port B with --address: the entry saved from port A goes
 // too, and a blank adapter on A later gets the start-up address, not X's.
 TEST_F(SavedAddressEndToEnd, AnEntryWrittenBackElsewhereServesNoOtherAdapter) {
