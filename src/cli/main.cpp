@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/checked_stdout.h"
 #include "cli/cli.h"
 #include "cli/interrupts.h"
 #include "platform/clock.h"
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
   SystemPortList port_list;
   FileStateStore state(DefaultStateDirectory());
   Platform platform{ports, clock, port_list, &state};
-  cli::CliIo io{std::cout, std::cerr, std::cin, IsTerminal(stdin), BarFits(),
+  cli::CheckedStdout out;
+  cli::CliIo io{out.stream(), std::cerr, std::cin, IsTerminal(stdin), BarFits(),
                 &cli::InstallInterruptHandlers(), std::getenv("BRIVELTON_PORT")};
-  return cli::RunCli(args, platform, io);
+  return out.Finish(cli::RunCli(args, platform, io), std::cerr);
 }

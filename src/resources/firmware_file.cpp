@@ -4,6 +4,10 @@
 #include <cstring>
 #include <cstdio>
 #include <vector>
+#ifndef _WIN32
+#include <filesystem>
+#include <system_error>
+#endif
 
 namespace brivelton {
 
@@ -31,6 +35,19 @@ bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage
   if (!CheckImageOptions(options, error)) return false;
   if (!options.path) return true;
   const std::string& path = *options.path;
+#ifndef _WIN32
+  // A FIFO or a device would hold the read, or never end it. What can't be
+  // looked at is left to the open below to name. (Windows has no FIFOs, and
+  // <filesystem> would add most of a megabyte to its static .exe.)
+  std::error_code failure;
+  const auto type = std::filesystem::status(path, failure).type();
+  if (!failure && type != std::filesystem::file_type::regular) {
+    error = "can't read the firmware image " + path + ": " +
+            (type == std::filesystem::file_type::directory ? std::strerror(EISDIR)
+                                                            : "not a regular file");
+    return false;
+  }
+#endif
   // Plain stdio: the Windows build links everything statically, and streams
   // would double the size of the .exe.
   std::vector<uint8_t> bytes(kFirmwareSize + 1);  // one more tells a file too long

@@ -23,7 +23,7 @@ bool CheckImageOptions(const ImageOptions& options, std::string& error);
 
 // The image the options name, read and checked; null with nothing named.
 // False with a one-line `error` for bad options, a file that cannot be read
-// or one of the wrong size.
+// or is no regular file, or one of the wrong size.
 bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage>& image,
                std::string& error);
 

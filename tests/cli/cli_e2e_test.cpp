@@ -34,6 +34,8 @@
 #include "sim/sim_options.h"
 #include "support/sim_process.h"
 #include "update/identity_page.h"
+#include "update/journal_entry.h"
+#include "support/file_snapshot.h"
 #include "support/scratch_dir.h"
 #include "cli/cli_logs.h"
 #include "support/settings_help_text.h"
@@ -77,21 +79,25 @@ struct ToolRun {
   std::string err;
 };
 
-// Runs the tool to its end, reading both pipes as they fill; or with nobody
-// reading its stdout at all.
+// Where the tool's stdout goes: a pipe read to the end, a pipe nobody reads
+// at all, or a device where every write fails for want of room.
+enum class Stdout { kRead, kReaderGone, kFull };
+
+// Runs the tool to its end, reading its pipes as they fill.
 // `watch` sees the output so far after each read, and the tool's pid.
 using Watch = std::function<void(pid_t, const ToolRun&)>;
-ToolRun RunTool(const std::vector<std::string>& args, bool reader_gone = false,
+ToolRun RunTool(const std::vector<std::string>& args, Stdout out = Stdout::kRead,
                 const Watch& watch = nullptr) {
   std::vector<std::string> argv = {kTool};
   argv.insert(argv.end(), args.begin(), args.end());
   int out_fd = -1, err_fd = -1;
   ToolRun run;
-  const pid_t pid = SpawnPiped(argv, out_fd, err_fd);
+  const pid_t pid =
+      SpawnPiped(argv, out_fd, err_fd, false, out == Stdout::kFull ? "/dev/full" : nullptr);
   if (pid < 0) return run;
   int open_fds = 2;
-  if (reader_gone) {
-    close(out_fd);
+  if (out != Stdout::kRead) {
+    if (out_fd >= 0) close(out_fd);
     out_fd = -1;
     --open_fds;
   }
@@ -229,7 +235,7 @@ TEST_F(CliEndToEnd, UpdateWritesTheBuiltInImageAndTheIdentityPage) {
 TEST_F(CliEndToEnd, UpdateFinishesWhenNobodyReadsTheLog) {
   SimAdapter sim(dir_, "1FF");
   ASSERT_TRUE(sim.ready());
-  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, true);
+  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, Stdout::kReaderGone);
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(sim.Stop(), 0);
   EXPECT_TRUE(sim.flash() == UpdatedFlash());
@@ -408,7 +414,8 @@ TEST_F(CliEndToEnd, KilledDuringThePageWritesTheNextRunRestoresTheAddress) {
   SimAdapter sim(dir_, "1FF", kLineForSignals);
   ASSERT_TRUE(sim.ready());
   const ToolRun killed =
-      RunTool({"--port", sim.link(), "update", "--yes"}, false, SignalAt(kWriting, SIGKILL));
+      RunTool({"--port", sim.link(), "update", "--yes"}, Stdout::kRead,
+              SignalAt(kWriting, SIGKILL));
   EXPECT_EQ(killed.status, 128 + SIGKILL);
   EXPECT_EQ(killed.out.find(" Success "), std::string::npos);
   ASSERT_EQ(StateFiles().size(), 1u);
@@ -444,7 +451,8 @@ TEST_F(CliEndToEnd, OneInterruptDuringThePageWritesFinishesTheUpdate) {
     SimAdapter sim(sub, "1FF", kLineForSignals);
     ASSERT_TRUE(sim.ready());
     const ToolRun run =
-        RunTool({"--port", sim.link(), "update", "--yes"}, false, SignalAt(kWriting, signo));
+        RunTool({"--port", sim.link(), "update", "--yes"}, Stdout::kRead,
+                SignalAt(kWriting, signo));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.err, kHeldNote);
     EXPECT_NE(run.out.find(std::string(" Success \n \n") + ui::UpdateSucceededText() + "\n"),
@@ -460,7 +468,7 @@ TEST_F(CliEndToEnd, OneInterruptDuringThePageWritesFinishesTheUpdate) {
 TEST_F(CliEndToEnd, ASecondInterruptStopsAtOnceAndKeepsTheAddress) {
   SimAdapter sim(dir_, "1FF", kLineForSignals);
   ASSERT_TRUE(sim.ready());
-  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, false,
+  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, Stdout::kRead,
                               SignalAt(kWriting, SIGINT, 0, SIGINT));
   EXPECT_EQ(run.status, 130);
   EXPECT_EQ(run.err, kHeldNote);  // the first was held, the second was not
@@ -482,7 +490,7 @@ TEST_F(CliEndToEnd, InterruptDuringCheckDeviceStopsAtOnceAndFreesThePort) {
   const auto untouched = sim.StartingFlash();
   const std::string pty = fs::canonical(sim.link()).string();
   ASSERT_EQ(chmod(pty.c_str(), 0666), 0);
-  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, false,
+  const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, Stdout::kRead,
                               SignalAt(" Search Device ...\n", SIGINT, 300));
   EXPECT_EQ(run.status, 130);
   // Stopped before Check Device could say what it found.
@@ -557,7 +565,8 @@ class SavedAddressEndToEnd : public CliEndToEnd {
     SimAdapter x(port_dir, "1FF", kLineForSignals);
     EXPECT_TRUE(x.ready());
     const ToolRun killed =
-        RunTool({"--port", x.link(), "update", "--yes"}, false, SignalAt(kWriting, SIGKILL));
+        RunTool({"--port", x.link(), "update", "--yes"}, Stdout::kRead,
+                SignalAt(kWriting, SIGKILL));
     EXPECT_EQ(killed.status, 128 + SIGKILL);
     EXPECT_EQ(x.Stop(), 0);
     const fs::path left = dir_ / "x-cut-short.bin";
@@ -702,6 +711,119 @@ TEST_F(SavedAddressEndToEnd, TheStartUpAddressLocksNothingOut) {
   EXPECT_TRUE(StateFiles().empty());
   ASSERT_EQ(again.Stop(), 0);
   EXPECT_TRUE(again.flash() == UpdatedFlash());
+}
+
+// Output that can't be written is a failure, as in the standard tools: the
+// command does its work, then says so in one line and exits 1. (A reader that
+// went away is SIGPIPE's case: its status stays the job's, as above.)
+TEST_F(CliEndToEnd, EveryCommandExitsOneWhenItsOutputCannotBeWritten) {
+  SimAdapter sim(dir_, Hex3(BuiltInImage().version()));
+  ASSERT_TRUE(sim.ready());
+  const std::vector<std::string> on_sim = {"--port", sim.link()};
+  const std::vector<std::vector<std::string>> commands = {
+      {"firmware"},
+      {"firmware", "--json"},
+      {"help"},
+      {"--help"},
+      {"--version"},
+      {"settings-help"},
+      {"--port", "/dev/ttyUSB3", "ports"},
+      {"--port", "/dev/ttyUSB3", "ports", "--json"},
+      Concat(on_sim, {"check"}),
+      Concat(on_sim, {"check", "--json"}),
+      Concat(on_sim, {"identity"}),
+      Concat(on_sim, {"identity", "--json"}),
+      Concat(on_sim, {"settings"}),
+      Concat(on_sim, {"settings", "--json"}),
+      Concat(on_sim, {"settings", "hook-speed=100ms"}),
+      Concat(on_sim, {"update", "--yes"}),
+  };
+  for (const auto& args : commands) {
+    std::string line;
+    for (const auto& arg : args) line += " " + arg;
+    SCOPED_TRACE(line);
+    const ToolRun run = RunTool(args, Stdout::kFull);
+    EXPECT_EQ(run.status, 1);
+    // Where stdout carries JSON, the log goes to stderr before the line.
+    const std::string said = "brivelton: can't write standard output: No space left on device\n";
+    EXPECT_TRUE(run.err.ends_with(said)) << run.err;
+    EXPECT_EQ(run.err.find("brivelton:"), run.err.size() - said.size()) << run.err;
+  }
+  // The work itself was done.
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.flash() == UpdatedFlash());
+  EXPECT_EQ(sim.params().at(4), 10u);
+}
+
+// A FIFO would hold the read until somebody wrote to it; a device may never
+// end it. Either is refused at once, before any port is touched.
+TEST_F(CliEndToEnd, AnImageThatIsNoRegularFileExitsTwoAtOnce) {
+  const std::string fifo = (dir_ / "image.fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& image : {fifo, std::string("/dev/zero")}) {
+    using Args = std::vector<std::string>;
+    for (const Args& command : {Args{"firmware"}, {"update", "--port", "/dev/null", "--yes"}}) {
+      SCOPED_TRACE(command[0] + " " + image);
+      const ToolRun run = RunTool(Concat(command, {"--image", image, "--image-version", "205"}));
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, "brivelton: can't read the firmware image " + image +
+                             ": not a regular file\n");
+    }
+  }
+}
+
+// Files planted in the state folder: none makes a blank-page update or
+// `identity` hang or crash, none is followed or used, none of their control
+// characters reaches the terminal, and each is left as it was.
+TEST_F(CliEndToEnd, PlantedStateFilesAreLeftAsTheyWereAndNeverHang) {
+  SimAdapter sim(dir_, "1FF", {"--blank-identity"});
+  ASSERT_TRUE(sim.ready());
+  const fs::path state = StateDir();
+  fs::create_directories(state);
+  fs::create_directories(dir_ / "outside");
+  // Followed, this link would be the one entry saved from this port.
+  const BtAddressBytes linked = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+  std::ofstream(dir_ / "outside" / "entry")
+      << "port=" << sim.link() << "\naddress=" << FormatBtAddress(linked) << "\n";
+  fs::create_symlink(dir_ / "outside" / "entry", state / JournalFileName(linked));
+  // Sparse: three gigabytes that take no room, but would take memory.
+  std::ofstream(state / "identity-huge").close();
+  fs::resize_file(state / "identity-huge", 3ull << 30);
+  ASSERT_EQ(mkfifo((state / "identity-fifo").c_str(), 0600), 0);
+  // An entry of another port whose text would move the cursor, clear the
+  // screen and set the terminal's title.
+  const BtAddressBytes other = {0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6};
+  std::ofstream(state / JournalFileName(other))
+      << "port=/dev/ttyUSB9\x1b[2J\r\naddress=" << FormatBtAddress(other)
+      << "\nname=\x1b]0;owned\x07\nsaved=\r\x1b[1A\n";
+  std::ofstream(state / "identity-binary", std::ios::binary)
+      << std::string("port=\0\xff\r\n\x7f\x1b", 12);
+  std::vector<std::pair<fs::path, std::string>> planted;
+  for (const auto& entry : fs::directory_iterator(state))
+    planted.emplace_back(entry.path(), FileSnapshot(entry.path()));
+  planted.emplace_back(dir_ / "outside" / "entry", FileSnapshot(dir_ / "outside" / "entry"));
+
+  auto shown_raw = [](const std::string& text) {
+    return text.find_first_of("\x1b\r\x07") != std::string::npos;
+  };
+  const ToolRun identity = RunTool({"--port", sim.link(), "identity"});
+  EXPECT_EQ(identity.status, 1);
+  EXPECT_NE(identity.err.find("identity-fifo alone: it is not a regular file"),
+            std::string::npos) << identity.err;
+  EXPECT_NE(identity.err.find("identity-huge alone: it is larger than 4096 bytes"),
+            std::string::npos) << identity.err;
+  EXPECT_NE(identity.err.find(" alone: it is a symbolic link, not followed"), std::string::npos)
+      << identity.err;
+  EXPECT_FALSE(shown_raw(identity.out + identity.err)) << identity.err;
+
+  const ToolRun update = RunTool({"--port", sim.link(), "update", "--yes"});
+  EXPECT_EQ(update.status, 0);
+  EXPECT_FALSE(shown_raw(update.out + update.err)) << update.out;
+  ASSERT_EQ(sim.Stop(), 0);
+  // No entry applies: the start-up address, never the linked one.
+  EXPECT_TRUE(sim.flash() == UpdatedFlash(kDefaultBtAddress));
+  for (const auto& [path, before] : planted) EXPECT_EQ(FileSnapshot(path), before) << path;
 }
 
 }  // namespace

@@ -241,6 +241,7 @@ TEST_F(CliWithImageFile, ABadFileExitsTwoUntouched) {
       {path("missing.bin"),
        "can't read the firmware image " + path("missing.bin") + ": No such file or directory"},
       {dir_.string(), "can't read the firmware image " + dir_.string() + ": Is a directory"},
+      {"/dev/null", "can't read the firmware image /dev/null: not a regular file"},
       {path("short.bin"), "the firmware image " + path("short.bin") +
                               " holds 511999 bytes; it must hold exactly 512000 bytes (125 "
                               "pages of 4096)"},

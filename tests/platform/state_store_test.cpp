@@ -17,12 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "support/file_snapshot.h"
 #include "support/scratch_dir.h"
 
 namespace brivelton {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FileSnapshot;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
 
@@ -46,18 +48,6 @@ std::vector<std::string> FolderNames(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
   return names;
-}
-
-// What a file is, without opening anything that is not a regular file: its
-// kind, inode, links and size, where a link points, a small file's bytes.
-std::string Snapshot(const fs::path& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return "gone";
-  std::string shot = std::to_string(st.st_mode) + " " + std::to_string(st.st_ino) + " " +
-                     std::to_string(st.st_nlink) + " " + std::to_string(st.st_size);
-  if (S_ISLNK(st.st_mode)) shot += " -> " + fs::read_symlink(path).string();
-  if (S_ISREG(st.st_mode) && st.st_size <= 65536) shot += " " + Content(path);
-  return shot;
 }
 
 TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
@@ -176,8 +166,9 @@ TEST_F(FileStateStoreTest, PlantedFilesAreReadAsTheyAreOrRefusedAndLeftInPlace) 
   FileStateStore store(dir.string());
   for (const auto& c : cases) c.plant(dir / c.name);
   std::vector<std::string> before;
-  for (const auto& c : cases) before.push_back(Snapshot(dir / c.name));
-  const std::string outside_before = Snapshot(outside / "entry") + Snapshot(outside / "hard");
+  for (const auto& c : cases) before.push_back(FileSnapshot(dir / c.name));
+  const std::string outside_before =
+      FileSnapshot(outside / "entry") + FileSnapshot(outside / "hard");
 
   std::vector<std::string> names;
   for (const auto& c : cases) names.push_back(c.name);
@@ -194,9 +185,10 @@ TEST_F(FileStateStoreTest, PlantedFilesAreReadAsTheyAreOrRefusedAndLeftInPlace) 
       EXPECT_EQ(error, store.PathOf(c.name) + " is " + c.reason + "; left as it is");
       EXPECT_FALSE(store.Remove(c.name));
     }
-    EXPECT_EQ(Snapshot(dir / c.name), before[i]);
+    EXPECT_EQ(FileSnapshot(dir / c.name), before[i]);
   }
-  EXPECT_EQ(Snapshot(outside / "entry") + Snapshot(outside / "hard"), outside_before);
+  EXPECT_EQ(FileSnapshot(outside / "entry") + FileSnapshot(outside / "hard"),
+            outside_before);
 
   // A hard link at an entry's name is replaced as a name: the file it shares
   // with another directory keeps its bytes.
@@ -215,13 +207,13 @@ TEST_F(FileStateStoreTest, ALinkPlantedAtTheTemporaryNameIsNotWrittenThrough) {
   Plant(root / "victim", "precious\n");
   fs::create_hard_link(root / "victim", dir / "identity-a.tmp");
   fs::create_symlink(root / "victim", dir / "identity-b.tmp");
-  const std::string victim = Snapshot(root / "victim");
+  const std::string victim = FileSnapshot(root / "victim");
 
   FileStateStore store(dir.string());
   std::string error, refused;
   for (const char* name : {"identity-a", "identity-b", "identity-a"})
     ASSERT_TRUE(store.Write(name, std::string(name) + "\n", error)) << error;
-  EXPECT_EQ(Snapshot(root / "victim"), victim);
+  EXPECT_EQ(FileSnapshot(root / "victim"), victim);
   EXPECT_EQ(Content(root / "victim"), "precious\n");
   EXPECT_EQ(fs::read_symlink(dir / "identity-b.tmp"), root / "victim");
   EXPECT_EQ(store.Read("identity-a", refused), "identity-a\n");

@@ -16,7 +16,7 @@ namespace brivelton::testing {
 std::string SimProgram() { return BRIVELTON_SIM_PATH; }
 
 pid_t SpawnPiped(const std::vector<std::string>& args, int& out_fd, int& err_fd,
-                 bool group_leader) {
+                 bool group_leader, const char* stdout_path) {
   out_fd = err_fd = -1;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return -1;
@@ -28,7 +28,10 @@ pid_t SpawnPiped(const std::vector<std::string>& args, int& out_fd, int& err_fd,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (stdout_path)
+    posix_spawn_file_actions_addopen(&actions, 1, stdout_path, O_WRONLY, 0);
+  else
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -52,6 +55,10 @@ pid_t SpawnPiped(const std::vector<std::string>& args, int& out_fd, int& err_fd,
   }
   out_fd = out[0];
   err_fd = err[0];
+  if (stdout_path) {
+    close(out_fd);
+    out_fd = -1;
+  }
   return pid;
 }
 

@@ -13,9 +13,10 @@ std::string SimProgram();
 
 // Starts args[0] with `args` and stdin from /dev/null; its stdout and stderr
 // come back as the read ends of two pipes. -1 when it could not be started.
-// A group leader is started as a shell starts a command.
+// A group leader is started as a shell starts a command. With `stdout_path`
+// its stdout is that file, opened for writing, and `out_fd` is -1.
 pid_t SpawnPiped(const std::vector<std::string>& args, int& out_fd, int& err_fd,
-                 bool group_leader = false);
+                 bool group_leader = false, const char* stdout_path = nullptr);
 
 // Waits for `pid`: its exit status, or 128 + the signal that ended it.
 int WaitStatus(pid_t pid);
