@@ -444,10 +444,10 @@ constexpr const char kHelpEnvironmentExample[] =
 constexpr const char kHelpJournal[] =
     "  Before it erases anything, update saves the adapter's Bluetooth address in\n"
     "  $XDG_STATE_HOME/brivelton/ (default ~/.local/state/brivelton/), one file per\n"
-    "  port, readable by you only, and removes it once the update succeeded. If that\n"
-    "  file can't be written, the update stops before erasing. While the flash is\n"
-    "  erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool says\n"
-    "  so, finishes that attempt and stops (exit 0 with the success text if it\n"
+    "  adapter, readable by you only, and removes it once the update succeeded. If\n"
+    "  that file can't be written, the update stops before erasing. While the flash\n"
+    "  is erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool\n"
+    "  says so, finishes that attempt and stops (exit 0 with the success text if it\n"
     "  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At\n"
     "  any other time a signal stops it at once with 128 + the signal's number.\n";
 constexpr const char kHelpPortNames[] =

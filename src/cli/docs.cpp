@@ -373,7 +373,7 @@ std::string ManPage(const std::string& version) {
          ".SH FILES\n"
          ".TP\n.I $XDG_STATE_HOME/brivelton/\n"
          "The identity journal: before an update erases anything, the adapter's Bluetooth "
-         "address, its name and the port, one file per port, readable by its owner only; "
+         "address, its name, the port and its USB identity, one file per adapter, readable by its owner only; "
          "removed when the update succeeded. An update cut short writes the address back "
          "from it on the next run. Nothing else is kept.\n"
          ".SH EXAMPLES\n" + Examples(Section(sections, "Examples").lines) +

@@ -260,10 +260,10 @@ Output:
 
   Before it erases anything, update saves the adapter's Bluetooth address in
   $XDG_STATE_HOME/brivelton/ (default ~/.local/state/brivelton/), one file per
-  port, readable by you only, and removes it once the update succeeded. If that
-  file can't be written, the update stops before erasing. While the flash is
-  erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool says
-  so, finishes that attempt and stops (exit 0 with the success text if it
+  adapter, readable by you only, and removes it once the update succeeded. If
+  that file can't be written, the update stops before erasing. While the flash
+  is erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool
+  says so, finishes that attempt and stops (exit 0 with the success text if it
   succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At
   any other time a signal stops it at once with 128 + the signal's number.
 
