@@ -248,6 +248,8 @@ const char* KindName(ui::ControlKind kind) {
     case ui::ControlKind::kDefPushButton: return "default";
     case ui::ControlKind::kCheckBox: return "check";
     case ui::ControlKind::kDropDownList: return "select";
+    case ui::ControlKind::kEdit: return "edit";
+    case ui::ControlKind::kChoiceList: return "choices";
   }
   return "label";
 }
