@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Win32 window end to end: brivelton-utility.exe under Wine in Xvfb, with
 # brivelton-sim on a pseudo-terminal mapped into Wine as COM5. A driver
 # program (also run under Wine) clicks through Check Device, Update Firmware

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Whether the adapter keeps its Bluetooth address when an update is cut short:
 # brivelton-sim on a pseudo-terminal, `brivelton update --yes` stopped by a
 # signal the moment the simulator sees a given frame (or unplugged by the

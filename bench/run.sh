@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The update and Check Device benchmarks: the command-line tool against the
 # simulator on a pseudo-terminal in real time, the same command line on the
 # virtual port in virtual time, and the wire-time floor under both. Prints a

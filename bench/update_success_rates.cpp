@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How often Update Firmware gets through within its twenty attempts when the
 // line drops or damages bytes, over fixed seeds on virtual time; and how often
 // a run claimed success for a flash that is not the image and the adapter's

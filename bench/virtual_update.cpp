@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark scenarios of bench/run.sh on the virtual port: the very
 // command line the real run uses, in-process, against the simulated adapter on
 // virtual time. What it prints is the time the protocol's own waits and the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `cpack -G DEB` in a Linux build: two packages for Debian 12 and its kin.
 # brivelton carries the command-line tool (no Qt), brivelton-utility the
 # window, which needs the brivelton of its own version. Each carries the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Check Device against an adapter whose every reply comes from the input:
 // the probes' link checks, the restart pairs and the version query.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flash programming up to its checksum compare, with the checksum replies
 // (and, as the first byte asks, the unlock, erase and page-write replies) from
 // the input.

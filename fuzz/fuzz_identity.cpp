@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the identity page from replies in the input, and the page built
 // from whatever address that left.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parameter reads and writes, and the Setting button, against replies from
 // the input.
 #include <algorithm>

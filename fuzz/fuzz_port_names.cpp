@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Port names as the kernel might list them: the filter of virtual terminals
 // and the natural order, which std::sort needs to be a strict weak order.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One value of the registry's list of serial ports: its type, the length the
 // registry says it returned, and its data.
 #include <algorithm>

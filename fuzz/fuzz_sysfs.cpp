@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sysfs port lister over a made-up tty class: names, device links
 // through layers of the serial core, drivers, and what a UART probe says.
 // Each entry of the input is a flags byte, a length byte and name bytes.

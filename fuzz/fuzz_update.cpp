@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole Update Firmware button, twenty attempts and all, with the replies
 // of the groups of kinds the first byte names taken from the input.
 #include "reply_stream.h"

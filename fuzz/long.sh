@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes at length, then folds what the run found interesting into the
 # checked-in corpus (fuzz/corpus/TARGET), minimised with -merge=1, so that
 # every later test run replays it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes a small seed corpus for every fuzz target: conversations that reach
 // the interesting paths, in the slice format of reply_stream.h.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reply_stream.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter's side of a conversation read from fuzz input: every write of
 // the host is answered with the next slice of the input. A slice is a control

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every fuzz target for SECONDS each, over its seeds (fuzz_make_seeds),
 # the corpus checked in under fuzz/corpus/TARGET and whatever earlier runs
 # left in BUILD_DIR/fuzz/corpus. SECONDS 0 replays those inputs once each and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The main window's logic, free of any toolkit: which buttons show, and the
 // three button handlers over the protocol layers.

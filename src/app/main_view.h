@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the main window logic asks of a front end's window. Each front end
 // (Win32, Qt, the command line) implements it once; tests implement it too.

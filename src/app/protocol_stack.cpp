@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/protocol_stack.h"
 
 #include <utility>

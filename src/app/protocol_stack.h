@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The protocol layers as one front end or test uses them: a log, the link over
 // the machine's ports and clock, and the three subsystems over that link.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The command-line front end, runnable in-process: main() hands it the real
 // machine, tests a virtual one.

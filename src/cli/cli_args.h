@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The command line of `brivelton`: what it accepts, parsed before anything
 // touches a port, and the NAME=VALUE table of the parameter dialog.

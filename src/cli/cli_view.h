@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The main window as a terminal sees it: the log on stdout, the dialogs as
 // flags and a prompt, the progress bar on stderr.

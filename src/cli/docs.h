@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What is installed beside `brivelton`, made from the command line's own
 // tables and help text so that neither can drift from what the tool accepts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prints what the build installs beside the tool: `bash` the completion
 // script, `man VERSION` the manual page, `utility-man VERSION` the window's.
 #include <iostream>

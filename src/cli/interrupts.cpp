@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/interrupts.h"
 
 #ifdef _WIN32

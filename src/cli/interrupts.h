@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // SIGINT, SIGTERM and SIGHUP in the command-line tool (on Windows Ctrl-C,
 // Ctrl-Break and the console's close, log-off and shut-down). While the flash

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // brivelton: the command-line front end on the real machine.
 #ifdef _WIN32
 #include <io.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Finding the port the adapter is on, waking it, and reading the version of
 // the firmware it runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the port the adapter is on, and restarting the adapter.
 #include "discovery/discovery.h"
 

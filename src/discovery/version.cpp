@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware version query, and what the user is advised after it.
 #include "discovery/version.h"
 

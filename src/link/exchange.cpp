@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending one frame and collecting its reply, with the fixed retry rules.
 #include <algorithm>
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Every frame the utility sends: one catalogue row per command kind with its
 // name, the reply it waits for, how long it waits, and how the frame is built.

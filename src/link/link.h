@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial link: the one port the utility holds, opened, set up and closed
 // here, and the exchange of one command for one reply with its retry rules.

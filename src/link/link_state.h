@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Everything the utility knows of its serial link and the adapter behind it.
 // One record, owned by the Link for the life of the process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening, configuring and closing the one serial port the utility holds.
 #include "link/link.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "log/message_log.h"
 
 #include <cstdio>

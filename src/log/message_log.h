@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The message log the user reads and the trace the developer reads, both
 // printf-style into one 256-byte line. Each log writes to the sinks its owner

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing one adapter parameter with the "XS" frames.
 #include <algorithm>
 

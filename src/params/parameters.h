@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter's parameters: reading and writing one with the "XS" frames, and
 // the settings procedure of the Setting button.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "params/settings_data.h"
 
 #include "log/message_log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The parameter dialog's data shared by every front end: which control holds
 // which member, the defaults, the OK trace, and the help list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "params/settings_mapping.h"
 
 #include <span>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // How raw parameter values map to the parameter dialog's members and back.
 // Pure functions, so that every front end and the command line agree.

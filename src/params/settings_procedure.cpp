@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings procedure: read the ten parameters, let the user edit them,
 // write back what changed.
 #include "params/parameters.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/linux_port_list.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The system's real serial ports, from the kernel's tty class in sysfs.
 #include <functional>

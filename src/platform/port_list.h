@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The port-list seam: the system's list of serial port names.
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Pure helpers of the port-list backends: no system calls, so they build and
 // are tested everywhere, whatever system the lister itself runs on.

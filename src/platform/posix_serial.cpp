@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/posix_serial.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Serial ports of a POSIX system through termios, behaving like the Windows
 // model the link is written against: exclusive open, a raw 8-bit line, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/registry_ports.h"
 
 #include <algorithm>

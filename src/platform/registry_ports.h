@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The Windows port list read through a seam: the registry calls on one side,
 // what their results and failures mean on the other, so that meaning builds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial-device seam: what the link needs of one open serial port, in the
 // Windows model (line record, time-outs, event mask, purge, flush), so that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The few small files the utility keeps on the PC, in the user's state
 // directory. Each file is replaced whole and atomically, so a run killed at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/virtual_serial.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // An in-memory serial port on a virtual clock. The far end (a simulated
 // adapter, or a scripted peer in tests) is told of every byte the host writes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/win32_port_list.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/win32_serial.h"
 
 #include <windows.h>

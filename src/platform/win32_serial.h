@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Serial ports of Windows through the communications API.
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "resources/dialog_templates.h"
 
 #include <array>

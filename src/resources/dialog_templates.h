@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The dialogs as data: ids, kinds, texts and places in dialog units, kept once
 // for every front end that draws them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A firmware image read from a file at run time, in place of the built-in
 // one and under the same rules: exactly 512,000 bytes, its checksum computed

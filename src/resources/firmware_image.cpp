@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "resources/firmware_image.h"
 
 #include <cstdio>

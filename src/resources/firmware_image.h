@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A firmware image for the adapter: its bytes, its version, and the checksum
 // the boot loader must report after a good write. The one built into the

@@ -1,4 +1,5 @@
 #!/usr/bin/perl
+# SPDX-License-Identifier: MIT
 # Draws adapter.ico (icon 128): a telephone handset with a Bluetooth badge, at
 # 16x16 and 32x32, 32-bit with alpha and an AND mask for older drawing paths.
 # With --png it draws the same icon as PNG files at 16, 32, 48 and 256 pixels

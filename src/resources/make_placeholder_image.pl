@@ -1,4 +1,5 @@
 #!/usr/bin/perl
+# SPDX-License-Identifier: MIT
 # Writes the deterministic placeholder firmware image: 512,000 bytes that look
 # like firmware (a header, then pseudo-random code bytes), the same on every
 # machine, so that builds and checksums repeat.

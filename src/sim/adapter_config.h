@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // How a simulated adapter starts, how long its work takes, and what goes
 // wrong with it. Shared by the in-memory transport (tests, virtual time) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/device_model.h"
 
 #include <algorithm>

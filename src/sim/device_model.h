@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One simulated adapter: its running firmware, its boot loader, its flash and
 // its parameters, driven by host bytes stamped with the time they reach it.

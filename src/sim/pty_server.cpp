@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/pty_server.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Serves a DeviceModel in real time on a pseudo-terminal: the host opens the
 // slave side as if it were the adapter's serial port.

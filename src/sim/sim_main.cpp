@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // brivelton-sim: the simulated adapter on a pseudo-terminal, in real time.
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The command line of brivelton-sim: the adapter's starting state, its
 // faults, and how it is served.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The simulated adapter behind an in-memory serial port, on virtual time.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "update/identity_journal.h"
 
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The identity journal: the Bluetooth address an update is about to erase,
 // kept on the PC until that update has written it back, so that an update cut

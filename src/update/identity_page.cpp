@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "update/identity_page.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The firmware update: reading the identity page, getting the adapter into its
 // boot loader, programming and verifying the flash, and the attempts around it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line's contract: what it accepts, what it refuses (exit 2,
 // before any port is touched), and the NAME=VALUE table.
 #include <gtest/gtest.h>

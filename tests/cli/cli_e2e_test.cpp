@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built `brivelton` against `brivelton-sim` on a pseudo-terminal, through
 // the real POSIX serial backend: exact stdout and exit status per command,
 // then the simulator's flash and parameters as it dumps them at exit.

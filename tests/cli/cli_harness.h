@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Runs the command line in-process on virtual ports, counting every touch of
 // a port or of the system's port list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line in-process on a simulated adapter, in virtual time: the
 // dialogs as flags and prompts, exit statuses, and what reaches the adapter.
 #include <gtest/gtest.h>

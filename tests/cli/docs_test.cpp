@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The completion script and the manual page against the command line itself:
 // they offer what the tool accepts, and the tool accepts what they offer.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The host bench with a port list the test sets up, and no port found yet.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Check Device, Update Firmware and Setting against the simulated adapter
 // under every fault it can put on, on virtual time with fixed seeds. Whatever
 // the fault, every run must end in bounded time, claim success only for what

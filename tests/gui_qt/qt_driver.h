@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Driving real Qt dialogs from a test: modal dialogs run their own event
 // loop, so the test's steps for a dialog run from a timer inside that loop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real window against the simulated adapter on a virtual port and virtual
 // time: each session is also run through a plain recording view on an
 // identical adapter, and the window must show exactly the same lines and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The windows on their own: sizes and places from the templates, keys, the
 // About entry, the message list's rules, and each dialog's buttons.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Works brivelton-utility.exe's window from another process, as a user would:
 // clicks buttons, answers the modal dialogs, reads the message list back, and
 // checks every dialog against the shared templates (ids, classes, texts,

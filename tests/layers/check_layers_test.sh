@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The include check on small trees: a tidy one passes, and each kind of
 # crossing fails and names the file and line.
 set -uo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The host bench with one adapter-less port "COM3", a scripted far end behind
 // it, already recorded as the found port. Link tests use its link alone.

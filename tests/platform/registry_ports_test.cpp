@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows port list's handling of what the registry answers, on a key
 // scripted here: every failure must still close what was opened and keep
 // each readable port in its place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialogs' data against the values the windows were drawn from, written
 // out here rather than taken from the product: a wrong id, place or text in
 // the templates would otherwise reach every front end unnoticed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A firmware file given at run time: its options, its version and the rules
 // the built-in image follows (size, checksum computed from the bytes).
 #include "resources/firmware_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated adapter as the utility meets it: the host's own exchange code
 // on the virtual port, in virtual time.
 #include <gtest/gtest.h>

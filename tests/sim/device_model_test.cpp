@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device model on its own: bytes in with their times, bytes out with
 // theirs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The host's own code path (the link on the virtual port) against one
 // simulated adapter, in virtual time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // brivelton-sim's command line.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // brivelton-sim as a process: its pseudo-terminal opened through the POSIX
 // backend, in real time.
 #include <gtest/gtest.h>

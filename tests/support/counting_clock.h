@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Passes virtual time on and remembers every sleep, so a run can be asked how
 // many 3-second pauses between update attempts it took.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/faulty_ports.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Wraps a SerialPorts so that tests can refuse opens, make single port
 // operations fail, and see every open and read the host asked for.

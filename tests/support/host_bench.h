@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The host's own code on virtual ports and virtual time: the protocol layers,
 // and the main window logic when a test asks for it. The far end of a port is

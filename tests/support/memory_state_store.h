@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // State files held in memory, for tests: optionally refusing every write, the
 // way a full disk or a read-only home directory would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A main window for tests: keeps the log and the buttons' visibility, and
 // answers the dialogs as a test tells it to.

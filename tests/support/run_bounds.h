@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // How long Check Device, Update Firmware and Setting may take on virtual
 // time, from the exchange rules alone, whatever the adapter answers: the

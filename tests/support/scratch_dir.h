@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A fresh directory under the system's temporary one, for one test or
 // fixture; it goes, with everything in it, when the owner does, however the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A far end for the virtual port that answers frames from a script: tests of
 // the link and exchange rules use it where the full simulated adapter would

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/sim_process.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Programs run as child processes: brivelton-sim on its pseudo-terminal, and
 // the built tool against it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Keeps the trace lines of the log a test hands `sink()` to; each capture
 // belongs to its own log, so nothing outlives the test.

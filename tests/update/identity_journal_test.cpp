@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identity journal: the address an update is about to erase is kept on
 // the PC until the update wrote it back, and only ever serves its own port.
 #include <gmock/gmock.h>

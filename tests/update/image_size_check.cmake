@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Configures the project in a scratch directory with a firmware image that is
 # not 512000 bytes, and with one that does not exist: both must be refused with
 # a message that names the problem. Configure only; nothing is built.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built-in image, its checksum and the identity page.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Boot-mode entry, identity read and flash programming against a scripted far
 // end, where each reply (or its absence) is chosen by the test.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Update Firmware button against the simulated adapter, in virtual time.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

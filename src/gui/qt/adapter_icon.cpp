@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gui/qt/adapter_icon.h"
 
 namespace brivelton::qt {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gui/qt/dialog_units.h"
 
 #include <QFontMetrics>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Dialog units to pixels, the way the Windows dialog manager converts them,
 // so a template laid out for Arial 10 keeps its proportions here.

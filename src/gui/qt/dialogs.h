@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The utility's dialogs other than the main window.
 #include <vector>

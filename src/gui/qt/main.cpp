@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // brivelton-utility: the utility's window on Linux.
 #include <QApplication>
 #include <QStringList>

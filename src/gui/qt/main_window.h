@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The utility's one window: a Qt face on MainDialog.
 #include <atomic>

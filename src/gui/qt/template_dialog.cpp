@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gui/qt/template_dialog.h"
 
 #include <QCheckBox>

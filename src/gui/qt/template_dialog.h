@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A dialog built from a shared template: every control at its place in dialog
 // units, each carrying its control id (property "controlId", and its object

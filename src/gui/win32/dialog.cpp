@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gui/win32/dialog.h"
 
 #include <commctrl.h>

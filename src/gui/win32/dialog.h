@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A small modal dialog layer over the Win32 dialog manager. Templates are
 // built in memory from the shared dialog data, so the windows and the Qt front

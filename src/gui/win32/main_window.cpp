@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gui/win32/main_window.h"
 
 #include <commctrl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The main window: template 102 as a modal dialog that lives as long as the
 // process, and the view the main window logic talks to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // brivelton-utility.exe: the main window, run modally until it closes.
 #include "gui/win32/dialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Messages of the main window that come from outside its own dialog
 // procedure: from its conversation thread, and from a test driving it.
