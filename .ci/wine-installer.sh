@@ -40,23 +40,8 @@ if [ $# -eq 2 ]; then
 fi
 mkdir -p "$prefix" "$run" "$work/home" "$work/tmp"
 
-w() {
-  env WINEPREFIX="$prefix" WINEARCH=win64 HOME="$work/home" TMPDIR="$work/tmp" WINEDEBUG=-all \
-    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" DISPLAY="$display" "$@"
-}
-wine_running() { grep -qszxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ; }
-stop_wine() {
-  w wineserver -k 2> /dev/null || true
-  local _
-  for _ in $(seq 100); do
-    wine_running || return 0
-    sleep 0.1
-  done
-  fail "Wine processes of $prefix are still running"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/wine-lib.sh"
 
-display=
-xvfb_pid=
 cleanup() {
   set +e
   [ -n "$display" ] && stop_wine 2> /dev/null
@@ -64,14 +49,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5> "$run/display" 2> "$run/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$run/display" ] && break
-  kill -0 "$xvfb_pid" 2> /dev/null || fail "Xvfb did not start: $(cat "$run/xvfb.log")"
-  sleep 0.1
-done
-display=:$(head -n1 "$run/display")
+start_xvfb 1024x768x24
 
 if [ $# -eq 1 ]; then
   say "creating a fresh Wine prefix"
