@@ -33,6 +33,7 @@
 #include "resources/firmware_image.h"
 #include "sim/device_model.h"
 #include "sim/sim_options.h"
+#include "sim/virtual_adapter.h"
 #include "support/sim_process.h"
 #include "update/identity_page.h"
 #include "update/journal_entry.h"
@@ -205,7 +206,9 @@ TEST_F(CliEndToEnd, CheckReadsTheVersionAndChangesNothing) {
   EXPECT_EQ(sim.params(), kSimParams);
 }
 
-using testing::UpdatedFlash;
+std::vector<uint8_t> UpdatedFlash(const BtAddressBytes& address) {
+  return sim::FlashAfterUpdate(address);
+}
 std::vector<uint8_t> UpdatedFlash() { return UpdatedFlash(kSimAddress); }
 
 // The one update over a line at its real speed, as with an adapter.

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The lines the tool prints, and the flash an update leaves, that both the
-// in-process and the end-to-end tests expect.
-#include <algorithm>
-#include <array>
+// The lines the tool prints that both the in-process and the end-to-end
+// tests expect.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -11,7 +9,6 @@
 
 #include "link/link_state.h"
 #include "resources/firmware_image.h"
-#include "update/identity_page.h"
 
 namespace brivelton::testing {
 
@@ -44,16 +41,6 @@ inline std::vector<std::string> Concat(std::vector<std::string> a,
                                        const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-// What a correct update leaves in the adapter's 1 MiB flash.
-inline std::vector<uint8_t> UpdatedFlash(const std::array<uint8_t, 6>& address) {
-  std::vector<uint8_t> flash(1u << 20, 0xFF);
-  const auto image = BuiltInImage().bytes();
-  std::copy(image.begin(), image.end(), flash.begin());
-  const auto page = BuildIdentityPage(address);
-  std::copy(page.begin(), page.end(), flash.begin() + kIdentityPageAddress);
-  return flash;
 }
 
 }  // namespace brivelton::testing

@@ -104,7 +104,7 @@ TEST(CliUpdate, RunsOnlyWhenTheWarningIsAnsweredOk) {
       EXPECT_EQ(run.status, 0);
       EXPECT_EQ(Lines(run.out),
                 Concat(Concat(CheckLog(kPort, 0x1FF), kUpdateLog), {ui::UpdateSucceededText()}));
-      EXPECT_EQ(Bytes(m.flash()), UpdatedFlash(m.config().bt_address));
+      EXPECT_EQ(Bytes(m.flash()), sim::FlashAfterUpdate(m.config().bt_address));
       EXPECT_EQ(m.version(), BuiltInImage().version());
     } else {
       EXPECT_EQ(run.status, 1);
