@@ -15,6 +15,7 @@ MainDialog::MainDialog(MainView& view, ProtocolStack& stack) : view_(view), stac
     else
       view_.FlashEnds(verified);
   });
+  stack_.updater.set_attempts([this](const AttemptEvent& event) { view_.ReportAttempt(event); });
   stack_.updater.set_address_prompt(
       {[this](const std::vector<JournalEntry>& candidates) { return view_.AskAddress(candidates); },
        [this](const std::string& address) { return view_.HowToGiveAddress(address); }});

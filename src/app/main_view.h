@@ -38,6 +38,9 @@ class MainView {
   // without firmware. Every FlashBegins is followed by one FlashEnds.
   virtual void FlashBegins() {}
   virtual void FlashEnds(bool /*verified*/) {}
+  // The update's attempts: each start, each failure with its reason and the
+  // pause after it, the verified flash, and giving up after the last.
+  virtual void ReportAttempt(const AttemptEvent& /*event*/) {}
   // Before anything is erased, when the identity page is blank (or carries
   // only the start-up address) and no single saved address applies. The
   // windows ask in their address dialog; the default continues with the

@@ -35,6 +35,7 @@ std::optional<int> Link::SendFrame(CommandKind kind, const FrameArgs& args) {
 }
 
 bool Link::Exchange(CommandKind kind, const FrameArgs& args) {
+  write_failed_ = false;
   if (!state_.is_open()) {
     log_.Trace(" Port is not opened");
     ReopenFoundPort();
@@ -50,6 +51,7 @@ bool Link::Exchange(CommandKind kind, const FrameArgs& args) {
   for (int attempt = 1; attempt <= kAttemptsPerCommand; ++attempt) {
     const std::optional<int> sent = SendFrame(kind, args);
     if (!sent) {
+      write_failed_ = true;
       log_.LogLine(" Write file error");
       return false;
     }

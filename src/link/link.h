@@ -38,6 +38,9 @@ class Link {
   std::optional<int> SendFrame(CommandKind kind, const FrameArgs& args = {});
   bool Exchange(CommandKind kind, const FrameArgs& args = {});
   int ReadReply(int expected);
+  // Whether the last Exchange failed because its frame could not be written:
+  // the port is gone (unplugged) rather than the adapter silent.
+  bool write_failed() const { return write_failed_; }
 
   LinkState& state() { return state_; }
   const LinkState& state() const { return state_; }
@@ -51,6 +54,7 @@ class Link {
   MessageLog& log_;
   LinkState state_;
   std::vector<uint8_t> frame_;
+  bool write_failed_ = false;
 };
 
 // Open `name`, or accept the port already open.

@@ -2,6 +2,7 @@
 // The firmware update: reading the identity page, getting the adapter into its
 // boot loader, programming and verifying the flash, and the attempts around it.
 #include <algorithm>
+#include <cstdio>
 
 #include "update/address_choice.h"
 #include "update/identity_journal.h"
@@ -11,8 +12,6 @@
 namespace brivelton {
 
 namespace {
-constexpr int kMaxAttempts = 20;
-constexpr uint32_t kAttemptPauseMs = 3000;
 // Where the checksum sits in the boot loader's reply.
 constexpr int kChecksumOffset = 7;
 // Where the identity page's address and name start in the page-read reply.
@@ -47,6 +46,34 @@ std::string PageName(const LinkState& link) {
   return name;
 }
 }  // namespace
+
+const char* AttemptFailureWords(AttemptFailure why) {
+  switch (why) {
+    case AttemptFailure::kNoBootMode: return "no answer in boot mode";
+    case AttemptFailure::kIdentityUnread: return "the identity page could not be read";
+    case AttemptFailure::kEraseRefused: return "the erase was refused";
+    case AttemptFailure::kWriteFailed: return "a page write failed";
+    case AttemptFailure::kChecksumMismatch: return "the checksum did not match";
+    case AttemptFailure::kIdentityMismatch: return "the identity page read back wrong";
+    case AttemptFailure::kPortLost: return "the port was lost";
+  }
+  return "";
+}
+
+std::string AttemptLine(const AttemptEvent& event) {
+  if (event.kind != AttemptEvent::Kind::kFailed && event.kind != AttemptEvent::Kind::kGaveUp)
+    return {};
+  char line[160];
+  std::snprintf(line, sizeof line, "Attempt %d of %d failed: %s.", event.attempt, event.of,
+                AttemptFailureWords(event.why));
+  std::string text = line;
+  if (event.kind == AttemptEvent::Kind::kFailed && event.pause_ms > 0) {
+    std::snprintf(line, sizeof line, " Trying again in %u s.",
+                  static_cast<unsigned>((event.pause_ms + 999) / 1000));
+    text += line;
+  }
+  return text;
+}
 
 Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> restart_device)
     : link_(link),
@@ -164,6 +191,7 @@ bool Updater::EnterBootMode() {
 }
 
 bool Updater::ProgramFlash() {
+  failure_ = AttemptFailure::kEraseRefused;
   if (!link_.Exchange(CommandKind::FlashReadStatus)) {
     log_.LogLine(" Fail on EN_FLASH_WR_1");
     return false;
@@ -188,6 +216,7 @@ bool Updater::ProgramFlash() {
   if (flash_span_) flash_span_(true, false);
 
   log_.LogLine(" Erase flash ..........");
+  erased_ = true;
   for (int b = 0; b < kEraseBlocks; ++b) {
     if (!link_.Exchange(CommandKind::FlashErase, {.erase_block = b})) {
       log_.LogLine(" Fail to erase flash block: %d", b);
@@ -198,6 +227,7 @@ bool Updater::ProgramFlash() {
   log_.LogLine(" Done");
 
   // Page 0 goes last, so a write cut short leaves no bootable half image.
+  failure_ = AttemptFailure::kWriteFailed;
   log_.LogLine(" Write flash ..........");
   for (int n = 1; n < kFirmwarePages; ++n) {
     if (!link_.Exchange(CommandKind::FlashWritePage, {.page_index = n, .page = image_.Page(n)})) {
@@ -219,6 +249,7 @@ bool Updater::ProgramFlash() {
   log_.LogLine(" Done");
 
   log_.LogLine(" Verify flash ..........");
+  failure_ = AttemptFailure::kChecksumMismatch;
   Progress(UpdateStage::kVerify, 0, 1);
   if (!link_.Exchange(CommandKind::FlashChecksum)) {
     log_.LogLine(" Fail to verify flash");
@@ -244,6 +275,9 @@ bool Updater::ProgramFlash() {
 
 Updater::Attempt Updater::RunAttempts(const std::function<Attempt()>& step) {
   for (int attempts = 0;;) {
+    attempt_ = attempts + 1;
+    Report({.kind = AttemptEvent::Kind::kBegins, .attempt = attempt_, .erased = erased_});
+    failure_ = AttemptFailure::kNoBootMode;
     const Attempt attempt = step();
     if (attempt == Attempt::kDone) break;
     if (attempt == Attempt::kGiveUp) {
@@ -252,13 +286,22 @@ Updater::Attempt Updater::RunAttempts(const std::function<Attempt()>& step) {
       link_.ClosePort();
       return attempt;
     }
+    if (link_.write_failed()) failure_ = AttemptFailure::kPortLost;
     // Closing and reopening puts the port back at the firmware's speed.
     link_.ClosePort();
     ++attempts;
     link_.ReopenFoundPort();
-    if (attempts >= kMaxAttempts) {
+    const bool last = attempts >= kMaxAttempts;
+    Report({.kind = AttemptEvent::Kind::kFailed,
+            .attempt = attempts,
+            .why = failure_,
+            .pause_ms = last ? 0 : kAttemptPauseMs,
+            .erased = erased_});
+    if (last) {
       log_.LogLine("         WARMING !!! FAILED !!!                       ");
       log_.LogLine(" Please re-install the device and try again.");
+      Report({.kind = AttemptEvent::Kind::kGaveUp, .attempt = attempts, .why = failure_,
+              .erased = erased_});
       return attempt;
     }
     link_.clock().Sleep(kAttemptPauseMs);
@@ -275,15 +318,22 @@ UpdateOutcome Updater::ProgramDevice() {
   // attempts would only save it again.
   bool saved = false;
   cancelled_ = false;
+  erased_ = false;
   const Attempt end = RunAttempts([this, &saved] {
-    if (!EnterBootMode() || !(state_.IdentityRead || ReadIdentity())) return Attempt::kTryAgain;
+    if (!EnterBootMode()) return Attempt::kTryAgain;
+    if (!state_.IdentityRead && !ReadIdentity()) {
+      failure_ = AttemptFailure::kIdentityUnread;
+      return Attempt::kTryAgain;
+    }
     if (cancelled_) {
       log_.LogLine(" No address chosen: update cancelled, nothing erased");
       return Attempt::kGiveUp;
     }
     if (!saved && !SaveIdentity()) return Attempt::kGiveUp;
     saved = true;
-    return ProgramFlash() ? Attempt::kDone : Attempt::kTryAgain;
+    if (!ProgramFlash()) return Attempt::kTryAgain;
+    Report({.kind = AttemptEvent::Kind::kVerified, .attempt = attempt_, .erased = erased_});
+    return Attempt::kDone;
   });
   if (end == Attempt::kGiveUp)
     return cancelled_ ? UpdateOutcome::kCancelled : UpdateOutcome::kStoppedBeforeErase;

@@ -24,6 +24,41 @@ inline constexpr int kEraseBlocks = 30;
 // the front end's to AskAddress; nothing was erased either way.
 enum class UpdateOutcome { kCancelled, kSucceeded, kFailed, kStoppedBeforeErase };
 
+// How many programming attempts an update makes, and the pause between two.
+inline constexpr int kMaxAttempts = 20;
+inline constexpr uint32_t kAttemptPauseMs = 3000;
+
+// Why one programming attempt failed.
+enum class AttemptFailure {
+  kNoBootMode,        // the adapter did not answer in boot mode
+  kIdentityUnread,    // its identity page could not be read
+  kEraseRefused,      // the flash unlock or an erase was refused
+  kWriteFailed,       // a page write failed
+  kChecksumMismatch,  // the checksum did not match (or none came)
+  kIdentityMismatch,  // the identity page read back wrong
+  kPortLost,          // the port stopped taking writes
+};
+// The reason in words, to follow "failed: ": "the checksum did not match".
+const char* AttemptFailureWords(AttemptFailure why);
+
+// The attempt loop's account, in the order things happen: each attempt's
+// start, then either its failure (with the pause before the next, none after
+// the last) or the verified flash; after the last failure, kGaveUp.
+struct AttemptEvent {
+  enum class Kind { kBegins, kFailed, kVerified, kGaveUp };
+  Kind kind = Kind::kBegins;
+  int attempt = 1;  // 1-based
+  int of = kMaxAttempts;
+  AttemptFailure why = AttemptFailure::kNoBootMode;  // with kFailed and kGaveUp
+  uint32_t pause_ms = 0;                             // with kFailed: 0 after the last
+  // Whether an erase has been sent during this update: from then on the
+  // adapter may have no working firmware until an attempt is verified.
+  bool erased = false;
+};
+// "Attempt 2 of 20 failed: the checksum did not match. Trying again in 3 s."
+// ("... did not match." alone after the last); empty for other kinds.
+std::string AttemptLine(const AttemptEvent& event);
+
 class Updater {
  public:
   // Erase block `done` of `total`, page `done` of `total`, verify 0 or 1 of 1.
@@ -39,7 +74,10 @@ class Updater {
   // the adapter without firmware.
   using FlashSpanObserver = std::function<void(bool begins, bool verified)>;
 
+  using AttemptObserver = std::function<void(const AttemptEvent& event)>;
+
   void set_progress(ProgressObserver progress) { progress_ = std::move(progress); }
+  void set_attempts(AttemptObserver attempts) { attempts_ = std::move(attempts); }
   void set_flash_span(FlashSpanObserver span) { flash_span_ = std::move(span); }
   // Where the address about to be erased is kept until it is written back;
   // none: not kept.
@@ -93,6 +131,14 @@ class Updater {
   std::function<void()> restart_device_;
   ProgressObserver progress_;
   FlashSpanObserver flash_span_;
+  AttemptObserver attempts_;
+  void Report(const AttemptEvent& event) {
+    if (attempts_) attempts_(event);
+  }
+  // Why the attempt under way failed, set by the step that failed.
+  AttemptFailure failure_ = AttemptFailure::kNoBootMode;
+  bool erased_ = false;
+  int attempt_ = 0;  // the attempt under way, from 1
   StateStore* journal_ = nullptr;
   std::optional<BtAddressBytes> given_address_;
   AddressPrompt address_prompt_;
