@@ -25,12 +25,22 @@ class FirmwareImage {
   const std::array<uint8_t, 4>& checksum() const { return checksum_; }
   // Page n (0 to 124), 4096 bytes; empty outside the image.
   std::span<const uint8_t> Page(int n) const;
+  // Whether this is the build's placeholder (a build given no real image),
+  // known by the mark it starts with.
+  bool placeholder() const;
 
  private:
   std::vector<uint8_t> bytes_;
   uint32_t version_;
   std::array<uint8_t, 4> checksum_;
 };
+
+// What a placeholder is, wherever the built-in image is described: "firmware
+// 2.04 (a placeholder for trying the utility, not firmware for a real adapter)".
+inline constexpr const char* kPlaceholderNote =
+    "a placeholder for trying the utility, not firmware for a real adapter";
+// The mark a placeholder image begins with.
+inline constexpr const char* kPlaceholderMark = "BRIVELTON PLACEHOLDER FIRMWARE";
 
 // The image chosen when the utility was built.
 const FirmwareImage& BuiltInImage();
