@@ -55,6 +55,8 @@ class Link {
   LinkState state_;
   std::vector<uint8_t> frame_;
   bool write_failed_ = false;
+  // The port whose slow bridge the log has named already: once is enough.
+  std::string slow_bridge_noted_;
 };
 
 // Open `name`, or accept the port already open.

@@ -22,6 +22,8 @@ struct LinkState {
   std::unique_ptr<SerialDevice> port;  // null when closed
   // The found port's name, kept whole: a cut name would reopen the wrong port.
   std::string PortName;
+  // The name the open port was opened by.
+  std::string OpenPortName;
 
   std::array<uint8_t, 64> ReplyBuffer{};
   int ReceivedCount = 0;

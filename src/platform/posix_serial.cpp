@@ -11,10 +11,14 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 namespace brivelton {
 namespace {
@@ -212,6 +216,7 @@ class PosixSerialDevice : public SerialDevice {
   // `fd` must be held already.
   explicit PosixSerialDevice(int fd) : fd_(fd) {}
   ~PosixSerialDevice() override {
+    RestoreLatency();
     // Cleared first: a signal between the two steps still leaves it reopenable.
     ioctl(fd_, TIOCNXCL);
     Unhold(fd_);
@@ -348,6 +353,23 @@ class PosixSerialDevice : public SerialDevice {
 
   bool Purge() override { return tcflush(fd_, TCIOFLUSH) == 0; }
 
+  // A USB-serial driver (ftdi_sio) then lowers its bridge's latency timer to
+  // 1 ms. A pseudo-terminal or a port without the setting refuses: ignored.
+  LowLatency RequestLowLatency() override {
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    serial_struct serial{};
+    if (ioctl(fd_, TIOCGSERIAL, &serial) != 0) return {};
+    if (serial.flags & ASYNC_LOW_LATENCY) return {.granted = true};
+    const int old_flags = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd_, TIOCSSERIAL, &serial) != 0) return {};
+    if (!old_latency_flags_) old_latency_flags_ = old_flags;
+    return {.granted = true};
+#else
+    return {};
+#endif
+  }
+
   // Waits for the output to leave, but never for ever: a device that stopped
   // taking bytes must not hang the close that follows.
   bool Flush() override {
@@ -372,7 +394,19 @@ class PosixSerialDevice : public SerialDevice {
  private:
   bool Alive() { return !(Poll(fd_, 0, 0) & kHangUp); }
 
+  // The port as it was before our request: other programs get it back so.
+  void RestoreLatency() {
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    serial_struct serial{};
+    if (!old_latency_flags_ || ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags = (serial.flags & ~ASYNC_LOW_LATENCY) | (*old_latency_flags_ & ASYNC_LOW_LATENCY);
+    ioctl(fd_, TIOCSSERIAL, &serial);
+#endif
+  }
+
   int fd_;
+  // The flags before the first request that changed them.
+  std::optional<int> old_latency_flags_;
   CommTimeouts timeouts_;
 };
 

@@ -53,6 +53,15 @@ inline uint64_t DeadlineUs(uint64_t start_us, uint32_t multiplier_ms, size_t cou
 
 inline constexpr uint32_t kEventRxChar = 0x0001;
 
+// What asking a port for low latency found. A USB-serial bridge holds a reply
+// shorter than its packet until its latency timer fires (16 ms on many).
+struct LowLatency {
+  bool granted = false;
+  // The bridge's timer when the system reports it and the request could not
+  // lower it; 0 when unknown or lowered.
+  uint32_t bridge_timer_ms = 0;
+};
+
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
@@ -67,6 +76,9 @@ class SerialDevice {
   // Drops both queues and aborts pending I/O.
   virtual bool Purge() = 0;
   virtual bool Flush() = 0;
+  // Asks the driver to pass short replies on at once; the port keeps its old
+  // setting when closed. Only a request: a port without the setting works on.
+  virtual LowLatency RequestLowLatency() { return {}; }
 };
 
 enum class OpenError { kNone, kNotFound, kBusy, kPermission, kOther };

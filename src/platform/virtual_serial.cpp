@@ -27,6 +27,7 @@ class VirtualSerialDevice : public SerialDevice {
   explicit VirtualSerialDevice(VirtualLine& line) : line_(line) {}
   ~VirtualSerialDevice() override {
     line_.open_ = false;
+    line_.low_latency_ = false;
     // Bytes that arrive while nobody holds the port are lost.
     line_.to_host_.clear();
     if (line_.peer_) line_.peer_->OnHostClose(line_);
@@ -51,6 +52,12 @@ class VirtualSerialDevice : public SerialDevice {
     return true;
   }
   bool SetEventMask(uint32_t) override { return !line_.hung_up(); }
+  LowLatency RequestLowLatency() override {
+    ++line_.low_latency_requests_;
+    if (line_.bridge_timer_ms_) return {.granted = false, .bridge_timer_ms = line_.bridge_timer_ms_};
+    line_.low_latency_ = true;
+    return {.granted = true};
+  }
 
   bool Read(std::span<uint8_t> buffer, size_t& got) override {
     got = 0;

@@ -87,8 +87,15 @@ class VirtualLine {
   void set_hung_up_until(uint64_t t_us) { hung_up_until_us_ = t_us; }
   bool hung_up() const { return hung_up_ || clock_.NowUs() < hung_up_until_us_; }
 
+  // A bridge whose latency timer the host cannot lower (as Windows' drivers
+  // keep it in the registry): a request for low latency reports it instead.
+  void set_bridge_timer_ms(uint32_t ms) { bridge_timer_ms_ = ms; }
+  // Low latency asked for and granted while the host holds the port.
+  bool low_latency() const { return low_latency_; }
+
   // What the host side has done, for tests.
   int open_count() const { return open_count_; }
+  int low_latency_requests() const { return low_latency_requests_; }
   std::vector<uint32_t>& baud_history() { return baud_history_; }
 
  private:
@@ -112,7 +119,10 @@ class VirtualLine {
   bool present_ = true;
   bool hung_up_ = false;
   uint64_t hung_up_until_us_ = 0;
+  bool low_latency_ = false;
+  uint32_t bridge_timer_ms_ = 0;
   int open_count_ = 0;
+  int low_latency_requests_ = 0;
   std::vector<uint32_t> baud_history_;
 };
 

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <optional>
 
 namespace brivelton {
 namespace {
@@ -39,9 +41,52 @@ DWORD Clamp(size_t size) {
   return DWORD(std::min<size_t>(size, std::numeric_limits<DWORD>::max()));
 }
 
+// The FTDI driver keeps each port's latency timer among its device's
+// parameters, Enum\FTDIBUS\<device>\<instance>\Device Parameters: values
+// PortName ("COM3") and LatencyTimer (milliseconds). None for another driver.
+std::optional<uint32_t> FtdiLatencyTimerMs(std::string port) {
+  if (port.starts_with("\\\\.\\")) port.erase(0, 4);
+  HKEY bus = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", 0,
+                    KEY_READ, &bus) != ERROR_SUCCESS)
+    return std::nullopt;
+  std::optional<uint32_t> timer;
+  std::array<char, 256> device{};
+  for (DWORD i = 0; !timer; ++i) {
+    DWORD device_length = DWORD(device.size());
+    if (RegEnumKeyExA(bus, i, device.data(), &device_length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS)
+      break;
+    HKEY instances = nullptr;
+    if (RegOpenKeyExA(bus, device.data(), 0, KEY_READ, &instances) != ERROR_SUCCESS) continue;
+    std::array<char, 256> instance{};
+    for (DWORD j = 0; !timer; ++j) {
+      DWORD instance_length = DWORD(instance.size());
+      if (RegEnumKeyExA(instances, j, instance.data(), &instance_length, nullptr, nullptr,
+                        nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      const std::string parameters = std::string(instance.data()) + "\\Device Parameters";
+      std::array<char, 64> name{};
+      DWORD name_size = DWORD(name.size());
+      if (RegGetValueA(instances, parameters.c_str(), "PortName", RRF_RT_REG_SZ, nullptr,
+                       name.data(), &name_size) != ERROR_SUCCESS ||
+          _stricmp(name.data(), port.c_str()) != 0)
+        continue;
+      DWORD ms = 0;
+      DWORD ms_size = sizeof ms;
+      if (RegGetValueA(instances, parameters.c_str(), "LatencyTimer", RRF_RT_REG_DWORD, nullptr,
+                       &ms, &ms_size) == ERROR_SUCCESS)
+        timer = ms;
+    }
+    RegCloseKey(instances);
+  }
+  RegCloseKey(bus);
+  return timer;
+}
+
 class Win32SerialDevice : public SerialDevice {
  public:
-  explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
+  Win32SerialDevice(HANDLE handle, std::string name) : handle_(handle), name_(std::move(name)) {}
   ~Win32SerialDevice() override { CloseHandle(handle_); }
 
   bool GetState(LineSettings& settings) override {
@@ -101,8 +146,17 @@ class Win32SerialDevice : public SerialDevice {
 
   bool Flush() override { return FlushFileBuffers(handle_) != 0; }
 
+  // Windows offers no request: the timer is the driver's setting, which the
+  // user changes. Read once per open.
+  LowLatency RequestLowLatency() override {
+    if (!bridge_timer_ms_) bridge_timer_ms_ = FtdiLatencyTimerMs(name_).value_or(0);
+    return {.granted = false, .bridge_timer_ms = *bridge_timer_ms_};
+  }
+
  private:
   HANDLE handle_;
+  std::string name_;
+  std::optional<uint32_t> bridge_timer_ms_;
 };
 
 }  // namespace
@@ -117,7 +171,7 @@ std::unique_ptr<SerialDevice> Win32SerialPorts::Open(const std::string& name,
     return nullptr;
   }
   if (error) *error = OpenError::kNone;
-  return std::make_unique<Win32SerialDevice>(handle);
+  return std::make_unique<Win32SerialDevice>(handle, name);
 }
 
 }  // namespace brivelton

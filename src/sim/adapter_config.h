@@ -4,6 +4,7 @@
 // wrong with it. Shared by the in-memory transport (tests, virtual time) and
 // brivelton-sim (a pseudo-terminal, real time).
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -32,6 +33,19 @@ struct Timing {
   uint64_t page_read_us = 5'000;
   uint64_t restart_us = 100'000;
   uint64_t reply_latency_us = 200;  // firmware's turnaround for any command
+};
+
+// The USB-serial bridge between the adapter and the host. It passes bytes on
+// a packet at a time; a packet it has not filled waits for its latency timer,
+// which the host may ask to be short.
+struct Bridge {
+  const char* name = "none";
+  size_t packet_bytes = 0;  // 0: no bridge, bytes pass as they arrive
+  uint64_t hold_us = 0;
+  uint64_t low_latency_hold_us = 0;
+  // The host's request is honoured from the start (a pseudo-terminal cannot
+  // carry it).
+  bool low_latency = false;
 };
 
 // Steps of an update at which the adapter can be unplugged.
@@ -86,6 +100,7 @@ struct AdapterConfig {
                                     {6, 0}, {7, 1}, {8, 0}, {9, 0}, {10, 0}};
   BootEntry boot_entry = BootEntry::kHandshake;
   Timing timing;
+  Bridge bridge;
   Faults faults;
 };
 

@@ -280,9 +280,19 @@ void DeviceModel::Send(const std::vector<uint8_t>& reply, uint64_t ready_us) {
   const uint32_t baud = BaudAt(start);
   if (out_.empty()) out_.reserve(reply.size());
   WireTimes times(baud);
-  for (uint8_t byte : reply) {
-    const uint64_t t = start + times.Next();
-    if (const std::optional<uint8_t> value = faults_.Cross(config_.faults, byte))
+  const Bridge& bridge = config_.bridge;
+  const uint64_t hold =
+      low_latency_ || bridge.low_latency ? bridge.low_latency_hold_us : bridge.hold_us;
+  for (size_t i = 0; i < reply.size(); ++i) {
+    uint64_t t = start + times.Next();
+    if (bridge.packet_bytes) {
+      // A byte goes on with the last of its packet; a packet left short waits.
+      const size_t first = i / bridge.packet_bytes * bridge.packet_bytes;
+      const size_t end = std::min(first + bridge.packet_bytes, reply.size());
+      t = start + WireTimeUs(end, baud) + (end - first < bridge.packet_bytes ? hold : 0);
+      t = bridge_free_us_ = std::max(t, bridge_free_us_);
+    }
+    if (const std::optional<uint8_t> value = faults_.Cross(config_.faults, reply[i]))
       out_.push_back({t, *value, baud});
   }
   tx_free_us_ = start + WireTimeUs(reply.size(), baud);

@@ -69,6 +69,9 @@ class DeviceModel {
   bool unplugged() const { return unplugged_; }
   // Plugged back in at `t_us`: it boots as after a restart.
   void PowerOn(uint64_t t_us);
+  // Whether the host asked the bridge for low latency (on a virtual port it
+  // can say so).
+  void set_low_latency(bool on) { low_latency_ = on; }
   // Drops the frame record (a long-running server keeps it short).
   void ForgetFrames() { frames_.clear(); }
 
@@ -116,6 +119,9 @@ class DeviceModel {
   uint64_t asleep_until_us_ = 0;
   uint64_t device_free_us_ = 0;
   uint64_t tx_free_us_ = 0;
+  // When the bridge has passed on the last reply byte; it keeps their order.
+  uint64_t bridge_free_us_ = 0;
+  bool low_latency_ = false;
   std::vector<SentByte> out_;
 
   BurstEntry burst_entry_;

@@ -207,6 +207,26 @@ bool TakeTiming(Arg& a) {
   return a.Fail("--timing: unknown device time '" + key + "'");
 }
 
+// The bridges the adapter may sit behind. An FTDI bridge sends 62 bytes of
+// data a USB packet and holds a short one for its latency timer: 16 ms, or
+// 1 ms once the host asks for low latency, which only a virtual port can
+// tell the simulator; "ftdi-low-latency" stands for the request honoured.
+constexpr Bridge kBridges[] = {
+    {.name = "none"},
+    {.name = "ftdi", .packet_bytes = 62, .hold_us = 16'000, .low_latency_hold_us = 1'000},
+    {.name = "ftdi-low-latency", .packet_bytes = 62, .hold_us = 16'000,
+     .low_latency_hold_us = 1'000, .low_latency = true},
+};
+
+bool TakeBridge(Arg& a) {
+  for (const Bridge& bridge : kBridges)
+    if (a.value == bridge.name) {
+      a.config().bridge = bridge;
+      return true;
+    }
+  return a.Fail("--bridge: '" + a.value + "' is none of none, ftdi, ftdi-low-latency");
+}
+
 bool TakeSeed(Arg& a) {
   const auto n = Integer(a.value);
   if (!n || *n < 0 || *n > 0xFFFFFFFFll) return a.Fail("--seed: '" + a.value + "' is not a number");
@@ -273,6 +293,7 @@ constexpr Option kOptions[] = {
     {"--param", "OP=VALUE", Shown::kOwnLine, "raw stored parameter value, op 1 to 10", TakeParam},
     {"--boot-entry", "handshake|bursts", Shown::kOwnLine, "", TakeBootEntry},
     {"--timing", "NAME=US", Shown::kOwnLine, "", TakeTiming, Listing::kDeviceTimes},
+    {"--bridge", "none|ftdi|ftdi-low-latency", Shown::kOwnLine, "", TakeBridge},
     {"--time-scale", "F", Shown::kOwnLine, "multiply device times by F (default 1)",
      [](Arg& a) { return a.Factor(a.options.time_scale); }},
     {"--wire-scale", "F", Shown::kOwnLine, "multiply the host's byte time by F (default 1)",

@@ -17,6 +17,7 @@ VirtualAdapter::VirtualAdapter(VirtualSerialPorts& ports, const std::string& nam
 
 void VirtualAdapter::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
                                  std::span<const uint64_t> arrival_us, uint32_t baud) {
+  model_.set_low_latency(line.low_latency());
   model_.Receive(bytes, arrival_us, baud);
   for (const SentByte& b : model_.TakeOutput()) line.SendToHost(b.t_us, b.value, b.baud);
   if (auto pulled = model_.TakeHangup()) {

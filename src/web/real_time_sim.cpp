@@ -48,6 +48,7 @@ class PacedDevice : public SerialDevice {
   }
   bool Purge() override { return Paced([&] { return inner_->Purge(); }); }
   bool Flush() override { return Paced([&] { return inner_->Flush(); }); }
+  LowLatency RequestLowLatency() override { return inner_->RequestLowLatency(); }
 
  private:
   template <typename F>

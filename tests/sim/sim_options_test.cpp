@@ -27,7 +27,7 @@ TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
        "--drop-rate", "0.25", "--flip-rate=0.5", "--wrong-checksum", "--short-checksum",
        "--no-version-marker", "--bad-param-ack", "--hangup-after-bytes", "100", "--hangup-step",
        "page-write:17", "--hangup-count", "2", "--busy", "--time-scale", "0.5",
-       "--wire-scale=0.25", "--timing", "erase-64k=1000", "--verbose", "--link", "/tmp/x",
+       "--wire-scale=0.25", "--timing", "erase-64k=1000", "--bridge", "ftdi", "--verbose", "--link", "/tmp/x",
        "--dump-flash", "f", "--dump-params", "p", "--image-version", "0x321"},
       o, error))
       << error;
@@ -41,6 +41,9 @@ TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
   EXPECT_EQ(c.boot_entry, BootEntry::kBursts);
   EXPECT_EQ(c.image_version, 0x321u);
   EXPECT_EQ(c.timing.erase_64k_us, 1000u);
+  EXPECT_EQ(c.bridge.packet_bytes, 62u);
+  EXPECT_EQ(c.bridge.hold_us, 16'000u);
+  EXPECT_FALSE(c.bridge.low_latency);
   const Faults& f = c.faults;
   EXPECT_EQ(f.seed, 9u);
   EXPECT_TRUE(f.silent);
@@ -75,6 +78,7 @@ TEST(SimOptions, RefusesBadInputWithOneLine) {
       {"--param", "4"},
       {"--param", "4=-1"},
       {"--boot-entry", "magic"},
+      {"--bridge", "usb"},
       {"--ignore", "NoSuchKind=1"},
       {"--short", "LinkCheck=x"},
       {"--drop-rate", "1.5"},
@@ -198,6 +202,7 @@ TEST(SimOptions, UsageNamesEveryOption) {
       "  --boot-entry handshake|bursts\n"
       "  --timing NAME=US          erase-64k, erase-4k, page-program, checksum,\n"
       "                            page-read, restart, latency\n"
+      "  --bridge none|ftdi|ftdi-low-latency\n"
       "  --time-scale F            multiply device times by F (default 1)\n"
       "  --wire-scale F            multiply the host's byte time by F (default 1)\n"
       "  --dump-flash FILE         write the flash at exit\n"

@@ -39,6 +39,7 @@ class FaultyDevice : public SerialDevice {
     return inner_->Purge();
   }
   bool Flush() override { return inner_->Flush(); }
+  LowLatency RequestLowLatency() override { return inner_->RequestLowLatency(); }
 
  private:
   std::unique_ptr<SerialDevice> inner_;

@@ -133,6 +133,53 @@ TEST_F(UpdateTest, SuccessfulUpdate) {
   }
 }
 
+// Behind an FTDI-like bridge every short reply waits for the bridge's
+// latency timer. The link asks for low latency when it configures the port:
+// granted, the update keeps the pace of a plain line and the log is
+// unchanged; where the system keeps the timer (Windows), the log says once
+// how to lower it.
+TEST_F(UpdateTest, ABridgeHoldingShortRepliesIsAskedForLowLatency) {
+  struct Case {
+    const char* bridge;
+    uint32_t fixed_timer_ms;  // the timer the request cannot lower; 0: granted
+  };
+  const Case cases[] = {{"none", 0}, {"ftdi", 0}, {"ftdi", 16}};
+  const std::string note =
+      " The USB-serial bridge on COM3 holds short replies for 16 ms; an update runs faster with "
+      "its Latency Timer at 1 ms (Device Manager, the port's Properties, Port Settings, "
+      "Advanced).";
+  std::vector<uint64_t> took_us;
+  std::vector<std::string> plain_log;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.bridge) + " timer " + std::to_string(c.fixed_timer_ms));
+    HostBench bench;
+    sim::AdapterConfig config;
+    if (std::string(c.bridge) == "ftdi")
+      config.bridge = {.name = "ftdi", .packet_bytes = 62, .hold_us = 16'000,
+                       .low_latency_hold_us = 1'000};
+    sim::VirtualAdapter& adapter = bench.Adapter(config);
+    adapter.line().set_bridge_timer_ms(c.fixed_timer_ms);
+    bench.state().DeviceVersion = 0x1FF;
+    ASSERT_TRUE(bench.link.ReopenFoundPort());
+    EXPECT_EQ(adapter.line().low_latency(), c.fixed_timer_ms == 0);
+    const uint64_t start = bench.clock.NowUs();
+    ASSERT_EQ(bench.dialog().OnUpdateFirmware(), UpdateOutcome::kSucceeded);
+    took_us.push_back(bench.clock.NowUs() - start);
+    EXPECT_GT(adapter.line().low_latency_requests(), 1);
+    const auto notes = std::count(bench.view.log.begin(), bench.view.log.end(), note);
+    EXPECT_EQ(notes, c.fixed_timer_ms ? 1 : 0);
+    if (c.fixed_timer_ms) {
+      std::erase(bench.view.log, note);
+      EXPECT_EQ(bench.view.log, plain_log) << "the note is the only line added";
+    } else if (plain_log.empty()) {
+      plain_log = bench.view.log;
+    }
+  }
+  // Granted: within 5% of the plain line. Refused: each exchange waits 16 ms.
+  EXPECT_LE(took_us[1], took_us[0] * 105 / 100);
+  EXPECT_GT(took_us[2], took_us[0] * 120 / 100);
+}
+
 TEST_F(UpdateTest, CancelTouchesNothing) {
   sim::VirtualAdapter& adapter = Attach();
   Found();
