@@ -69,4 +69,12 @@ string(CONCAT CPACK_COMPONENT_WINDOW_DESCRIPTION
     "\n"
     "This package holds the window brivelton-utility, with its menu entry.")
 set(CPACK_GENERATOR DEB)
+if(BRIVELTON_PLACEHOLDER_REFUSAL)
+  # cpack reads this before it makes anything.
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/packaging/refuse_placeholder.cmake)
+  file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
+       "message(FATAL_ERROR \"No package: ${BRIVELTON_PLACEHOLDER_REFUSAL}.\")\n")
+else()
+  file(REMOVE ${CMAKE_BINARY_DIR}/packaging/refuse_placeholder.cmake)
+endif()
 include(CPack)
