@@ -41,7 +41,8 @@ std::string VersionLines(const char* program) {
   char hex[8];
   std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(firmware));
   return std::string(program) + " " + ProgramVersion() + "\nbuilt-in firmware " +
-         VersionText(firmware) + " (" + hex + ")\n";
+         VersionText(firmware) + " (" + hex +
+         (BuiltInImage().placeholder() ? std::string("; ") + kPlaceholderNote : "") + ")\n";
 }
 
 std::string HelpRow(const std::string& name, const std::string& help, size_t column) {

@@ -14,6 +14,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_json.h"
 #include "cli/cli_view.h"
+#include "cli/exit_status.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 #include "resources/firmware_image.h"
@@ -61,7 +62,7 @@ int ListPorts(const Options& options, Platform& system, CliIo& io) {
   }
   if (options.json) io.out << PortsJson(source, listed);
   io.out << std::flush;
-  return 0;
+  return kExitDone;
 }
 
 // Writes the image to --save's file; false with the reason on stderr.
@@ -79,11 +80,12 @@ int ShowFirmware(const Options& options, const FirmwareImage& firmware, CliIo& i
   if (options.json) {
     const bool saved = !options.save_path || SaveImage(*options.save_path, firmware, io);
     io.out << FirmwareJson(firmware, saved ? options.save_path : std::nullopt) << std::flush;
-    return saved ? 0 : 1;
+    return saved ? kExitDone : kExitFailed;
   }
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%03X", static_cast<unsigned>(firmware.version()));
   io.out << "version: " << VersionText(firmware.version()) << " (" << hex << ")\n";
+  if (firmware.placeholder()) io.out << "note: " << kPlaceholderNote << '\n';
   io.out << "size: " << firmware.bytes().size() << " bytes\n";
   io.out << "checksum:";
   for (uint8_t b : firmware.checksum()) {
@@ -91,10 +93,10 @@ int ShowFirmware(const Options& options, const FirmwareImage& firmware, CliIo& i
     io.out << hex;
   }
   io.out << '\n';
-  if (!options.save_path) return 0;
-  if (!SaveImage(*options.save_path, firmware, io)) return 1;
+  if (!options.save_path) return kExitDone;
+  if (!SaveImage(*options.save_path, firmware, io)) return kExitFailed;
   io.out << "saved: " << *options.save_path << '\n';
-  return 0;
+  return kExitDone;
 }
 
 void PrintSettings(const SettingsValues& values, CliIo& io) {
@@ -145,17 +147,20 @@ int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImag
              << ", not this adapter's own\n";
       ShowSavedEntries(device.port, platform, io);
       io.err << std::flush;
+      return kExitStartUpAddress;
     }
-    return 0;
+    return kExitDone;
   }
   if (!read) {
     io.err << "brivelton: the identity page could not be read\n" << std::flush;
-    return 1;
+    return kExitFailed;
   }
+  // A blank page: the next update writes the start-up address unless told
+  // better, so the status is the same as for that address on the page.
   io.err << "brivelton: the identity page carries no Bluetooth address\n";
   ShowSavedEntries(device.port, platform, io);
   io.err << std::flush;
-  return 1;
+  return kExitStartUpAddress;
 }
 
 // The adapter's firmware version after Check Device. A fresh link holds 0
@@ -170,23 +175,80 @@ const char* OutcomeName(SettingsOutcome outcome) {
     case SettingsOutcome::kNotSupported: return "not-supported";
     case SettingsOutcome::kNoPort: return "no-port";
     case SettingsOutcome::kFailed: return "failed";
-    case SettingsOutcome::kCancelled: return "cancelled";
+    case SettingsOutcome::kCancelled: return "read";  // nothing was asked to change
     case SettingsOutcome::kWritten: return "written";
   }
   return "";
 }
 
+int SettingsStatus(SettingsOutcome outcome) {
+  switch (outcome) {
+    case SettingsOutcome::kWritten:
+    case SettingsOutcome::kCancelled: return kExitDone;
+    case SettingsOutcome::kNotSupported: return kExitRefused;
+    case SettingsOutcome::kNoPort:
+    case SettingsOutcome::kFailed: return kExitFailed;
+  }
+  return kExitFailed;
+}
+
+// Check Device found the adapter: `update` from there.
+int RunUpdate(const Options& options, ProtocolStack& stack, MainDialog& dialog, CliView& view,
+              const DeviceFacts& device, const FirmwareImage& firmware, UpdateFacts& facts,
+              CliIo& io) {
+  facts.version_after = device.version;
+  // An unread version may be a blank or broken firmware: that one is updated.
+  if (options.if_older && device.version && *device.version >= firmware.version()) {
+    stack.log.LogLine(" Firmware %03X is not older than %03X: nothing updated (--if-older)",
+                      static_cast<unsigned>(*device.version),
+                      static_cast<unsigned>(firmware.version()));
+    // Said once on stderr even with -q; with --json the log line already is.
+    if (options.quiet || !options.json)
+      io.err << "brivelton: nothing to do: the adapter's firmware "
+             << VersionText(*device.version) << " is not older than "
+             << VersionText(firmware.version()) << " (--if-older)\n"
+             << std::flush;
+    facts.outcome = "up-to-date";
+    return kExitDone;
+  }
+  stack.updater.set_given_address(options.address);
+  const UpdateOutcome outcome = dialog.OnUpdateFirmware();
+  view.EndProgress();
+  facts.attempts = view.attempts();
+  facts.address = stack.updater.address_decision();
+  if (facts.address) facts.journal_file = facts.address->journal_file;
+  switch (outcome) {
+    case UpdateOutcome::kCancelled:
+      facts.outcome = "cancelled";
+      return kExitCancelled;
+    case UpdateOutcome::kStoppedBeforeErase:
+      // Nothing erased: the adapter keeps its firmware and its page.
+      facts.outcome = "refused";
+      return kExitRefused;
+    case UpdateOutcome::kSucceeded:
+    case UpdateOutcome::kFailed: break;
+  }
+  const bool success = outcome == UpdateOutcome::kSucceeded;
+  facts.outcome = success ? "updated" : "failed";
+  facts.journal_kept = !success;
+  facts.version_after = success ? std::optional<uint32_t>(firmware.version()) : std::nullopt;
+  io.out << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n' << std::flush;
+  return success ? kExitDone : kExitFailed;
+}
+
 int RunDeviceCommand(const Options& options, Platform& system, const FirmwareImage& firmware,
                      CliIo& io) {
+  const uint64_t started_ms = system.clock.NowMs();
   FixedPortList given(options.ports, {}, &system.port_list);
   Platform platform{system.ports, system.clock,
                     options.ports.empty() ? system.port_list : given, system.state};
-  CliView view(io, options);
+  CliView view(io, options, firmware);
   LineSink trace;
   if (options.verbose) trace = [&view](const std::string& line) { view.AppendTrace(line); };
   ProtocolStack stack(platform, [&view](const std::string& line) { view.AppendLog(line); },
                       std::move(trace), firmware);
   view.set_log(stack.log);
+  view.set_stack(stack);
   MainDialog dialog(view, stack);
 
   DeviceFacts device;
@@ -203,33 +265,28 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
       case Command::kSettings:
         if (!device.found) io.out << SettingsJson(device, firmware, "not-found", std::nullopt);
         break;
+      case Command::kUpdate:
+        break;  // one object, at the end
       default:
         io.out << CheckJson(device, firmware);
     }
     io.out << std::flush;
   }
-  if (!device.found) return 1;
+
+  if (options.command == Command::kUpdate) {
+    UpdateFacts facts;
+    facts.outcome = "not-found";
+    const int status = device.found ? RunUpdate(options, stack, dialog, view, device, firmware,
+                                                facts, io)
+                                    : kExitNoAdapter;
+    facts.seconds = static_cast<double>(system.clock.NowMs() - started_ms) / 1000.0;
+    if (options.json) io.out << UpdateJson(device, firmware, facts) << std::flush;
+    return status;
+  }
+  if (!device.found) return kExitNoAdapter;
 
   if (options.command == Command::kIdentity)
     return ShowIdentity(stack.updater, device, firmware, platform, options, io);
-
-  if (options.command == Command::kUpdate) {
-    // An unread version may be a blank or broken firmware: that one is updated.
-    if (options.if_older && device.version && *device.version >= firmware.version()) {
-      stack.log.LogLine(" Firmware %03X is not older than %03X: nothing updated (--if-older)",
-                        static_cast<unsigned>(*device.version),
-                        static_cast<unsigned>(firmware.version()));
-      return 0;
-    }
-    stack.updater.set_given_address(options.address);
-    const UpdateOutcome outcome = dialog.OnUpdateFirmware();
-    view.EndProgress();
-    if (outcome == UpdateOutcome::kCancelled) return 1;
-    const bool success = outcome == UpdateOutcome::kSucceeded;
-    io.out << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n'
-           << std::flush;
-    return success ? 0 : 1;
-  }
 
   if (options.command == Command::kSettings) {
     const SettingsOutcome outcome = dialog.OnSetting();
@@ -242,9 +299,9 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
       io.out << SettingsJson(device, firmware, OutcomeName(outcome), values) << std::flush;
     else if (values)
       PrintSettings(*values, io);
-    return outcome == SettingsOutcome::kCancelled || outcome == SettingsOutcome::kWritten ? 0 : 1;
+    return SettingsStatus(outcome);
   }
-  return 0;
+  return kExitDone;
 }
 
 }  // namespace
@@ -254,24 +311,28 @@ int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
   std::string error;
   // A firmware file is read and checked before any port is touched.
   std::unique_ptr<FirmwareImage> loaded;
-  if (!ParseArgs(args, options, error) || !LoadFirmwareFile(options.image, loaded, error)) {
+  if (!ParseArgs(args, options, error)) {
     io.err << "brivelton: " << error << '\n' << std::flush;
-    return 2;
+    return kExitUsage;
+  }
+  if (!LoadFirmwareFile(options.image, loaded, error)) {
+    io.err << "brivelton: " << error << '\n' << std::flush;
+    return kExitRefused;
   }
   const FirmwareImage& firmware = loaded ? *loaded : BuiltInImage();
   if (options.version) {
     io.out << VersionLines("brivelton") << std::flush;
-    return 0;
+    return kExitDone;
   }
   if (options.ports.empty() && io.port_environment)
     options.ports = PortsFromEnvironment(io.port_environment);
   switch (options.command) {
     case Command::kHelp:
       io.out << HelpText();
-      return 0;
+      return kExitDone;
     case Command::kSettingsHelp:
       for (const char* line : SettingsHelpLines()) io.out << line << '\n';
-      return 0;
+      return kExitDone;
     case Command::kFirmware:
       return ShowFirmware(options, firmware, io);
     case Command::kPorts:
@@ -282,7 +343,7 @@ int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
     case Command::kSettings:
       return RunDeviceCommand(options, system, firmware, io);
   }
-  return 2;
+  return kExitUsage;
 }
 
 }  // namespace brivelton::cli

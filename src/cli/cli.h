@@ -24,8 +24,9 @@ struct CliIo {
   const char* port_environment = nullptr;
 };
 
-// Runs one command line (without the program name) and returns the exit
-// status: 0 done, 1 not found / failed / cancelled, 2 bad usage.
+// Runs one command line (without the program name) and returns its exit
+// status, one of ExitStatus (exit_status.h): a script acts on it without
+// reading the words.
 // `system.port_list` is the system's list; --port replaces it.
 int RunCli(std::span<const std::string> args, Platform& system, CliIo& io);
 

@@ -188,8 +188,9 @@ constexpr CliOption kOptions[] = {
      [](Options& o, const std::string&, std::string&) { return Switch(o.if_older); },
      "update only an adapter whose firmware is older\n"
      "than the image: after Check Device, one log line says the\n"
-     "adapter is up to date, nothing is written and the exit status\n"
-     "is 0. An adapter whose version can't be read is updated.",
+     "adapter is up to date (and one line on stderr, even with -q),\n"
+     "nothing is written and the exit status is 0. An adapter whose\n"
+     "version can't be read is updated.",
      kOnUpdate},
     {"--address", nullptr, "ADDRESS", OptionValue::kText,
      "a Bluetooth address, as in --address 00:1B:DC:0F:21:7E", TakeAddress,
@@ -226,11 +227,16 @@ constexpr CliOption kOptions[] = {
      kOnPorts, true},
     {"--json", nullptr, nullptr, OptionValue::kNone, nullptr,
      [](Options& o, const std::string&, std::string&) { return Switch(o.json); },
-     "print the results\n"
-     "as one JSON object on stdout and nothing else there; the log\n"
-     "goes to stderr. The exit status is the same. The manual page\n"
-     "lists the fields.",
-     Bit(Command::kCheck) | Bit(Command::kIdentity) | kOnSettings | kOnFirmware | kOnPorts},
+     "print the\n"
+     "results as one JSON object on stdout and nothing else there;\n"
+     "the log goes to stderr. The exit status is the same. "
+#ifdef _WIN32
+     "The README\n(in the zip and in the install folder) lists the fields.",
+#else
+     "The manual\npage lists the fields.",
+#endif
+     Bit(Command::kCheck) | kOnUpdate | Bit(Command::kIdentity) | kOnSettings | kOnFirmware |
+         kOnPorts},
 };
 
 bool IsGlobal(const CliOption& option) { return option.commands == 0; }
@@ -431,8 +437,9 @@ constexpr const char kHelpJournal[] =
     "  cut it: the tool says so, finishes that attempt and stops (exit 0 with the\n"
     "  success text if it succeeded, else 130 for Ctrl-C, 149 for Ctrl-Break and 129\n"
     "  for the console; a closed console is held only as long as Windows lets a\n"
-    "  closing program run). A second Ctrl-C stops at once. At any other time they\n"
-    "  stop it at once, with the same status.\n";
+    "  closing program run). A second Ctrl-C stops at once, saying where the address\n"
+    "  is saved and what to run. At any other time they stop it at once, with the\n"
+    "  same status.\n";
 constexpr const char kHelpPortNames[] =
     "  ports --long shows the USB serial number of each adapter's port, which tells\n"
     "  adapters apart whatever COM number Windows gave them.\n";
@@ -449,8 +456,9 @@ constexpr const char kHelpJournal[] =
     "  that file can't be written, the update stops before erasing. While the flash\n"
     "  is erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool\n"
     "  says so, finishes that attempt and stops (exit 0 with the success text if it\n"
-    "  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At\n"
-    "  any other time a signal stops it at once with 128 + the signal's number.\n";
+    "  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once,\n"
+    "  saying where the address is saved and what to run. At any other time a signal\n"
+    "  stops it at once with 128 + the signal's number.\n";
 constexpr const char kHelpPortNames[] =
     "  A /dev/serial/by-id name given to --port stays the same when the adapter is\n"
     "  plugged in again; ports --long shows it.\n";
@@ -459,6 +467,47 @@ constexpr const char kHelpOtherPort[] = "/dev/ttyACM0";
 constexpr const char kHelpEnvironmentExample[] =
     "  BRIVELTON_PORT=/dev/ttyUSB0 brivelton -q update -y --if-older\n";
 #endif
+
+namespace {
+
+constexpr ExitStatusRow kExitStatusRows[] = {
+    {"0", "done as asked: check found the adapter (even when its version could not be read: "
+          "the log says so), update verified the flash or, with --if-older, found nothing to "
+          "do (said on stderr, even with -q), settings wrote the values or showed them, "
+          "identity read the adapter's own address"},
+    {"1", "failed: the update was not verified after its attempts (the adapter needs another "
+          "update), a setting could not be written, the port could not be opened again after "
+          "Check Device, the identity page could not be read, or --save could not write its "
+          "file"},
+    {"2", "bad usage: an unknown command, option, NAME or VALUE, a malformed --address, or "
+          "--image without --image-version; nothing is probed"},
+    {"3", "no adapter found on the ports searched"},
+    {"4", "refused before any change: the firmware too old for settings, several saved "
+          "addresses and none chosen, the address could not be saved before erasing, or an "
+          "--image file that can't be read or is not 512000 bytes"},
+    {"5", "cancelled: the update warning answered No, no --yes without a terminal, or Cancel "
+          "at the address question; nothing was erased"},
+    {"6", "identity found only the start-up address on the page, or none"},
+    {"128 + N", "stopped by signal N (130 for Ctrl-C)"},
+};
+
+std::string ExitStatusLines() {
+  std::string text;
+  for (const auto& row : kExitStatusRows) {
+    const std::string tag = std::string("  ") + row.status + "  ";
+    std::string wrapped = Wrapped(row.meaning, 5, 80);
+    if (tag.size() <= 5) {
+      text += tag + wrapped.substr(tag.size());
+    } else {
+      text += tag + wrapped.substr(wrapped.find_first_not_of(' '));
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::span<const ExitStatusRow> ExitStatusRows() { return kExitStatusRows; }
 
 std::string HelpText() {
   const std::string port = kHelpPort;
@@ -500,7 +549,12 @@ std::string HelpText() {
       "  --yes the update is cancelled, and the log ends with\n"
       "     Firmware update cancelled\n"
       "  While the flash is erased and written, a progress bar shows on stderr when\n"
-      "  stderr is a terminal.\n"
+      "  stderr is a terminal, and otherwise one line per stage and per tenth of it\n"
+      "  (neither with -q); both say not to unplug the adapter while it has no\n"
+      "  firmware. A failed attempt is told there too, such as\n"
+      "    Attempt 2 of 20 failed: the checksum did not match. Trying again in 3 s.\n"
+      "  and after the last one a paragraph says what the adapter is left with, where\n"
+      "  its address is saved and the command to run.\n"
       "\n" +
       kHelpJournal +
       "\n"
@@ -519,7 +573,8 @@ std::string HelpText() {
       "\n"
       "  firmware prints three lines, such as 'version: 2.04 (0x204)', 'size: 512000\n"
       "  bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader\n"
-      "  reports them), and 'saved: FILE' after --save.\n"
+      "  reports them), and 'saved: FILE' after --save. When the image is the build's\n"
+      "  placeholder, a 'note:' line after the version says so.\n"
       "  ports prints one name a line; when the system's port list can't be read it\n"
       "  says so on stderr and prints the fallback names the search would try.\n" +
       kHelpPortNames +
@@ -536,19 +591,8 @@ std::string HelpText() {
       "Settings (NAME=VALUE):\n" +
       settings_table +
       "\n"
-      "Exit status:\n"
-      "  0  the command did what was asked: check found the adapter (even when its\n"
-      "     version could not be read: the log says so), settings without changes\n"
-      "     showed the values, identity read a page that carries an address, or\n"
-      "     update --if-older found the adapter's firmware up to date\n"
-      "  1  the adapter was not found, the update failed, a setting could not be\n"
-      "     written, the port could not be opened, the firmware is too old for\n"
-      "     settings, the user cancelled, --save could not write its file, or\n"
-      "     identity found no address on the page (or could not read it)\n"
-      "  2  bad usage: an unknown command, option, NAME or VALUE, a malformed\n"
-      "     --address, or an --image without --image-version, unreadable or not\n"
-      "     512000 bytes; nothing is probed\n"
-      "  128 + N  stopped by signal N (130 for Ctrl-C)\n"
+      "Exit status:\n" +
+      ExitStatusLines() +
       "\n"
       "Examples:\n"
       "  brivelton check\n"

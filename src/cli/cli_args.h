@@ -68,6 +68,14 @@ std::vector<std::string> FormatSettings(const SettingsValues& values);
 // The full --help text.
 std::string HelpText();
 
+// What each exit status means, as the help, the manual page and the README
+// say it.
+struct ExitStatusRow {
+  const char* status;  // "0", or "128 + N"
+  const char* meaning;
+};
+std::span<const ExitStatusRow> ExitStatusRows();
+
 // BRIVELTON_PORT's value as port names (separated by spaces or commas).
 std::vector<std::string> PortsFromEnvironment(const std::string& value);
 

@@ -31,7 +31,8 @@ Json ImageJson(const FirmwareImage& image) {
           {"version_number", image.version()},
           {"version_text", VersionText(image.version())},
           {"size", image.bytes().size()},
-          {"checksum", checksum}};
+          {"checksum", checksum},
+          {"placeholder", image.placeholder()}};
 }
 
 Json DeviceJson(const DeviceFacts& device, const FirmwareImage& image) {
@@ -48,9 +49,22 @@ Json DeviceJson(const DeviceFacts& device, const FirmwareImage& image) {
 }
 
 std::string Dumped(const Json& json) {
+  Json versioned = {{"format", kJsonFormat}};
+  versioned.update(json);
   // Bytes that are not UTF-8 (a device name off a blank page) are replaced
   // rather than ending the program.
-  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return versioned.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+const char* SourceName(AddressSource source) {
+  switch (source) {
+    case AddressSource::kPage: return "page";
+    case AddressSource::kSaved: return "saved";
+    case AddressSource::kGiven: return "given";
+    case AddressSource::kTyped: return "typed";
+    case AddressSource::kStartUp: return "start-up";
+  }
+  return "";
 }
 
 }  // namespace
@@ -81,6 +95,32 @@ std::string SettingsJson(const DeviceFacts& device, const FirmwareImage& image,
     }
     json["settings"] = settings;
   }
+  return Dumped(json);
+}
+
+std::string UpdateJson(const DeviceFacts& device, const FirmwareImage& image,
+                       const UpdateFacts& update) {
+  Json json = DeviceJson(device, image);
+  json["outcome"] = update.outcome;
+  json["attempts"] = update.attempts;
+  json["firmware_version_after"] = nullptr;
+  json["firmware_version_after_number"] = nullptr;
+  if (update.version_after) {
+    json["firmware_version_after"] = Hex(*update.version_after);
+    json["firmware_version_after_number"] = *update.version_after;
+  }
+  json["address"] = nullptr;
+  json["address_source"] = nullptr;
+  if (update.address) {
+    json["address"] = FormatBtAddress(update.address->address);
+    json["address_source"] = SourceName(update.address->source);
+  }
+  json["journal"] = nullptr;
+  if (!update.journal_file.empty())
+    json["journal"] = {{"file", update.journal_file},
+                       {"entry", update.journal_kept ? "kept" : "removed"}};
+  // Tenths: the clock's milliseconds say more than a script needs.
+  json["seconds"] = static_cast<double>(static_cast<long long>(update.seconds * 10 + 0.5)) / 10;
   return Dumped(json);
 }
 

@@ -11,6 +11,7 @@
 #include "params/settings_values.h"
 #include "platform/port_list.h"
 #include "resources/firmware_image.h"
+#include "update/updater.h"
 
 namespace brivelton::cli {
 
@@ -21,12 +22,28 @@ struct DeviceFacts {
   std::optional<uint32_t> version;   // the adapter's firmware, when it was read
 };
 
+// How `update` ended, for its JSON object.
+struct UpdateFacts {
+  const char* outcome = "";  // updated, up-to-date, cancelled, refused, failed, not-found
+  int attempts = 0;          // programming attempts begun
+  std::optional<uint32_t> version_after;  // the adapter's firmware afterwards, when known
+  std::optional<AddressDecision> address;  // the address written and where it came from
+  // The journal file that keeps the address, and whether it still does.
+  std::string journal_file;
+  bool journal_kept = false;
+  double seconds = 0;
+};
+
 struct PortFacts {
   std::string name;
   std::vector<PortDetail> details;
 };
 
-// Each ends with a newline.
+// The version of the objects' format: it grows when a field is added, and
+// changes only for what the manual page allows.
+inline constexpr int kJsonFormat = 1;
+
+// Each ends with a newline; each starts with "format".
 std::string CheckJson(const DeviceFacts& device, const FirmwareImage& image);
 std::string IdentityJson(const DeviceFacts& device, const FirmwareImage& image,
                          const std::optional<BtAddressBytes>& address,
@@ -34,6 +51,8 @@ std::string IdentityJson(const DeviceFacts& device, const FirmwareImage& image,
 // `values`: those now on the adapter, or those read when nothing was written.
 std::string SettingsJson(const DeviceFacts& device, const FirmwareImage& image,
                          const char* outcome, const std::optional<SettingsValues>& values);
+std::string UpdateJson(const DeviceFacts& device, const FirmwareImage& image,
+                       const UpdateFacts& update);
 std::string FirmwareJson(const FirmwareImage& image, const std::optional<std::string>& saved);
 // `source`: where the names came from ("system", "fallback", "given").
 std::string PortsJson(const char* source, const std::vector<PortFacts>& ports);

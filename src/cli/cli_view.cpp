@@ -2,6 +2,7 @@
 #include "cli/cli_view.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cctype>
 #include <istream>
 #include <ostream>
@@ -25,6 +26,24 @@ const char* StageLabel(UpdateStage stage) {
     case UpdateStage::kVerify: return "Verifying";
   }
   return "";
+}
+
+// Beside the progress while the adapter has no firmware.
+constexpr const char* kDoNotUnplug = "Do not unplug the adapter.";
+
+// `word` as the shell (or cmd.exe) takes it back as one argument.
+std::string ShellWord(const std::string& word) {
+  const bool plain = !word.empty() && word.find_first_not_of(
+                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789/\\._-:+,@") == std::string::npos;
+  if (plain) return word;
+#ifdef _WIN32
+  return "\"" + word + "\"";
+#else
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+#endif
 }
 
 // The static texts of the warning dialog, in template order.
@@ -73,6 +92,9 @@ bool CliView::ConfirmUpdate() {
   if (options_.yes && !io_.stderr_tty) return true;
   const std::vector<std::string> texts = WarningTexts();
   for (size_t i = 0; i + 1 < texts.size(); ++i) io_.err << texts[i] << '\n';
+  if (image_.placeholder())
+    io_.err << "This update writes firmware " << VersionText(image_.version()) << " ("
+            << kPlaceholderNote << ").\n";
   io_.err << (texts.empty() ? std::string() : texts.back()) << " [y/N] ";
   if (options_.yes) {
     io_.err << "y (--yes)\n" << std::flush;
@@ -101,7 +123,11 @@ bool CliView::EditSettings(SettingsValues& values) {
 }
 
 void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
-  if (!io_.stderr_tty || options_.quiet) return;
+  if (options_.quiet) return;
+  if (!io_.stderr_tty) {
+    ProgressLine(stage, done, total);
+    return;
+  }
   bar_on_ = true;
   bar_stage_ = stage;
   bar_done_ = done;
@@ -109,8 +135,73 @@ void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
   DrawBar();
 }
 
+void CliView::ProgressLine(UpdateStage stage, int done, int total) {
+  const int tenth = total > 0 ? std::clamp(done, 0, total) * 10 / total : 0;
+  if (static_cast<int>(stage) == line_stage_ && tenth <= line_tenth_) return;
+  line_stage_ = static_cast<int>(stage);
+  line_tenth_ = tenth;
+  std::string label = StageLabel(stage);
+  while (label.ends_with(' ')) label.pop_back();
+  io_.err << label << ' ' << (total > 0 ? std::clamp(done, 0, total) * 100 / total : 0) << "% (" << done << '/' << total << ')'
+          << (no_firmware_ ? std::string(". ") + kDoNotUnplug : std::string()) << '\n'
+          << std::flush;
+}
+
+void CliView::ReportAttempt(const AttemptEvent& event) {
+  using Kind = AttemptEvent::Kind;
+  if (event.kind == Kind::kBegins) {
+    attempts_ = event.attempt;
+    // The bar and the progress lines start over for the new attempt.
+    line_stage_ = -1;
+    line_tenth_ = -1;
+    return;
+  }
+  if (event.kind == Kind::kVerified) {
+    no_firmware_ = false;
+    return;
+  }
+  if (options_.command != Command::kUpdate) return;
+  if (event.kind == Kind::kFailed) {
+    EndProgress();
+    if (options_.quiet) return;
+    io_.err << AttemptLine(event)
+            << (event.erased && event.pause_ms > 0 ? std::string(" ") + kDoNotUnplug : "")
+            << '\n' << std::flush;
+    return;
+  }
+  // Given up: what the adapter is left with, and what to run, even with -q.
+  no_firmware_ = false;
+  char opening[96];
+  std::snprintf(opening, sizeof opening, "the update failed after %d attempts", event.attempt);
+  io_.err << NoFirmwareParagraph(opening, event.erased) << std::flush;
+}
+
+std::string CliView::NoFirmwareParagraph(const std::string& opening, bool erased) const {
+  std::string port = stack_ ? stack_->link.state().PortName : std::string();
+  std::string text = "brivelton: " + opening;
+  if (!erased) {
+    text += ", before anything was erased: the adapter keeps its firmware.";
+  } else {
+    text += ": the adapter has no working firmware.";
+    const std::optional<AddressDecision> decision =
+        stack_ ? stack_->updater.address_decision() : std::nullopt;
+    if (decision && !decision->journal_file.empty())
+      text += " Its Bluetooth address " + FormatBtAddress(decision->address) + " is saved at " +
+              decision->journal_file + ".";
+    else if (decision && decision->source == AddressSource::kStartUp)
+      text += " It had no Bluetooth address of its own to save.";
+  }
+  // Unwrapped, so that the file's path can be copied whole.
+  text += " To try again, run:\n";
+  return text + "  brivelton " +
+         (port.empty() ? std::string() : "--port " + ShellWord(port) + " ") + "update\n";
+}
+
 void CliView::FlashBegins() {
-  if (io_.interrupts) io_.interrupts->FlashBegins();
+  no_firmware_ = true;
+  if (io_.interrupts)
+    io_.interrupts->FlashBegins(
+        "\n" + NoFirmwareParagraph("stopped while the flash was written", true));
 }
 
 void CliView::FlashEnds(bool verified) {
@@ -125,13 +216,20 @@ void CliView::EndProgress() {
   bar_on_ = false;
 }
 
+// Carriage returns and spaces only: every console, Wine's too, draws it
+// right without being told about escape sequences.
 void CliView::DrawBar() {
   const int done = std::clamp(bar_done_, 0, std::max(bar_total_, 0));
   const int filled = bar_total_ > 0 ? done * kBarWidth / bar_total_ : 0;
-  io_.err << "\r\033[K" << StageLabel(bar_stage_) << " ["
-          << std::string(static_cast<size_t>(filled), '#')
-          << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << bar_done_
-          << '/' << bar_total_ << std::flush;
+  std::string bar = StageLabel(bar_stage_);
+  bar += " [" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] " +
+         std::to_string(bar_done_) + '/' + std::to_string(bar_total_);
+  if (no_firmware_) bar += std::string("  ") + kDoNotUnplug;
+  const size_t width = bar.size();
+  if (bar.size() < bar_width_) bar.resize(bar_width_, ' ');
+  bar_width_ = width;
+  io_.err << '\r' << bar << std::flush;
 }
 
 void CliView::LiftBar() {
@@ -141,6 +239,9 @@ void CliView::LiftBar() {
   if (bar_done_ >= bar_total_) bar_on_ = false;
 }
 
-void CliView::EraseBar() { io_.err << "\r\033[K" << std::flush; }
+void CliView::EraseBar() {
+  io_.err << '\r' << std::string(bar_width_, ' ') << '\r' << std::flush;
+  bar_width_ = 0;
+}
 
 }  // namespace brivelton::cli

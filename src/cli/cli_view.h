@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/main_view.h"
+#include "app/protocol_stack.h"
 #include "log/message_log.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
@@ -15,7 +16,8 @@ namespace brivelton::cli {
 
 class CliView : public MainView {
  public:
-  CliView(CliIo& io, const Options& options) : io_(io), options_(options) {}
+  CliView(CliIo& io, const Options& options, const FirmwareImage& image)
+      : io_(io), options_(options), image_(image) {}
 
   void ShowButton(int id, bool show) override;
   void AppendLog(const std::string& line) override;
@@ -25,6 +27,7 @@ class CliView : public MainView {
   void UpdateProgress(UpdateStage stage, int done, int total) override;
   void FlashBegins() override;
   void FlashEnds(bool verified) override;
+  void ReportAttempt(const AttemptEvent& event) override;
 
   // One trace line on stderr, around the progress bar.
   void AppendTrace(const std::string& line);
@@ -38,16 +41,27 @@ class CliView : public MainView {
   const std::vector<std::string>& log() const { return log_; }
   // Where the parameter "dialog" traces; nothing is traced before it is set.
   void set_log(MessageLog& log) { trace_log_ = &log; }
+  // The stack whose update this view shows: its port and the address decided.
+  void set_stack(const ProtocolStack& stack) { stack_ = &stack; }
+  // The attempts the last update began.
+  int attempts() const { return attempts_; }
 
  private:
   MessageLog* trace_log_ = nullptr;
+  const ProtocolStack* stack_ = nullptr;
   void DrawBar();
   void EraseBar();
   // Off the terminal while a line is printed; back after it unless finished.
   void LiftBar();
+  // Without a terminal: a line when a stage starts and at each tenth of it.
+  void ProgressLine(UpdateStage stage, int done, int total);
+  // The paragraph after an update that may have left the adapter without
+  // firmware: `opening`, then what that means and the command to run.
+  std::string NoFirmwareParagraph(const std::string& opening, bool erased) const;
 
   CliIo& io_;
   const Options& options_;
+  const FirmwareImage& image_;
   std::optional<SettingsValues> settings_shown_;
   std::optional<SettingsValues> settings_ok_;
   std::vector<std::string> log_;
@@ -56,6 +70,12 @@ class CliView : public MainView {
   UpdateStage bar_stage_ = UpdateStage::kErase;
   int bar_done_ = 0;
   int bar_total_ = 0;
+  size_t bar_width_ = 0;  // the columns the bar now takes
+  // From the first erase until the flash is verified or the last attempt failed.
+  bool no_firmware_ = false;
+  int attempts_ = 0;
+  int line_stage_ = -1;   // the stage and tenth the last progress line showed
+  int line_tenth_ = -1;
 };
 
 }  // namespace brivelton::cli

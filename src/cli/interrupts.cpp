@@ -8,8 +8,10 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #ifndef _WIN32
@@ -28,8 +30,24 @@ constexpr char kHeldMessage[] =
     "\nbrivelton: the flash is being written; stopping once it is written and checked "
     "(press Ctrl-C again to stop at once and leave the adapter without firmware)\n";
 
+// The closing words of a flash cut short, made before the flash begins so
+// that a signal handler only has to write them.
+char g_closing[2048];
+std::atomic<size_t> g_closing_size{0};
+// From the first erase until a flash is verified: the adapter may have no
+// firmware, a pause between two attempts included.
+std::atomic<bool> g_no_firmware{false};
+
 void WriteHeldMessage();
+void WriteStderr(const char* text, size_t size);
 [[noreturn]] void EndNow(int status);
+
+// Ends the process; while the adapter may have no firmware, with the closing
+// words first.
+[[noreturn]] void EndWithClosing(int status) {
+  if (g_no_firmware.load()) WriteStderr(g_closing, g_closing_size.load());
+  EndNow(status);
+}
 
 // True when the interrupt is held until the flash's verdict: the first one
 // while the flash is written.
@@ -42,16 +60,28 @@ bool HoldDuringFlash(int status) {
 
 class ProcessInterrupts : public Interrupts {
  public:
-  void FlashBegins() override { g_flash_busy.store(true); }
+  void FlashBegins(const std::string& closing) override {
+    g_closing_size.store(0);
+    const size_t size = std::min(closing.size(), sizeof g_closing);
+    std::memcpy(g_closing, closing.data(), size);
+    g_closing_size.store(size);
+    g_no_firmware.store(true);
+    g_flash_busy.store(true);
+  }
   void FlashEnds(bool verified) override {
-    g_flash_busy.store(false);
     const int held = g_held_status.load();
-    if (held == 0 || verified) return;
+    if (verified) g_no_firmware.store(false);
+    if (held == 0 || verified) {
+      g_flash_busy.store(false);
+      return;
+    }
     std::cout.flush();
     std::cerr.flush();
-    EndNow(held);
+    EndWithClosing(held);
   }
 };
+
+void WriteHeldMessage() { WriteStderr(kHeldMessage, sizeof kHeldMessage - 1); }
 
 #ifdef _WIN32
 
@@ -62,10 +92,9 @@ constexpr int kCtrlCStatus = 128 + 2;
 constexpr int kCtrlBreakStatus = 128 + 21;
 constexpr int kHangUpStatus = 128 + 1;
 
-void WriteHeldMessage() {
+void WriteStderr(const char* text, size_t size) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), kHeldMessage, sizeof kHeldMessage - 1, &written,
-            nullptr);
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(size), &written, nullptr);
 }
 
 // The port's handle goes with the process; nothing else is left to release.
@@ -79,7 +108,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   const int status = hang_up ? kHangUpStatus
                      : event == CTRL_C_EVENT ? kCtrlCStatus
                                              : kCtrlBreakStatus;
-  if (!HoldDuringFlash(status)) EndNow(status);
+  if (!HoldDuringFlash(status)) EndWithClosing(status);
   // The system ends the process as soon as a hang-up's handler returns:
   // this one never does, and the tool ends by itself after the verdict, or
   // when the system's grace time is up.
@@ -90,8 +119,13 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 #else
 
-void WriteHeldMessage() {
-  [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, kHeldMessage, sizeof kHeldMessage - 1);
+void WriteStderr(const char* text, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(STDERR_FILENO, text, size);
+    if (n <= 0) return;
+    text += n;
+    size -= static_cast<size_t>(n);
+  }
 }
 
 [[noreturn]] void EndNow(int status) {
@@ -100,7 +134,7 @@ void WriteHeldMessage() {
 }
 
 void OnSignal(int signo) {
-  if (!HoldDuringFlash(128 + signo)) EndNow(128 + signo);
+  if (!HoldDuringFlash(128 + signo)) EndWithClosing(128 + signo);
 }
 
 #endif

@@ -7,12 +7,16 @@
 // signal's number. Either way the port is released first, so that it opens
 // again for everyone, and the identity journal keeps the address for the next
 // run.
+#include <string>
+
 namespace brivelton::cli {
 
 class Interrupts {
  public:
   virtual ~Interrupts() = default;
-  virtual void FlashBegins() = 0;
+  // `closing`: the words on stderr if the tool ends before the verdict, or
+  // after a failed one: what the adapter is left with and what to run.
+  virtual void FlashBegins(const std::string& closing) = 0;
   // Ends the process with 128 + the held signal's number when one arrived
   // and the attempt failed: no further attempt is made.
   virtual void FlashEnds(bool verified) = 0;

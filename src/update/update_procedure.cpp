@@ -124,6 +124,10 @@ bool Updater::ReadIdentity() {
   if (!journal_) sources.held = state_.BtAddress;
   AddressChoice choice = ChooseAddress(sources);
   for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
+  AddressSource source = !blank                           ? AddressSource::kPage
+                         : given_address_                 ? AddressSource::kGiven
+                         : choice.address == kDefaultBtAddress ? AddressSource::kStartUp
+                                                               : AddressSource::kSaved;
   cancelled_ = false;
   if (choice.undecided && address_prompt_.ask) {
     const AddressReply reply = address_prompt_.ask(choice.candidates);
@@ -133,6 +137,10 @@ bool Updater::ReadIdentity() {
       const std::string why = MeaninglessAddressReason(reply.address);
       if (why.empty()) {
         choice.address = reply.address;
+        source = std::any_of(choice.candidates.begin(), choice.candidates.end(),
+                             [&](const JournalEntry& e) { return e.address == reply.address; })
+                     ? AddressSource::kSaved
+                     : AddressSource::kTyped;
         log_.LogLine(" Writing the address given: %s", FormatBtAddress(reply.address).c_str());
       } else {
         log_.LogLine(" Refused the address %s: %s", FormatBtAddress(reply.address).c_str(),
@@ -145,6 +153,7 @@ bool Updater::ReadIdentity() {
   }
   state_.BtAddress = choice.address;
   state_.IdentityRead = true;
+  decision_ = AddressDecision{choice.address, source, {}};
   return true;
 }
 
@@ -158,7 +167,10 @@ bool Updater::SaveIdentity() {
   JournalEntry entry{state_.PortName, state_.BtAddress, page_name_, JournalTimestamp()};
   if (usb_identity_) entry.usb = usb_identity_(state_.PortName);
   std::string error;
-  if (journal.Save(entry, error)) return true;
+  if (journal.Save(entry, error)) {
+    if (decision_) decision_->journal_file = journal.PathFor(state_.BtAddress);
+    return true;
+  }
   for (const auto& line : FitLogLine(" Can't save the Bluetooth address " +
                                          FormatBtAddress(state_.BtAddress) + " (" + error +
                                          "): update stopped, nothing erased",
@@ -360,6 +372,7 @@ UpdateOutcome Updater::RunUpdate() {
   // Read the identity page once per press, so that another adapter plugged in
   // since the last update keeps its own address.
   state_.IdentityRead = false;
+  decision_.reset();
   log_.LogLine(" ");
   const UpdateOutcome outcome = ProgramDevice();
   if (outcome == UpdateOutcome::kSucceeded)

@@ -59,6 +59,23 @@ struct AttemptEvent {
 // ("... did not match." alone after the last); empty for other kinds.
 std::string AttemptLine(const AttemptEvent& event);
 
+// Where the address an update writes back came from.
+enum class AddressSource {
+  kPage,     // the adapter's own identity page
+  kSaved,    // an entry of the identity journal (or this run's, without one)
+  kGiven,    // the user's, given before the update (--address)
+  kTyped,    // typed in answer to the address question
+  kStartUp,  // none known: the start-up address every blank adapter gets
+};
+
+// The address an update decided on before erasing, and the journal file that
+// keeps it while the adapter may have no firmware (empty when none does).
+struct AddressDecision {
+  BtAddressBytes address{};
+  AddressSource source = AddressSource::kPage;
+  std::string journal_file;
+};
+
 class Updater {
  public:
   // Erase block `done` of `total`, page `done` of `total`, verify 0 or 1 of 1.
@@ -110,6 +127,9 @@ class Updater {
   // What the last identity page read found on the page itself.
   const std::optional<BtAddressBytes>& page_address() const { return page_address_; }
   const std::string& page_name() const { return page_name_; }
+  // The last update's address, once decided; none before that (or when the
+  // page could not be read).
+  const std::optional<AddressDecision>& address_decision() const { return decision_; }
 
  private:
   void Progress(UpdateStage stage, int done, int total) {
@@ -146,6 +166,7 @@ class Updater {
   bool cancelled_ = false;
   std::optional<BtAddressBytes> page_address_;
   std::string page_name_;
+  std::optional<AddressDecision> decision_;
 };
 
 }  // namespace brivelton

@@ -44,10 +44,12 @@ const BadUsage kBadUsages[] = {
      "unknown option '--all' for ports; it accepts --long and --json (and --port NAME, --verbose, --quiet, --version)"},
     {{"update", "--force"},
      "unknown option '--force' for update; it accepts --yes, --if-older, --address ADDRESS, "
-     "--image FILE and --image-version HEX (and --port NAME, --verbose, --quiet, --version)"},
+     "--image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
+     "--version)"},
     {{"update", "yes"},
      "unexpected argument 'yes' for update; it accepts --yes, --if-older, --address ADDRESS, "
-     "--image FILE and --image-version HEX (and --port NAME, --verbose, --quiet, --version)"},
+     "--image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
+     "--version)"},
     {{"update", "--address"},
      "option --address needs a Bluetooth address, as in --address 00:1B:DC:0F:21:7E"},
     {{"update", "--address", "001BDC0F217"},
@@ -213,8 +215,9 @@ Options (before or after the command):
                 terminal the warning still shows on stderr, answered)
   --if-older    (update) update only an adapter whose firmware is older
                 than the image: after Check Device, one log line says the
-                adapter is up to date, nothing is written and the exit status
-                is 0. An adapter whose version can't be read is updated.
+                adapter is up to date (and one line on stderr, even with -q),
+                nothing is written and the exit status is 0. An adapter whose
+                version can't be read is updated.
   --address ADDRESS
                 (update) the adapter's Bluetooth address, 12 hexadecimal digits,
                 colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when
@@ -233,10 +236,10 @@ Options (before or after the command):
   --long        (ports) each name with what the system knows of it: driver,
                 usb=VENDOR:PRODUCT, manufacturer, product, serial and the
                 /dev/serial/by-id name, tab-separated after the name
-  --json        (check, identity, settings, firmware, ports) print the results
-                as one JSON object on stdout and nothing else there; the log
-                goes to stderr. The exit status is the same. The manual page
-                lists the fields.
+  --json        (check, update, identity, settings, firmware, ports) print the
+                results as one JSON object on stdout and nothing else there;
+                the log goes to stderr. The exit status is the same. The manual
+                page lists the fields.
   -p, -q, -V and -y stand for --port, --quiet, --version and --yes.
 
 Output:
@@ -257,7 +260,12 @@ Output:
   --yes the update is cancelled, and the log ends with
      Firmware update cancelled
   While the flash is erased and written, a progress bar shows on stderr when
-  stderr is a terminal.
+  stderr is a terminal, and otherwise one line per stage and per tenth of it
+  (neither with -q); both say not to unplug the adapter while it has no
+  firmware. A failed attempt is told there too, such as
+    Attempt 2 of 20 failed: the checksum did not match. Trying again in 3 s.
+  and after the last one a paragraph says what the adapter is left with, where
+  its address is saved and the command to run.
 
   Before it erases anything, update saves the adapter's Bluetooth address in
   $XDG_STATE_HOME/brivelton/ (default ~/.local/state/brivelton/), one file per
@@ -265,8 +273,9 @@ Output:
   that file can't be written, the update stops before erasing. While the flash
   is erased and written, Ctrl-C (or SIGTERM, SIGHUP) does not cut it: the tool
   says so, finishes that attempt and stops (exit 0 with the success text if it
-  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once. At
-  any other time a signal stops it at once with 128 + the signal's number.
+  succeeded, else 128 + the signal's number); a second Ctrl-C stops at once,
+  saying where the address is saved and what to run. At any other time a signal
+  stops it at once with 128 + the signal's number.
 
   identity prints, after the log, the address and the device name as the
   identity page holds them, such as
@@ -283,7 +292,8 @@ Output:
 
   firmware prints three lines, such as 'version: 2.04 (0x204)', 'size: 512000
   bytes' and 'checksum: 2E 42 2E 45' (the bytes in the order the boot loader
-  reports them), and 'saved: FILE' after --save.
+  reports them), and 'saved: FILE' after --save. When the image is the build's
+  placeholder, a 'note:' line after the version says so.
   ports prints one name a line; when the system's port list can't be read it
   says so on stderr and prints the fallback names the search would try.
   A /dev/serial/by-id name given to --port stays the same when the adapter is
@@ -311,17 +321,23 @@ Settings (NAME=VALUE):
     hook-speed                  30ms|50ms|70ms|100ms
 
 Exit status:
-  0  the command did what was asked: check found the adapter (even when its
-     version could not be read: the log says so), settings without changes
-     showed the values, identity read a page that carries an address, or
-     update --if-older found the adapter's firmware up to date
-  1  the adapter was not found, the update failed, a setting could not be
-     written, the port could not be opened, the firmware is too old for
-     settings, the user cancelled, --save could not write its file, or
-     identity found no address on the page (or could not read it)
+  0  done as asked: check found the adapter (even when its version could not be
+     read: the log says so), update verified the flash or, with --if-older,
+     found nothing to do (said on stderr, even with -q), settings wrote the
+     values or showed them, identity read the adapter's own address
+  1  failed: the update was not verified after its attempts (the adapter needs
+     another update), a setting could not be written, the port could not be
+     opened again after Check Device, the identity page could not be read, or
+     --save could not write its file
   2  bad usage: an unknown command, option, NAME or VALUE, a malformed
-     --address, or an --image without --image-version, unreadable or not
-     512000 bytes; nothing is probed
+     --address, or --image without --image-version; nothing is probed
+  3  no adapter found on the ports searched
+  4  refused before any change: the firmware too old for settings, several saved
+     addresses and none chosen, the address could not be saved before erasing,
+     or an --image file that can't be read or is not 512000 bytes
+  5  cancelled: the update warning answered No, no --yes without a terminal, or
+     Cancel at the address question; nothing was erased
+  6  identity found only the start-up address on the page, or none
   128 + N  stopped by signal N (130 for Ctrl-C)
 
 Examples:

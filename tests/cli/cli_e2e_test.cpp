@@ -40,6 +40,7 @@
 #include "support/file_snapshot.h"
 #include "support/scratch_dir.h"
 #include "cli/cli_logs.h"
+#include "cli/exit_status.h"
 #include "support/settings_help_text.h"
 
 namespace brivelton::testing {
@@ -223,7 +224,10 @@ TEST_F(CliEndToEnd, UpdateWritesTheBuiltInImageAndTheIdentityPage) {
                          " Erase flash ..........", " Done", " Write flash ..........", " Done",
                          " Verify flash ..........", " Done", " Reboot MCU ", " ", " Success ",
                          " ", ui::UpdateSucceededText()})));
-  EXPECT_EQ(run.err, "");  // not a terminal: no bar
+  // Not a terminal: no bar, a line per stage and tenth.
+  EXPECT_NE(run.err.find("Writing 50% (63/125). Do not unplug the adapter.\n"),
+            std::string::npos);
+  EXPECT_EQ(WithoutProgress(run.err), "");
 
   // The adapter now runs the new firmware.
   const ToolRun check = RunTool({"--port", sim.link(), "check"});
@@ -250,7 +254,7 @@ TEST_F(CliEndToEnd, UpdateWithoutATerminalOrYesIsCancelled) {
   ASSERT_TRUE(sim.ready());
   const auto untouched = sim.StartingFlash();
   const ToolRun run = RunTool({"--port", sim.link(), "update"});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, cli::kExitCancelled);
   EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF), {" Firmware update cancelled"})));
   ASSERT_EQ(sim.Stop(), 0);
   EXPECT_EQ(sim.flash(), untouched);
@@ -303,12 +307,7 @@ TEST_F(CliEndToEnd, SettingsHelpPrintsTheHelpList) {
 
 TEST_F(CliEndToEnd, FirmwareDescribesAndSavesTheBuiltInImage) {
   const auto image = BuiltInImage().bytes();
-  const auto sum = FlashChecksumOf(image);
-  char expected[128];
-  std::snprintf(expected, sizeof expected,
-                "version: %s (0x%s)\nsize: 512000 bytes\nchecksum: %02X %02X %02X %02X\n",
-                VersionText(BuiltInImage().version()).c_str(), Hex3(BuiltInImage().version()).c_str(), sum[0],
-                sum[1], sum[2], sum[3]);
+  const std::string expected = FirmwareDescription();
   const std::string path = (dir_ / "image.bin").string();
   const ToolRun run = RunTool({"firmware", "--save", path});
   EXPECT_EQ(run.status, 0);
@@ -383,7 +382,7 @@ TEST_F(CliEndToEnd, BadUsageExitsTwoWithoutOpeningThePort) {
   }
   // The watch does see the tool open the port when the usage is good.
   const ToolRun good = RunTool({"--port", port, "check"});
-  EXPECT_EQ(good.status, 1);
+  EXPECT_EQ(good.status, cli::kExitNoAdapter);
   EXPECT_TRUE(watch.opened());
 }
 
@@ -428,7 +427,7 @@ TEST_F(CliEndToEnd, KilledDuringThePageWritesTheNextRunRestoresTheAddress) {
 
   // The page is blank now, and `identity` points at the saved address.
   const ToolRun blank = RunTool({"--port", sim.link(), "identity"});
-  EXPECT_EQ(blank.status, 1);
+  EXPECT_EQ(blank.status, cli::kExitStartUpAddress);
   EXPECT_EQ(blank.out.find("address:"), std::string::npos);
   EXPECT_NE(blank.err.find("keeps the address 00:1B:DC:0F:21:7E for " + sim.link()),
             std::string::npos)
@@ -458,7 +457,7 @@ TEST_F(CliEndToEnd, OneInterruptDuringThePageWritesFinishesTheUpdate) {
         RunTool({"--port", sim.link(), "update", "--yes"}, Stdout::kRead,
                 SignalAt(kWriting, signo));
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(run.err, kHeldNote);
+    EXPECT_EQ(WithoutProgress(run.err), kHeldNote);
     EXPECT_NE(run.out.find(std::string(" Success \n \n") + ui::UpdateSucceededText() + "\n"),
               std::string::npos);
     EXPECT_TRUE(StateFiles().empty());
@@ -475,7 +474,14 @@ TEST_F(CliEndToEnd, ASecondInterruptStopsAtOnceAndKeepsTheAddress) {
   const ToolRun run = RunTool({"--port", sim.link(), "update", "--yes"}, Stdout::kRead,
                               SignalAt(kWriting, SIGINT, 0, SIGINT));
   EXPECT_EQ(run.status, 130);
-  EXPECT_EQ(run.err, kHeldNote);  // the first was held, the second was not
+  // The first was held, the second was not; the tool's last words say what
+  // the adapter is left with and what to run.
+  ASSERT_EQ(StateFiles().size(), 1u);
+  EXPECT_EQ(WithoutProgress(run.err),
+            kHeldNote + "\nbrivelton: stopped while the flash was written: the adapter has "
+                        "no working firmware. Its Bluetooth address 00:1B:DC:0F:21:7E is saved "
+                        "at " + (StateDir() / StateFiles()[0]).string() +
+                ". To try again, run:\n  brivelton --port " + sim.link() + " update\n");
   EXPECT_EQ(run.out.find(" Success "), std::string::npos);
   EXPECT_EQ(StateFiles().size(), 1u);
   const ToolRun again = RunTool({"--port", sim.link(), "update", "--yes"});
@@ -534,11 +540,11 @@ TEST_F(CliEndToEnd, IdentityShowsTheAddressAndNameAndWritesNothing) {
   EXPECT_TRUE(sim.flash() == untouched);
 }
 
-TEST_F(CliEndToEnd, IdentityOnABlankPageExitsOneAndSaysWhatToDo) {
+TEST_F(CliEndToEnd, IdentityOnABlankPageExitsSixAndSaysWhatToDo) {
   SimAdapter sim(dir_, "1FF", {"--blank-identity"});
   ASSERT_TRUE(sim.ready());
   const ToolRun run = RunTool({"--port", sim.link(), "identity"});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, cli::kExitStartUpAddress);
   EXPECT_EQ(run.out, Text(Concat(CheckLog(sim.link(), 0x1FF),
                                  {" ", " Check Device ...", " Reboot MCU "})));
   EXPECT_EQ(run.err,
@@ -667,7 +673,7 @@ TEST_F(SavedAddressEndToEnd, TheStartUpAddressLocksNothingOut) {
   const std::string damaged = "port=" + sim.link() + "\naddress=00:1B:DC";
   std::ofstream(StateDir() / kXEntry) << damaged;
   const ToolRun identity = RunTool({"--port", sim.link(), "identity"});
-  EXPECT_EQ(identity.status, 0);
+  EXPECT_EQ(identity.status, cli::kExitStartUpAddress);
   EXPECT_NE(identity.out.find("\naddress: 00:01:00:03:04:06\n"), std::string::npos);
   EXPECT_EQ(identity.err,
             "brivelton: 00:01:00:03:04:06 is the start-up address every blank adapter gets, not "
@@ -761,7 +767,7 @@ TEST_F(CliEndToEnd, EveryCommandExitsOneWhenItsOutputCannotBeWritten) {
 
 // A FIFO would hold the read until somebody wrote to it; a device may never
 // end it. Either is refused at once, before any port is touched.
-TEST_F(CliEndToEnd, AnImageThatIsNoRegularFileExitsTwoAtOnce) {
+TEST_F(CliEndToEnd, AnImageThatIsNoRegularFileIsRefusedAtOnce) {
   const std::string fifo = (dir_ / "image.fifo").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& image : {fifo, std::string("/dev/zero")}) {
@@ -769,7 +775,7 @@ TEST_F(CliEndToEnd, AnImageThatIsNoRegularFileExitsTwoAtOnce) {
     for (const Args& command : {Args{"firmware"}, {"update", "--port", "/dev/null", "--yes"}}) {
       SCOPED_TRACE(command[0] + " " + image);
       const ToolRun run = RunTool(Concat(command, {"--image", image, "--image-version", "205"}));
-      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.status, cli::kExitRefused);
       EXPECT_EQ(run.out, "");
       EXPECT_EQ(run.err, "brivelton: can't read the firmware image " + image +
                              ": not a regular file\n");
@@ -812,7 +818,7 @@ TEST_F(CliEndToEnd, PlantedStateFilesAreLeftAsTheyWereAndNeverHang) {
     return text.find_first_of("\x1b\r\x07") != std::string::npos;
   };
   const ToolRun identity = RunTool({"--port", sim.link(), "identity"});
-  EXPECT_EQ(identity.status, 1);
+  EXPECT_EQ(identity.status, cli::kExitStartUpAddress);
   EXPECT_NE(identity.err.find("identity-fifo alone: it is not a regular file"),
             std::string::npos) << identity.err;
   EXPECT_NE(identity.err.find("identity-huge alone: it is larger than 4096 bytes"),

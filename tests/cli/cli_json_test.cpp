@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command_line.h"
+#include "cli/exit_status.h"
 #include "cli_harness.h"
 #include "link/frames.h"
 #include "resources/firmware_image.h"
@@ -31,6 +32,8 @@ json Parsed(const CliRun& run) {
     ADD_FAILURE() << e.what() << " in\n" << run.out;
   }
   EXPECT_TRUE(parsed.is_object()) << run.out;
+  // The format's version comes first in every object.
+  EXPECT_EQ(run.out.rfind("{\n  \"format\": 1,\n", 0), 0u) << run.out;
   return parsed;
 }
 
@@ -46,7 +49,8 @@ void ExpectImage(const json& image) {
   const auto& c = built_in.checksum();
   std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", c[0], c[1], c[2], c[3]);
   EXPECT_EQ(image["checksum"], hex);
-  EXPECT_EQ(image.size(), 5u);
+  EXPECT_EQ(image["placeholder"], built_in.placeholder());
+  EXPECT_EQ(image.size(), 6u);
 }
 
 class CliJson : public ::testing::Test {
@@ -95,7 +99,7 @@ TEST_F(CliJson, DeviceCommandsPrintOneObjectAndTheLogOnStderr) {
   const CliRun shown_run = h.Run({"settings", "--json"});
   EXPECT_EQ(shown_run.status, 0);
   const json shown = Parsed(shown_run);
-  EXPECT_EQ(shown["outcome"], "cancelled");
+  EXPECT_EQ(shown["outcome"], "read");  // nothing was asked to change
   EXPECT_EQ(shown["settings"].size(), 10u);
   EXPECT_EQ(shown["settings"], expected);
   EXPECT_EQ(shown["settings"]["caller-id"], "off");
@@ -116,7 +120,7 @@ TEST_F(CliJson, FailuresKeepTheirExitStatusAndSayWhatIsUnknown) {
     CliHarness none;
     none.port_list.listing.entries.emplace_back(kJsonPort);
     const CliRun run = none.Run({command, "--json"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, cli::kExitNoAdapter);
     const json j = Parsed(run);
     EXPECT_EQ(j["found"], false);
     EXPECT_TRUE(j["port"].is_null());
@@ -132,7 +136,7 @@ TEST_F(CliJson, FailuresKeepTheirExitStatusAndSayWhatIsUnknown) {
   // Old firmware: settings refused, an update offered.
   Attach(0x1FF);
   const CliRun old = h.Run({"settings", "--json"});
-  EXPECT_EQ(old.status, 1);
+  EXPECT_EQ(old.status, cli::kExitRefused);
   const json j = Parsed(old);
   EXPECT_EQ(j["outcome"], "not-supported");
   EXPECT_TRUE(j["settings"].is_null());
@@ -158,11 +162,11 @@ TEST(CliJsonOffline, FirmwareAndPorts) {
   h.port_list.listing.entries = {std::string("/dev/ttyS0"), std::string("/dev/ttyUSB0")};
   h.port_list.details["/dev/ttyUSB0"] = {{"driver", "ftdi_sio"}, {"usb", "0403:6001"}};
   EXPECT_EQ(Parsed(h.Run({"ports", "--json"})),
-            json::parse(R"({"source": "system", "ports": [
+            json::parse(R"({"format": 1, "source": "system", "ports": [
                 {"name": "/dev/ttyS0", "details": {}},
                 {"name": "/dev/ttyUSB0", "details": {"driver": "ftdi_sio", "usb": "0403:6001"}}]})"));
   EXPECT_EQ(Parsed(h.Run({"-p", "/tmp/a\"b", "ports", "--json"})),
-            json::parse(R"({"source": "given", "ports": [{"name": "/tmp/a\"b", "details": {}}]})"));
+            json::parse(R"({"format": 1, "source": "given", "ports": [{"name": "/tmp/a\"b", "details": {}}]})"));
   h.port_list.listing.status = PortListing::Status::kCantQuery;
   h.port_list.fallback = {"/dev/ttyUSB1"};
   const CliRun fallback = h.Run({"ports", "--json"});
@@ -179,7 +183,15 @@ TEST_F(CliJson, IfOlderUpdatesOnlyAnOlderAdapter) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().substr(0, 10), " Firmware ");
   EXPECT_NE(lines.back().find(": nothing updated (--if-older)"), std::string::npos);
-  EXPECT_EQ(run.err, "");
+  // Said on stderr as well, and there alone with -q.
+  const std::string nothing = "brivelton: nothing to do: the adapter's firmware " +
+                              VersionText(BuiltInImage().version()) + " is not older than " +
+                              VersionText(BuiltInImage().version()) + " (--if-older)\n";
+  EXPECT_EQ(run.err, nothing);
+  const CliRun quiet = h.Run({"-q", "update", "-y", "--if-older"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, nothing);
   EXPECT_EQ(std::vector<uint8_t>(m.flash().begin(), m.flash().end()), before);
   EXPECT_EQ(FramesOf(BootHandshake) + FramesOf(FlashErase), 0);
 

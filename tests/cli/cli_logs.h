@@ -4,6 +4,8 @@
 // tests expect.
 #include <cstdint>
 #include <cstdio>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,47 @@ inline std::vector<std::string> CheckLog(const std::string& port, uint32_t versi
   }
   log.push_back(" ");
   return log;
+}
+
+// The progress lines the tool prints on stderr when it is no terminal.
+inline bool IsProgressLine(const std::string& line) {
+  static const std::regex progress(
+      R"((Erasing|Writing|Verifying) \d{1,3}% \(\d+/\d+\)(\. Do not unplug the adapter\.)?)");
+  return std::regex_match(line, progress);
+}
+
+// `err` without the progress lines.
+inline std::string WithoutProgress(const std::string& err) {
+  std::istringstream lines(err);
+  std::string kept;
+  for (std::string line; std::getline(lines, line);)
+    if (!IsProgressLine(line)) kept += line + "\n";
+  return kept;
+}
+
+// What `firmware` prints of `image`, before any "saved:" line.
+inline std::string FirmwareDescription(const FirmwareImage& image = BuiltInImage()) {
+  const auto& sum = image.checksum();
+  char text[160];
+  std::snprintf(text, sizeof text, "version: %s (0x%s)\n%ssize: 512000 bytes\n"
+                "checksum: %02X %02X %02X %02X\n",
+                VersionText(image.version()).c_str(), Hex3(image.version()).c_str(),
+                image.placeholder() ? (std::string("note: ") + kPlaceholderNote + "\n").c_str()
+                                    : "",
+                sum[0], sum[1], sum[2], sum[3]);
+  return text;
+}
+
+// The update warning on stderr, as the tool asks it for `image`.
+inline std::string WarningPrompt(const FirmwareImage& image = BuiltInImage()) {
+  return std::string("WARMING:\n"
+                     "Update firmware will clear all paired Bluetooth devices information and "
+                     "parameters.\n"
+                     "Please re-pair the device after update.\n") +
+         (image.placeholder() ? "This update writes firmware " + VersionText(image.version()) +
+                                    " (" + kPlaceholderNote + ").\n"
+                              : std::string()) +
+         "Press \"OK\" to continue. [y/N] ";
 }
 
 inline std::vector<std::string> Concat(std::vector<std::string> a,

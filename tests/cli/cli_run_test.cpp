@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include <unistd.h>
 
 #include "cli/cli_args.h"
+#include "cli/exit_status.h"
 #include "cli_harness.h"
 #include "cli_logs.h"
 #include "support/settings_help_text.h"
@@ -73,11 +75,7 @@ struct Answer {
 };
 
 TEST(CliUpdate, RunsOnlyWhenTheWarningIsAnsweredOk) {
-  const std::string prompt =
-      "WARMING:\n"
-      "Update firmware will clear all paired Bluetooth devices information and parameters.\n"
-      "Please re-pair the device after update.\n"
-      "Press \"OK\" to continue. [y/N] ";
+  const std::string prompt = WarningPrompt();
   const Answer answers[] = {
       {"y on a terminal", false, true, "y\n", true, true},
       {"yes, any case, spaces", false, true, "  YeS \n", true, true},
@@ -107,7 +105,7 @@ TEST(CliUpdate, RunsOnlyWhenTheWarningIsAnsweredOk) {
       EXPECT_EQ(Bytes(m.flash()), sim::FlashAfterUpdate(m.config().bt_address));
       EXPECT_EQ(m.version(), BuiltInImage().version());
     } else {
-      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.status, cli::kExitCancelled);
       EXPECT_EQ(Lines(run.out), Concat(CheckLog(kPort, 0x1FF), {" Firmware update cancelled"}));
       EXPECT_EQ(Bytes(m.flash()), before);
       EXPECT_EQ(m.mode(), sim::Mode::kFirmware);
@@ -118,14 +116,55 @@ TEST(CliUpdate, RunsOnlyWhenTheWarningIsAnsweredOk) {
       EXPECT_EQ(run.err,
                 "brivelton: stdin is not a terminal, so nobody can answer the update warning; "
                 "pass --yes to update\n");
-    else
-      EXPECT_EQ(run.err, "");  // --yes with stderr not a terminal: nothing to show
+    else  // --yes with stderr not a terminal: no warning, only the progress
+      EXPECT_EQ(WithoutProgress(run.err), "");
   }
 }
 
-TEST_F(CliOnAdapter, ProgressBarShowsOnlyWhenStderrIsATerminal) {
+// What a terminal shows of `text`: '\r' goes back to the line's start and
+// what follows overwrites it. The lines ended by '\n', then the one still open.
+std::vector<std::string> Screen(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t column = 0;
+  for (char c : text) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+      column = 0;
+    } else if (c == '\r') {
+      column = 0;
+    } else {
+      if (column < line.size()) line[column] = c;
+      else line += c;
+      ++column;
+    }
+  }
+  lines.push_back(line);
+  return lines;
+}
+
+TEST_F(CliOnAdapter, ProgressIsABarOnATerminalAndLinesElsewhere) {
   Attach();
-  const CliRun quiet = h.Run({"update", "--yes"}, "", false, false);
+  const CliRun lines = h.Run({"update", "--yes"}, "", false, false);
+  ASSERT_EQ(lines.status, 0);
+  // One line when a stage starts and at most one per tenth of it, in order.
+  std::map<std::string, int> per_stage;
+  std::vector<std::string> stages;
+  for (const auto& line : Lines(lines.err)) {
+    EXPECT_TRUE(IsProgressLine(line)) << line;
+    const std::string stage = line.substr(0, line.find(' '));
+    if (stages.empty() || stages.back() != stage) stages.push_back(stage);
+    ++per_stage[stage];
+    EXPECT_TRUE(line.ends_with(". Do not unplug the adapter.")) << line;
+  }
+  EXPECT_EQ(stages, (std::vector<std::string>{"Erasing", "Writing", "Verifying"}));
+  for (const auto& [stage, count] : per_stage) EXPECT_LE(count, 11) << stage;
+  EXPECT_NE(lines.err.find("Writing 100% (125/125)"), std::string::npos);
+
+  CliHarness quiet_run;
+  sim::VirtualAdapter quiet_adapter(quiet_run.virtual_ports, kPort);
+  const CliRun quiet = quiet_run.Run({"--port", kPort, "-q", "update", "--yes"});
   ASSERT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
 
@@ -133,25 +172,33 @@ TEST_F(CliOnAdapter, ProgressBarShowsOnlyWhenStderrIsATerminal) {
   sim::VirtualAdapter adapter(tty.virtual_ports, kPort);
   const CliRun run = tty.Run({"--port", kPort, "update", "--yes"}, "", false, true);
   ASSERT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, quiet.out);  // stdout never carries the bar
+  EXPECT_EQ(run.out, lines.out);  // stdout never carries the progress
   // --yes on a terminal still shows the warning, answered.
   EXPECT_NE(run.err.find("Press \"OK\" to continue. [y/N] y (--yes)\n"), std::string::npos);
+  // Carriage returns and spaces only: no escape sequence any console could
+  // print raw.
+  EXPECT_EQ(run.err.find('\033'), std::string::npos);
   const std::string full(30, '#');
-  EXPECT_NE(run.err.find("\r\033[KErasing   [#" + std::string(29, '.') + "] 1/30"),
+  const std::string unplug = "  Do not unplug the adapter.";
+  EXPECT_NE(run.err.find("\rErasing   [#" + std::string(29, '.') + "] 1/30" + unplug),
             std::string::npos);
-  EXPECT_NE(run.err.find("\r\033[KErasing   [" + full + "] 30/30"), std::string::npos);
-  EXPECT_NE(run.err.find("\r\033[KWriting   [" + full + "] 125/125"), std::string::npos);
-  EXPECT_NE(run.err.find("\r\033[KVerifying [" + full + "] 1/1"), std::string::npos);
+  EXPECT_NE(run.err.find("\rErasing   [" + full + "] 30/30" + unplug), std::string::npos);
+  EXPECT_NE(run.err.find("\rWriting   [" + full + "] 125/125" + unplug), std::string::npos);
+  EXPECT_NE(run.err.find("\rVerifying [" + full + "] 1/1"), std::string::npos);
   // A finished bar is drawn once and goes with the next log line.
   for (const std::string& end :
        std::vector<std::string>{"] 30/30", "] 125/125", "Verifying [" + full + "] 1/1"}) {
     const size_t first = run.err.find(end);
     EXPECT_EQ(run.err.find(end, first + 1), std::string::npos) << end;
   }
-  // Erase before write before verify, and the bar is taken away at the end.
+  // Erase before write before verify.
   EXPECT_LT(run.err.find("Erasing"), run.err.find("Writing"));
   EXPECT_LT(run.err.rfind("Writing"), run.err.find("Verifying"));
-  EXPECT_EQ(run.err.substr(run.err.size() - 4), "\r\033[K");
+  // What the terminal shows in the end: the warning, and no trace of a bar.
+  const auto screen = Screen(run.err);
+  ASSERT_FALSE(screen.empty());
+  EXPECT_EQ(screen.back().find_first_not_of(' '), std::string::npos) << screen.back();
+  EXPECT_EQ(screen[screen.size() - 2], "Press \"OK\" to continue. [y/N] y (--yes)");
 }
 
 TEST_F(CliOnAdapter, FailedUpdateExitsOneWithTheFailureText) {
@@ -229,7 +276,7 @@ TEST_F(CliWithImageFile, FirmwareShowsAndSavesTheFile) {
 }
 
 // A file that is not an image stops the command before any port is touched.
-TEST_F(CliWithImageFile, ABadFileExitsTwoUntouched) {
+TEST_F(CliWithImageFile, ABadFileIsRefusedUntouched) {
   Attach();
   Write("short.bin", std::vector<uint8_t>(kFirmwareSize - 1));
   Write("long.bin", std::vector<uint8_t>(kFirmwareSize + 4096));
@@ -258,7 +305,7 @@ TEST_F(CliWithImageFile, ABadFileExitsTwoUntouched) {
     for (const char* command : {"update", "firmware"}) {
       SCOPED_TRACE(std::string(command) + " " + c.file);
       const CliRun shown = h.Run({command, "--image", c.file, "--image-version", "205"});
-      EXPECT_EQ(shown.status, 2);
+      EXPECT_EQ(shown.status, cli::kExitRefused);
       EXPECT_EQ(shown.out, "");
       EXPECT_EQ(shown.err, "brivelton: " + c.error + "\n");
     }
@@ -267,13 +314,13 @@ TEST_F(CliWithImageFile, ABadFileExitsTwoUntouched) {
   EXPECT_EQ(Bytes(model().flash()), before);
 }
 
-TEST_F(CliOnAdapter, NoAdapterExitsOneWithoutAskingOrReadingSettings) {
+TEST_F(CliOnAdapter, NoAdapterExitsThreeWithoutAskingOrReadingSettings) {
   for (const char* command : {"check", "update", "settings"}) {
     SCOPED_TRACE(command);
     CliHarness none;
     none.port_list.listing.entries.emplace_back(kPort);  // listed, but nothing there
     const CliRun run = none.Run({command}, "y\n", true, true);
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, cli::kExitNoAdapter);
     EXPECT_EQ(Lines(run.out), kNotFoundLog);
     EXPECT_EQ(run.err, "");
   }
@@ -373,15 +420,15 @@ TEST_F(CliOnAdapter, SettingsDefaultsRestoreTheDialogDefaults) {
 }
 
 // The refusal itself is the procedure's (its lines, the versions, the port
-// left alone); here: every form of the command exits 1 and prints nothing
-// after the refusal, and no parameter frame goes out.
-TEST_F(CliOnAdapter, SettingsRefusedOnOldFirmwareExitsOne) {
+// left alone); here: every form of the command exits 4 (refused before any
+// change) and prints nothing after the refusal, and no parameter frame goes out.
+TEST_F(CliOnAdapter, SettingsRefusedOnOldFirmwareExitsFour) {
   Attach();
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"settings"}, {"settings", "caller-id=off"},
         {"settings", "--defaults"}}) {
     const CliRun run = h.Run(args);
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, cli::kExitRefused);
     EXPECT_EQ(Lines(run.out),
               Concat(CheckLog(kPort, 0x1FF),
                      {" ", " Device version = 1FF", " Setting is not supported in this version.",
@@ -498,12 +545,10 @@ TEST(CliPorts, LongAddsWhatTheSystemKnowsAfterEachName) {
 
 TEST(CliFirmware, ShowsVersionSizeChecksumAndSavesTheImage) {
   const auto image = BuiltInImage().bytes();
+  // The checksum as the boot loader computes it, not as the image says.
   const auto sum = FlashChecksumOf(image);
-  char expected[128];
-  std::snprintf(expected, sizeof expected,
-                "version: %s (0x%03X)\nsize: 512000 bytes\nchecksum: %02X %02X %02X %02X\n",
-                VersionText(BuiltInImage().version()).c_str(), static_cast<unsigned>(BuiltInImage().version()),
-                sum[0], sum[1], sum[2], sum[3]);
+  EXPECT_TRUE(std::equal(sum.begin(), sum.end(), BuiltInImage().checksum().begin()));
+  const std::string expected = FirmwareDescription();
   CliHarness h;
   EXPECT_EQ(h.Run({"firmware"}).out, expected);
 
@@ -580,7 +625,7 @@ TEST_F(CliOnAdapter, IdentityOnABlankPageNamesTheSavedEntries) {
     sim::VirtualAdapter adapter(harness.virtual_ports, kPort, config);
     harness.port_list.listing.entries.emplace_back(kPort);
     const CliRun run = harness.Run({"identity"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, cli::kExitStartUpAddress);
     EXPECT_EQ(run.err, "brivelton: the identity page carries no Bluetooth address\n" + c.err);
     EXPECT_EQ(store.files.size(), c.saved.size());
   }
