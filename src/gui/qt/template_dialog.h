@@ -50,4 +50,10 @@ class TemplateDialog : public QDialog {
 // where a trailing "\n" does not make a line taller.
 void MakeOneLineList(QListWidget* list);
 
+// The message list: a line too long for the list goes on in rows under it,
+// indented, broken at spaces; nothing is cut.
+void MakeWrappingList(QListWidget* list);
+// How many rows `text` takes in such a list.
+int WrappedRows(const QListWidget* list, const QString& text);
+
 }  // namespace brivelton::qt
