@@ -263,7 +263,7 @@ bool MainWindow::ConfirmUpdate() {
   bool ok = false;
   if (quitting_) return ok;
   OnWindowThread([&] {
-    UpdateConfirmDialog dialog(this);
+    UpdateConfirmDialog dialog(this, image_);
     ok = dialog.exec() == QDialog::Accepted;
     repaint();
   });
@@ -323,7 +323,7 @@ std::string MainWindow::HowToGiveAddress(const std::string& address) {
 }
 
 void MainWindow::OpenAbout() {
-  AboutDialog dialog(this);
+  AboutDialog dialog(this, image_);
   dialog.exec();
 }
 

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QStylePainter>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -79,12 +78,10 @@ class ListBox : public QListWidget {
   void paintEvent(QPaintEvent* event) override {
     QListWidget::paintEvent(event);
     if (!hasFocus()) return;
-    QStylePainter painter(viewport());
-    QStyleOptionFocusRect focus;
-    focus.initFrom(viewport());
-    focus.rect = viewport()->rect().adjusted(1, 1, -1, -1);
-    focus.backgroundColor = palette().color(QPalette::Base);
-    painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    // Drawn here: some styles draw a focus frame only after a Tab.
+    QPainter painter(viewport());
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+    painter.drawRect(viewport()->rect().adjusted(1, 1, -2, -2));
   }
   void focusInEvent(QFocusEvent* event) override {
     QListWidget::focusInEvent(event);
@@ -174,17 +171,20 @@ TemplateDialog::TemplateDialog(const ui::DialogTemplate& dialog, QWidget* parent
   setFont(font_);
   setWindowTitle(QString::fromUtf8(dialog.title));
   setFixedSize(DuToPxX(dialog.w, units_), DuToPxY(dialog.h, units_));
-  for (const auto& control : dialog.controls) {
-    QWidget* widget = MakeControl(control);
-    widget->setProperty(kControlIdProperty, control.id);
-    if (control.id != ui::kIdStatic) widget->setObjectName(QString::number(control.id));
-    if (!control.visible) widget->hide();
-  }
+  for (const auto& control : dialog.controls) AddControl(control);
   // Where controls overlap the first one of the template is on top, as in
   // the Windows dialog manager.
   const QObjectList created = children();
   for (auto it = created.rbegin(); it != created.rend(); ++it)
     if (auto* widget = qobject_cast<QWidget*>(*it)) widget->raise();
+}
+
+QWidget* TemplateDialog::AddControl(const ui::ControlTemplate& control) {
+  QWidget* widget = MakeControl(control);
+  widget->setProperty(kControlIdProperty, control.id);
+  if (control.id != ui::kIdStatic) widget->setObjectName(QString::number(control.id));
+  if (!control.visible) widget->hide();
+  return widget;
 }
 
 QWidget* TemplateDialog::MakeControl(const ui::ControlTemplate& control) {

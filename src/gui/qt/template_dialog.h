@@ -30,6 +30,8 @@ class TemplateDialog : public QDialog {
   const ui::DialogTemplate& dialog_template() const { return dialog_; }
 
  protected:
+  // A control beside the template's own, placed and found as they are.
+  QWidget* AddControl(const ui::ControlTemplate& control);
   // Button 1 and Enter without a default button; ends the dialog with OK.
   virtual void OnOk() { accept(); }
   // Any other push button.
