@@ -1,14 +1,59 @@
 // SPDX-License-Identifier: MIT
 #include "app/address_form.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <ctime>
+
+#include "update/identity_journal.h"
 
 namespace brivelton {
+
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+long long DaysFromCivil(int y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+}  // namespace
+
+std::string LocalTimeText(std::string_view saved) {
+  int y, mo, d, h, mi, s;
+  char z = 0, end = 0;
+  const std::string text(saved);
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%c", &y, &mo, &d, &h, &mi, &s, &z,
+                  &end) != 7 ||
+      z != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 ||
+      h < 0 || mi < 0 || s < 0)
+    return Shown(saved);
+  const std::time_t utc = static_cast<std::time_t>(
+      DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 +
+      h * 3600 + mi * 60 + s);
+  // Only the window's thread asks.
+  const std::tm* local = std::localtime(&utc);
+  char out[32];
+  if (!local || std::strftime(out, sizeof out, "%Y-%m-%d %H:%M", local) == 0) return Shown(saved);
+  return out;
+}
+
+bool JournalKeeps(StateStore* store, const BtAddressBytes& address) {
+  if (!store) return false;
+  const auto entries = IdentityJournal(*store).Read().entries;
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const JournalEntry& entry) { return entry.address == address; });
+}
 
 std::string AddressCandidateLine(const JournalEntry& entry) {
   std::string line = FormatBtAddress(entry.address) + "   " + Shown(entry.port);
   if (!entry.name.empty()) line += "   " + Shown(entry.name);
-  if (!entry.saved.empty()) line += "   saved " + Shown(entry.saved);
+  if (!entry.saved.empty()) line += "   saved " + LocalTimeText(entry.saved);
   return line;
 }
 

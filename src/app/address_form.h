@@ -7,12 +7,20 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/state_store.h"
 #include "update/address_choice.h"
 
 namespace brivelton {
 
-// One line of the dialog's list for a saved entry.
+// One line of the dialog's list for a saved entry, its time in local time.
 std::string AddressCandidateLine(const JournalEntry& entry);
+
+// The journal's UTC time ("2026-12-10T14:02:11Z") as "2026-12-10 15:02" in
+// the machine's local time; any other text as it may be shown.
+std::string LocalTimeText(std::string_view saved);
+
+// Whether the journal in `store` keeps an entry for `address`.
+bool JournalKeeps(StateStore* store, const BtAddressBytes& address);
 
 // The field's text once `entry` is picked.
 std::string AddressFieldText(const JournalEntry& entry);

@@ -27,6 +27,11 @@ constexpr const char* kCloseRefused =
     "The window stays open while the flash is rewritten: closing now would leave "
     "the adapter without firmware.";
 constexpr const char* kCloseDeferred = "The window closes when the adapter has answered.";
+constexpr const char* kNoFirmwareSaved =
+    "The adapter has no working firmware. Its address is saved on this PC: press Update "
+    "Firmware again.";
+constexpr const char* kNoFirmware =
+    "The adapter has no working firmware: press Update Firmware again.";
 
 double EraseUs(int blocks) {
   const int large = std::min(blocks, kLargeEraseBlocks);
@@ -56,6 +61,20 @@ double FlashFraction(UpdateStage stage, int done, int total) {
   return 0;
 }
 
+ScreenRect PlaceClearOf(const ScreenRect& owner, const ScreenRect& keep, int width, int height,
+                        const ScreenRect& area) {
+  constexpr int kGap = 8;
+  int x = keep.left - kGap - width;
+  int y = (owner.top + owner.bottom - height) / 2;
+  if (x < area.left) {
+    x = (owner.left + owner.right - width) / 2;
+    y = keep.bottom + kGap;
+  }
+  x = std::max(area.left, std::min(x, area.right - width));
+  y = std::max(area.top, std::min(y, area.bottom - height));
+  return {x, y, x + width, y + height};
+}
+
 bool Conversation::Start() {
   if (state_ != State::kIdle) return false;
   state_ = State::kBusy;
@@ -67,8 +86,11 @@ bool Conversation::End() {
   const bool close = close_due_;
   state_ = State::kIdle;
   close_due_ = false;
+  erased_ = false;
+  attempt_ = 1;
   bar_shown_ = false;
   bar_value_ = 0;
+  attempt_line_.clear();
   notice_.clear();
   return close;
 }
@@ -76,13 +98,16 @@ bool Conversation::End() {
 void Conversation::FlashBegins() {
   state_ = State::kFlashing;
   phase_ = Phase::kErasing;
+  erased_ = true;
   bar_shown_ = true;
   bar_value_ = 0;
   notice_ = kDoNotUnplug;
 }
 
 void Conversation::Progress(UpdateStage stage, int done, int total) {
-  if (state_ != State::kFlashing) return;
+  // Between attempts the bar waits for the next flash.
+  if (state_ != State::kFlashing || phase_ == Phase::kPausing || phase_ == Phase::kStarting)
+    return;
   phase_ = stage == UpdateStage::kErase   ? Phase::kErasing
            : stage == UpdateStage::kWrite ? Phase::kWriting
                                           : Phase::kVerifying;
@@ -92,11 +117,49 @@ void Conversation::Progress(UpdateStage stage, int done, int total) {
 }
 
 void Conversation::FlashEnds(bool verified) {
-  if (state_ != State::kFlashing) return;
+  // Unverified, the adapter stays without firmware and the window stays
+  // open: the attempt's failure says what comes next.
+  if (state_ != State::kFlashing || !verified) return;
   state_ = State::kBusy;
-  phase_ = verified ? Phase::kDone : Phase::kFailed;
-  if (verified) bar_value_ = kBarRange;
+  phase_ = Phase::kDone;
+  erased_ = false;
+  bar_value_ = kBarRange;
   notice_ = close_due_ ? kCloseDeferred : "";
+}
+
+void Conversation::Attempt(const AttemptEvent& event) {
+  if (state_ == State::kIdle) return;
+  attempts_ = event.of;
+  switch (event.kind) {
+    case AttemptEvent::Kind::kBegins:
+      attempt_ = event.attempt;
+      if (phase_ != Phase::kPausing) return;
+      phase_ = Phase::kStarting;
+      bar_value_ = 0;
+      return;
+    case AttemptEvent::Kind::kFailed:
+      // The last one: GiveUp follows.
+      if (event.pause_ms == 0) return;
+      bar_shown_ = true;
+      bar_value_ = 0;
+      attempt_line_ = AttemptLine(event);
+      phase_ = Phase::kPausing;
+      if (erased_ && notice_ != kCloseRefused) notice_ = kDoNotUnplug;
+      return;
+    case AttemptEvent::Kind::kVerified:
+    case AttemptEvent::Kind::kGaveUp:
+      return;
+  }
+}
+
+void Conversation::GiveUp(bool address_saved) {
+  if (state_ == State::kIdle || phase_ == Phase::kDone || (!erased_ && !bar_shown_)) return;
+  state_ = State::kBusy;
+  phase_ = Phase::kFailed;
+  bar_shown_ = true;
+  bar_value_ = 0;
+  notice_ = erased_ ? (address_saved ? kNoFirmwareSaved : kNoFirmware) : "";
+  if (close_due_) notice_ += notice_.empty() ? kCloseDeferred : std::string(" ") + kCloseDeferred;
 }
 
 Conversation::Close Conversation::RequestClose() {
@@ -104,8 +167,12 @@ Conversation::Close Conversation::RequestClose() {
     case State::kIdle:
       return Close::kAllowed;
     case State::kBusy:
+      // A failed update's notice stays up beside it.
+      if (!close_due_)
+        notice_ = phase_ == Phase::kFailed && !notice_.empty()
+                      ? notice_ + " " + kCloseDeferred
+                      : kCloseDeferred;
       close_due_ = true;
-      notice_ = kCloseDeferred;
       return Close::kDeferred;
     case State::kFlashing:
       notice_ = kCloseRefused;
@@ -115,15 +182,26 @@ Conversation::Close Conversation::RequestClose() {
 }
 
 std::string Conversation::bar_text() const {
-  const auto with_percent = [this](const char* stage) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%s %d%%", stage, bar_value_ * 100 / kBarRange);
-    return std::string(text);
+  // The first attempt says only its stage; a later one says which it is.
+  const auto stage = [this](const char* first, const char* later, bool percent) {
+    char text[64];
+    if (attempt_ <= 1)
+      std::snprintf(text, sizeof text, "%s", first);
+    else
+      std::snprintf(text, sizeof text, "Attempt %d of %d: %s", attempt_, attempts_, later);
+    std::string words = text;
+    if (percent) {
+      std::snprintf(text, sizeof text, " %d%%", bar_value_ * 100 / kBarRange);
+      words += text;
+    }
+    return words;
   };
   switch (phase_) {
-    case Phase::kErasing: return with_percent("Erasing");
-    case Phase::kWriting: return with_percent("Writing");
-    case Phase::kVerifying: return "Verifying";
+    case Phase::kStarting: return stage("Starting", "starting", false);
+    case Phase::kErasing: return stage("Erasing", "erasing", true);
+    case Phase::kWriting: return stage("Writing", "writing", true);
+    case Phase::kVerifying: return stage("Verifying", "verifying", false);
+    case Phase::kPausing: return attempt_line_;
     case Phase::kDone: return "Done";
     case Phase::kFailed: return "Failed";
   }
@@ -147,6 +225,16 @@ void ConversationView::UpdateProgress(UpdateStage stage, int done, int total) {
 void ConversationView::FlashEnds(bool verified) {
   OnWindowThread([&] {
     conversation_.FlashEnds(verified);
+    Redraw();
+  });
+}
+
+void ConversationView::ReportAttempt(const AttemptEvent& event) {
+  OnWindowThread([&] {
+    if (event.kind == AttemptEvent::Kind::kGaveUp)
+      conversation_.GiveUp(AddressSaved());
+    else
+      conversation_.Attempt(event);
     Redraw();
   });
 }

@@ -23,7 +23,7 @@ constexpr ControlTemplate kMainControls[] = {
 constexpr ControlTemplate kAboutControls[] = {
     {kIdStatic, K::kIcon, "", 11, 17, 20, 20},
     {kIdStatic, K::kLabel, "Brivelton Utility", 40, 10, 119, 8},
-    {kIdStatic, K::kLabel, "Firmware update and settings for the adapter", 40, 25, 137, 8},
+    {kIdStatic, K::kLabel, "Version " BRIVELTON_PROGRAM_VERSION, 40, 25, 137, 8},
     {kIdOk, K::kDefPushButton, "OK", 178, 7, 32, 14},
 };
 
@@ -131,6 +131,14 @@ const ControlTemplate* FindControl(const DialogTemplate& dialog, int id) {
 const char* AboutMenuText() { return BRIVELTON_STRING_ABOUT_MENU; }
 const char* AboutTitle() { return "About Brivelton Utility"; }
 const char* AboutSecondLine() { return kAboutControls[2].text; }
+const ControlTemplate& AboutFirmwarePlace() {
+  static constexpr ControlTemplate place{kIdAboutFirmware, K::kLabel, "", 40, 36, 170, 17};
+  return place;
+}
+const ControlTemplate& PlaceholderWarningPlace() {
+  static constexpr ControlTemplate place{kIdPlaceholderWarning, K::kLabel, "", 88, 4, 124, 17};
+  return place;
+}
 const char* UpdateSucceededText() { return "Firmware update done. Please re-pair device."; }
 const char* UpdateFailedText() {
   return "Update failed. Please unplug the device and try again.";

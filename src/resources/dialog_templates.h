@@ -32,6 +32,9 @@ inline constexpr int kIdAddressList = 1060;
 inline constexpr int kIdAddressEdit = 1061;
 inline constexpr int kIdAddressError = 1062;
 inline constexpr int kIdContinueWithout = 1063;
+// Added beside the templates' own controls.
+inline constexpr int kIdAboutFirmware = 1070;
+inline constexpr int kIdPlaceholderWarning = 1071;
 
 // The help dialog opens at this place, in dialog units, relative to its owner.
 inline constexpr int kHelpOffsetX = 150;
@@ -81,9 +84,13 @@ const ControlTemplate* FindControl(const DialogTemplate& dialog, int id);
 
 // String resource 101: the About entry of the system menu.
 const char* AboutMenuText();
-// The About box's two lines.
+// The About box's two lines: the second is the program's version.
 const char* AboutTitle();
 const char* AboutSecondLine();
+// Under them, the line that names the firmware an update writes.
+const ControlTemplate& AboutFirmwarePlace();
+// In the update warning beside "WARMING:", what a placeholder image is.
+const ControlTemplate& PlaceholderWarningPlace();
 
 const char* UpdateSucceededText();
 const char* UpdateFailedText();

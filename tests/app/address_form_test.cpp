@@ -5,12 +5,34 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace brivelton {
 namespace {
+
+// The process's time zone for one test, put back after it.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    if (const char* was = std::getenv("TZ")) was_ = was;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TimeZone() {
+    if (was_)
+      setenv("TZ", was_->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> was_;
+};
 
 const std::string kEmpty = "Type the adapter's 12 hexadecimal digits, or pick a saved address.";
 const std::string kNotAnAddress =
@@ -65,22 +87,40 @@ TEST(AddressForm, OkTakesTwelveDigitsThatNameAnAdapterAndRefusesTheRestWithASent
 }
 
 TEST(AddressForm, AnEntryShowsItsAddressWhereAndWhenAndPutsTheAddressInTheField) {
+  const TimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
   JournalEntry entry;
   entry.address = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
   entry.port = "/dev/ttyUSB0";
   entry.saved = "2026-12-10T14:02:11Z";
-  EXPECT_EQ(AddressCandidateLine(entry), "00:1B:DC:0F:21:7E   /dev/ttyUSB0   saved 2026-12-10T14:02:11Z");
+  // Saved in UTC, shown in the user's own time.
+  EXPECT_EQ(AddressCandidateLine(entry), "00:1B:DC:0F:21:7E   /dev/ttyUSB0   saved 2026-12-10 15:02");
   entry.name = "Kitchen";
   // A planted entry's text never reaches the window raw.
   entry.port = "COM5\x1b[2J\r";
   EXPECT_EQ(AddressCandidateLine(entry),
-            "00:1B:DC:0F:21:7E   COM5?[2J?   Kitchen   saved 2026-12-10T14:02:11Z");
+            "00:1B:DC:0F:21:7E   COM5?[2J?   Kitchen   saved 2026-12-10 15:02");
   EXPECT_EQ(AddressFieldText(entry), "00:1B:DC:0F:21:7E");
   // What the field takes back is the entry's own address.
   AddressReply reply;
   std::string refusal;
   ASSERT_TRUE(AcceptTypedAddress(AddressFieldText(entry), reply, refusal));
   EXPECT_EQ(reply.address, entry.address);
+}
+
+TEST(AddressForm, SavedTimesInLocalTimeAndAnythingElseAsItMayBeShown) {
+  const TimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"2026-12-10T14:02:11Z", "2026-12-10 15:02"},
+      {"2026-07-01T23:30:00Z", "2026-07-02 01:30"},  // summer time, past midnight
+      {"2024-02-29T12:00:59Z", "2024-02-29 13:00"},
+      {"1999-12-31T23:59:59Z", "2000-01-01 00:59"},
+      {"2026-12-10T14:02:11", "2026-12-10T14:02:11"},  // no zone: not known to be UTC
+      {"2026-12-10T14:02:11Zx", "2026-12-10T14:02:11Zx"},
+      {"2026-13-10T14:02:11Z", "2026-13-10T14:02:11Z"},
+      {"yesterday\x1b[2J", "yesterday?[2J"},
+      {"", ""},
+  };
+  for (const auto& [saved, shown] : cases) EXPECT_EQ(LocalTimeText(saved), shown) << saved;
 }
 
 }  // namespace

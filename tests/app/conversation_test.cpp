@@ -27,9 +27,19 @@ const std::string kRefused =
     "The window stays open while the flash is rewritten: closing now would leave "
     "the adapter without firmware.";
 const std::string kDeferred = "The window closes when the adapter has answered.";
+const std::string kNoFirmwareSaved =
+    "The adapter has no working firmware. Its address is saved on this PC: press Update "
+    "Firmware again.";
+const std::string kNoFirmware = "The adapter has no working firmware: press Update Firmware again.";
+const std::string kChecksumPause =
+    "Attempt 1 of 20 failed: the checksum did not match. Trying again in 3 s.";
 
+// The attempts' events take their numbers from a step's `done` and `total`:
+// kAttemptBegins attempt `done`; kAttemptFailed attempt `done`, pausing
+// `total` ms (0 after the last), for a wrong checksum; kGaveUp with the
+// address saved when `done` is 1.
 enum class Event { kStart, kEnd, kClose, kFlashBegins, kErase, kWrite, kVerify, kVerified,
-                   kFlashFailed };
+                   kFlashFailed, kAttemptBegins, kAttemptFailed, kGaveUp };
 
 struct Step {
   Event event;
@@ -58,6 +68,16 @@ int Apply(Conversation& c, const Step& s) {
     case Event::kVerify: c.Progress(UpdateStage::kVerify, s.done, s.total); break;
     case Event::kVerified: c.FlashEnds(true); break;
     case Event::kFlashFailed: c.FlashEnds(false); break;
+    case Event::kAttemptBegins:
+      c.Attempt({.kind = AttemptEvent::Kind::kBegins, .attempt = s.done});
+      break;
+    case Event::kAttemptFailed:
+      c.Attempt({.kind = AttemptEvent::Kind::kFailed,
+                 .attempt = s.done,
+                 .why = AttemptFailure::kChecksumMismatch,
+                 .pause_ms = static_cast<uint32_t>(s.total)});
+      break;
+    case Event::kGaveUp: c.GiveUp(s.done == 1); break;
   }
   return -1;
 }
@@ -89,26 +109,73 @@ TEST(Conversation, EventsInStateAndTextsOut) {
         {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
         {E::kVerified, 0, 0, -1, B, "Done", kDeferred},
         {E::kEnd, 0, 0, 1, I, "", ""}}},
-      {"a close during the flash is refused, and stays refused",
+      {"a close during the flash is refused, and stays refused to the next attempt's erase",
        {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kAttemptBegins, 1, 0, -1, B, "", ""},
         {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
         {E::kErase, 3, 30, -1, F, "Erasing 6%", kUnplug},
         {E::kClose, 0, 0, 2, F, "Erasing 6%", kRefused},
         {E::kErase, 4, 30, -1, F, "Erasing 8%", kRefused},
-        {E::kFlashFailed, 0, 0, -1, B, "Failed", ""},
+        // The erased adapter has no firmware until a flash is verified.
+        {E::kFlashFailed, 0, 0, -1, F, "Erasing 8%", kRefused},
+        {E::kAttemptFailed, 1, 3000, -1, F, kChecksumPause, kRefused},
+        {E::kClose, 0, 0, 2, F, kChecksumPause, kRefused},
+        {E::kAttemptBegins, 2, 0, -1, F, "Attempt 2 of 20: starting", kRefused},
+        {E::kFlashBegins, 0, 0, -1, F, "Attempt 2 of 20: erasing 0%", kUnplug},
+        {E::kVerified, 0, 0, -1, B, "Done", ""},
         {E::kEnd, 0, 0, 0, I, "", ""},
         {E::kClose, 0, 0, 0, I, "", ""}}},
-      {"a failed attempt, then one that starts over",
+      {"a failed attempt, the pause, and the next attempt that succeeds",
        {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kAttemptBegins, 1, 0, -1, B, "", ""},
         {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
         {E::kErase, 30, 30, -1, F, "Erasing 38%", kUnplug},
-        {E::kWrite, 10, 125, -1, F, "Writing 43%", kUnplug},
-        {E::kFlashFailed, 0, 0, -1, B, "Failed", ""},
-        // Between attempts the failure stays up; a late count changes nothing.
-        {E::kWrite, 20, 125, -1, B, "Failed", ""},
-        {E::kClose, 0, 0, 1, B, "Failed", kDeferred},
+        {E::kWrite, 125, 125, -1, F, "Writing 99%", kUnplug},
+        {E::kVerify, 0, 1, -1, F, "Verifying", kUnplug},
+        {E::kFlashFailed, 0, 0, -1, F, "Verifying", kUnplug},
+        // Never "Failed" before the last attempt: the bar starts over, the
+        // warning stays, and a close is still refused.
+        {E::kAttemptFailed, 1, 3000, -1, F, kChecksumPause, kUnplug},
+        {E::kWrite, 20, 125, -1, F, kChecksumPause, kUnplug},
+        {E::kAttemptBegins, 2, 0, -1, F, "Attempt 2 of 20: starting", kUnplug},
+        {E::kFlashBegins, 0, 0, -1, F, "Attempt 2 of 20: erasing 0%", kUnplug},
+        {E::kErase, 30, 30, -1, F, "Attempt 2 of 20: erasing 38%", kUnplug},
+        {E::kWrite, 62, 125, -1, F, "Attempt 2 of 20: writing 68%", kUnplug},
+        {E::kVerify, 0, 1, -1, F, "Attempt 2 of 20: verifying", kUnplug},
+        {E::kClose, 0, 0, 2, F, "Attempt 2 of 20: verifying", kRefused},
+        {E::kVerified, 0, 0, -1, B, "Done", ""},
+        {E::kClose, 0, 0, 1, B, "Done", kDeferred},
+        {E::kEnd, 0, 0, 1, I, "", ""}}},
+      {"the last attempt fails: the adapter has no firmware, its address is saved",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kAttemptBegins, 1, 0, -1, B, "", ""},
         {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
-        {E::kVerified, 0, 0, -1, B, "Done", kDeferred},
+        {E::kFlashFailed, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kAttemptFailed, 1, 3000, -1, F, kChecksumPause, kUnplug},
+        {E::kAttemptBegins, 20, 0, -1, F, "Attempt 20 of 20: starting", kUnplug},
+        {E::kFlashBegins, 0, 0, -1, F, "Attempt 20 of 20: erasing 0%", kUnplug},
+        {E::kWrite, 62, 125, -1, F, "Attempt 20 of 20: writing 68%", kUnplug},
+        {E::kFlashFailed, 0, 0, -1, F, "Attempt 20 of 20: writing 68%", kUnplug},
+        {E::kAttemptFailed, 20, 0, -1, F, "Attempt 20 of 20: writing 68%", kUnplug},
+        {E::kGaveUp, 1, 0, -1, B, "Failed", kNoFirmwareSaved},
+        // The notice stays beside the reason the window closes later.
+        {E::kClose, 0, 0, 1, B, "Failed", kNoFirmwareSaved + " " + kDeferred},
+        {E::kClose, 0, 0, 1, B, "Failed", kNoFirmwareSaved + " " + kDeferred},
+        {E::kEnd, 0, 0, 1, I, "", ""}}},
+      {"the last attempt fails with no address saved",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kFlashFailed, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kGaveUp, 0, 0, -1, B, "Failed", kNoFirmware},
+        {E::kEnd, 0, 0, 0, I, "", ""}}},
+      {"attempts that fail before any erase leave the adapter's firmware: a close waits",
+       {{E::kStart, 0, 0, 1, B, "", ""},
+        {E::kAttemptBegins, 1, 0, -1, B, "", ""},
+        {E::kAttemptFailed, 1, 3000, -1, B, kChecksumPause, ""},
+        {E::kClose, 0, 0, 1, B, kChecksumPause, kDeferred},
+        {E::kAttemptBegins, 2, 0, -1, B, "Attempt 2 of 20: starting", kDeferred},
+        {E::kAttemptFailed, 20, 0, -1, B, "Attempt 2 of 20: starting", kDeferred},
+        {E::kGaveUp, 1, 0, -1, B, "Failed", kDeferred},
         {E::kEnd, 0, 0, 1, I, "", ""}}},
       {"counts that go back or overshoot move the bar neither back nor past 99%",
        {{E::kStart, 0, 0, 1, B, "", ""},
@@ -118,7 +185,7 @@ TEST(Conversation, EventsInStateAndTextsOut) {
         {E::kWrite, 400, 125, -1, F, "Writing 99%", kUnplug},
         {E::kVerify, 5, 1, -1, F, "Verifying", kUnplug},
         {E::kErase, 1, 0, -1, F, "Erasing 99%", kUnplug},
-        {E::kFlashFailed, 0, 0, -1, B, "Failed", ""},
+        {E::kFlashFailed, 0, 0, -1, F, "Erasing 99%", kUnplug},
         {E::kEnd, 0, 0, 0, I, "", ""}}},
       {"a conversation without a flash shows no bar",
        {{E::kClose, 0, 0, 0, I, "", ""},

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -74,8 +76,10 @@ std::vector<uint32_t> Params(sim::DeviceModel& model) {
 class QtSimSessionTest : public ::testing::Test {
  protected:
   // The Qt window on `bench_`, shown as a user would see it.
-  void Open(const sim::AdapterConfig& config, const FirmwareImage& image = BuiltInImage()) {
+  void Open(const sim::AdapterConfig& config, const FirmwareImage& image = BuiltInImage(),
+            StateStore* journal = nullptr) {
     bench_ = std::make_unique<Bench>(config);
+    bench_->platform.state = journal;
     window_ = std::make_unique<MainWindow>(bench_->platform, trace_.sink(), image);
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
@@ -323,6 +327,116 @@ TEST_F(QtSimSessionTest, UpdateShowsItsProgressInWordsAndRefusesToClose) {
   const auto flash = bench_->adapter.model().flash();
   const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin(), want.end()));
+}
+
+// What the window shows at an attempt's event, once it has drawn it.
+struct Drawn {
+  std::string words, notice;
+  int bar = -1;
+};
+
+// The whole story of an update whose every checksum is wrong, on an adapter
+// whose blank page takes its address from the journal: in each pause the
+// failure in words and the next attempt's empty bar, with the warning still
+// up and a close (Escape too) refused; "Failed" only after the last, with
+// what the adapter has lost and what to do; the result dialog beside the
+// bar; and the long log line that names the address in rows, all of it.
+TEST_F(QtSimSessionTest, FailedAttemptsSayWhatFailedAndWhatComesNext) {
+  sim::AdapterConfig config;
+  config.blank_identity = true;
+  config.faults.wrong_checksum = true;
+  const BtAddressBytes address = {0x5A, 0x1B, 0x3C, 0x4D, 0x5E, 0x6F};
+  MemoryStateStore store;
+  JournalEntry entry;
+  entry.port = kAdapterPort;
+  entry.address = address;
+  entry.saved = "2026-12-10T11:00:00Z";
+  std::string error;
+  ASSERT_TRUE(IdentityJournal(store).Save(entry, error)) << error;
+  Open(config, BuiltInImage(), &store);
+  Press(kIdCheckDevice);
+
+  std::map<std::pair<int, int>, Drawn> shown;  // by kind and attempt
+  QRect keep;
+  MainWindow* window = window_.get();
+  window->stack().updater.set_attempts([&](const AttemptEvent& event) {
+    window->ReportAttempt(event);
+    QMetaObject::invokeMethod(
+        window,
+        [&] {
+          Drawn now;
+          if (window->stage_label()) now.words = window->stage_label()->text().toStdString();
+          if (window->notice_label()) now.notice = window->notice_label()->text().toStdString();
+          if (window->progress_bar()) now.bar = window->progress_bar()->value();
+          shown[{static_cast<int>(event.kind), event.attempt}] = now;
+          if (event.kind == AttemptEvent::Kind::kFailed && event.attempt == 1) {
+            EXPECT_TRUE(window->grab().save(Artefact("main_attempt_failed.png")));
+            QTest::keyClick(window->message_list(), Qt::Key_Escape);
+            shown[{-1, 1}].notice =
+                window->notice_label() ? window->notice_label()->text().toStdString() : "";
+            EXPECT_TRUE(window->isVisible());
+          }
+          if (event.kind == AttemptEvent::Kind::kGaveUp)
+            for (QWidget* w : {static_cast<QWidget*>(window->progress_bar()),
+                               static_cast<QWidget*>(window->stage_label()),
+                               static_cast<QWidget*>(window->notice_label())})
+              if (w) keep |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+        },
+        Qt::BlockingQueuedConnection);
+  });
+  WhenModal<qt::UpdateConfirmDialog>(
+      window, [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
+  QRect result_place;
+  WhenModal<qt::UpdateResultDialog>(window, [&](qt::UpdateResultDialog* d) {
+    result_place = d->frameGeometry();
+    QPixmap shot = window->grab();
+    QPainter painter(&shot);
+    painter.drawPixmap(d->mapToGlobal(QPoint(0, 0)) - window->mapToGlobal(QPoint(0, 0)),
+                       d->grab());
+    painter.end();
+    EXPECT_TRUE(shot.save(Artefact("main_update_failed.png")));
+    Click(d->Control(ui::kIdOk));
+  });
+  Press(kIdUpdateFirmware);
+
+  using K = AttemptEvent::Kind;
+  const auto at = [&](K kind, int attempt) { return shown[{static_cast<int>(kind), attempt}]; };
+  const std::string unplug = "Do not unplug the adapter or close this window.";
+  EXPECT_EQ(at(K::kFailed, 1).words,
+            "Attempt 1 of 20 failed: the checksum did not match. Trying again in 3 s.");
+  EXPECT_EQ(at(K::kFailed, 1).notice, unplug);
+  EXPECT_EQ(at(K::kFailed, 1).bar, 0);
+  EXPECT_EQ((shown[{-1, 1}].notice), kRefused);
+  EXPECT_EQ(at(K::kBegins, 2).words, "Attempt 2 of 20: starting");
+  EXPECT_EQ(at(K::kFailed, 19).words,
+            "Attempt 19 of 20 failed: the checksum did not match. Trying again in 3 s.");
+  EXPECT_EQ(at(K::kFailed, 19).notice, unplug);
+  // The last failure is the one that says "Failed".
+  for (int n = 1; n < 20; ++n) EXPECT_NE(at(K::kFailed, n).words, "Failed") << n;
+  EXPECT_EQ(at(K::kGaveUp, 20).words, "Failed");
+  EXPECT_EQ(at(K::kGaveUp, 20).notice,
+            "The adapter has no working firmware. Its address is saved on this PC: press "
+            "Update Firmware again.");
+  EXPECT_TRUE(JournalKeeps(&store, address));
+  ASSERT_FALSE(keep.isNull());
+  ASSERT_FALSE(result_place.isNull());
+  EXPECT_FALSE(result_place.intersects(keep));
+  EXPECT_EQ(window->progress_bar(), nullptr);
+
+  // The line that names the address, in rows of the list, the address whole
+  // in one of them.
+  const std::vector<std::string> log = Log();
+  const auto line = std::find_if(log.begin(), log.end(), [](const std::string& l) {
+    return l.rfind(" Identity page blank: restored address 5A:1B:3C:4D:5E:6F", 0) == 0;
+  });
+  ASSERT_NE(line, log.end());
+  QListWidget* list = window->message_list();
+  QListWidgetItem* item = list->item(static_cast<int>(line - log.begin()));
+  const int rows = qt::WrappedRows(list, item->text());
+  EXPECT_GE(rows, 2);
+  EXPECT_EQ(list->visualItemRect(item).height(), rows * list->fontMetrics().height());
+  EXPECT_LE(list->fontMetrics().horizontalAdvance(QStringLiteral(" Identity page blank: restored")),
+            list->viewport()->width());
 }
 
 // A close asked for before the flash starts waits for the conversation's end,

@@ -10,9 +10,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 
+#include "app/command_line.h"
+#include "app/log_rows.h"
+#include "app/window_texts.h"
 #include "log/message_log.h"
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
@@ -26,6 +30,13 @@ namespace brivelton::testing {
 namespace {
 
 using qt::MainWindow;
+
+// An image of the given kind: the placeholder's mark at its start, or not.
+FirmwareImage ImageOf(bool placeholder) {
+  std::vector<uint8_t> bytes(kFirmwareSize, 0x5A);
+  if (placeholder) std::copy_n(kPlaceholderMark, std::strlen(kPlaceholderMark), bytes.begin());
+  return FirmwareImage(std::move(bytes), 0x204);
+}
 
 // A main window with no ports at all: nothing here talks to a device.
 struct Idle {
@@ -92,6 +103,7 @@ const PixelPlace kPixelPlaces[] = {
     {100, -1, "Brivelton Utility", {80, 19, 238, 15}},         // 40, 10, 119, 8
     {100, -1, nullptr, {80, 47, 274, 15}},                     // 40, 25, 137, 8
     {100, 1, nullptr, {356, 13, 64, 26}},                      // 178, 7, 32, 14
+    {100, 1070, nullptr, {80, 68, 340, 32}},                   // 40, 36, 170, 17
     {129, kWhole, nullptr, {0, 0, 438, 171}},                  // 219 by 91
     {129, -1, "WARMING:", {16, 17, 156, 19}},                  // 8, 9, 78, 10
     {129, -1,
@@ -101,6 +113,7 @@ const PixelPlace kPixelPlaces[] = {
     {129, -1, "Press \"OK\" to continue.", {14, 128, 264, 30}},  // 7, 68, 132, 16
     {129, 1046, nullptr, {324, 103, 100, 26}},                 // 162, 55, 50, 14
     {129, 2, nullptr, {324, 133, 100, 24}},                    // 162, 71, 50, 13
+    {129, 1071, nullptr, {176, 8, 248, 32}},                   // 88, 4, 124, 17
     {130, kWhole, nullptr, {0, 0, 316, 347}},                  // 158 by 185
     {130, 1044, nullptr, {16, 11, 204, 26}},                   // 8, 6, 102, 14
     {130, 1030, nullptr, {16, 32, 160, 30}},                   // 8, 17, 80, 16
@@ -156,8 +169,9 @@ TEST(QtWindowsTest, EveryDialogAndControlIsWhereItsUnitsPutIt) {
   MainWindow main(idle.platform);
   const SettingsValues values = DefaultSettings();
   std::vector<std::unique_ptr<qt::TemplateDialog>> dialogs;
+  const FirmwareImage placeholder = ImageOf(true);
   dialogs.push_back(std::make_unique<qt::AboutDialog>(&main));
-  dialogs.push_back(std::make_unique<qt::UpdateConfirmDialog>(&main));
+  dialogs.push_back(std::make_unique<qt::UpdateConfirmDialog>(&main, placeholder));
   dialogs.push_back(std::make_unique<qt::UpdateResultDialog>(true, &main));
   dialogs.push_back(std::make_unique<qt::SettingsDialog>(values, untraced, &main));
   dialogs.push_back(std::make_unique<qt::HelpDialog>(&main));
@@ -279,7 +293,8 @@ TEST(QtWindowsTest, AboutEntryInContextMenuAndOnF1) {
     shown = true;
     EXPECT_EQ(dialog->windowTitle().toStdString(), ui::AboutTitle());
     EXPECT_EQ(LabelTexts(dialog),
-              (std::vector<std::string>{"Brivelton Utility", ui::AboutSecondLine()}));
+              (std::vector<std::string>{"Brivelton Utility", ui::AboutSecondLine(),
+                                        AboutFirmwareLine(BuiltInImage())}));
     QLabel* icon = nullptr;
     for (QLabel* label : dialog->findChildren<QLabel*>())
       if (label->text().isEmpty()) icon = label;
@@ -294,6 +309,39 @@ TEST(QtWindowsTest, AboutEntryInContextMenuAndOnF1) {
   QTest::keyClick(window.message_list(), Qt::Key_F1);
   EXPECT_TRUE(shown);
   EXPECT_TRUE(window.isVisible());  // the About box closes alone
+}
+
+// The About box tells the program's version from the firmware's, and says
+// when that firmware is a placeholder; so does the update warning, beside
+// its own texts.
+TEST(QtWindowsTest, AboutAndWarningNameTheFirmwareAndAPlaceholder) {
+  Idle idle;
+  MainWindow window(idle.platform);
+  const std::string note = kPlaceholderNote;
+  for (const bool placeholder : {true, false}) {
+    SCOPED_TRACE(placeholder);
+    const FirmwareImage image = ImageOf(placeholder);
+    qt::AboutDialog about(&window, image);
+    const std::string firmware = placeholder ? "Firmware 2.04: " + note : "Firmware 2.04";
+    EXPECT_EQ(LabelTexts(&about), (std::vector<std::string>{
+                                      "Brivelton Utility",
+                                      std::string("Version ") + ProgramVersion(), firmware}));
+    qt::UpdateConfirmDialog warning(&window, image);
+    std::vector<std::string> texts = {
+        "WARMING:",
+        "Update firmware will clear all paired Bluetooth devices information and parameters.",
+        "Please re-pair the device after update.", "Press \"OK\" to continue."};
+    if (placeholder) texts.insert(texts.begin(), "Firmware 2.04 is " + note + ".");
+    EXPECT_EQ(LabelTexts(&warning), texts);
+    if (!placeholder) continue;
+    // Every word in view: the labels' rows fit their places.
+    for (QLabel* label : about.findChildren<QLabel*>())
+      EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
+    for (QLabel* label : warning.findChildren<QLabel*>())
+      EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
+    EXPECT_TRUE(about.grab().save(QStringLiteral(BRIVELTON_QT_ARTEFACT_DIR "/about.png")));
+    EXPECT_TRUE(warning.grab().save(QStringLiteral(BRIVELTON_QT_ARTEFACT_DIR "/update_warning.png")));
+  }
 }
 
 TEST(QtWindowsTest, StripAcceleratorKeepsDoubledAmpersands) {
@@ -331,6 +379,61 @@ TEST(QtWindowsTest, MessageListKeepsLinesAsGivenAndNewestInView) {
   const int top = list->indexAt(QPoint(1, 1)).row();
   EXPECT_LE(top, LogTopIndex(100));
   EXPECT_GT(top, 0);
+}
+
+// Long lines go on in indented rows, never cut; the newest rows stay in view
+// by the log's rule counted in rows; and the list shows when it has the
+// keyboard, where Enter closes the window.
+TEST(QtWindowsTest, MessageListWrapsLongLinesAndShowsItsFocus) {
+  Idle idle;
+  MainWindow window(idle.platform);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QListWidget* list = window.message_list();
+  const int row = list->fontMetrics().height();
+  const std::vector<std::string> long_lines = {
+      " Identity page blank; the address 5A:1B:3C:4D:5E:6F saved for port /dev/ttyUSB0 at "
+      "2026-12-10T11:00:00Z is not used. If it is this adapter's: pick it in the Adapter "
+      "Address dialog",
+      " No address chosen: update cancelled, nothing erased",
+      " Identity page blank: restored address 5A:1B:3C:4D:5E:6F from identity-5A1B3C4D5E6F"};
+  std::vector<int> rows;
+  for (int n = 0; n < 12; ++n) {
+    for (const std::string& line : long_lines) {
+      window.AppendLog(line);
+      rows.push_back(qt::WrappedRows(list, QString::fromStdString(line)));
+    }
+    window.AppendLog(" Done");
+    rows.push_back(1);
+    // The newest lines, as many as make 23 rows, all in view.
+    const int count = list->count();
+    int in_view = 0;
+    for (int i = count - 1; i >= 0 && in_view + rows[static_cast<size_t>(i)] <= 23; --i) {
+      in_view += rows[static_cast<size_t>(i)];
+      ASSERT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(i))))
+          << count << " " << i;
+    }
+    if (n == 0) {
+      EXPECT_TRUE(window.grab().save(QStringLiteral(BRIVELTON_QT_ARTEFACT_DIR "/main_long_lines.png")));
+    }
+  }
+  for (size_t i = 0; i < long_lines.size(); ++i) {
+    SCOPED_TRACE(long_lines[i]);
+    EXPECT_GE(rows[i], 2);
+    EXPECT_EQ(list->visualItemRect(list->item(static_cast<int>(i))).height(), rows[i] * row);
+  }
+  // The list is taller than 23 rows: the scroll stops at its end.
+  EXPECT_LE(list->indexAt(QPoint(1, 1)).row(), LogTopIndexOfRows(rows));
+  EXPECT_GT(list->indexAt(QPoint(1, 1)).row(), 0);
+
+  window.Control(kIdCheckDevice)->setFocus();
+  const QImage unfocused = list->grab().toImage();
+  list->setFocus();
+  ASSERT_TRUE(list->hasFocus());
+  const QImage focused = list->grab().toImage();
+  EXPECT_NE(focused, unfocused);
+  EXPECT_TRUE(window.grab().save(QStringLiteral(BRIVELTON_QT_ARTEFACT_DIR "/main_list_focused.png")));
 }
 
 // What the screen holds of the list, against what a fresh render of it shows.
@@ -373,7 +476,8 @@ TEST(QtWindowsTest, UpdateConfirmDialogOkCancelEscapeAndEnter) {
   window.show();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    qt::UpdateConfirmDialog dialog(&window);
+    const FirmwareImage image = ImageOf(false);
+    qt::UpdateConfirmDialog dialog(&window, image);
     const ui::DialogTemplate& t = ui::UpdateConfirmDialogTemplate();
     EXPECT_EQ(dialog.windowTitle().toStdString(), t.title);
     QTimer::singleShot(0, &dialog, [&] {

@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app/address_form.h"
+#include "app/window_texts.h"
 #include "log/message_log.h"
 #include "params/settings_data.h"
 
@@ -23,11 +24,17 @@ constexpr Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint |
 
 }  // namespace
 
-AboutDialog::AboutDialog(QWidget* parent)
-    : TemplateDialog(ui::AboutDialogTemplate(), parent, kDialogFlags) {}
+AboutDialog::AboutDialog(QWidget* parent, const FirmwareImage& image)
+    : TemplateDialog(ui::AboutDialogTemplate(), parent, kDialogFlags) {
+  qobject_cast<QLabel*>(AddControl(ui::AboutFirmwarePlace()))
+      ->setText(QString::fromStdString(AboutFirmwareLine(image)));
+}
 
-UpdateConfirmDialog::UpdateConfirmDialog(QWidget* parent)
+UpdateConfirmDialog::UpdateConfirmDialog(QWidget* parent, const FirmwareImage& image)
     : TemplateDialog(ui::UpdateConfirmDialogTemplate(), parent, kDialogFlags) {
+  if (const std::string note = PlaceholderWarning(image); !note.empty())
+    qobject_cast<QLabel*>(AddControl(ui::PlaceholderWarningPlace()))
+        ->setText(QString::fromStdString(note));
   // A focused button takes Enter: start on Cancel, not on OK, the first one.
   ControlAs<QPushButton>(ui::kIdCancel)->setFocus();
 }

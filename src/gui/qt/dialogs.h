@@ -6,6 +6,7 @@
 #include "gui/qt/template_dialog.h"
 #include "log/message_log.h"
 #include "params/settings_values.h"
+#include "resources/firmware_image.h"
 #include "update/address_choice.h"
 
 namespace brivelton::qt {
@@ -13,15 +14,16 @@ namespace brivelton::qt {
 class AboutDialog : public TemplateDialog {
   Q_OBJECT
  public:
-  explicit AboutDialog(QWidget* parent);
+  // `image`: the firmware an update writes, named under the version.
+  explicit AboutDialog(QWidget* parent, const FirmwareImage& image = BuiltInImage());
 };
 
 // The update warning: OK (1046) accepts; Cancel is the default, and takes the
-// focus, so Enter cancels.
+// focus, so Enter cancels. A placeholder `image` is said to be one.
 class UpdateConfirmDialog : public TemplateDialog {
   Q_OBJECT
  public:
-  explicit UpdateConfirmDialog(QWidget* parent);
+  explicit UpdateConfirmDialog(QWidget* parent, const FirmwareImage& image = BuiltInImage());
 
  protected:
   void OnCommand(int id) override;

@@ -7,12 +7,16 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QApplication>
 #include <QProgressBar>
+#include <QScreen>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
 #include "app/address_form.h"
+#include "app/log_rows.h"
 #include "log/message_log.h"
 #include "gui/qt/adapter_icon.h"
 #include "gui/qt/dialogs.h"
@@ -33,8 +37,17 @@ constexpr Qt::WindowFlags kMainFlags = Qt::Window | Qt::CustomizeWindowHint |
 // its stage in words, and the line under them.
 constexpr int kColumnX = 177, kColumnW = 58;
 constexpr int kBarY = 80, kBarH = 10, kStageY = 92, kStageH = 8, kNoticeY = 102, kNoticeH = 48;
+// The words under the bar take as many lines as they need, and the notice
+// follows them this far below; both end above Close.
+constexpr int kGapH = 4, kColumnBottom = 230;
 
 constexpr int kButtons[] = {kIdCheckDevice, kIdUpdateFirmware, kIdSetting, ui::kIdCancel};
+
+ScreenRect ScreenArea(const QWidget* window) {
+  const QScreen* screen = window->screen();
+  const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1 << 14, 1 << 14);
+  return {area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+}
 
 }  // namespace
 
@@ -51,10 +64,13 @@ QString StripAccelerator(const QString& text) {
 MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& image,
                        QWidget* parent)
     : TemplateDialog(ui::MainDialogTemplate(), parent, kMainFlags),
+      journal_(platform.state),
+      image_(image),
       stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace),
              image),
       logic_(*this, stack_) {
   list_ = ControlAs<QListWidget>(kIdMessageList);
+  MakeWrappingList(list_);
   setWindowIcon(AdapterIcon());
   setWindowTitle(QStringLiteral("Brivelton Utility Version: ") +
                  QString::fromStdString(VersionText(image.version())));
@@ -108,6 +124,9 @@ void MainWindow::OnCommand(int id) {
 void MainWindow::ConversationDone(const std::string& failure) {
   worker_.Join();
   if (!failure.empty()) {
+    // Stopped before a verdict: the bar says so under the box.
+    conversation_.GiveUp(AddressSaved());
+    Redraw();
     std::fprintf(stderr, "brivelton-utility: the conversation stopped: %s\n", failure.c_str());
     if (!quitting_)
       QMessageBox::warning(this, windowTitle(),
@@ -132,18 +151,29 @@ void MainWindow::OnWindowThread(const std::function<void()>& call) {
 }
 
 void MainWindow::done(int result) {
-  if (busy()) return;
+  if (busy()) {
+    CloseRequested();
+    return;
+  }
   TemplateDialog::done(result);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (busy()) {
-    conversation_.RequestClose();
+    CloseRequested();
     event->ignore();
-    Redraw();
     return;
   }
   TemplateDialog::closeEvent(event);
+}
+
+void MainWindow::CloseRequested() {
+  if (conversation_.RequestClose() == Conversation::Close::kRefused) QApplication::beep();
+  Redraw();
+}
+
+bool MainWindow::AddressSaved() {
+  return JournalKeeps(journal_, stack_.link.state().BtAddress);
 }
 
 void MainWindow::Redraw() {
@@ -165,6 +195,7 @@ void MainWindow::Redraw() {
       place(progress_, kBarY, kBarH);
       stage_ = new QLabel(this);
       stage_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+      stage_->setWordWrap(true);
       place(stage_, kStageY, kStageH);
     }
     progress_->setValue(conversation_.bar_value());
@@ -172,6 +203,8 @@ void MainWindow::Redraw() {
     // width, about 8% here: the words would run ahead of the bar.
     progress_->update();
     stage_->setText(QString::fromStdString(conversation_.bar_text()));
+    stage_->resize(stage_->width(),
+                   std::max(DuToPxY(kStageH, units()), stage_->heightForWidth(stage_->width())));
   } else {
     delete progress_;
     delete stage_;
@@ -186,6 +219,13 @@ void MainWindow::Redraw() {
       place(notice_, kNoticeY, kNoticeH);
     }
     notice_->setText(QString::fromStdString(conversation_.notice()));
+    const int top = stage_ ? std::max(stage_->geometry().bottom() + 1 + DuToPxY(kGapH, units()),
+                                      DuToPxY(kNoticeY, units()))
+                           : DuToPxY(kNoticeY, units());
+    const int bottom = DuToPxY(kColumnBottom, units());
+    notice_->setGeometry(notice_->x(), top, notice_->width(),
+                         std::max(notice_->heightForWidth(notice_->width()),
+                                  std::min(DuToPxY(kNoticeH, units()), bottom - top)));
   } else {
     delete notice_;
     notice_ = nullptr;
@@ -205,8 +245,10 @@ void MainWindow::AppendLog(const std::string& line) {
 }
 
 void MainWindow::AppendLine(const std::string& line) {
-  list_->addItem(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-  const int top = LogTopIndex(list_->count());
+  const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+  list_->addItem(text);
+  rows_.push_back(WrappedRows(list_, text));
+  const int top = LogTopIndexOfRows(rows_);
   if (top >= 0) list_->scrollToItem(list_->item(top), QAbstractItemView::PositionAtTop);
   // The caller goes on blocking in serial I/O: paint now, not from the event
   // loop. The rows live in the viewport, which a repaint of the frame alone
@@ -221,7 +263,7 @@ bool MainWindow::ConfirmUpdate() {
   bool ok = false;
   if (quitting_) return ok;
   OnWindowThread([&] {
-    UpdateConfirmDialog dialog(this);
+    UpdateConfirmDialog dialog(this, image_);
     ok = dialog.exec() == QDialog::Accepted;
     repaint();
   });
@@ -232,8 +274,23 @@ void MainWindow::ShowUpdateResult(bool success) {
   if (quitting_) return;
   OnWindowThread([&] {
     UpdateResultDialog dialog(success, this);
+    KeepBarInView(&dialog);
     dialog.exec();
   });
+}
+
+void MainWindow::KeepBarInView(QWidget* dialog) {
+  QRect keep;
+  for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(stage_),
+                          static_cast<QWidget*>(notice_)})
+    if (widget) keep |= QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+  if (keep.isNull()) return;
+  const QRect frame = frameGeometry();
+  const ScreenRect place = PlaceClearOf(
+      {frame.left(), frame.top(), frame.right() + 1, frame.bottom() + 1},
+      {keep.left(), keep.top(), keep.right() + 1, keep.bottom() + 1},
+      dialog->frameGeometry().width(), dialog->frameGeometry().height(), ScreenArea(this));
+  dialog->move(place.left, place.top);
 }
 
 bool MainWindow::EditSettings(SettingsValues& values) {
@@ -266,7 +323,7 @@ std::string MainWindow::HowToGiveAddress(const std::string& address) {
 }
 
 void MainWindow::OpenAbout() {
-  AboutDialog dialog(this);
+  AboutDialog dialog(this, image_);
   dialog.exec();
 }
 

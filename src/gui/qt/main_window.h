@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/conversation.h"
 #include "app/conversation_thread.h"
@@ -44,8 +45,8 @@ class MainWindow : public TemplateDialog, public ConversationView {
   std::string HowToGiveAddress(const std::string& address) override;
 
   void OpenAbout();
-  // Ignored while a conversation runs: a close waits for its end, and is
-  // refused while the flash is erased and written.
+  // While a conversation runs, a close (Escape too) waits for its end, and is
+  // refused while the adapter has no firmware; the notice says which.
   void done(int result) override;
   // Whether a button's conversation is running.
   bool busy() const { return !conversation_.idle(); }
@@ -66,10 +67,20 @@ class MainWindow : public TemplateDialog, public ConversationView {
   void ConversationDone(const std::string& failure);
   void AppendLine(const std::string& line);
   void Redraw() override;
+  bool AddressSaved() override;
+  // A close asked for by the frame, Close or Escape while a conversation runs.
+  void CloseRequested();
+  // Where a dialog over the window leaves the bar, its words and the notice
+  // in view.
+  void KeepBarInView(QWidget* dialog);
 
+  StateStore* journal_;
+  const FirmwareImage& image_;
   ProtocolStack stack_;
   MainDialog logic_;
   QListWidget* list_ = nullptr;
+  // How many rows each of the list's lines takes.
+  std::vector<int> rows_;
   QAction* about_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* stage_ = nullptr;

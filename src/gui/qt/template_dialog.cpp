@@ -7,11 +7,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
+#include "app/log_rows.h"
 #include "gui/qt/adapter_icon.h"
 
 namespace brivelton::qt {
@@ -63,11 +68,98 @@ class OneLineDelegate : public QStyledItemDelegate {
   }
 };
 
+// A list box that shows when it has the keyboard's focus, as Windows draws
+// a focused list box's caret: a dotted frame inside its edge.
+class ListBox : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QListWidget::paintEvent(event);
+    if (!hasFocus()) return;
+    // Drawn here: some styles draw a focus frame only after a Tab.
+    QPainter painter(viewport());
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+    painter.drawRect(viewport()->rect().adjusted(1, 1, -2, -2));
+  }
+  void focusInEvent(QFocusEvent* event) override {
+    QListWidget::focusInEvent(event);
+    viewport()->update();
+  }
+  void focusOutEvent(QFocusEvent* event) override {
+    QListWidget::focusOutEvent(event);
+    viewport()->update();
+  }
+};
+
+// The rows of a message list's line, drawn by hand: the style would elide.
+class WrappingDelegate : public QStyledItemDelegate {
+ public:
+  explicit WrappingDelegate(QListWidget* list) : QStyledItemDelegate(list), list_(list) {}
+
+  std::vector<std::string> Rows(const QString& text, const QFontMetrics& metrics) const {
+    std::string line = text.toStdString();
+    // A trailing newline does not make a line taller, as on Windows.
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return WrapLogLine(line, Width(), Indent(metrics), [&metrics](std::string_view part) {
+      return metrics.horizontalAdvance(
+          QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size())));
+    });
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const auto rows = Rows(index.data().toString(), option.fontMetrics);
+    return {Width(), static_cast<int>(rows.size()) * option.fontMetrics.height()};
+  }
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    const QFontMetrics& metrics = option.fontMetrics;
+    const auto rows = Rows(index.data().toString(), metrics);
+    painter->save();
+    painter->setFont(option.font);
+    painter->setPen(option.palette.color(QPalette::Text));
+    int y = option.rect.top();
+    for (size_t i = 0; i < rows.size(); ++i, y += metrics.height()) {
+      const int x = option.rect.left() + Margin() + (i ? Indent(metrics) : 0);
+      painter->drawText(QRect(x, y, option.rect.right() - x, metrics.height()),
+                        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                        QString::fromStdString(rows[i]));
+    }
+    painter->restore();
+  }
+
+ private:
+  int Margin() const { return list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1; }
+  static int Indent(const QFontMetrics& metrics) { return 3 * metrics.averageCharWidth(); }
+  // The same with or without the scroll bar, so that no line changes its
+  // rows when the bar comes.
+  int Width() const {
+    const QScrollBar* bar = list_->verticalScrollBar();
+    const int bar_width = bar && bar->isVisible() ? 0 : list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    return list_->viewport()->width() - bar_width - 2 * Margin();
+  }
+
+  QListWidget* list_;
+};
+
 }  // namespace
 
 void MakeOneLineList(QListWidget* list) {
   list->setItemDelegate(new OneLineDelegate(list));
   list->setUniformItemSizes(true);
+}
+
+void MakeWrappingList(QListWidget* list) {
+  list->setItemDelegate(new WrappingDelegate(list));
+  list->setUniformItemSizes(false);
+}
+
+int WrappedRows(const QListWidget* list, const QString& text) {
+  const auto* delegate = dynamic_cast<const WrappingDelegate*>(list->itemDelegate());
+  if (!delegate) return 1;
+  return static_cast<int>(delegate->Rows(text, list->fontMetrics()).size());
 }
 
 TemplateDialog::TemplateDialog(const ui::DialogTemplate& dialog, QWidget* parent,
@@ -79,17 +171,20 @@ TemplateDialog::TemplateDialog(const ui::DialogTemplate& dialog, QWidget* parent
   setFont(font_);
   setWindowTitle(QString::fromUtf8(dialog.title));
   setFixedSize(DuToPxX(dialog.w, units_), DuToPxY(dialog.h, units_));
-  for (const auto& control : dialog.controls) {
-    QWidget* widget = MakeControl(control);
-    widget->setProperty(kControlIdProperty, control.id);
-    if (control.id != ui::kIdStatic) widget->setObjectName(QString::number(control.id));
-    if (!control.visible) widget->hide();
-  }
+  for (const auto& control : dialog.controls) AddControl(control);
   // Where controls overlap the first one of the template is on top, as in
   // the Windows dialog manager.
   const QObjectList created = children();
   for (auto it = created.rbegin(); it != created.rend(); ++it)
     if (auto* widget = qobject_cast<QWidget*>(*it)) widget->raise();
+}
+
+QWidget* TemplateDialog::AddControl(const ui::ControlTemplate& control) {
+  QWidget* widget = MakeControl(control);
+  widget->setProperty(kControlIdProperty, control.id);
+  if (control.id != ui::kIdStatic) widget->setObjectName(QString::number(control.id));
+  if (!control.visible) widget->hide();
+  return widget;
 }
 
 QWidget* TemplateDialog::MakeControl(const ui::ControlTemplate& control) {
@@ -114,7 +209,7 @@ QWidget* TemplateDialog::MakeControl(const ui::ControlTemplate& control) {
       return label;
     }
     case K::kListBox: {
-      auto* list = new QListWidget(this);
+      auto* list = new ListBox(this);
       list->setSelectionMode(QAbstractItemView::NoSelection);
       list->setFocusPolicy(Qt::StrongFocus);
       list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -30,6 +30,8 @@ class TemplateDialog : public QDialog {
   const ui::DialogTemplate& dialog_template() const { return dialog_; }
 
  protected:
+  // A control beside the template's own, placed and found as they are.
+  QWidget* AddControl(const ui::ControlTemplate& control);
   // Button 1 and Enter without a default button; ends the dialog with OK.
   virtual void OnOk() { accept(); }
   // Any other push button.
@@ -49,5 +51,11 @@ class TemplateDialog : public QDialog {
 // A list box line is one text line high whatever it holds, as on Windows,
 // where a trailing "\n" does not make a line taller.
 void MakeOneLineList(QListWidget* list);
+
+// The message list: a line too long for the list goes on in rows under it,
+// indented, broken at spaces; nothing is cut.
+void MakeWrappingList(QListWidget* list);
+// How many rows `text` takes in such a list.
+int WrappedRows(const QListWidget* list, const QString& text);
 
 }  // namespace brivelton::qt
