@@ -53,9 +53,8 @@ EM_JS(int, brv_purge, (int handle), { return briveltonHost.purge(handle) ? 1 : 0
 
 EM_ASYNC_JS(void, brv_close, (int handle), { await briveltonHost.close(handle); });
 
-EM_ASYNC_JS(void, brv_sleep, (double ms), {
-  await new Promise(resolve => setTimeout(resolve, ms));
-});
+// The page's timers keep time in a background tab too.
+EM_ASYNC_JS(void, brv_sleep, (double ms), { await briveltonHost.sleep(ms); });
 
 EM_ASYNC_JS(char*, brv_store_write, (const char* name, const char* content), {
   const error = await briveltonHost.storeWrite(UTF8ToString(name), UTF8ToString(content));

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,8 +58,9 @@ EM_ASYNC_JS(char*, brv_ask_address, (const char* text, const char* candidates,
 });
 // What the conversation controller says the window shows around a button's work.
 EM_JS(void, brv_conversation, (int state, int shown, int value, const char* text,
-                               const char* notice), {
-  briveltonPage.conversation(state, !!shown, value, UTF8ToString(text), UTF8ToString(notice));
+                               const char* notice, const char* attempt), {
+  briveltonPage.conversation(state, !!shown, value, UTF8ToString(text), UTF8ToString(notice),
+                             UTF8ToString(attempt));
 });
 
 namespace brivelton::web {
@@ -169,13 +171,49 @@ class WebView : public ConversationView {
   }
   // The page has one thread: the flash's events are on it already.
   void OnWindowThread(const std::function<void()>& call) override { call(); }
+  void ReportAttempt(const AttemptEvent& event) override {
+    ConversationView::ReportAttempt(event);
+    attempt_ = event;
+    if (event.kind == AttemptEvent::Kind::kBegins && event.attempt == 1) notice_kept_.clear();
+    Redraw();
+  }
   void Redraw() override {
+    std::string text = conversation_.bar_text();
+    std::string notice = conversation_.notice();
+    std::string attempt;
+    if (attempt_) {
+      const AttemptEvent& e = *attempt_;
+      AttemptEvent last = e;
+      if (e.kind == AttemptEvent::Kind::kGaveUp) {
+        last.kind = AttemptEvent::Kind::kFailed;
+        last.pause_ms = 0;
+      }
+      attempt = AttemptLine(last);
+      if (e.kind == AttemptEvent::Kind::kBegins && e.attempt > 1)
+        attempt = "Attempt " + std::to_string(e.attempt) + " of " + std::to_string(e.of);
+      // Between attempts the adapter may have no firmware and the next one
+      // is coming: no "Failed" yet, and the warning stays.
+      const bool retrying = e.kind == AttemptEvent::Kind::kFailed && e.pause_ms > 0;
+      if (retrying && text == "Failed") text = "Trying again";
+      if (retrying && e.erased && notice.empty()) notice = notice_kept_;
+      if (e.kind == AttemptEvent::Kind::kGaveUp && e.erased)
+        attempt += " The adapter has no working firmware now; its address is kept in this "
+                   "browser. Press Update Firmware again.";
+    }
+    if (conversation_.state() == Conversation::State::kFlashing && !notice.empty())
+      notice_kept_ = notice;
+    if (conversation_.idle()) attempt_.reset();
     brv_conversation(int(conversation_.state()), conversation_.bar_shown(),
-                     conversation_.bar_value(), conversation_.bar_text().c_str(),
-                     conversation_.notice().c_str());
+                     conversation_.bar_value(), text.c_str(), notice.c_str(), attempt.c_str());
   }
 
   MessageLog* log = nullptr;
+
+ private:
+  std::optional<AttemptEvent> attempt_;
+  // The warning beside the bar while the flash ran, kept through the pause
+  // before the next attempt.
+  std::string notice_kept_;
 };
 
 bool tracing = false;
@@ -333,6 +371,12 @@ EMSCRIPTEN_KEEPALIVE const char* web_image_version() {
   return brivelton::web::Keep(brivelton::VersionText(brivelton::BuiltInImage().version()));
 }
 
+// What the image an update writes is, when it is the build's placeholder;
+// "" for a real one.
+EMSCRIPTEN_KEEPALIVE const char* web_image_note() {
+  return ThePage().Image().placeholder() ? brivelton::kPlaceholderNote : "";
+}
+
 // The user's own image under the rules of --image; "" when taken (and used
 // from now on), else why not. A null `bytes` goes back to the page's image.
 EMSCRIPTEN_KEEPALIVE const char* web_take_user_image(const char* file_name, const uint8_t* bytes,
@@ -372,8 +416,11 @@ EMSCRIPTEN_KEEPALIVE void web_button(int id) {
 
 // The simulated adapter from its start state (as brivelton-sim's --version,
 // --blank-identity, --address); "" when it runs, else why not.
+// `flash`, when given, is the whole flash it starts from (an earlier
+// simulated adapter's, kept across a reload of the page).
 EMSCRIPTEN_KEEPALIVE const char* web_sim_start(const char* version, int blank,
-                                               const char* address) {
+                                               const char* address, const uint8_t* flash,
+                                               int flash_size) {
   brivelton::sim::AdapterConfig config;
   const auto parsed = brivelton::ParseVersionText(version);
   if (!parsed)
@@ -389,8 +436,10 @@ EMSCRIPTEN_KEEPALIVE const char* web_sim_start(const char* version, int blank,
   config.bt_address = *bt;
   config.image.assign(image.bytes().begin(), image.bytes().end());
   config.image_version = image.version();
-  // An adapter "at" the image's version carries the image itself.
-  if (*parsed == image.version()) {
+  if (flash && flash_size > 0) {
+    config.flash.assign(flash, flash + flash_size);
+  } else if (*parsed == image.version()) {
+    // An adapter "at" the image's version carries the image itself.
     config.flash = brivelton::sim::FlashAfterUpdate(*bt);
     if (config.blank_identity)
       std::fill(config.flash.begin() + brivelton::kIdentityPageAddress,
@@ -421,6 +470,17 @@ EMSCRIPTEN_KEEPALIVE const char* web_sim_state() {
   char version[16];
   std::snprintf(version, sizeof version, "%03X", unsigned(model.version()));
   return brivelton::web::Keep(std::string(version) + "\n" + address);
+}
+
+// The simulated adapter's whole flash, for the page to keep across a reload:
+// its bytes stay where they are until the adapter changes; null when none runs.
+EMSCRIPTEN_KEEPALIVE const uint8_t* web_sim_flash(int* size) {
+  auto& page = ThePage();
+  *size = 0;
+  if (!page.sim) return nullptr;
+  const auto flash = page.sim->model().flash();
+  *size = int(flash.size());
+  return flash.data();
 }
 
 EMSCRIPTEN_KEEPALIVE int web_sim_stop() {

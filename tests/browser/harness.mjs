@@ -5,7 +5,8 @@ import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
 import { once } from 'node:events';
-import { execFile } from 'node:child_process';
+import { execFile, spawn } from 'node:child_process';
+import os from 'node:os';
 import { promisify } from 'node:util';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -54,17 +55,54 @@ export function launchChromium() {
   });
 }
 
+// Chromium as a user runs it: a hidden tab's timers throttled, no switch
+// against it, and no playwright focus emulation (which keeps every tab
+// shown). Pages open as tabs of one window in its own profile; `close()`
+// ends it all.
+export async function launchPlainChromium() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'brivelton-chromium-'));
+  const proc = spawn(process.env.BRIVELTON_CHROMIUM ?? '/usr/bin/chromium', ['--headless',
+    '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync',
+    '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'],
+  { stdio: ['ignore', 'ignore', 'pipe'] });
+  let said = '';
+  const endpoint = await new Promise((resolve, reject) => {
+    proc.stderr.on('data', (d) => {
+      said += d;
+      const m = said.match(/DevTools listening on (ws:\S+)/);
+      if (m) resolve(m[1]);
+    });
+    proc.on('exit', () => reject(new Error(`chromium ended: ${said}`)));
+  });
+  const browser = await chromium.connectOverCDP(endpoint, { noDefaults: true });
+  return {
+    browser,
+    context: browser.contexts()[0],
+    async close() {
+      await browser.close().catch(() => {});
+      proc.kill();
+      await once(proc, 'exit').catch(() => {});
+      // Its helpers may still be writing as it goes.
+      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
+    },
+  };
+}
+
 const standIn = fs.readFileSync(new URL('./stand_in.js', import.meta.url), 'utf8');
 
 // A fresh profile (its own IndexedDB) with the page loaded and ready. With
 // `bridgeUrl` the page's navigator.serial is the bridge's stand-in.
-export async function openPage(browser, url, { bridgeUrl, context } = {}) {
-  context ??= await browser.newContext({ viewport: { width: 900, height: 700 },
-    bypassCSP: Boolean(bridgeUrl), serviceWorkers: 'block' });
+export async function openPage(browser, url, { bridgeUrl, context, viewport, deviceScaleFactor } = {}) {
+  const plain = Boolean(context);
+  context ??= await browser.newContext({ viewport: viewport ?? { width: 900, height: 700 },
+    deviceScaleFactor, bypassCSP: Boolean(bridgeUrl), serviceWorkers: 'block' });
   if (bridgeUrl) {
     await context.addInitScript({ content: `${standIn}\ninstallSerialStandIn(${JSON.stringify(bridgeUrl)});` });
   }
   const page = await context.newPage();
+  // A context of our own making (a plain browser's) takes the bridge this way.
+  if (bridgeUrl && plain) await (await context.newCDPSession(page)).send('Page.setBypassCSP', { enabled: true });
   page.on('pageerror', (e) => { page.errors = [...(page.errors ?? []), e]; });
   page.dialogs = [];
   page.on('dialog', (d) => {
@@ -74,6 +112,57 @@ export async function openPage(browser, url, { bridgeUrl, context } = {}) {
   await page.goto(url);
   const ready = await page.evaluate(() => window.briveltonReady);
   return { context, page, ready };
+}
+
+// In the page: from the moment the Check Device click reaches it, through
+// Update Firmware and its warning, to the result dialog. The clicks after the
+// first are made by the page's own script the moment each is possible, as
+// `--yes` answers the tool's question: the figure is the page's time, not the
+// round trips of the program driving the browser. Resolves with the
+// milliseconds (a promise kept in the page until awaited).
+export function installDriver() {
+  window.benchDone = new Promise((resolve, reject) => {
+    const $ = (id) => document.getElementById(id);
+    const shown = (id) => $(id) && !$(id).hidden;
+    let t0 = null;
+    let stage = 'check';
+    let wasBusy = false;
+    const step = () => {
+      if (t0 === null) return;
+      const busy = document.documentElement.dataset.busy;
+      if (stage === 'check') {
+        if (busy) wasBusy = true;
+        else if (wasBusy) {
+          stage = 'confirm';
+          $('main-1002').click();
+        }
+      } else if (stage === 'confirm' && shown('confirm') && $('confirm-1046')) {
+        stage = 'result';
+        $('confirm-1046').click();
+      } else if (stage === 'result' && shown('result')) {
+        stage = 'done';
+        observer.disconnect();
+        resolve(performance.now() - t0);
+      }
+    };
+    const observer = new MutationObserver(step);
+    observer.observe(document, { subtree: true, childList: true, attributes: true });
+    $('main-1001').addEventListener('click', () => {
+      t0 = performance.now();
+      queueMicrotask(step);
+    }, { capture: true, once: true });
+    setTimeout(() => reject(new Error(`the page's update stopped at ${stage}`)), 120000);
+  });
+}
+
+// Puts another tab in front of `page` (in a plain browser's context) and
+// waits until the page is hidden; returns that tab.
+export async function hideBehindTab(context, page) {
+  const front = await context.newPage();
+  await front.goto('about:blank');
+  await front.bringToFront();
+  await page.waitForFunction(() => document.visibilityState === 'hidden');
+  return front;
 }
 
 export const messages = (page) =>
@@ -87,6 +176,18 @@ export const waitShown = (page, id, timeout = 60000) =>
 export async function clickShown(page, id) {
   await waitShown(page, id);
   await page.click(`#${id}`);
+}
+
+// axe-core's default rules on the page as it is now: the violations that
+// are critical or serious, as "rule: target" lines.
+const axeSource = fs.readFileSync(path.join(path.dirname(fileURLToPath(import.meta.url)),
+  'node_modules/axe-core/axe.min.js'), 'utf8');
+export async function axeProblems(page) {
+  if (!await page.evaluate(() => Boolean(window.axe))) await page.evaluate(axeSource);
+  const found = await page.evaluate(async () => (await window.axe.run(document)).violations
+    .filter((v) => v.impact === 'critical' || v.impact === 'serious')
+    .flatMap((v) => v.nodes.map((n) => `${v.id} (${v.impact}): ${n.target.join(' ')}`)));
+  return found;
 }
 
 export async function screenshot(page, name) {

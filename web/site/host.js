@@ -51,8 +51,44 @@
     return response;
   };
 
+  // Timers from a worker (timers.js): a hidden tab's own are held to about one
+  // a second, which would stretch a flash's hundreds of waits tenfold. The
+  // page's own timers stand in where no worker starts.
+  const timers = { worker: null, next: 1, due: new Map() };
+  try {
+    timers.worker = new Worker("timers.js");
+    timers.worker.onmessage = ({ data: id }) => {
+      const due = timers.due.get(id);
+      timers.due.delete(id);
+      if (due) due.fire();
+    };
+    // A worker that did not start: what it was asked to time, the page times.
+    timers.worker.onerror = () => {
+      timers.worker = null;
+      for (const { fire, ms } of timers.due.values()) setTimeout(fire, ms);
+      timers.due.clear();
+    };
+  } catch (e) {
+    timers.worker = null;
+  }
+  // Calls `fire` after `ms`; returns what cancels it.
+  function after(ms, fire) {
+    if (!timers.worker) {
+      const t = setTimeout(fire, ms);
+      return () => clearTimeout(t);
+    }
+    const id = timers.next++;
+    timers.due.set(id, { fire, ms });
+    timers.worker.postMessage([id, Math.max(0, ms)]);
+    return () => {
+      if (timers.due.delete(id)) timers.worker.postMessage([id, -1]);
+    };
+  }
+
   const host = {
     settleReady: settle,
+    after,
+    sleep: ms => new Promise(resolve => { after(ms, resolve); }),
     early: {
       wasm: early("brivelton.wasm", { credentials: "same-origin" }),
       image: early("firmware.bin", { cache: "no-cache" }),
@@ -157,11 +193,11 @@
       if (c.chunks.length) return 1;
       if (!c.pending) this.startRead(c);
       if (c.pending) {
-        let timer = null;
+        let cancel = null;
         const waits = [c.pending];
-        if (ms >= 0) waits.push(new Promise(resolve => { timer = setTimeout(resolve, ms); }));
+        if (ms >= 0) waits.push(new Promise(resolve => { cancel = after(ms, resolve); }));
         await Promise.race(waits);
-        if (timer !== null) clearTimeout(timer);
+        if (cancel) cancel();
       }
       if (c.chunks.length) return 1;
       return c.dead ? -1 : 0;
@@ -180,10 +216,10 @@
       try {
         const written = writer.write(bytes).then(() => bytes.length);
         if (ms < 0) return await written;
-        let timer = null;
-        const late = new Promise(resolve => { timer = setTimeout(() => resolve(0), ms); });
+        let cancel = null;
+        const late = new Promise(resolve => { cancel = after(ms, () => resolve(0)); });
         const n = await Promise.race([written, late]);
-        clearTimeout(timer);
+        cancel();
         written.catch(() => {});
         return n;
       } catch (e) {

@@ -58,7 +58,9 @@
       title.append(text);
       box.append(title);
     }
-    box.querySelector(".title-text").textContent = t.title;
+    const titleText = box.querySelector(".title-text");
+    titleText.textContent = t.title;
+    if (!titleText.id) titleText.id = `${prefix}-title`;
     if (!client) {
       client = document.createElement("div");
       client.className = "client";
@@ -66,14 +68,19 @@
     }
     client.style.width = `${px.x(t.w)}px`;
     client.style.height = `${px.y(t.h)}px`;
-    for (const c of t.controls) {
-      if (prefix === "main" && c.id === kIdCancel) continue;  // a page can't close its tab
+    // A list's name is the text before it, as a screen reader of the
+    // windows takes it.
+    let lastLabel = null;
+    t.controls.forEach((c, index) => {
+      if (prefix === "main" && c.id === kIdCancel) return;  // a page can't close its tab
       let el;
       switch (c.kind) {
         case "label":
           el = document.createElement("div");
           el.className = "label";
           el.textContent = c.text;
+          el.id = `${prefix}-label-${index}`;
+          lastLabel = el;
           place(el, c.x, c.y, c.w, c.h);
           break;
         case "icon":
@@ -87,6 +94,12 @@
           el = document.createElement("ul");
           el.className = "list";
           el.tabIndex = 0;
+          if (prefix === "main") {
+            el.setAttribute("role", "log");
+            el.setAttribute("aria-label", "Messages");
+          } else {
+            el.setAttribute("aria-label", t.title);
+          }
           place(el, c.x, c.y, c.w, c.h);
           break;
         case "button":
@@ -112,26 +125,39 @@
           el = document.createElement("select");
           c.items.forEach((item, i) => el.append(new Option(item, String(i))));
           el.selectedIndex = -1;
+          if (lastLabel) el.setAttribute("aria-labelledby", lastLabel.id);
           // The template's height is that of the open list.
           place(el, c.x, c.y, c.w, null);
           break;
         default:
-          continue;
+          return;
       }
       if (c.id !== -1 && c.kind !== "check") el.id = `${prefix}-${c.id}`;
       if (!c.visible) el.hidden = true;
       client.append(el);
-    }
+    });
     return client;
   }
 
   // Modal dialogs: one promise per showing, settled by its buttons.
+  // Everything behind the top one is inert: neither Tab nor a click reaches
+  // it. Closed, a dialog gives the focus back to what had it (or, when that
+  // was a button disabled by the work, to it once the work is over).
   const open = [];
+  let focusAfterWork = null;
+  function behind() {
+    const top = open[open.length - 1];
+    $("page-main").inert = !!top;
+    for (const box of open) box.inert = box !== top;
+  }
   function showModal(box) {
     box.classList.remove("placed");
+    box.returnTo = document.activeElement !== document.body ? document.activeElement : null;
     box.hidden = false;
     $("shade").hidden = false;
     open.push(box);
+    behind();
+    fit(box);
     const first = box.querySelector("button.default") || box.querySelector("button");
     if (first) first.focus();
   }
@@ -140,6 +166,17 @@
     const i = open.indexOf(box);
     if (i >= 0) open.splice(i, 1);
     if (!open.length) $("shade").hidden = true;
+    behind();
+    const back = box.returnTo;
+    box.returnTo = null;
+    if (back && back.isConnected) {
+      back.focus();
+      if (document.activeElement !== back) focusAfterWork = back;
+    }
+  }
+  function focusable(box) {
+    return [...box.querySelectorAll("button, input, select, [tabindex]")].filter(
+        el => !el.disabled && !el.hidden && el.tabIndex >= 0 && el.getClientRects().length);
   }
   let pending = {};
   function awaitDialog(name, box) {
@@ -155,7 +192,15 @@
   document.addEventListener("keydown", e => {
     const box = open[open.length - 1];
     if (!box) return;
-    if (e.key === "Escape") {
+    if (e.key === "Tab") {
+      const all = focusable(box);
+      if (!all.length) return;
+      const at = all.indexOf(document.activeElement);
+      const next = e.shiftKey ? (at <= 0 ? all.length - 1 : at - 1)
+                              : (at < 0 || at === all.length - 1 ? 0 : at + 1);
+      e.preventDefault();
+      all[next].focus();
+    } else if (e.key === "Escape") {
       e.preventDefault();
       const cancel = box.querySelector(`button[id$="-${kIdCancel}"]`) ||
           box.querySelector("#address-cancel");
@@ -173,14 +218,18 @@
     const list = $(`main-${kIdMessageList}`);
     const li = document.createElement("li");
     li.textContent = line;
+    li.setAttribute("role", "none");
     list.append(li);
-    // The newest 23 lines stay in view once there are more than 25.
+    // The newest 23 lines stay in view once there are more than 25 (a long
+    // line wraps: its rows count as it shows them).
     const count = list.children.length;
-    if (count > 25) list.scrollTop = (count - 23) * li.offsetHeight;
+    if (count > 25) list.scrollTop = list.children[count - 23].offsetTop - list.firstElementChild.offsetTop;
   }
 
   // The conversation controller's state: 0 idle, 1 busy, 2 flashing.
-  function conversation(state, shown, value, text, notice) {
+  // `attempt`: the attempt's account ("Attempt 2 of 20 failed: ...").
+  function conversation(state, shown, value, text, notice, attempt) {
+    const wasFlashing = flashing;
     flashing = state === 2;
     $("progress").hidden = !shown;
     $("progress-text").hidden = !shown;
@@ -188,7 +237,42 @@
     $("progress-text").textContent = text;
     $("progress-notice").textContent = notice;
     $("progress-notice").hidden = !notice;
+    $("progress-attempt").textContent = attempt || "";
+    $("progress-attempt").hidden = !attempt;
+    // From the first erase on the flash goes on in the background as well;
+    // the screen stays on where the browser lets the page ask.
+    if (shown && notice && state !== 0) note(kBackgroundNote);
+    else if ($("main-note").textContent === kBackgroundNote) note("");
+    if (flashing !== wasFlashing) wakeLock(flashing);
   }
+  const kBackgroundNote = "The update goes on while this tab is in the background: you may " +
+      "switch to another tab, but keep this one open and the adapter plugged in.";
+
+  function note(text) {
+    $("main-note").textContent = text;
+    $("main-note").hidden = !text;
+  }
+
+  let lock = null;
+  async function wakeLock(on) {
+    if (!on) {
+      const held = lock;
+      lock = null;
+      if (held) held.release().catch(() => {});
+      return;
+    }
+    if (lock || !navigator.wakeLock || document.visibilityState !== "visible") return;
+    try {
+      lock = await navigator.wakeLock.request("screen");
+      if (!flashing) wakeLock(false);
+    } catch (e) {
+      lock = null;  // refused (a saving mode, a policy): the flash goes on
+    }
+  }
+  // A lock ends when the tab is hidden; it is asked again on return.
+  document.addEventListener("visibilitychange", () => {
+    if (flashing && document.visibilityState === "visible") { lock = null; wakeLock(true); }
+  });
 
   window.addEventListener("beforeunload", e => {
     if (!flashing) return;
@@ -276,6 +360,7 @@
     bar.value = 0;
     bar.hidden = true;
     place(bar, 177, 80, 58, 10);
+    bar.setAttribute("aria-labelledby", "progress-text");
     const barText = document.createElement("div");
     barText.id = "progress-text";
     barText.hidden = true;
@@ -284,14 +369,31 @@
     notice.id = "progress-notice";
     notice.className = "label";
     notice.hidden = true;
-    place(notice, 177, 104, 58, 60);
-    mainClient.append(bar, barText, notice);
+    place(notice, 177, 104, 58, 24);
+    const attempt = document.createElement("div");
+    attempt.id = "progress-attempt";
+    attempt.className = "label";
+    attempt.setAttribute("role", "status");
+    attempt.hidden = true;
+    place(attempt, 177, 130, 58, 40);
+    mainClient.append(bar, barText, notice, attempt);
 
     buildDialog($("about"), "about", d.about, () => hideModal($("about")));
-    buildDialog($("confirm"), "confirm", d.confirm, id => {
+    const confirmClient = buildDialog($("confirm"), "confirm", d.confirm, id => {
       if (id === 1046) pending.confirm(true);
       else if (id === kIdCancel) pending.confirm(false);
     });
+    // Beside the template's warning, below its buttons.
+    const placeholder = document.createElement("p");
+    placeholder.id = "confirm-placeholder";
+    placeholder.className = "window-note";
+    placeholder.hidden = true;
+    confirmClient.after(placeholder);
+    $("confirm").setAttribute("aria-describedby", "confirm-placeholder");
+    for (const label of confirmClient.querySelectorAll(".label")) {
+      $("confirm").setAttribute("aria-describedby", `${label.id} confirm-placeholder`);
+      break;
+    }
     buildDialog($("result"), "result", d.result, () => pending.result());
     buildDialog($("settings"), "settings", d.settings, id => {
       if (id === kIdOk) pending.settings(readSettings());
@@ -308,22 +410,47 @@
     }
   }
 
-  // Beside the parameter dialog, at the template's offset from its client area.
+  // Beside the parameter dialog, at the template's offset from its client
+  // area, as far as the screen has room.
   function openHelp() {
     const help = $("help");
     const owner = $("settings").querySelector(".client").getBoundingClientRect();
     showModal(help);
     help.classList.add("placed");
-    help.style.left = `${Math.round(owner.left) + px.x(texts.helpOffset[0])}px`;
-    help.style.top = `${Math.round(owner.top) + px.y(texts.helpOffset[1])}px`;
+    const size = help.getBoundingClientRect();
+    const left = Math.round(owner.left) + px.x(texts.helpOffset[0]);
+    const top = Math.round(owner.top) + px.y(texts.helpOffset[1]);
+    help.style.left = `${Math.max(kMargin, Math.min(left, innerWidth - kMargin - size.width))}px`;
+    help.style.top = `${Math.max(kMargin, Math.min(top, innerHeight - kMargin - size.height))}px`;
   }
+
+  // A window wider than the screen is drawn smaller, whole; a dialog taller
+  // than the screen scrolls inside. Nothing makes the page scroll sideways.
+  const kMargin = 8;
+  function scaleToWidth(el, room) {
+    el.style.zoom = "";
+    const width = el.getBoundingClientRect().width;
+    if (width > room) el.style.zoom = String(Math.floor((room - 1) / width * 1000) / 1000);
+  }
+  function fit(box) {
+    if (box.hidden) return;
+    scaleToWidth(box, innerWidth - 2 * kMargin);
+    const zoom = Number(box.style.zoom) || 1;
+    box.style.maxHeight = `${Math.floor((innerHeight - 2 * kMargin) / zoom)}px`;
+  }
+  function fitAll() {
+    const pad = parseFloat(getComputedStyle(document.body).paddingLeft) || 0;
+    scaleToWidth($("main"), document.documentElement.clientWidth - 2 * pad);
+    for (const box of open) fit(box);
+  }
+  window.addEventListener("resize", () => { if (texts) fitAll(); });
 
   function setBusy(name) {
     root.dataset.busy = name;
     for (const id of [kIdCheckDevice, kIdUpdateFirmware, kIdSetting])
       $(`main-${id}`).disabled = name !== "";
     for (const id of ["sim-start", "sim-stop", "firmware-file", "firmware-version",
-                      "firmware-builtin"])
+                      "firmware-builtin", "guide-try"])
       $(id).disabled = name !== "";
     $("main-request").disabled = name !== "" || !navigator.serial;
   }
@@ -334,8 +461,12 @@
     if (root.dataset.busy !== "" || root.dataset.ready !== "yes") return;
     if (id === kIdUpdateFirmware && imageProblem) {
       $("image-status").textContent = imageProblem;
+      note(`Nothing was written: the firmware file chosen in the panel is refused. ${imageProblem}`);
       return;
     }
+    note("");
+    $("guide").hidden = true;
+    const clicked = $(`main-${id}`);
     setBusy(busyNames[id] || "");
     try {
       // The click is the user's gesture the chooser needs.
@@ -350,6 +481,17 @@
     } finally {
       setBusy("");
       simStatus();
+      keepSimFlash();
+      const now = document.activeElement;
+      if (focusAfterWork || !now || now === document.body || !now.getClientRects().length) {
+        const back = focusAfterWork && !focusAfterWork.hidden ? focusAfterWork : clicked;
+        focusAfterWork = null;
+        if (back && !back.hidden) back.focus();
+      }
+      // Without Web Serial a search can only fail: say why where the user looks.
+      if (id === kIdCheckDevice && !simRunning && !navigator.serial)
+        note($("no-serial").textContent);
+      showResume();
     }
   }
 
@@ -373,19 +515,64 @@
     }
   }
 
+  // The simulated adapter's start state and flash, kept for the tab's
+  // session: a reload in the middle of its update finds it as it was left,
+  // as a real adapter would be.
+  const kSimKept = "brivelton-sim";
   let simRunning = false;
-  async function startSim(version, blank, address) {
-    const problem = await switchTo("web_sim_start", "string", ["string", "number", "string"],
-                                   [version, blank ? 1 : 0, address]);
+  let simStart = null;
+  async function startSim(version, blank, address, flash) {
+    const bytes = flash || new Uint8Array(0);
+    const problem = await switchTo("web_sim_start", "string",
+                                   ["string", "number", "string", "array", "number"],
+                                   [version, blank ? 1 : 0, address, bytes, bytes.length]);
     if (problem === null) return false;
     if (problem) {
       $("sim-status").textContent = problem;
       return false;
     }
     simRunning = true;
+    simStart = { version, blank, address };
     simStatus();
+    keepSimFlash();
     $("sim-stop").hidden = false;
+    $("guide").hidden = true;
     return true;
+  }
+  function keepSimFlash() {
+    if (!module) return;
+    try {
+      if (!simRunning) {
+        sessionStorage.removeItem(kSimKept);
+        return;
+      }
+      const size = module._malloc(4);
+      // The export itself: ccall, in the middle of a button's work, would
+      // take this call for part of that work and give a promise.
+      const at = module._web_sim_flash(size);
+      const length = module.HEAP32[size >> 2];
+      module._free(size);
+      let text = "";
+      const bytes = module.HEAPU8.subarray(at, at + length);
+      for (let i = 0; i < bytes.length; i += 0x8000)
+        text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+      sessionStorage.setItem(kSimKept, JSON.stringify({ ...simStart, flash: btoa(text) }));
+    } catch (e) {
+      // No session storage (a private mode's quota): a reload starts afresh.
+    }
+  }
+  window.addEventListener("pagehide", keepSimFlash);
+  function keptSim() {
+    try {
+      const kept = JSON.parse(sessionStorage.getItem(kSimKept) || "null");
+      if (!kept) return null;
+      const text = atob(kept.flash);
+      const flash = new Uint8Array(text.length);
+      for (let i = 0; i < text.length; i++) flash[i] = text.charCodeAt(i);
+      return { ...kept, flash };
+    } catch (e) {
+      return null;
+    }
   }
 
   // What the simulated adapter is now: an update changes its version and
@@ -403,10 +590,17 @@
         `${address ? `address ${address}` : "identity page blank"}. Check Device finds it.`;
   }
 
+  // A placeholder image says so wherever the image is described: here and
+  // in the update's warning.
   function imageStatus() {
-    $("image-status").textContent = usingUserImage
-        ? `An update writes ${usingUserImage}.`
-        : `An update writes the page's firmware ${imageVersion}.`;
+    const placeholder = module.ccall("web_image_note", "string", [], []);
+    $("image-status").textContent = (usingUserImage
+        ? `An update writes ${usingUserImage}`
+        : `An update writes the page's firmware ${imageVersion}`) +
+        (placeholder ? `: ${placeholder}.` : ".");
+    $("confirm-placeholder").textContent = placeholder
+        ? `The firmware this update writes is ${placeholder}.` : "";
+    $("confirm-placeholder").hidden = !placeholder;
   }
   let usingUserImage = "";
   let imageVersion = "";
@@ -468,13 +662,14 @@
       usingUserImage = "";
       imageStatus();
     });
-    $("sim-start").addEventListener("click", () => {
-      startSim($("sim-version").value.trim(), $("sim-blank").checked,
-               $("sim-address").value.trim());
-    });
+    const trySim = () => startSim($("sim-version").value.trim(), $("sim-blank").checked,
+                                  $("sim-address").value.trim());
+    $("sim-start").addEventListener("click", trySim);
+    $("guide-try").addEventListener("click", trySim);
     $("sim-stop").addEventListener("click", async () => {
       if (await switchTo("web_sim_stop", "number", [], []) === null) return;
       simRunning = false;
+      keepSimFlash();
       $("sim-stop").hidden = true;
       $("sim-status").textContent = "";
     });
@@ -515,7 +710,52 @@
     return Promise.race([started, failure]);
   }
 
+  // An update cut short (a reload, a closed tab) left its adapter's address
+  // in the browser's journal: say so until an update has written it back.
+  async function showResume() {
+    const names = (await host.storeList()).filter(n => n.startsWith("identity-"));
+    const entries = [];
+    for (const name of names) {
+      const text = await host.storeRead(name);
+      if (!text) continue;
+      const fields = Object.fromEntries(text.split("\n").filter(l => l.includes("="))
+          .map(l => [l.slice(0, l.indexOf("=")), l.slice(l.indexOf("=") + 1)]));
+      if (fields.address) entries.push(fields);
+    }
+    const shown = entries.map(e =>
+        `${e.address}${e.port ? ` (the adapter on ${e.port}${e.saved ? `, saved ${e.saved}` : ""})` : ""}`);
+    $("resume").textContent = !entries.length ? ""
+        : entries.length === 1
+        ? `An update was cut short: the adapter on ${entries[0].port || "its port"} may have no ` +
+          `working firmware. Its Bluetooth address ${entries[0].address} is saved in this browser. ` +
+          "To finish the update, connect it and press Update Firmware (after Check Device)."
+        : `Updates were cut short: Bluetooth addresses saved in this browser are ${shown.join(", ")}. ` +
+          "To finish an update, connect its adapter and press Update Firmware (after Check Device).";
+    $("resume").hidden = !entries.length;
+  }
+
+  // Inside another site's frame the page does nothing: that site could make
+  // it talk to the user's ports.
+  function framedElsewhere() {
+    if (window.top === window.self) return false;
+    try {
+      return window.top.location.origin !== location.origin;
+    } catch (e) {
+      return true;
+    }
+  }
+
   async function start() {
+    if (framedElsewhere()) {
+      $("framed").textContent = "This page works only in a tab of its own, not inside another " +
+          `site's page: open ${location.href} directly.`;
+      $("framed").hidden = false;
+      $("guide").hidden = true;
+      $("desk").hidden = true;
+      root.dataset.ready = "error";
+      host.settleReady.reject(new Error($("framed").textContent));
+      return;
+    }
     const serial = !!navigator.serial;
     if (!serial) {
       // Browsers keep Web Serial from pages served over plain HTTP elsewhere
@@ -540,6 +780,7 @@
     texts = JSON.parse(module.ccall("web_templates", "string", [], []));
     layout();
     wire();
+    fitAll();
     let bytes;
     try {
       bytes = new Uint8Array(await image);
@@ -559,12 +800,19 @@
     imageStatus();
     const query = new URLSearchParams(location.search);
     if (query.has("trace")) await module.ccall("web_trace", null, ["number"], [1], { async: true });
-    if (query.has("sim")) {
+    const kept = keptSim();
+    if (kept) {
+      $("sim-version").value = kept.version;
+      $("sim-blank").checked = kept.blank;
+      $("sim-address").value = kept.address;
+      await startSim(kept.version, kept.blank, kept.address, kept.flash);
+    } else if (query.has("sim")) {
       $("sim-version").value = query.get("sim-version") || $("sim-version").value;
       $("sim-blank").checked = query.get("sim-blank") === "1";
       $("sim-address").value = query.get("sim-address") || $("sim-address").value;
       await startSim($("sim-version").value, $("sim-blank").checked, $("sim-address").value);
     }
+    await showResume();
     root.dataset.ready = "yes";
     performance.mark("brivelton-ready");
     host.settleReady.resolve({ imageVersion, imageSize: bytes.length, webSerial: serial,

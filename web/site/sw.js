@@ -4,7 +4,7 @@
 // once) and kept; without a network the kept copy answers.
 "use strict";
 const kCache = "brivelton-page";
-const kFiles = ["./", "index.html", "style.css", "host.js", "brivelton.js", "page.js",
+const kFiles = ["./", "index.html", "style.css", "host.js", "timers.js", "brivelton.js", "page.js",
                 "brivelton.wasm", "firmware.bin", "manifest.webmanifest", "adapter-48.png",
                 "adapter-256.png"];
 
