@@ -310,6 +310,14 @@ TEST(CliDocs, TheExitStatusesAreOneTableEverywhere) {
     table += std::string("| ") + row.status + " | " + row.meaning + " |\n";
   EXPECT_NE(readme.find(table), std::string::npos) << table;
 
+  // The Windows README, in the zip and the install folder, as the help says it.
+  std::ifstream windows_file(std::string(BRIVELTON_SOURCE_DIR) + "/src/gui/win32/README.txt.in");
+  const std::string windows{std::istreambuf_iterator<char>(windows_file), {}};
+  const std::string help = cli::HelpText();
+  const size_t start = help.find("Exit status:\n") + 13;
+  const std::string lines = help.substr(start, help.find("\n\n", start) + 1 - start);
+  EXPECT_NE(windows.find(lines), std::string::npos) << lines;
+
   const std::string man = cli::ManPage("0");
   for (const auto& row : rows) {
     std::istringstream words(row.meaning);
