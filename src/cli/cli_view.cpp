@@ -123,6 +123,8 @@ bool CliView::EditSettings(SettingsValues& values) {
 }
 
 void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
+  // The checksum matched: the adapter has its firmware again.
+  if (stage == UpdateStage::kVerify && done >= total) no_firmware_ = false;
   if (options_.quiet) return;
   if (!io_.stderr_tty) {
     ProgressLine(stage, done, total);
