@@ -270,7 +270,7 @@ run_tool() {
   local name=$1
   shift
   tool_status=0
-  w wine "$tool" "$@" > "$run/$name.raw" 2> "$run/$name.err" || tool_status=$?
+  w wine "$tool" "$@" < /dev/null > "$run/$name.raw" 2> "$run/$name.err" || tool_status=$?
   tr -d '\r' < "$run/$name.raw" > "$run/$name.out"
 }
 # run_both NAME STATUS ARGS...: brivelton.exe and the Linux brivelton on the
@@ -278,8 +278,8 @@ run_tool() {
 run_both() {
   local name=$1 expected=$2 linux_status=0
   shift 2
-  env XDG_STATE_HOME="$work/state" "$cli" --port "$link" "$@" > "$run/$name.linux.raw" \
-    2> "$run/$name.linux.err" || linux_status=$?
+  env XDG_STATE_HOME="$work/state" "$cli" --port "$link" "$@" < /dev/null \
+    > "$run/$name.linux.raw" 2> "$run/$name.linux.err" || linux_status=$?
   sed "s|$link|COM5|g" "$run/$name.linux.raw" > "$run/$name.linux"
   run_tool "$name" --port COM5 "$@"
   [ "$linux_status" = "$expected" ] || tool_failed "brivelton $* ended with $linux_status"
@@ -296,7 +296,15 @@ start_adapter blank --time-scale 0 --wire-scale 0 --blank-identity
 run_tool ports ports
 grep -qx COM5 "$run/ports.out" || tool_failed "ports does not list COM5: $(cat "$run/ports.out")"
 run_both check 0 check
-run_both identity-blank 1 identity
+run_both identity-blank 6 identity
+# The exit statuses scripts act on, as on Linux: cancelled without --yes and
+# without a terminal; no adapter on a port where none answers.
+run_both update-cancelled 5 update
+run_tool no-adapter --port COM9 check
+[ "$tool_status" = 3 ] || tool_failed "check with no adapter ended with $tool_status, not 3"
+run_tool help --help
+grep -q 'manual page' "$run/help.out" && tool_failed "brivelton.exe --help names a manual page"
+grep -q 'README' "$run/help.out" || tool_failed "brivelton.exe --help does not say where the fields are listed"
 run_both check-json 0 check --json
 grep -q '"port": "COM5"' "$run/check-json.out" || tool_failed "check --json named no COM5"
 run_tool update-address --port COM5 update --yes --address 00:1B:DC:0F:21:7E
@@ -306,6 +314,13 @@ run_tool identity-after --port COM5 identity
 grep -qx 'address: 00:1B:DC:0F:21:7E' "$run/identity-after.out" ||
   tool_failed "identity after update --address: $(cat "$run/identity-after.out" "$run/identity-after.err")"
 run_both settings 0 settings
+# Nothing to do: said on stderr even with -q, and in the JSON object.
+run_tool if-older -q --port COM5 update --yes --if-older --json
+[ "$tool_status" = 0 ] || tool_failed "update --if-older ended with $tool_status"
+grep -q '"outcome": "up-to-date"' "$run/if-older.out" ||
+  tool_failed "update --if-older --json: $(cat "$run/if-older.out")"
+grep -q '^brivelton: nothing to do: ' "$run/if-older.err" ||
+  tool_failed "update --if-older -q said nothing on stderr: $(cat "$run/if-older.err")"
 grep -q '^hook-speed=' "$run/settings.out" || tool_failed "settings printed no values"
 run_tool firmware firmware --save "Z:${run//\//\\}\\saved.bin"
 cmp -s "$image" "$run/saved.bin" || tool_failed "firmware --save did not write the image byte for byte"
@@ -340,8 +355,20 @@ interrupt_update() {
   wait "$pid" || tool_status=$?
   tr -d '\r' < "$run/$name.raw" > "$run/$name.out"
   [ "$sent" = "$count" ] || tool_failed "$name: $sent of $count Ctrl-Cs sent: $(cat "$run/$name.out")"
-  [ "$(cat "$run/$name.err")" = "$held_note" ] ||
-    tool_failed "$name: stderr is not the note that the Ctrl-C is held: $(cat "$run/$name.err")"
+  # Besides the progress lines: the note that the Ctrl-C is held and, after a
+  # second one, what the adapter is left with and the command to run.
+  local said expected=$held_note
+  said=$(tr -d '\r' < "$run/$name.err" | grep -vE '^(Erasing|Writing|Verifying) [0-9]+% ')
+  [ "$count" = 2 ] && expected+=$'\n'
+  [ "${said:0:${#expected}}" = "$expected" ] ||
+    tool_failed "$name: stderr is not the note that the Ctrl-C is held: $said"
+  if [ "$count" = 2 ]; then
+    grep -q 'the adapter has no working firmware. Its Bluetooth address 5A:1B:3C:4D:5E:6F is saved at ' <<<"$said" &&
+      grep -qx '  brivelton --port COM5 update' <<<"$said" ||
+      tool_failed "$name: no closing words after the second Ctrl-C: $said"
+  else
+    [ "$said" = "$held_note" ] || tool_failed "$name: more than the note on stderr: $said"
+  fi
 }
 pages_slow=(--time-scale 0 --wire-scale 0.25)
 start_adapter held "${pages_slow[@]}" --address 5A1B3C4D5E6F

@@ -81,7 +81,8 @@ expected=$(
   # A fresh prefix may not have the per-user Programs folder yet.
   grep -qxF "${programs%/*}" "$run/before.files" || echo "${programs%/*}"
   printf '%s\n' "$programs" "$programs/brivelton-utility.exe" "$programs/brivelton.exe" \
-    "$programs/uninstall.exe" "$menu/Brivelton Utility.lnk"
+    "$programs/README.txt" "$programs/LICENSE.txt" "$programs/uninstall.exe" \
+    "$menu/Brivelton Utility.lnk"
 )
 expected=$(echo "$expected" | LC_ALL=C sort)
 [ "$added" = "$expected" ] || fail "the installer added$(printf '\n%s' "$added")
@@ -95,6 +96,7 @@ grep -qx '"DisplayName"="Brivelton Utility"' "$run/installed.reg" ||
 say "installed: the programs, the uninstaller, the Start-menu entry and the uninstall entry"
 
 dir="$prefix/drive_c/${programs#./}"
+cmp -s "$dir/LICENSE.txt" "$(dirname "$(realpath "$0")")/../LICENSE" || fail "the installed LICENSE.txt is not the licence"
 w wine "$dir/brivelton.exe" --version > "$run/version.raw" 2>&1 ||
   fail "brivelton.exe --version failed: $(cat "$run/version.raw")"
 tr -d '\r' < "$run/version.raw" | head -n1 | grep -qx "brivelton $version" ||

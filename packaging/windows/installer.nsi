@@ -1,9 +1,10 @@
 ; SPDX-License-Identifier: MIT
-; The Windows installer: the window and the command-line tool for the current
-; user only (no administrator), a Start-menu entry and an entry in the list of
-; installed programs; nothing else anywhere. /S installs and uninstalls silently.
+; The Windows installer: the window, the command-line tool, their README and
+; the licence for the current user only (no administrator), a Start-menu entry
+; and an entry in the list of installed programs; nothing else anywhere. /S
+; installs and uninstalls silently.
 ;   makensis -DVERSION=2.4 -DVERSION_QUAD=2.4.0.0 -DUTILITY=brivelton-utility.exe
-;            -DTOOL=brivelton.exe -DLICENSE=$PWD/LICENSE -DOUTFILE=setup.exe installer.nsi
+;            -DTOOL=brivelton.exe -DLICENSE=$PWD/LICENSE -DREADME=README.txt -DOUTFILE=setup.exe installer.nsi
 ; 64-bit, as the programs are: it runs where they run, Wine without 32-bit support too.
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -39,6 +40,8 @@ Section "Install"
   SetOutPath "$INSTDIR"
   File "/oname=brivelton-utility.exe" "${UTILITY}"
   File "/oname=brivelton.exe" "${TOOL}"
+  File "/oname=README.txt" "${README}"
+  File "/oname=LICENSE.txt" "${LICENSE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\brivelton-utility.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
@@ -57,6 +60,8 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   Delete "$INSTDIR\brivelton-utility.exe"
   Delete "$INSTDIR\brivelton.exe"
+  Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
   ; Only when empty: files the user put there stay, and so does a Programs
   ; folder that holds other programs.

@@ -232,7 +232,9 @@ int RunUpdate(const Options& options, ProtocolStack& stack, MainDialog& dialog, 
   facts.outcome = success ? "updated" : "failed";
   facts.journal_kept = !success;
   facts.version_after = success ? std::optional<uint32_t>(firmware.version()) : std::nullopt;
-  io.out << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n' << std::flush;
+  // With --json stdout carries the one object; the verdict goes with the log.
+  (options.json ? io.err : io.out)
+      << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n' << std::flush;
   return success ? kExitDone : kExitFailed;
 }
 

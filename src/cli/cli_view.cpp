@@ -123,6 +123,8 @@ bool CliView::EditSettings(SettingsValues& values) {
 }
 
 void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
+  // The checksum matched: the adapter has its firmware again.
+  if (stage == UpdateStage::kVerify && done >= total) no_firmware_ = false;
   if (options_.quiet) return;
   if (!io_.stderr_tty) {
     ProgressLine(stage, done, total);
@@ -136,13 +138,13 @@ void CliView::UpdateProgress(UpdateStage stage, int done, int total) {
 }
 
 void CliView::ProgressLine(UpdateStage stage, int done, int total) {
-  const int tenth = total > 0 ? std::clamp(done, 0, total) * 10 / total : 0;
-  if (static_cast<int>(stage) == line_stage_ && tenth <= line_tenth_) return;
+  const int percent = total > 0 ? std::clamp(done, 0, total) * 100 / total : 0;
+  if (static_cast<int>(stage) == line_stage_ && percent / 10 <= line_tenth_) return;
   line_stage_ = static_cast<int>(stage);
-  line_tenth_ = tenth;
+  line_tenth_ = percent / 10;
   std::string label = StageLabel(stage);
   while (label.ends_with(' ')) label.pop_back();
-  io_.err << label << ' ' << (total > 0 ? std::clamp(done, 0, total) * 100 / total : 0) << "% (" << done << '/' << total << ')'
+  io_.err << label << ' ' << percent << "% (" << done << '/' << total << ')'
           << (no_firmware_ ? std::string(". ") + kDoNotUnplug : std::string()) << '\n'
           << std::flush;
 }

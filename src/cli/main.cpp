@@ -2,7 +2,6 @@
 // brivelton: the command-line front end on the real machine.
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -34,21 +33,11 @@ using SystemSerialPorts = brivelton::Win32SerialPorts;
 using SystemPortList = brivelton::Win32RegistryPortList;
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
-
-// The progress bar redraws its line with escape sequences, which a console
-// only follows once asked to (Windows 10 and later); elsewhere no bar.
-bool BarFits() {
-  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (!IsTerminal(stderr) || !GetConsoleMode(err, &mode)) return false;
-  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
-}
 #else
 using SystemSerialPorts = brivelton::PosixSerialPorts;
 using SystemPortList = brivelton::LinuxSysfsPortList;
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }
-bool BarFits() { return IsTerminal(stderr); }
 #endif
 
 }  // namespace
@@ -67,7 +56,7 @@ int main(int argc, char** argv) {
   FileStateStore state(DefaultStateDirectory());
   Platform platform{ports, clock, port_list, &state};
   cli::CheckedStdout out;
-  cli::CliIo io{out.stream(), std::cerr, std::cin, IsTerminal(stdin), BarFits(),
+  cli::CliIo io{out.stream(), std::cerr, std::cin, IsTerminal(stdin), IsTerminal(stderr),
                 &cli::InstallInterruptHandlers(), std::getenv("BRIVELTON_PORT")};
   return out.Finish(cli::RunCli(args, platform, io), std::cerr);
 }

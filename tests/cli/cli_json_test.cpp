@@ -13,7 +13,9 @@
 #include "link/frames.h"
 #include "resources/firmware_image.h"
 #include "sim/virtual_adapter.h"
+#include "support/memory_state_store.h"
 #include "support/scratch_dir.h"
+#include "update/journal_entry.h"
 
 namespace brivelton::testing {
 namespace {
@@ -240,6 +242,169 @@ TEST_F(CliJson, VersionQuietShortOptionsAndThePortVariable) {
   EXPECT_EQ(h.Run({"-p", "/dev/ttyUSB9", "ports"}).out, "/dev/ttyUSB9\n");
   h.port_environment = "";
   EXPECT_EQ(h.Run({"ports"}).out, kJsonPort + std::string("\n"));
+}
+
+}  // namespace
+}  // namespace brivelton::testing
+
+namespace brivelton::testing {
+namespace {
+
+// `update --json` and the exit status of each way an update ends, in virtual
+// time (twenty failed attempts and their pauses take no real time).
+struct UpdateRow {
+  const char* name;
+  sim::AdapterConfig adapter;
+  bool attached = true;
+  std::vector<std::string> args;
+  // The journal as the run finds it: entries by address and port.
+  std::vector<std::pair<std::string, BtAddressBytes>> saved;
+  bool journal_refuses = false;
+  int status;
+  const char* outcome;
+  int attempts;
+  std::optional<uint32_t> after;
+  std::optional<std::string> address;
+  std::optional<std::string> source;
+  std::optional<std::string> journal;  // "kept", "removed"
+};
+
+sim::AdapterConfig AdapterWith(void (*change)(sim::AdapterConfig&)) {
+  sim::AdapterConfig config;
+  change(config);
+  return config;
+}
+
+TEST(CliUpdateJson, EachEndingHasItsStatusAndItsObject) {
+  const std::string own = "00:1B:DC:0F:21:7E";
+  const uint32_t image = BuiltInImage().version();
+  const sim::AdapterConfig blank =
+      AdapterWith([](sim::AdapterConfig& c) { c.blank_identity = true; });
+  const UpdateRow rows[] = {
+      {"success", {}, true, {"update", "--yes"}, {}, false, cli::kExitDone, "updated", 1, image,
+       own, "page", "removed"},
+      {"--if-older with nothing to do",
+       AdapterWith([](sim::AdapterConfig& c) { c.version = BuiltInImage().version(); }), true,
+       {"update", "--yes", "--if-older"}, {}, false, cli::kExitDone, "up-to-date", 0, image,
+       std::nullopt, std::nullopt, std::nullopt},
+      {"no adapter", {}, false, {"update", "--yes"}, {}, false, cli::kExitNoAdapter,
+       "not-found", 0, std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+      {"no --yes without a terminal", {}, true, {"update"}, {}, false, cli::kExitCancelled,
+       "cancelled", 0, 0x1FF, std::nullopt, std::nullopt, std::nullopt},
+      {"twenty failed attempts",
+       AdapterWith([](sim::AdapterConfig& c) { c.faults.wrong_checksum = true; }), true,
+       {"update", "--yes"}, {}, false, cli::kExitFailed, "failed", 20, std::nullopt, own, "page",
+       "kept"},
+      {"the address can't be saved", {}, true, {"update", "--yes"}, {}, true, cli::kExitRefused,
+       "refused", 1, 0x1FF, own, "page", std::nullopt},
+      {"a blank page and --address", blank, true,
+       {"update", "--yes", "--address", "00AABB112233"}, {}, false, cli::kExitDone, "updated", 1,
+       image, "00:AA:BB:11:22:33", "given", "removed"},
+      {"a blank page and its saved entry", blank, true, {"update", "--yes"},
+       {{kJsonPort, {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E}}}, false, cli::kExitDone, "updated", 1,
+       image, own, "saved", "removed"},
+      {"a blank page and nothing saved", blank, true, {"update", "--yes"}, {}, false,
+       cli::kExitDone, "updated", 1, image, "00:01:00:03:04:06", "start-up", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CliHarness h;
+    MemoryStateStore store;
+    store.refuse_writes = row.journal_refuses;
+    h.platform.state = &store;
+    for (const auto& [port, address] : row.saved)
+      store.files[JournalFileName(address)] = FormatJournalEntry({port, address, "", "t"});
+    std::unique_ptr<sim::VirtualAdapter> adapter;
+    if (row.attached)
+      adapter = std::make_unique<sim::VirtualAdapter>(h.virtual_ports, kJsonPort, row.adapter);
+    h.port_list.listing.entries.emplace_back(kJsonPort);
+    std::vector<std::string> args = row.args;
+    args.push_back("--json");
+    const CliRun run = h.Run(args);
+    EXPECT_EQ(run.status, row.status);
+    const json j = Parsed(run);
+    EXPECT_EQ(j["found"], row.attached);
+    EXPECT_EQ(j["outcome"], row.outcome);
+    EXPECT_EQ(j["attempts"], row.attempts);
+    if (row.attached) {
+      EXPECT_EQ(j["firmware_version_number"], row.adapter.version);
+    }
+    EXPECT_EQ(j["firmware_version_after_number"], row.after ? json(*row.after) : json(nullptr));
+    EXPECT_EQ(j["address"], row.address ? json(*row.address) : json(nullptr));
+    EXPECT_EQ(j["address_source"], row.source ? json(*row.source) : json(nullptr));
+    if (row.journal) {
+      EXPECT_EQ(j["journal"]["entry"], *row.journal);
+      const std::string file = "/state/" + JournalFileName(*ParseBtAddress(*row.address));
+      EXPECT_EQ(j["journal"]["file"], file);
+      EXPECT_EQ(store.files.contains(JournalFileName(*ParseBtAddress(*row.address))),
+                *row.journal == "kept");
+    } else {
+      EXPECT_TRUE(j["journal"].is_null()) << j["journal"];
+    }
+    EXPECT_TRUE(j["seconds"].is_number());
+    EXPECT_EQ(j.size(), 15u) << j;
+    // Nothing goes to stdout but the object, and the log lands on stderr.
+    EXPECT_EQ(run.err.rfind(" Search Device ...\n", 0), 0u) << run.err;
+  }
+}
+
+// The attempts as the tool tells them on stderr: each failure with its
+// reason and the pause, the bar's stage lines starting over, and after the
+// last one where the address is kept and what to run; stdout keeps the log.
+TEST(CliUpdateAttempts, FailuresAreToldBesideTheLogAndTheLastOneSaysWhatToDo) {
+  CliHarness h;
+  MemoryStateStore store;
+  h.platform.state = &store;
+  sim::AdapterConfig config;
+  config.faults.wrong_checksum = true;
+  sim::VirtualAdapter adapter(h.virtual_ports, kJsonPort, config);
+  h.port_list.listing.entries.emplace_back(kJsonPort);
+  const uint64_t started = h.clock.NowMs();
+  const CliRun run = h.Run({"update", "--yes"});
+  EXPECT_EQ(run.status, cli::kExitFailed);
+  EXPECT_GE(h.clock.NowMs() - started, 19u * kAttemptPauseMs);
+  EXPECT_EQ(run.out.find("Attempt"), std::string::npos);
+  EXPECT_EQ(Lines(run.out).back(), "Update failed. Please unplug the device and try again.");
+  std::vector<std::string> told;
+  int erasing = 0;
+  for (const auto& line : Lines(run.err)) {
+    if (line.starts_with("Erasing 3% (1/30)")) ++erasing;
+    if (!IsProgressLine(line)) told.push_back(line);
+  }
+  EXPECT_EQ(erasing, 20);  // every attempt starts its progress over
+  ASSERT_EQ(told.size(), 22u) << run.err;
+  for (int i = 1; i < 20; ++i)
+    EXPECT_EQ(told[static_cast<size_t>(i - 1)],
+              "Attempt " + std::to_string(i) +
+                  " of 20 failed: the checksum did not match. Trying again in 3 s. Do not "
+                  "unplug the adapter.");
+  EXPECT_EQ(told[19], "Attempt 20 of 20 failed: the checksum did not match.");
+  EXPECT_EQ(told[20],
+            "brivelton: the update failed after 20 attempts: the adapter has no working "
+            "firmware. Its Bluetooth address 00:1B:DC:0F:21:7E is saved at "
+            "/state/identity-001BDC0F217E. To try again, run:");
+  EXPECT_EQ(told[21], std::string("  brivelton --port ") + kJsonPort + " update");
+
+  // With -q only the closing paragraph.
+  CliHarness quiet;
+  quiet.platform.state = &store;
+  sim::VirtualAdapter failing(quiet.virtual_ports, kJsonPort, config);
+  const CliRun q = quiet.Run({"-q", "--port", kJsonPort, "update", "--yes"});
+  EXPECT_EQ(q.status, cli::kExitFailed);
+  EXPECT_EQ(Lines(q.err).size(), 2u) << q.err;
+}
+
+// A port whose name the shell would split or expand is quoted in the command.
+TEST(CliUpdateAttempts, TheCommandToRunQuotesAPortNameTheShellWouldSplit) {
+  CliHarness h;
+  const std::string port = "/dev/serial/by-id/usb-A B's";
+  sim::AdapterConfig config;
+  config.faults.wrong_checksum = true;
+  sim::VirtualAdapter adapter(h.virtual_ports, port, config);
+  const CliRun run = h.Run({"-q", "--port", port, "update", "--yes"});
+  EXPECT_EQ(run.status, cli::kExitFailed);
+  EXPECT_TRUE(run.err.ends_with("\n  brivelton --port '/dev/serial/by-id/usb-A B'\\''s' update\n"))
+      << run.err;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/docs.h"
+#include "cli/exit_status.h"
 #include "cli_harness.h"
 #include "support/scratch_dir.h"
 
@@ -287,6 +288,44 @@ TEST(CliManPage, TheWindowHasOneToo) {
   for (const char* word : {"--port NAME", "--image FILE", "--image-version HEX", "--version",
                            "dialout", "brivelton(1)"})
     EXPECT_NE(shown.find(word), std::string::npos) << word;
+}
+
+// One table of exit statuses: the numbers scripts test, the help's words
+// (the manual page is made from the help), and the README's copy of them.
+TEST(CliDocs, TheExitStatusesAreOneTableEverywhere) {
+  const auto rows = cli::ExitStatusRows();
+  const int statuses[] = {cli::kExitDone,    cli::kExitFailed,    cli::kExitUsage,
+                          cli::kExitNoAdapter, cli::kExitRefused, cli::kExitCancelled,
+                          cli::kExitStartUpAddress};
+  ASSERT_EQ(rows.size(), std::size(statuses) + 1);
+  for (size_t i = 0; i < std::size(statuses); ++i)
+    EXPECT_EQ(rows[i].status, std::to_string(statuses[i]));
+  EXPECT_EQ(std::string(rows.back().status), "128 + N");
+
+  std::ifstream file(std::string(BRIVELTON_SOURCE_DIR) + "/README.md");
+  const std::string readme{std::istreambuf_iterator<char>(file), {}};
+  ASSERT_FALSE(readme.empty());
+  std::string table = "| status | meaning |\n| --- | --- |\n";
+  for (const auto& row : rows)
+    table += std::string("| ") + row.status + " | " + row.meaning + " |\n";
+  EXPECT_NE(readme.find(table), std::string::npos) << table;
+
+  // The Windows README, in the zip and the install folder, as the help says it.
+  std::ifstream windows_file(std::string(BRIVELTON_SOURCE_DIR) + "/src/gui/win32/README.txt.in");
+  const std::string windows{std::istreambuf_iterator<char>(windows_file), {}};
+  const std::string help = cli::HelpText();
+  const size_t start = help.find("Exit status:\n") + 13;
+  const std::string lines = help.substr(start, help.find("\n\n", start) + 1 - start);
+  EXPECT_NE(windows.find(lines), std::string::npos) << lines;
+
+  const std::string man = cli::ManPage("0");
+  for (const auto& row : rows) {
+    std::istringstream words(row.meaning);
+    const std::string first_word = [&] { std::string w; words >> w; return w; }();
+    EXPECT_NE(man.find(".TP\n\\fB" + std::string(row.status) + "\\fR\n" + first_word),
+              std::string::npos)
+        << row.status;
+  }
 }
 
 }  // namespace

@@ -569,5 +569,50 @@ TEST(IdentityJournalRules, TwentyFailuresThenANewRunKeepTheAddress) {
   EXPECT_TRUE(b.store.files.empty());
 }
 
+// What the update says it wrote and where that came from (the tool's --json
+// reports it), and the file that kept it while the flash was erased.
+TEST(IdentityJournalRules, TheUpdateSaysWhereTheAddressItWroteCameFrom) {
+  struct Case {
+    const char* name;
+    bool blank;
+    std::optional<Address> given;
+    std::optional<AddressReply> reply;  // none: nobody is asked
+    Address written;
+    AddressSource source;
+    bool kept_in_journal;
+  };
+  const Case cases[] = {
+      {"its own page", false, std::nullopt, std::nullopt, kOwn, AddressSource::kPage, true},
+      {"--address", true, kGiven, std::nullopt, kGiven, AddressSource::kGiven, true},
+      {"a saved entry picked", true, std::nullopt, AddressReply{AddressAnswer::kGiven, kSaved},
+       kSaved, AddressSource::kSaved, true},
+      {"typed", true, std::nullopt, AddressReply{AddressAnswer::kGiven, kGiven}, kGiven,
+       AddressSource::kTyped, true},
+      {"continue without", true, std::nullopt, AddressReply{}, kDefaultBtAddress,
+       AddressSource::kStartUp, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::AdapterConfig config;
+    config.blank_identity = c.blank;
+    JournalBench b(config);
+    if (c.reply) {
+      b.Save("COM3", kSaved);
+      b.Save("COM3", kOther);
+      const AddressReply reply = *c.reply;
+      b.updater.set_address_prompt({[reply](const std::vector<JournalEntry>&) { return reply; }, {}});
+    }
+    EXPECT_FALSE(b.updater.address_decision());
+    b.Update(c.given);
+    EXPECT_EQ(b.outcome, UpdateOutcome::kSucceeded);
+    const auto& decision = b.updater.address_decision();
+    ASSERT_TRUE(decision);
+    EXPECT_EQ(decision->address, c.written);
+    EXPECT_EQ(decision->source, c.source);
+    EXPECT_EQ(decision->journal_file,
+              c.kept_in_journal ? "/state/" + JournalFileName(c.written) : std::string());
+  }
+}
+
 }  // namespace
 }  // namespace brivelton
