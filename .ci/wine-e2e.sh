@@ -7,7 +7,9 @@
 # transcript, the simulator's flash and its parameters are then compared with
 # what they must be. Then a second adapter, its page's address lost: the
 # driver answers the address dialog each way and the address typed must be
-# on the page. Screenshots land in BUILD_DIR_MINGW/wine-e2e/shots.
+# on the page. Then a third, whose first checksum comes back short: the
+# window in the pause after the failed attempt. Screenshots land in
+# BUILD_DIR_MINGW/wine-e2e/shots.
 # Then the console brivelton.exe on the same COM5 (see below).
 #
 # usage: .ci/wine-e2e.sh BUILD_DIR_NATIVE BUILD_DIR_MINGW
@@ -209,6 +211,18 @@ start_sim address-sim --time-scale 0 --wire-scale 0 --blank-identity \
 list_com5
 drive address-transcript.txt address
 stop_sim
+address_driver_status=$driver_status address_utility_running=$utility_running
+address_sim_status=$sim_status
+
+# --- A failed attempt -----------------------------------------------------------------
+# The blank page takes its address from the one entry saved from COM5; the
+# first checksum comes back short, so the first attempt fails and the second
+# is verified after the 3-second pause, in which the window is pictured.
+start_sim attempts-sim --time-scale 0 --wire-scale 0 --blank-identity --image "$image" \
+  --image-version "$version" --short FlashChecksum=1 --dump-flash "$run/attempts-flash-after.bin"
+list_com5
+drive attempts-transcript.txt attempts
+stop_sim
 
 # --- What must have happened ------------------------------------------------------
 status=0
@@ -220,13 +234,22 @@ fi
 [ "$first_driver_status" -eq 0 ] || { say "the driver ended with $first_driver_status: $(cat "$run/transcript.err")"; status=1; }
 [ "$first_utility_running" -eq 0 ] || { say "the utility did not end when its window closed"; status=1; }
 [ "$first_sim_status" -eq 0 ] || { say "brivelton-sim ended with $first_sim_status: $(cat "$run/sim.err")"; status=1; }
-if [ "$driver_status" -ne 0 ]; then
-  say "the address dialog's driver ended with $driver_status: $(cat "$run/address-transcript.err")"
-  grep '^FAIL' "$run/address-transcript.txt" || true
-  status=1
-fi
-[ "$utility_running" -eq 0 ] || { say "the utility did not end after the address dialogs"; status=1; }
-[ "$sim_status" -eq 0 ] || { say "brivelton-sim ended with $sim_status: $(cat "$run/address-sim.err")"; status=1; }
+# check_drive NAME WHAT DRIVER_STATUS UTILITY_RUNNING SIM_STATUS: how the run
+# with NAME-transcript.txt and NAME-sim ended; WHAT says what it was.
+check_drive() {
+  if [ "$3" -ne 0 ]; then
+    say "the driver of $2 ended with $3: $(cat "$run/$1-transcript.err")"
+    grep '^FAIL' "$run/$1-transcript.txt" || true
+    status=1
+  fi
+  [ "$4" -eq 0 ] || { say "the utility did not end after $2"; status=1; }
+  [ "$5" -eq 0 ] || { say "brivelton-sim ended with $5: $(cat "$run/$1-sim.err")"; status=1; }
+}
+check_drive address "the address dialogs" "$address_driver_status" "$address_utility_running" \
+  "$address_sim_status"
+check_drive attempts "the failed attempt" "$driver_status" "$utility_running" "$sim_status"
+[ "$(od -An -tx1 -j 512000 -N 6 "$run/attempts-flash-after.bin" 2> /dev/null | tr -d ' \n')" = 5a1b3c4d5e6f ] ||
+  { say "the second attempt did not write the saved address"; status=1; }
 written=$(od -An -tx1 -j 512000 -N 6 "$run/address-flash-after.bin" 2> /dev/null | tr -d ' \n')
 [ "$written" = 5a1b3c778899 ] || { say "the address typed in the dialog was not written (the page holds ${written:-nothing})"; status=1; }
 if ! cmp "$run/flash-expected.bin" "$run/flash-after.bin"; then
@@ -237,7 +260,8 @@ if ! diff -u "$src/tests/gui_win32/expected_params.txt" "$run/params-after.txt";
   say "the adapter's parameters differ"
   status=1
 fi
-for shot in main-after-check-device main-progress settings address address-refused; do
+for shot in main-after-check-device main-progress settings address address-refused \
+  main-attempt-failed main-result-beside-bar main-long-line; do
   [ -s "$shots/$shot.png" ] || { say "no screenshot $shot.png"; status=1; }
 done
 

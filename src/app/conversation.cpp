@@ -88,6 +88,7 @@ bool Conversation::End() {
   close_due_ = false;
   erased_ = false;
   attempt_ = 1;
+  phase_ = Phase::kErasing;
   bar_shown_ = false;
   bar_value_ = 0;
   attempt_line_.clear();

@@ -12,6 +12,7 @@
 #include <new>
 #include <stdexcept>
 #include <system_error>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -145,7 +146,13 @@ TEST(Conversation, EventsInStateAndTextsOut) {
         {E::kClose, 0, 0, 2, F, "Attempt 2 of 20: verifying", kRefused},
         {E::kVerified, 0, 0, -1, B, "Done", ""},
         {E::kClose, 0, 0, 1, B, "Done", kDeferred},
-        {E::kEnd, 0, 0, 1, I, "", ""}}},
+        {E::kEnd, 0, 0, 1, I, "", ""},
+        // A conversation after it that stops on a failed flash says so.
+        {E::kStart, 0, 0, 1, B, "", ""},
+        {E::kFlashBegins, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kFlashFailed, 0, 0, -1, F, "Erasing 0%", kUnplug},
+        {E::kGaveUp, 0, 0, -1, B, "Failed", kNoFirmware},
+        {E::kEnd, 0, 0, 0, I, "", ""}}},
       {"the last attempt fails: the adapter has no firmware, its address is saved",
        {{E::kStart, 0, 0, 1, B, "", ""},
         {E::kAttemptBegins, 1, 0, -1, B, "", ""},
@@ -212,6 +219,32 @@ TEST(Conversation, EventsInStateAndTextsOut) {
       EXPECT_LE(c.bar_value(), Conversation::kBarRange);
       EXPECT_EQ(c.bar_value() == Conversation::kBarRange, c.bar_shown() && s.bar == "Done");
     }
+  }
+}
+
+// The result dialog beside the bar, its words and the notice, never over
+// them, and on the screen.
+TEST(Conversation, ResultDialogLeavesTheBarInView) {
+  struct Case {
+    const char* name;
+    ScreenRect owner, keep;
+    int w, h;
+    ScreenRect area, want;
+  };
+  const ScreenRect screen{0, 0, 1280, 1024};
+  const std::vector<Case> cases = {
+      {"left of the column, centred on the window", {400, 200, 900, 680},
+       {754, 350, 870, 600}, 374, 84, screen, {372, 398, 746, 482}},
+      {"no room on the left: below the notice", {0, 200, 500, 680}, {354, 350, 470, 600}, 374, 84,
+       screen, {63, 608, 437, 692}},
+      {"below, but kept on the screen", {0, 600, 500, 1080}, {354, 750, 470, 1000}, 374, 84,
+       screen, {63, 940, 437, 1024}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ScreenRect got = PlaceClearOf(c.owner, c.keep, c.w, c.h, c.area);
+    EXPECT_EQ(std::tie(got.left, got.top, got.right, got.bottom),
+              std::tie(c.want.left, c.want.top, c.want.right, c.want.bottom));
   }
 }
 

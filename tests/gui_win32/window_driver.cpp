@@ -6,7 +6,7 @@
 // the test script compares with the expected one; a check that fails prints
 // a "FAIL" line, so it shows in the comparison as well.
 //
-// usage: brivelton-window-driver SHOT_DIR
+// usage: brivelton-window-driver SHOT_DIR [address|attempts]
 // For a screenshot it creates SHOT_DIR\<name>.req and waits until the script
 // has taken the picture and removed the file.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/address_form.h"
+#include "app/log_rows.h"
 #include "gui/win32/window_messages.h"
 #include "params/settings_data.h"
 #include "platform/state_store.h"
@@ -401,7 +402,15 @@ void CheckAgainstTemplate(HWND dialog, const ui::DialogTemplate& t) {
     }
     child = GetWindow(child, GW_HWNDNEXT);
   }
-  if (child) problem("more controls than the template", nullptr);
+  // The window's additions come after the template's own controls.
+  for (; child; child = GetWindow(child, GW_HWNDNEXT)) {
+    const int id = GetDlgCtrlID(child);
+    if (id != ui::kIdAboutFirmware && id != ui::kIdPlaceholderWarning) {
+      problem("more controls than the template", nullptr);
+      break;
+    }
+    Say("template %d, added beside it: %s", t.id, Shown(Narrow(WindowText(child))).c_str());
+  }
   if (problems == 0) Say("template %d: %zu controls as the template gives them", t.id,
                               t.controls.size());
 }
@@ -422,6 +431,7 @@ class MainWindow {
  public:
   explicit MainWindow(HWND hwnd) : hwnd_(hwnd), list_(GetDlgItem(hwnd, 1004)) {}
   HWND hwnd() const { return hwnd_; }
+  HWND list() const { return list_; }
 
   void SayButtons() {
     Say("buttons: Check Device %s, Update Firmware %s, Setting %s, Close %s", State(1001),
@@ -435,12 +445,22 @@ class MainWindow {
     seen_ += static_cast<int>(lines.size());
     // Past 25 lines entry count - 23 goes on top, as far as the list can
     // scroll: the last page stays full.
+    // Counted in rows: a long line takes more than one.
     RECT client;
     GetClientRect(list_, &client);
-    const int item = static_cast<int>(SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
-    const int page = item > 0 ? client.bottom / item : 1;
+    std::vector<int> heights, rows;
+    int row = 0;
+    for (int i = 0; i < seen_; ++i) {
+      heights.push_back(static_cast<int>(SendMessageW(list_, LB_GETITEMHEIGHT, i, 0)));
+      if (row == 0 || (heights.back() > 0 && heights.back() < row)) row = heights.back();
+    }
+    for (int height : heights) rows.push_back(row > 0 ? height / row : 1);
+    int last_top = seen_, fits = 0;
+    while (last_top > 0 && fits + heights[static_cast<size_t>(last_top - 1)] <= client.bottom)
+      fits += heights[static_cast<size_t>(--last_top)];
     const int top = static_cast<int>(SendMessageW(list_, LB_GETTOPINDEX, 0, 0));
-    const int expected_top = seen_ > 25 ? std::min(seen_ - 23, std::max(0, seen_ - page)) : 0;
+    const int rule = brivelton::LogTopIndexOfRows(rows);
+    const int expected_top = rule < 0 ? 0 : std::min(rule, last_top);
     CHECK(top == expected_top, "list shows entry %d on top after %d lines, not %d", top, seen_,
           expected_top);
   }
@@ -883,12 +903,112 @@ void AddressDialogs(MainWindow& main) {
   main.SayNewLog();
 }
 
+// --- Failed attempts, on an adapter whose first checksum comes back short --------
+
+std::string ItemText(HWND window, int id) { return Narrow(WindowText(GetDlgItem(window, id))); }
+
+RECT ScreenRectOf(HWND window) {
+  RECT r{};
+  if (window) GetWindowRect(window, &r);
+  return r;
+}
+
+// The page is blank and one address saved from COM5 fits it: the log's
+// longest line names it. The first attempt fails at its checksum; in the
+// pause the bar says so and that the next starts in 3 s, the warning stays
+// and Escape is refused; the second attempt is verified, and the result
+// dialog leaves the bar's word and the notice in view.
+void FailedAttempt(MainWindow& main) {
+  namespace w32 = brivelton::win32;
+  {
+    brivelton::FileStateStore store(brivelton::DefaultStateDirectory());
+    brivelton::IdentityJournal journal(store);
+    for (const auto& entry : journal.Read().entries) journal.Forget(entry.address);
+    brivelton::JournalEntry entry;
+    entry.port = "COM5";
+    entry.address = {0x5A, 0x1B, 0x3C, 0x4D, 0x5E, 0x6F};
+    entry.saved = brivelton::JournalTimestamp();
+    std::string error;
+    CHECK(journal.Save(entry, error), "cannot save an entry: %s", error.c_str());
+  }
+  Say("== Check Device");
+  CHECK(ClickAndWait(main.hwnd(), 1001, kLongWait), "Check Device did not return");
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "Check Device did not end");
+  main.SayNewLog();
+  Say("== Update Firmware: the first checksum fails");
+  Click(main.hwnd(), 1002);
+  HWND warning = WaitForDialog("Firmware Update", main.hwnd(), kShortWait);
+  if (!warning) {
+    Fail("no warning dialog");
+    return;
+  }
+  CheckAgainstTemplate(warning, ui::UpdateConfirmDialogTemplate());
+  Screenshot("update-warning", warning);
+  Click(warning, ui::kIdUpdateOk);
+  CHECK(WaitGone(warning, kShortWait), "OK left the warning open");
+  const std::string pause =
+      "Attempt 1 of 20 failed: the checksum did not match. Trying again in 3 s.";
+  std::string words;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < kLongWait; Sleep(20)) {
+    words = ItemText(main.hwnd(), w32::kIdProgressStage);
+    if (words == pause || WaitForDialog("Firmware Update Result", main.hwnd(), 0)) break;
+  }
+  Say("in the pause the bar reads %s", Shown(words).c_str());
+  Say("  at %d; the line under it %s",
+      static_cast<int>(SendMessageW(GetDlgItem(main.hwnd(), w32::kIdProgressBar), PBM_GETPOS, 0, 0)),
+      Shown(ItemText(main.hwnd(), w32::kIdProgressNotice)).c_str());
+  CHECK(words == pause, "the pause was not shown");
+  Screenshot("main-attempt-failed", main.hwnd());
+  HWND focus = FocusOf(main.hwnd());
+  PressKey(focus ? focus : main.list(), VK_ESCAPE);
+  WaitIdle(main.hwnd(), kShortWait);
+  Say("Escape in the pause: %s", Shown(ItemText(main.hwnd(), w32::kIdProgressNotice)).c_str());
+  CHECK(IsWindowVisible(main.hwnd()), "Escape closed the window");
+
+  HWND result = WaitForDialog("Firmware Update Result", main.hwnd(), kLongWait);
+  if (!result) {
+    Fail("no result dialog");
+    return;
+  }
+  Say("under the result dialog the bar reads %s",
+      Shown(ItemText(main.hwnd(), w32::kIdProgressStage)).c_str());
+  RECT keep = ScreenRectOf(GetDlgItem(main.hwnd(), w32::kIdProgressBar)), part, overlap;
+  for (int id : {w32::kIdProgressStage, w32::kIdProgressNotice}) {
+    part = ScreenRectOf(GetDlgItem(main.hwnd(), id));
+    if (!IsRectEmpty(&part)) UnionRect(&keep, &keep, &part);
+  }
+  const RECT dialog = ScreenRectOf(result);
+  Say("the result dialog leaves the bar and its lines in view: %s",
+      IntersectRect(&overlap, &keep, &dialog) ? "no" : "yes");
+  Screenshot("main-result-beside-bar", main.hwnd(), result);
+  Click(result, ui::kIdOk);
+  CHECK(WaitGone(result, kShortWait), "OK left the result open");
+  CHECK(WaitConversationEnd(main.hwnd(), kLongWait), "the conversation did not end");
+  main.SayNewLog();
+
+  // The line that names the address: in rows, taller than a short one.
+  const std::vector<std::string> lines = ListLines(main.list(), 0);
+  for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+    if (lines[static_cast<size_t>(i)].find("restored address 5A:1B:3C:4D:5E:6F") == std::string::npos)
+      continue;
+    const int tall = static_cast<int>(SendMessageW(main.list(), LB_GETITEMHEIGHT, i, 0));
+    const int one = static_cast<int>(SendMessageW(main.list(), LB_GETITEMHEIGHT, 0, 0));
+    Say("the line that names the address takes %d rows", one > 0 ? tall / one : 0);
+    SendMessageW(main.list(), LB_SETTOPINDEX, static_cast<WPARAM>(std::max(0, i - 2)), 0);
+    Screenshot("main-long-line", main.hwnd());
+    return;
+  }
+  Fail("no line names the restored address");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool address = argc == 3 && std::string(argv[2]) == "address";
-  if (argc != 2 && !address) {
-    std::fprintf(stderr, "usage: brivelton-window-driver SHOT_DIR [address]\n");
+  const std::string mode = argc == 3 ? argv[2] : "";
+  const bool address = mode == "address";
+  const bool attempts = mode == "attempts";
+  if (argc != 2 && !address && !attempts) {
+    std::fprintf(stderr, "usage: brivelton-window-driver SHOT_DIR [address|attempts]\n");
     return 2;
   }
   g_shot_dir = Widen(argv[1]);
@@ -900,8 +1020,11 @@ int main(int argc, char** argv) {
   }
   WaitIdle(hwnd, kShortWait);
   MainWindow main(hwnd);
-  if (address) {
-    AddressDialogs(main);
+  if (address || attempts) {
+    if (address)
+      AddressDialogs(main);
+    else
+      FailedAttempt(main);
     Say("== Close");
     Click(hwnd, ui::kIdCancel);
     Say("window closed: %s", WaitGone(hwnd, kShortWait) ? "yes" : "no");

@@ -112,7 +112,10 @@ std::vector<WORD> BuildDialogTemplate(const ui::DialogTemplate& dialog,
     out.AlignDword();
     out.Dword(0);  // helpID
     out.Dword(0);  // exStyle
-    out.Dword(WS_CHILD | (control.visible ? WS_VISIBLE : 0) | ControlStyle(control.kind));
+    DWORD style = ControlStyle(control.kind);
+    if (frame.drawn_list && control.id == frame.drawn_list)
+      style |= LBS_OWNERDRAWVARIABLE | LBS_HASSTRINGS;
+    out.Dword(WS_CHILD | (control.visible ? WS_VISIBLE : 0) | style);
     out.Short(control.x);
     out.Short(control.y);
     out.Short(control.w);
@@ -138,6 +141,24 @@ INT_PTR Dialog::DoModal(HWND owner) {
       &Dialog::Proc, reinterpret_cast<LPARAM>(this));
   hwnd_ = nullptr;
   return result;
+}
+
+HWND Dialog::MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place) {
+  RECT px = place;
+  MapDialogRect(hwnd_, &px);
+  HWND child = CreateWindowExW(0, window_class, L"", WS_CHILD | WS_VISIBLE | style, px.left,
+                               px.top, px.right - px.left, px.bottom - px.top, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleW(nullptr), nullptr);
+  if (child) SendMessageW(child, WM_SETFONT, SendMessageW(hwnd_, WM_GETFONT, 0, 0), FALSE);
+  return child;
+}
+
+HWND Dialog::AddLabel(const ui::ControlTemplate& place, const std::string& text) {
+  HWND label = MakeChild(L"STATIC", SS_LEFT, place.id,
+                         {place.x, place.y, place.x + place.w, place.y + place.h});
+  if (label) SetWindowTextW(label, Widen(text.c_str()).c_str());
+  return label;
 }
 
 bool Dialog::OnCommand(int id, int /*code*/) {

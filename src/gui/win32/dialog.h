@@ -26,6 +26,8 @@ struct DialogFrame {
   // centred over the owner (over the screen's work area without one).
   int x = 0;
   int y = 0;
+  // A list box the dialog draws itself, line by line (0: none).
+  int drawn_list = 0;
 };
 
 // DLGTEMPLATEEX words for `dialog`; control styles follow each control kind.
@@ -59,6 +61,11 @@ class Dialog {
     return 0;
   }
   HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
+  // A child control beside the template's, at `place` in dialog units, in
+  // the dialog's font.
+  HWND MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place);
+  // A label beside the template's controls, at its place.
+  HWND AddLabel(const ui::ControlTemplate& place, const std::string& text);
   void End(INT_PTR result) { EndDialog(hwnd_, result); }
 
  private:

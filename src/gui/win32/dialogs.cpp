@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/address_form.h"
+#include "app/conversation.h"
+#include "app/window_texts.h"
 #include "log/message_log.h"
 #include "params/settings_data.h"
 
@@ -17,12 +19,20 @@ constexpr DWORD kModalStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU
 
 }  // namespace
 
-AboutDialog::AboutDialog() : Dialog(ui::AboutDialogTemplate(), {}) {}
+AboutDialog::AboutDialog(const FirmwareImage& image)
+    : Dialog(ui::AboutDialogTemplate(), {}), image_(image) {}
 
-UpdateConfirmDialog::UpdateConfirmDialog()
-    : Dialog(ui::UpdateConfirmDialogTemplate(), {}) {}
+BOOL AboutDialog::OnInitDialog() {
+  AddLabel(ui::AboutFirmwarePlace(), AboutFirmwareLine(image_));
+  return TRUE;
+}
+
+UpdateConfirmDialog::UpdateConfirmDialog(const FirmwareImage& image)
+    : Dialog(ui::UpdateConfirmDialogTemplate(), {}), image_(image) {}
 
 BOOL UpdateConfirmDialog::OnInitDialog() {
+  if (const std::string note = PlaceholderWarning(image_); !note.empty())
+    AddLabel(ui::PlaceholderWarningPlace(), note);
   // The dialog manager would focus the first tab stop, OK, and Enter would
   // then press it; Enter is meant to cancel an update.
   SetFocus(Item(ui::kIdCancel));
@@ -43,6 +53,20 @@ UpdateResultDialog::UpdateResultDialog()
 BOOL UpdateResultDialog::OnInitDialog() {
   SetDlgItemTextA(hwnd(), ui::kIdResultText,
                   m_success ? ui::UpdateSucceededText() : ui::UpdateFailedText());
+  HWND owner = GetWindow(hwnd(), GW_OWNER);
+  if (owner && !IsRectEmpty(&keep_in_view)) {
+    RECT self, around, area;
+    GetWindowRect(hwnd(), &self);
+    GetWindowRect(owner, &around);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    const ScreenRect place = PlaceClearOf(
+        {around.left, around.top, around.right, around.bottom},
+        {keep_in_view.left, keep_in_view.top, keep_in_view.right, keep_in_view.bottom},
+        self.right - self.left, self.bottom - self.top,
+        {area.left, area.top, area.right, area.bottom});
+    SetWindowPos(hwnd(), nullptr, place.left, place.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   return TRUE;
 }
 

@@ -6,29 +6,44 @@
 #include "gui/win32/dialog.h"
 #include "log/message_log.h"
 #include "params/settings_values.h"
+#include "resources/firmware_image.h"
 #include "update/address_choice.h"
 
 namespace brivelton::win32 {
 
+// `image`: the firmware an update writes, named under the version.
 class AboutDialog : public Dialog {
  public:
-  AboutDialog();
+  explicit AboutDialog(const FirmwareImage& image = BuiltInImage());
+
+ protected:
+  BOOL OnInitDialog() override;
+
+ private:
+  const FirmwareImage& image_;
 };
 
 // The warning before an update: OK (1046) confirms, Cancel is the default.
+// A placeholder `image` is said to be one.
 class UpdateConfirmDialog : public Dialog {
  public:
-  UpdateConfirmDialog();
+  explicit UpdateConfirmDialog(const FirmwareImage& image = BuiltInImage());
 
  protected:
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code) override;
+
+ private:
+  const FirmwareImage& image_;
 };
 
 class UpdateResultDialog : public Dialog {
  public:
   UpdateResultDialog();
   bool m_success = false;
+  // On the screen, what the dialog must leave in view (the owner's bar and
+  // notice); empty: centred over the owner.
+  RECT keep_in_view{};
 
  protected:
   BOOL OnInitDialog() override;

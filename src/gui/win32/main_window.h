@@ -49,8 +49,14 @@ class MainWindow : public Dialog, public ConversationView {
   void ConversationDone();
   void OnWindowThread(const std::function<void()>& call) override;
   void Redraw() override;
-  HWND MakeChild(const wchar_t* window_class, DWORD style, int id, const RECT& place);
+  bool AddressSaved() override;
+  // A close asked for by the frame or Escape while a conversation runs.
+  void CloseRequested();
+  // The message list's rows for `line`, as wide as the list draws them.
+  std::vector<std::string> ListRows(const std::string& line);
+  void DrawListLine(const DRAWITEMSTRUCT& item);
 
+  StateStore* journal_;
   HICON icon_;
   HICON small_icon_;
   const FirmwareImage& image_;
@@ -63,6 +69,10 @@ class MainWindow : public Dialog, public ConversationView {
   HWND progress_ = nullptr;
   HWND stage_ = nullptr;
   HWND notice_ = nullptr;
+  // How many rows each line of the message list takes, and the line being
+  // added (its height is asked for while it goes in).
+  std::vector<int> rows_;
+  std::string adding_;
   ::ITaskbarList3* taskbar_ = nullptr;
 };
 
