@@ -13,18 +13,12 @@
 
 EM_ASYNC_JS(char*, brv_list_ports, (), {
   const text = await briveltonHost.listPorts();
-  const size = lengthBytesUTF8(text) + 1;
-  const out = _malloc(size);
-  stringToUTF8(text, out, size);
-  return out;
+  return stringToNewUTF8(text);
 });
 
 EM_JS(char*, brv_port_details, (const char* name), {
   const text = briveltonHost.portDetails(UTF8ToString(name));
-  const size = lengthBytesUTF8(text) + 1;
-  const out = _malloc(size);
-  stringToUTF8(text, out, size);
-  return out;
+  return stringToNewUTF8(text);
 });
 
 EM_ASYNC_JS(int, brv_open, (const char* name, uint32_t baud), {
@@ -59,20 +53,14 @@ EM_ASYNC_JS(void, brv_sleep, (double ms), { await briveltonHost.sleep(ms); });
 EM_ASYNC_JS(char*, brv_store_write, (const char* name, const char* content), {
   const error = await briveltonHost.storeWrite(UTF8ToString(name), UTF8ToString(content));
   if (error === "") return 0;
-  const size = lengthBytesUTF8(error) + 1;
-  const out = _malloc(size);
-  stringToUTF8(error, out, size);
-  return out;
+  return stringToNewUTF8(error);
 });
 
 // Null when there is no record.
 EM_ASYNC_JS(char*, brv_store_read, (const char* name), {
   const text = await briveltonHost.storeRead(UTF8ToString(name));
   if (text === null) return 0;
-  const size = lengthBytesUTF8(text) + 1;
-  const out = _malloc(size);
-  stringToUTF8(text, out, size);
-  return out;
+  return stringToNewUTF8(text);
 });
 
 EM_ASYNC_JS(int, brv_store_remove, (const char* name), {
@@ -81,10 +69,7 @@ EM_ASYNC_JS(int, brv_store_remove, (const char* name), {
 
 EM_ASYNC_JS(char*, brv_store_list, (), {
   const text = (await briveltonHost.storeList()).join("\n");
-  const size = lengthBytesUTF8(text) + 1;
-  const out = _malloc(size);
-  stringToUTF8(text, out, size);
-  return out;
+  return stringToNewUTF8(text);
 });
 
 namespace brivelton {

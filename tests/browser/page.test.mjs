@@ -349,8 +349,11 @@ test('the address dialog: a blank page with two saved candidates asks; Cancel er
     // Asked again; what names no adapter is refused in the dialog.
     const written = await step(page, async () => {
       await ask();
-      for (const [typed, problem] of [['001BDC0F21', '"001BDC0F21" is not 12 hexadecimal digits.'],
-        ['00:00:00:00:00:00', 'All zeros is no adapter\'s address.']]) {
+      // Refused as the windows refuse it, in the same words.
+      for (const [typed, problem] of [
+        ['001BDC0F21', 'That is not an address: it takes 12 hexadecimal digits, such as 00:1B:DC:0F:21:7E.'],
+        ['00:00:00:00:00:00', 'That address can\'t be written: all zeros is no adapter\'s address.'],
+        ['', 'Type the adapter\'s 12 hexadecimal digits, or pick a saved address.']]) {
         await page.fill('#address-input', typed);
         await page.click('#address-ok');
         await page.waitForFunction((p) => document.getElementById('address-problem').textContent === p, problem);
@@ -358,6 +361,8 @@ test('the address dialog: a blank page with two saved candidates asks; Cancel er
       }
       await page.check('#address-candidate-1');
       assert.equal(await page.inputValue('#address-input'), '00:AA:BB:11:22:33');
+      // Typed as a label prints it, dashes between the bytes, as the windows take it.
+      await page.fill('#address-input', '00-AA-BB-11-22-33');
       await page.click('#address-ok');
       await waitShown(page, 'result');
       assert.equal(await page.textContent('#result-1054'), success);

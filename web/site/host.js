@@ -96,7 +96,7 @@
     listed: [],      // [{ name, port }] of the last listing
     conns: new Map(),
     nextHandle: 1,
-    db: null,
+    db: null,        // the promise of the open database
 
     async listPorts() {
       const serial = navigator.serial;
@@ -271,16 +271,18 @@
     },
 
     // IndexedDB: database "brivelton", object store "state", a string per name.
-    async database() {
+    // One opening for every caller; one that failed is tried again next time.
+    database() {
       if (this.db) return this.db;
-      if (!window.indexedDB) throw new Error("this browser keeps no storage for the page");
-      this.db = await new Promise((resolve, reject) => {
+      if (!window.indexedDB) return Promise.reject(new Error("this browser keeps no storage for the page"));
+      this.db = new Promise((resolve, reject) => {
         const request = indexedDB.open("brivelton", 1);
         request.onupgradeneeded = () => request.result.createObjectStore("state");
         request.onsuccess = () => resolve(request.result);
         request.onerror = () => reject(request.error);
         request.onblocked = () => reject(new Error("the storage is held by another tab"));
       });
+      this.db.catch(() => { this.db = null; });
       return this.db;
     },
 
@@ -333,4 +335,7 @@
     },
   };
   Object.defineProperty(window, "briveltonHost", { value: host });
+  // Opened while the program compiles: the page reads the journal before it
+  // is ready (an update cut short).
+  host.database().catch(() => {});
 })();

@@ -654,7 +654,7 @@
     $("firmware-version").addEventListener("change", takeUserImage);
     $("firmware-builtin").addEventListener("click", async () => {
       if (await switchTo("web_take_user_image", "string",
-                         ["string", "number", "number", "string"], ["", 0, 0, ""]) === null)
+                         ["string", "number", "number", "string"], ["", 0, 0, ""]) !== "")
         return;
       $("firmware-file").value = "";
       $("firmware-version").value = "";
@@ -667,7 +667,7 @@
     $("sim-start").addEventListener("click", trySim);
     $("guide-try").addEventListener("click", trySim);
     $("sim-stop").addEventListener("click", async () => {
-      if (await switchTo("web_sim_stop", "number", [], []) === null) return;
+      if (await switchTo("web_sim_stop", "number", [], []) !== 0) return;
       simRunning = false;
       keepSimFlash();
       $("sim-stop").hidden = true;
@@ -799,7 +799,7 @@
     $("main").querySelector(".title-text").textContent = document.title;
     imageStatus();
     const query = new URLSearchParams(location.search);
-    if (query.has("trace")) await module.ccall("web_trace", null, ["number"], [1], { async: true });
+    if (query.has("trace")) await module.ccall("web_trace", "number", ["number"], [1], { async: true });
     const kept = keptSim();
     if (kept) {
       $("sim-version").value = kept.version;
