@@ -14,6 +14,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_json.h"
 #include "cli/cli_view.h"
+#include "cli/port_errors.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 #include "resources/firmware_image.h"
@@ -179,7 +180,8 @@ const char* OutcomeName(SettingsOutcome outcome) {
 int RunDeviceCommand(const Options& options, Platform& system, const FirmwareImage& firmware,
                      CliIo& io) {
   FixedPortList given(options.ports, {}, &system.port_list);
-  Platform platform{system.ports, system.clock,
+  PortErrorLines ports(system.ports, io.err);
+  Platform platform{ports, system.clock,
                     options.ports.empty() ? system.port_list : given, system.state};
   CliView view(io, options);
   LineSink trace;

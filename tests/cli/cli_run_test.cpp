@@ -275,7 +275,7 @@ TEST_F(CliOnAdapter, NoAdapterExitsOneWithoutAskingOrReadingSettings) {
     const CliRun run = none.Run({command}, "y\n", true, true);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(Lines(run.out), kNotFoundLog);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, "brivelton: /dev/ttyUSB0: no such device\n");
   }
 }
 
