@@ -67,6 +67,8 @@ std::vector<std::string> FormatSettings(const SettingsValues& values);
 
 // The full --help text.
 std::string HelpText();
+// The option forms besides the plain ones (bundled, joined, "--"), in words.
+std::string OptionFormsText();
 
 // BRIVELTON_PORT's value as port names (separated by spaces or commas).
 std::vector<std::string> PortsFromEnvironment(const std::string& value);
