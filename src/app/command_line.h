@@ -72,6 +72,68 @@ const Option<Args>* FindOption(std::span<const Option<Args>> table, const std::s
   return nullptr;
 }
 
+// The forms getopt_long takes, written out as the parsers here read them:
+// bundled short options ("-qy" as "-q" "-y"), a short option's value joined
+// to it ("-p/dev/ttyUSB0" as "-p" "/dev/ttyUSB0"), and "--", which ends the
+// options: it is dropped and `operands_from` is where what followed it
+// begins in `out` (out.size() without one). A value is passed on whole
+// whatever it reads like.
+template <class Args>
+void ExpandOptionForms(std::span<const Option<Args>> table, std::span<const std::string> args,
+                       std::vector<std::string>& out, size_t& operands_from) {
+  out.clear();
+  operands_from = std::string::npos;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (operands_from != std::string::npos || arg == "-" || !arg.starts_with("-")) {
+      out.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      operands_from = out.size();
+      continue;
+    }
+    if (arg.starts_with("--")) {
+      const size_t equals = arg.find('=');
+      const std::string name = arg.substr(0, equals);
+      const Option<Args>* option = nullptr;
+      for (const auto& o : table)
+        if (name == o.name) option = &o;
+      out.push_back(arg);
+      if (option && option->value && equals == std::string::npos && i + 1 < args.size())
+        out.push_back(args[++i]);
+      continue;
+    }
+    for (size_t j = 1; j < arg.size(); ++j) {
+      const std::string name = {'-', arg[j]};
+      const Option<Args>* option = nullptr;
+      for (const auto& o : table)
+        if (o.short_name && name == o.short_name) option = &o;
+      if (!option) {
+        out.push_back(name);  // for the parser to name as unknown
+        continue;
+      }
+      out.push_back(name);
+      if (!option->value) continue;
+      if (j + 1 < arg.size()) out.push_back(arg.substr(j + 1));
+      else if (i + 1 < args.size()) out.push_back(args[++i]);
+      break;
+    }
+  }
+  if (operands_from == std::string::npos) operands_from = out.size();
+}
+
+// The switch that `arg` gives a value to ("--json=yes"), which getopt_long
+// refuses too; null for anything else.
+template <class Args>
+const Option<Args>* SwitchGivenAValue(std::span<const Option<Args>> table, const std::string& arg) {
+  const size_t equals = arg.find('=');
+  if (!arg.starts_with("--") || equals == std::string::npos) return nullptr;
+  for (const auto& o : table)
+    if (!o.value && arg.compare(0, equals, o.name) == 0) return &o;
+  return nullptr;
+}
+
 // "a, b and c"; "nothing" for none.
 std::string ListInWords(const std::vector<std::string>& items, const char* last_separator);
 

@@ -29,10 +29,15 @@ std::string Usage() {
 
 }  // namespace
 
-bool ParseWindowArgs(const std::vector<std::string>& args, WindowArgs& out, std::string& error) {
+bool ParseWindowArgs(const std::vector<std::string>& given, WindowArgs& out, std::string& error) {
   out = WindowArgs{};
+  std::vector<std::string> args;
+  size_t operands_from = 0;
+  ExpandOptionForms<WindowArgs>(kWindowOptions, given, args, operands_from);
   for (size_t i = 0; i < args.size(); ++i) {
-    const Option<WindowArgs>* option = FindOption<WindowArgs>(kWindowOptions, args[i]);
+    // The window takes no operands: whatever follows "--" is unexpected.
+    const Option<WindowArgs>* option =
+        i < operands_from ? FindOption<WindowArgs>(kWindowOptions, args[i]) : nullptr;
     if (!option) {
       std::vector<std::string> shown;
       for (const auto& o : kWindowOptions) shown.push_back(Shown(o));

@@ -15,6 +15,7 @@
 #include "cli/cli_json.h"
 #include "cli/cli_view.h"
 #include "cli/exit_status.h"
+#include "cli/port_errors.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 #include "resources/firmware_image.h"
@@ -242,7 +243,8 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
                      CliIo& io) {
   const uint64_t started_ms = system.clock.NowMs();
   FixedPortList given(options.ports, {}, &system.port_list);
-  Platform platform{system.ports, system.clock,
+  PortErrorLines ports(system.ports, io.err);
+  Platform platform{ports, system.clock,
                     options.ports.empty() ? system.port_list : given, system.state};
   CliView view(io, options, firmware);
   LineSink trace;

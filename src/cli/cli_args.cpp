@@ -292,7 +292,8 @@ std::string CommandLines() {
   return text;
 }
 
-// "  -p, -q and -y stand for --port, --quiet and --yes."
+// "  -p, -q and -y stand for --port, --quiet and --yes." and the forms they
+// take besides.
 std::string ShortForms() {
   std::vector<std::string> shorts, longs;
   for (const auto& o : kOptions)
@@ -301,7 +302,8 @@ std::string ShortForms() {
       longs.emplace_back(o.name);
     }
   return Wrapped(ListInWords(shorts, " and ") + " stand for " + ListInWords(longs, " and ") + ".",
-                 2, 80);
+                 2, 80) +
+         Wrapped(OptionFormsText(), 2, 80);
 }
 
 std::vector<OptionName> Names(unsigned commands) {
@@ -314,6 +316,31 @@ std::vector<OptionName> Names(unsigned commands) {
 }  // namespace
 
 std::span<const SettingName> SettingNames() { return kSettingNames; }
+
+// Its examples come from the table: the first and last short switches
+// together, the first short option with a value, the first switch.
+std::string OptionFormsText() {
+  std::string bundle = "-";
+  const CliOption* valued = nullptr;
+  const CliOption* first_switch = nullptr;
+  for (const auto& o : kOptions) {
+    if (!o.value && !first_switch) first_switch = &o;
+    if (!o.short_name || !o.help) continue;
+    if (o.value) {
+      if (!valued) valued = &o;
+    } else if (bundle.size() < 3) {
+      bundle += o.short_name[1];
+    } else {
+      bundle.back() = o.short_name[1];
+    }
+  }
+  std::string text = "Short switches combine (" + bundle + ")";
+  if (valued && valued->kind == OptionValue::kPort)
+    text += std::string(", a value may follow its option joined (") + valued->short_name +
+            kPortExample + ", " + valued->name + "=" + kPortExample + ")";
+  return text + ", a switch takes no value (" + first_switch->name +
+         "=yes is refused) and -- ends the options.";
+}
 
 std::span<const CliOption> OptionTable() { return kOptions; }
 
@@ -342,13 +369,21 @@ std::span<const OptionName> CommandOptions(Command command) {
   return by_command[static_cast<size_t>(command)];
 }
 
-bool ParseArgs(std::span<const std::string> args, Options& options, std::string& error) {
+bool ParseArgs(std::span<const std::string> given, Options& options, std::string& error) {
   options = Options{};
+  std::vector<std::string> expanded;
+  size_t operands_from = 0;
+  ExpandOptionForms<Options>(kOptions, given, expanded, operands_from);
+  const std::span<const std::string> args = expanded;
+  // After "--" nothing is an option.
+  const auto find_option = [&](size_t i) {
+    return i < operands_from ? FindOption<Options>(kOptions, args[i]) : nullptr;
+  };
   // Asking for help wins over anything else on the line; a value that
   // happens to read "--help" is no question.
   bool version = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    const CliOption* option = FindOption<Options>(kOptions, args[i]);
+    const CliOption* option = find_option(i);
     if (!option) continue;
     if (std::string(option->name) == "--help") return true;
     version = version || std::string(option->name) == "--version";
@@ -361,13 +396,20 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
   const CommandRow* command = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const CliOption* option = FindOption<Options>(kOptions, arg);
+    const CliOption* option = find_option(i);
+    const bool option_like = i < operands_from && arg.starts_with("-");
+    if (const CliOption* given_a_value = option_like ? SwitchGivenAValue<Options>(kOptions, arg)
+                                                     : nullptr) {
+      error = std::string("option ") + given_a_value->name + " takes no value; give " +
+              given_a_value->name + " alone";
+      return false;
+    }
     if (option && IsGlobal(*option)) {
       if (!TakeOption(*option, args, i, options, error)) return false;
       continue;
     }
     if (!command) {
-      if (arg.starts_with("-")) {
+      if (option_like) {
         error = "unknown option '" + arg + "'; accepted before the command: " + GlobalList(true);
         return false;
       }
@@ -386,11 +428,11 @@ bool ParseArgs(std::span<const std::string> args, Options& options, std::string&
       if (!TakeOption(*option, args, i, options, error)) return false;
       continue;
     }
-    if (command->command == Command::kSettings && !arg.starts_with("-")) {
+    if (command->command == Command::kSettings && !option_like) {
       if (!ParseAssignment(arg, options, error)) return false;
       continue;
     }
-    error = std::string(arg.starts_with("-") ? "unknown option '" : "unexpected argument '") +
+    error = std::string(option_like ? "unknown option '" : "unexpected argument '") +
             arg + "' for " + command->name + "; it accepts " + CommandArgs(command->command) +
             " (and " + GlobalList(false) + ")";
     return false;

@@ -67,6 +67,8 @@ std::vector<std::string> FormatSettings(const SettingsValues& values);
 
 // The full --help text.
 std::string HelpText();
+// The option forms besides the plain ones (bundled, joined, "--"), in words.
+std::string OptionFormsText();
 
 // What each exit status means, as the help, the manual page and the README
 // say it.

@@ -391,7 +391,8 @@ std::string ManPage(const std::string& version) {
          ".SH COMMANDS\n" + commands +
          ".SH OPTIONS\n"
          "The options of no command go before or after the command; the others after it.\n" +
-         OptionItems<Options>(OptionTable(), CommandsLead) +
+         OptionItems<Options>(OptionTable(), CommandsLead) + ".PP\n" +
+         RoffText(OptionFormsText()) + "\n" +
          ".SH SETTINGS\n"
          "The ten settings of \\fBsettings\\fR \\fINAME\\fR=\\fIVALUE\\fR, in the order they "
          "print, with the values each takes:\n" + settings +

@@ -5,9 +5,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace brivelton {
 namespace {
@@ -440,6 +443,22 @@ std::unique_ptr<SerialDevice> PosixSerialPorts::Open(const std::string& name,
   if (error) *error = result;
   if (fd < 0) return nullptr;
   return std::make_unique<PosixSerialDevice>(fd);
+}
+
+// The device's group, when it may read and write the device and this
+// process is not in it (a user added to it must log in again to be).
+std::string PosixSerialPorts::GroupToJoin(const std::string& name) {
+  struct stat st{};
+  if (stat(name.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) ||
+      st.st_gid == 0)
+    return {};
+  std::vector<gid_t> groups(size_t(std::max(getgroups(0, nullptr), 0)) + 1);
+  const int count = getgroups(int(groups.size()), groups.data());
+  groups.resize(size_t(std::max(count, 0)));
+  groups.push_back(getegid());
+  if (std::find(groups.begin(), groups.end(), st.st_gid) != groups.end()) return {};
+  const group* entry = getgrgid(st.st_gid);
+  return entry && entry->gr_name ? entry->gr_name : std::string();
 }
 
 }  // namespace brivelton

@@ -18,6 +18,7 @@ class PosixSerialPorts : public SerialPorts {
   // `name` is a device path such as "/dev/ttyUSB0".
   std::unique_ptr<SerialDevice> Open(const std::string& name,
                                      OpenError* error) override;
+  std::string GroupToJoin(const std::string& name) override;
 };
 
 // The termios code of `baud`; false when this system names none. And the

@@ -89,6 +89,9 @@ class SerialPorts {
   virtual ~SerialPorts() = default;
   virtual std::unique_ptr<SerialDevice> Open(const std::string& name,
                                              OpenError* error) = 0;
+  // The group whose members may open `name` when this process is not one of
+  // them ("dialout"); empty when none would help or the system has none.
+  virtual std::string GroupToJoin(const std::string& /*name*/) { return {}; }
 };
 
 }  // namespace brivelton

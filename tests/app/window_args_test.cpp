@@ -49,6 +49,10 @@ TEST(WindowArgs, PortsInOrderAndEveryMistakeRefused) {
       {{"--image", "a.bin", "--image", "b.bin"}, "option --image is given twice; give it once", {},
        false},
       {{"--images", "a"}, "unexpected argument '--images" + unexpected, {}, false},
+      // The forms of getopt_long; the window takes no operands.
+      {{"-h", "--port=/dev/a"}, "", {"/dev/a"}, true},
+      {{"--port", "--", "--"}, "", {"--"}, false},
+      {{"--", "--help"}, "unexpected argument '--help" + unexpected, {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

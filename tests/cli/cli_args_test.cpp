@@ -134,6 +134,25 @@ const BadUsage kBadUsages[] = {
      "bad value 'yes' for strong-ringing; accepted: off|on"},
     {{"settings", "caller-id=on", "caller-id=off"},
      "setting caller-id is given twice; give each setting once"},
+    // The forms getopt_long takes: a switch given a value, a bundle with a
+    // letter no option has or one of a command's options before the command,
+    // and "--", after which nothing is an option.
+    {{"--json=yes", "check"}, "option --json takes no value; give --json alone"},
+    {{"check", "--json=yes"}, "option --json takes no value; give --json alone"},
+    {{"update", "--yes=no"}, "option --yes takes no value; give --yes alone"},
+    {{"-qz", "check"},
+     "unknown option '-z'; accepted before the command: --port NAME, --verbose, --quiet, "
+     "--help, --version"},
+    {{"-qy", "update"},
+     "unknown option '-y'; accepted before the command: --port NAME, --verbose, --quiet, "
+     "--help, --version"},
+    {{"check", "-p"}, "option --port needs a port name, as in --port /dev/ttyUSB0"},
+    {{"--", "--port", "/dev/ttyUSB0", "check"},
+     "unknown command '--port'; commands: check, update, identity, settings, settings-help, "
+     "firmware, ports, help (brivelton --help explains them)"},
+    {{"update", "--", "--yes"},
+     "unexpected argument '--yes' for update; it accepts --yes, --if-older, --address ADDRESS, "
+     "--image FILE and --image-version HEX (and --port NAME, --verbose, --quiet, --version)"},
 };
 
 TEST(CliBadUsage, ExitsTwoWithOneLineBeforeAnyPortIsTouched) {
@@ -241,6 +260,9 @@ Options (before or after the command):
                 the log goes to stderr. The exit status is the same. The manual
                 page lists the fields.
   -p, -q, -V and -y stand for --port, --quiet, --version and --yes.
+  Short switches combine (-qy), a value may follow its option joined
+  (-p/dev/ttyUSB0, --port=/dev/ttyUSB0), a switch takes no value (--verbose=yes
+  is refused) and -- ends the options.
 
 Output:
   check, update and settings print the message log on stdout, one line per logged
@@ -382,6 +404,41 @@ TEST(CliArgs, GlobalOptionsGoBeforeOrAfterTheCommandAndPortsKeepTheirOrder) {
   EXPECT_EQ(o.command, Command::kCheck);
   EXPECT_TRUE(o.ports.empty());
   EXPECT_FALSE(o.verbose || o.yes || o.defaults || o.address);
+}
+
+// The forms of getopt_long: bundled short switches, a value joined to its
+// short option, "--name=value", and "--" ending the options; a value is
+// taken whole whatever it reads like.
+TEST(CliArgs, TakesTheOptionFormsOfGetoptLong) {
+  struct Case {
+    std::vector<std::string> args;
+    Command command;
+    std::vector<std::string> ports;
+    bool quiet;
+    bool yes;
+    size_t assignments;
+  };
+  const Case cases[] = {
+      {{"update", "-qy"}, Command::kUpdate, {}, true, true, 0},
+      {{"-qp/dev/ttyUSB0", "update", "-y"}, Command::kUpdate, {"/dev/ttyUSB0"}, true, true, 0},
+      {{"-p/dev/a", "-p", "/dev/b", "--port=/dev/c", "check"}, Command::kCheck,
+       {"/dev/a", "/dev/b", "/dev/c"}, false, false, 0},
+      {{"-p", "-q", "check"}, Command::kCheck, {"-q"}, false, false, 0},
+      {{"--port", "--", "check"}, Command::kCheck, {"--"}, false, false, 0},
+      {{"-q", "--", "check"}, Command::kCheck, {}, true, false, 0},
+      {{"settings", "-q", "--", "caller-id=off"}, Command::kSettings, {}, true, false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Options o;
+    std::string error;
+    ASSERT_TRUE(cli::ParseArgs(c.args, o, error)) << error;
+    EXPECT_EQ(o.command, c.command);
+    EXPECT_EQ(o.ports, c.ports);
+    EXPECT_EQ(o.quiet, c.quiet);
+    EXPECT_EQ(o.yes, c.yes);
+    EXPECT_EQ(o.assignments.size(), c.assignments);
+  }
 }
 
 // Each name and value lands in its own dialog member with the dialog's

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -835,6 +836,27 @@ TEST_F(CliEndToEnd, PlantedStateFilesAreLeftAsTheyWereAndNeverHang) {
   // No entry applies: the start-up address, never the linked one.
   EXPECT_TRUE(sim.flash() == UpdatedFlash(kDefaultBtAddress));
   for (const auto& [path, before] : planted) EXPECT_EQ(FileSnapshot(path), before) << path;
+}
+
+// The real tool on real files: a path with no device behind it, and the
+// simulator's terminal while another program holds its lock.
+TEST_F(CliEndToEnd, PortErrorsNameThePortAndTheReasonOnStderr) {
+  const std::string missing = (dir_ / "ttyNOPE").string();
+  const ToolRun gone = RunTool({"--port", missing, "check"});
+  EXPECT_NE(gone.status, 0);
+  EXPECT_NE(gone.out.find(" COM port may be used by others.\n"), std::string::npos) << gone.out;
+  EXPECT_EQ(gone.err, "brivelton: " + missing + ": no such device\n");
+
+  SimAdapter sim(dir_, "1FF");
+  ASSERT_TRUE(sim.ready());
+  const int holder = open(sim.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  const ToolRun held = RunTool({"--port", sim.link(), "check"});
+  close(holder);
+  EXPECT_NE(held.status, 0);
+  EXPECT_NE(held.out.find(" COM port may be used by others.\n"), std::string::npos) << held.out;
+  EXPECT_EQ(held.err, "brivelton: " + sim.link() + ": held by another program\n");
 }
 
 }  // namespace

@@ -324,7 +324,7 @@ TEST_F(CliOnAdapter, NoAdapterExitsThreeWithoutAskingOrReadingSettings) {
     const CliRun run = none.Run({command}, "y\n", true, true);
     EXPECT_EQ(run.status, cli::kExitNoAdapter);
     EXPECT_EQ(Lines(run.out), kNotFoundLog);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, "brivelton: /dev/ttyUSB0: no such device\n");
   }
 }
 

@@ -33,6 +33,7 @@ class FaultyPorts : public SerialPorts {
  public:
   explicit FaultyPorts(SerialPorts& inner) : inner_(inner) {}
   std::unique_ptr<SerialDevice> Open(const std::string& name, OpenError* error) override;
+  std::string GroupToJoin(const std::string&) override { return group_to_join; }
 
   int Opens(const std::string& name) const {
     return static_cast<int>(std::count(opened.begin(), opened.end(), name));
@@ -42,6 +43,7 @@ class FaultyPorts : public SerialPorts {
   std::vector<std::string> opened;  // every name asked for, in order
   std::vector<size_t> read_sizes;   // size of every read asked for
   int purges = 0;                   // of any port opened through here
+  std::string group_to_join;        // what GroupToJoin answers for every port
 
  private:
   SerialPorts& inner_;
