@@ -152,7 +152,8 @@ const BadUsage kBadUsages[] = {
      "firmware, ports, help (brivelton --help explains them)"},
     {{"update", "--", "--yes"},
      "unexpected argument '--yes' for update; it accepts --yes, --if-older, --address ADDRESS, "
-     "--image FILE and --image-version HEX (and --port NAME, --verbose, --quiet, --version)"},
+     "--image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
+     "--version)"},
 };
 
 TEST(CliBadUsage, ExitsTwoWithOneLineBeforeAnyPortIsTouched) {
