@@ -14,6 +14,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_json.h"
 #include "cli/cli_view.h"
+#include "cli/exit_status.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 #include "resources/firmware_image.h"
@@ -122,7 +123,7 @@ void ShowSavedEntries(const std::string& port, Platform& platform, CliIo& io) {
            << (!choice.undecided && entry.address == choice.address ? "; brivelton update uses it"
                                                                      : "")
            << '\n';
-  if (choice.undecided)
+  if (choice.undecided || choice.nothing_saved)
     io.err << "brivelton: give the adapter's address (its label, or the phone's list of "
               "paired devices) with brivelton update --address\n";
 }
@@ -221,10 +222,14 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
                         static_cast<unsigned>(firmware.version()));
       return 0;
     }
-    stack.updater.set_given_address(options.address);
+    stack.updater.set_given_address(options.startup_address
+                                        ? std::optional<BtAddressBytes>(kDefaultBtAddress)
+                                        : options.address);
     const UpdateOutcome outcome = dialog.OnUpdateFirmware();
     view.EndProgress();
     if (outcome == UpdateOutcome::kCancelled) return 1;
+    // Nothing was erased and nothing is claimed: the view named the choices.
+    if (outcome == UpdateOutcome::kRefusedUndecided) return kExitRefused;
     const bool success = outcome == UpdateOutcome::kSucceeded;
     io.out << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n'
            << std::flush;

@@ -25,6 +25,9 @@ class CliView : public MainView {
   void UpdateProgress(UpdateStage stage, int done, int total) override;
   void FlashBegins() override;
   void FlashEnds(bool verified) override;
+  // On a terminal, asks which saved address to write; with --yes or without
+  // a terminal, names each with its --address line and refuses.
+  AddressReply AskAddress(const std::vector<JournalEntry>& candidates) override;
 
   // One trace line on stderr, around the progress bar.
   void AppendTrace(const std::string& line);

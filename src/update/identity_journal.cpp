@@ -88,6 +88,14 @@ bool IdentityJournal::Save(const JournalEntry& entry, std::string& error) {
   return false;
 }
 
+std::optional<JournalEntry> IdentityJournal::Kept(const JournalEntry& entry) {
+  for (auto& e : Read().entries)
+    if (e.address == entry.address &&
+        (e.port == entry.port || (!e.usb.serial.empty() && e.usb.serial == entry.usb.serial)))
+      return std::move(e);
+  return std::nullopt;
+}
+
 void IdentityJournal::Forget(const BtAddressBytes& address) {
   // Only what reads as this adapter's entry goes: a file that is no entry
   // stays where it is, whatever its name. An earlier version's file for the
