@@ -288,6 +288,8 @@ constexpr Option kOptions[] = {
      [](Arg& a) { return Set(a.faults().wrong_checksum); }},
     {"--short-checksum", nullptr, Shown::kSameFaultLine, "",
      [](Arg& a) { return Set(a.faults().short_checksum); }},
+    {"--wrong-identity", "N", Shown::kFaultLine, "(identity page stored wrong N times)",
+     [](Arg& a) { return a.Count(a.faults().wrong_identity_writes); }},
     {"--no-version-marker", nullptr, Shown::kFaultLine, "",
      [](Arg& a) { return Set(a.faults().version_without_marker); }},
     {"--bad-param-ack", nullptr, Shown::kSameFaultLine, "",
