@@ -33,6 +33,7 @@ std::string LeftAloneLine(const JournalProblem& problem) {
 }
 
 JournalContents IdentityJournal::Read() {
+  store_.RemoveStaleTemporaries();
   JournalContents contents;
   for (const auto& name : store_.List()) {
     if (!name.starts_with(kJournalFilePrefix) || name.ends_with(".tmp")) continue;
