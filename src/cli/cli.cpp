@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <utility>
 
 #include "app/main_dialog.h"
@@ -65,15 +67,32 @@ int ListPorts(const Options& options, Platform& system, CliIo& io) {
   return 0;
 }
 
-// Writes the image to --save's file; false with the reason on stderr.
+// Writes the image to --save's file; false with the reason on stderr. Written
+// beside it first and renamed, so that a full disk leaves no part of a file.
 bool SaveImage(const std::string& path, const FirmwareImage& firmware, CliIo& io) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  // A device, a pipe or a link (--save /dev/stdout) is written into, never
+  // replaced.
+  std::error_code ec;
+  const auto there = std::filesystem::symlink_status(path, ec);
+  const bool beside = !std::filesystem::exists(there) || std::filesystem::is_regular_file(there);
+  std::random_device random;
+  char tail[24];
+  std::snprintf(tail, sizeof tail, ".%08x.part", static_cast<unsigned>(random()));
+  const std::string temp = beside ? path + tail : path;
+  std::ofstream file(temp, std::ios::binary | std::ios::trunc);
   const auto image = firmware.bytes();
   if (file) file.write(reinterpret_cast<const char*>(image.data()),
                        static_cast<std::streamsize>(image.size()));
   if (file) file.close();
-  if (!file) io.err << "brivelton: can't write " << path << ": " << std::strerror(errno) << '\n';
-  return static_cast<bool>(file);
+  const int write_error = errno;
+  std::error_code renamed;
+  if (file && beside) std::filesystem::rename(temp, path, renamed);
+  if (file && !renamed) return true;
+  std::error_code ignored;
+  if (beside) std::filesystem::remove(temp, ignored);
+  io.err << "brivelton: can't write " << path << ": "
+         << (file ? renamed.message() : std::strerror(write_error)) << '\n';
+  return false;
 }
 
 int ShowFirmware(const Options& options, const FirmwareImage& firmware, CliIo& io) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/standard_streams.h"
 #include "sim/device_model.h"
 #include "sim/pty_server.h"
 #include "sim/sim_options.h"
@@ -66,6 +67,8 @@ bool WriteFile(const std::string& path, const void* data, size_t size) {
 
 int main(int argc, char** argv) {
   using namespace brivelton::sim;
+  // Before the terminal opens, so that it never takes a standard stream's place.
+  brivelton::OpenMissingStandardStreams();
   SimOptions options;
   std::string error;
   if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
