@@ -112,6 +112,10 @@ int main(int argc, char** argv) {
   if (!options.dump_flash.empty() &&
       !WriteFile(options.dump_flash, model.flash().data(), model.flash().size()))
     status = 1;
+  if (!options.dump_stray.empty()) {
+    const std::string text = std::to_string(model.garbage_bytes()) + "\n";
+    if (!WriteFile(options.dump_stray, text.data(), text.size())) status = 1;
+  }
   if (!options.dump_params.empty()) {
     const std::string text = ParamsText(model);
     if (!WriteFile(options.dump_params, text.data(), text.size())) status = 1;

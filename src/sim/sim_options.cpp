@@ -281,6 +281,8 @@ constexpr Option kOptions[] = {
      [](Arg& a) { return a.Path(a.options.dump_flash); }},
     {"--dump-params", "FILE", Shown::kOwnLine, "write the parameters as op=value lines at exit",
      [](Arg& a) { return a.Path(a.options.dump_params); }},
+    {"--dump-stray", "FILE", Shown::kOwnLine, "write how many bytes heard were no frame",
+     [](Arg& a) { return a.Path(a.options.dump_stray); }},
     {"--seed", "N", Shown::kFaultLine, "", TakeSeed},
     {"--silent", nullptr, Shown::kSameFaultLine, "", [](Arg& a) { return Set(a.faults().silent); }},
     {"--busy", nullptr, Shown::kSameFaultLine, "", [](Arg& a) { return Set(a.faults().busy); }},
