@@ -588,6 +588,102 @@ TEST(IdentityJournalRules, AJournalThatCannotBeWrittenStopsBeforeAnyErase) {
   EXPECT_EQ(b.virtual_ports.open_ports(), 0);
 }
 
+// A rerun after an update cut short, on a state folder that takes no writes:
+// the entry that restores the address is there already, so nothing needs
+// writing. Where none is, nothing is erased, and the log does not claim the
+// flash untouched when the page arrived blank.
+TEST(IdentityJournalRules, AnEntryAlreadySavedNeedsNoWrite) {
+  struct Case {
+    const char* name;
+    bool saved;
+    const char* log_part;
+  };
+  const Case cases[] = {
+      {"the entry saved from this port", true,
+       " Identity page blank: restored address 11:22:33:44:55:66"},
+      {"nothing saved: the start-up address needs no entry", false,
+       " No address saved for this adapter"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::AdapterConfig config;
+    config.blank_identity = true;
+    JournalBench b(config);
+    if (c.saved) b.Save("COM3", kSaved);
+    b.store.refuse_writes = true;
+    const auto log = b.Update();
+    EXPECT_EQ(b.outcome, UpdateOutcome::kSucceeded);
+    EXPECT_THAT(log, Contains(HasSubstr(c.log_part)));
+    EXPECT_TRUE(b.IdentityPageIs(c.saved ? kSaved : kDefaultBtAddress));
+    EXPECT_TRUE(b.store.files.empty());
+  }
+  // Given an address no entry holds, the write is needed, fails, and the
+  // words say the page was blank already.
+  sim::AdapterConfig config;
+  config.blank_identity = true;
+  JournalBench b(config);
+  b.store.refuse_writes = true;
+  const auto log = b.Update(kGiven);
+  EXPECT_EQ(b.outcome, UpdateOutcome::kStoppedBeforeErase);
+  EXPECT_EQ(b.Erases(), 0);
+  EXPECT_THAT(log, Contains(HasSubstr("update stopped, no erase sent (its identity page was "
+                                      "blank already)")));
+  EXPECT_THAT(log, Not(Contains(HasSubstr("nothing erased"))));
+}
+
+// The entry goes once the checksum and the identity page read back prove the
+// address is on the adapter, before the restart; a page read back wrong keeps
+// it, and twenty of them are never a success.
+TEST(IdentityJournalRules, TheEntryGoesWhenTheReadBackProvesTheAddress) {
+  for (const int wrong : {0, 1, 20}) {
+    SCOPED_TRACE(wrong);
+    sim::AdapterConfig config;
+    config.faults.wrong_identity_writes = wrong;
+    JournalBench b(config);
+    std::vector<std::pair<AttemptEvent::Kind, bool>> events;  // with whether the entry was there
+    b.updater.set_attempts([&](const AttemptEvent& event) {
+      events.emplace_back(event.kind, b.store.files.count(JournalFileName(kOwn)) == 1);
+      if (event.kind == AttemptEvent::Kind::kFailed) {
+        EXPECT_EQ(event.why, AttemptFailure::kIdentityMismatch);
+      }
+    });
+    const auto log = b.Update();
+    const bool success = wrong < kMaxAttempts;
+    EXPECT_EQ(b.outcome, success ? UpdateOutcome::kSucceeded : UpdateOutcome::kFailed);
+    EXPECT_EQ(std::count(log.begin(), log.end(), " Identity page read back wrong"), wrong);
+    EXPECT_EQ(b.store.files.count(JournalFileName(kOwn)), success ? 0u : 1u);
+    ASSERT_FALSE(events.empty());
+    if (success) {
+      // Gone by the time the attempt reports it verified, before any restart.
+      EXPECT_EQ(events.back(), std::make_pair(AttemptEvent::Kind::kVerified, false));
+      EXPECT_TRUE(b.IdentityPageIs(kOwn));
+    } else {
+      EXPECT_EQ(events.back(), std::make_pair(AttemptEvent::Kind::kGaveUp, true));
+    }
+  }
+}
+
+// An adapter whose page arrived blank may have no firmware already: the
+// attempt events say so before any erase is sent.
+TEST(IdentityJournalRules, APageThatArrivedBlankCountsAsErased) {
+  for (const bool blank : {false, true}) {
+    SCOPED_TRACE(blank);
+    sim::AdapterConfig config;
+    config.blank_identity = blank;
+    config.faults.ignore_kind[FlashWriteStatus] = 2;  // the first unlock fails
+    JournalBench b(config);
+    std::optional<AttemptEvent> failed;
+    b.updater.set_attempts([&](const AttemptEvent& event) {
+      if (event.kind == AttemptEvent::Kind::kFailed && !failed) failed = event;
+    });
+    b.Update(kGiven);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->why, AttemptFailure::kEraseRefused);
+    EXPECT_EQ(failed->erased, blank);
+    EXPECT_EQ(b.outcome, UpdateOutcome::kSucceeded);
+  }
+}
+
 // Twenty attempts, every one unplugged while the pages are written, leave a
 // blank identity page; the next run, a new process, restores the address.
 TEST(IdentityJournalRules, TwentyFailuresThenANewRunKeepTheAddress) {
