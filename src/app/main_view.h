@@ -43,9 +43,12 @@ class MainView {
   virtual void ReportAttempt(const AttemptEvent& /*event*/) {}
   // Before anything is erased, when the identity page is blank (or carries
   // only the start-up address) and no single saved address applies. The
-  // windows ask in their address dialog; the default continues with the
-  // start-up address, as the command line does after listing the candidates.
-  virtual AddressReply AskAddress(const std::vector<JournalEntry>& /*candidates*/) { return {}; }
+  // windows ask in their address dialog; a view that can't ask goes on with
+  // the start-up address when nothing is saved, and never guesses between
+  // saved addresses.
+  virtual AddressReply AskAddress(const std::vector<JournalEntry>& candidates) {
+    return {candidates.empty() ? AddressAnswer::kContinueWithout : AddressAnswer::kUndecided, {}};
+  }
   // The log's hint for giving `address`, naming what this front end offers.
   virtual std::string HowToGiveAddress(const std::string& address) {
     return CommandLineRemedy(address);

@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <utility>
 
 #include "app/main_dialog.h"
@@ -66,15 +68,32 @@ int ListPorts(const Options& options, Platform& system, CliIo& io) {
   return kExitDone;
 }
 
-// Writes the image to --save's file; false with the reason on stderr.
+// Writes the image to --save's file; false with the reason on stderr. Written
+// beside it first and renamed, so that a full disk leaves no part of a file.
 bool SaveImage(const std::string& path, const FirmwareImage& firmware, CliIo& io) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  // A device, a pipe or a link (--save /dev/stdout) is written into, never
+  // replaced.
+  std::error_code ec;
+  const auto there = std::filesystem::symlink_status(path, ec);
+  const bool beside = !std::filesystem::exists(there) || std::filesystem::is_regular_file(there);
+  std::random_device random;
+  char tail[24];
+  std::snprintf(tail, sizeof tail, ".%08x.part", static_cast<unsigned>(random()));
+  const std::string temp = beside ? path + tail : path;
+  std::ofstream file(temp, std::ios::binary | std::ios::trunc);
   const auto image = firmware.bytes();
   if (file) file.write(reinterpret_cast<const char*>(image.data()),
                        static_cast<std::streamsize>(image.size()));
   if (file) file.close();
-  if (!file) io.err << "brivelton: can't write " << path << ": " << std::strerror(errno) << '\n';
-  return static_cast<bool>(file);
+  const int write_error = errno;
+  std::error_code renamed;
+  if (file && beside) std::filesystem::rename(temp, path, renamed);
+  if (file && !renamed) return true;
+  std::error_code ignored;
+  if (beside) std::filesystem::remove(temp, ignored);
+  io.err << "brivelton: can't write " << path << ": "
+         << (file ? renamed.message() : std::strerror(write_error)) << '\n';
+  return false;
 }
 
 int ShowFirmware(const Options& options, const FirmwareImage& firmware, CliIo& io) {
@@ -125,7 +144,7 @@ void ShowSavedEntries(const std::string& port, Platform& platform, CliIo& io) {
            << (!choice.undecided && entry.address == choice.address ? "; brivelton update uses it"
                                                                      : "")
            << '\n';
-  if (choice.undecided)
+  if (choice.undecided || choice.nothing_saved)
     io.err << "brivelton: give the adapter's address (its label, or the phone's list of "
               "paired devices) with brivelton update --address\n";
 }
@@ -212,7 +231,9 @@ int RunUpdate(const Options& options, ProtocolStack& stack, MainDialog& dialog, 
     facts.outcome = "up-to-date";
     return kExitDone;
   }
-  stack.updater.set_given_address(options.address);
+  stack.updater.set_given_address(options.startup_address
+                                      ? std::optional<BtAddressBytes>(kDefaultBtAddress)
+                                      : options.address);
   const UpdateOutcome outcome = dialog.OnUpdateFirmware();
   view.EndProgress();
   facts.attempts = view.attempts();
@@ -222,6 +243,10 @@ int RunUpdate(const Options& options, ProtocolStack& stack, MainDialog& dialog, 
     case UpdateOutcome::kCancelled:
       facts.outcome = "cancelled";
       return kExitCancelled;
+    case UpdateOutcome::kRefusedUndecided:
+      // Nothing was erased and nothing is claimed: the view named the choices.
+      facts.outcome = "refused";
+      return kExitRefused;
     case UpdateOutcome::kStoppedBeforeErase:
       // Nothing erased: the adapter keeps its firmware and its page.
       facts.outcome = "refused";

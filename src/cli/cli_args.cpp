@@ -39,7 +39,8 @@ constexpr CommandRow kCommands[] = {
     {"update", Command::kUpdate, nullptr, "Check Device, then Update Firmware"},
     {"identity", Command::kIdentity, nullptr,
      "Check Device, then read the adapter's\nBluetooth address from its identity page\n"
-     "(nothing is erased or written)"},
+     "through its boot loader, and restart it (a\ncall in progress drops; nothing is "
+     "erased\nor written)"},
     {"settings", Command::kSettings, "NAME=VALUE", "Check Device, then Setting"},
     {"settings-help", Command::kSettingsHelp, nullptr, "the 41 help lines of the settings"},
     {"firmware", Command::kFirmware, nullptr, "the built-in image: version, size, checksum"},
@@ -125,9 +126,21 @@ bool ParseAssignment(const std::string& arg, Options& options, std::string& erro
 
 bool Switch(bool& flag) { return flag = true; }
 
+bool TakeStartUpAddress(Options& o, const std::string&, std::string& error) {
+  if (o.address) {
+    error = "--address and --start-up-address name two addresses; give one";
+    return false;
+  }
+  return Switch(o.startup_address);
+}
+
 bool TakeAddress(Options& o, const std::string& text, std::string& error) {
   if (o.address) {
     error = "option --address is given twice; give one address";
+    return false;
+  }
+  if (o.startup_address) {
+    error = "--address and --start-up-address name two addresses; give one";
     return false;
   }
   o.address = ParseBtAddress(text);
@@ -198,6 +211,12 @@ constexpr CliOption kOptions[] = {
      "colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when\n"
      "the adapter's identity page carries none; an adapter whose page\n"
      "still carries its address keeps it, and the log says so",
+     kOnUpdate, true},
+    {"--start-up-address", nullptr, nullptr, OptionValue::kNone, nullptr, TakeStartUpAddress,
+     "write the start-up address 00:01:00:03:04:06\n"
+     "when the identity page carries no address, on purpose, in place\n"
+     "of any saved one (every blank adapter gets it, so adapters\n"
+     "given it share one address)",
      kOnUpdate, true},
     {"--defaults", nullptr, nullptr, OptionValue::kNone, nullptr,
      [](Options& o, const std::string&, std::string&) { return Switch(o.defaults); },
@@ -622,13 +641,17 @@ std::string HelpText() {
       kHelpPortNames +
       "\n"
       "After an update was cut short (killed, unplugged, the lid closed):\n"
-      "  run 'brivelton update' again on the same port. The adapter's identity page may\n"
-      "  now be blank; the address saved for that port is written back, and the log\n"
-      "  says which and from where. 'brivelton identity' shows what the page holds. If\n"
-      "  the page is blank and nothing was saved for this port (another PC, another\n"
-      "  port), give the address from the adapter's label or the phone's list of paired\n"
-      "  devices: brivelton update --address 00:1B:DC:0F:21:7E. An address saved for\n"
-      "  another port is never used on its own; the log names it.\n"
+      "  run 'brivelton update' again. The adapter's identity page may now be blank\n"
+      "  (or carry only the start-up address 00:01:00:03:04:06); 'brivelton identity'\n"
+      "  shows what it holds. A saved address is written back on its own only when the\n"
+      "  entries that fit the adapter, those saved with its USB serial number or, when\n"
+      "  none is, those saved for its port, all hold that one address; the log says\n"
+      "  which and from where. When other saved addresses may be the adapter's, update\n"
+      "  asks on a terminal; with --yes or without one it erases nothing, names each\n"
+      "  with the --address line that writes it, and exits 4. When nothing is saved\n"
+      "  (another PC), the start-up address is written and the log says so; give the\n"
+      "  address from the adapter's label or the phone's list of paired devices:\n"
+      "  brivelton update --address 00:1B:DC:0F:21:7E.\n"
       "\n"
       "Settings (NAME=VALUE):\n" +
       settings_table +

@@ -36,6 +36,8 @@ struct Options {
   bool if_older = false;           // update --if-older
   // update --address: written when the adapter's identity page carries none.
   std::optional<BtAddressBytes> address;
+  // update --start-up-address: the start-up address written on purpose.
+  bool startup_address = false;
   bool defaults = false;           // settings --defaults
   std::vector<Assignment> assignments;
   std::optional<std::string> save_path;  // firmware --save

@@ -10,6 +10,7 @@
 
 #include "log/message_log.h"
 #include "cli/interrupts.h"
+#include "link/bt_address.h"
 #include "params/settings_data.h"
 #include "resources/dialog_templates.h"
 
@@ -54,12 +55,24 @@ std::vector<std::string> WarningTexts() {
   return texts;
 }
 
-bool IsYes(std::string answer) {
+// The answer as typed, without the spaces around it, in lower case.
+std::string Trimmed(std::string answer) {
   while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
     answer.pop_back();
   answer.erase(0, std::min(answer.size(), answer.find_first_not_of(" \t")));
   for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return answer == "y" || answer == "yes";
+  return answer;
+}
+
+bool IsYes(const std::string& answer) {
+  const std::string yes = Trimmed(answer);
+  return yes == "y" || yes == "yes";
+}
+
+std::string SavedWhere(const JournalEntry& entry) {
+  return "saved for " + Shown(entry.port) +
+         (entry.usb.serial.empty() ? "" : " (USB serial number " + Shown(entry.usb.serial) + ")") +
+         " at " + Shown(entry.saved);
 }
 
 }  // namespace
@@ -107,6 +120,59 @@ bool CliView::ConfirmUpdate() {
     return false;
   }
   return IsYes(answer);
+}
+
+AddressReply CliView::AskAddress(const std::vector<JournalEntry>& candidates) {
+  // Nothing saved: the start-up address, and the log says so.
+  if (candidates.empty()) return {AddressAnswer::kContinueWithout, {}};
+  const std::string startup = FormatBtAddress(kDefaultBtAddress);
+  if (options_.yes || !io_.stdin_tty) {
+    io_.err << "brivelton: the identity page carries no address of its own, and more than one "
+               "address may be this adapter's: nothing was erased. Run the line for its "
+               "address:\n";
+    for (const auto& entry : candidates)
+      io_.err << "  " << CommandLineRemedy(FormatBtAddress(entry.address)) << "   ("
+              << SavedWhere(entry) << ")\n";
+    io_.err << "  or brivelton update --start-up-address to write " << startup
+            << " on purpose\n"
+            << std::flush;
+    return {AddressAnswer::kUndecided, {}};
+  }
+  io_.err << "The identity page carries no address of its own. Saved addresses that may be "
+             "this adapter's:\n";
+  for (size_t i = 0; i < candidates.size(); ++i)
+    io_.err << "  " << i + 1 << ") " << FormatBtAddress(candidates[i].address) << "  "
+            << SavedWhere(candidates[i]) << '\n';
+  for (;;) {
+    io_.err << "Type its number, or the adapter's address (12 hexadecimal digits), or s to write "
+               "the start-up address " << startup << "; Enter cancels: " << std::flush;
+    std::string line;
+    if (!std::getline(io_.in, line)) {
+      io_.err << '\n' << std::flush;
+      return {AddressAnswer::kCancel, {}};
+    }
+    const std::string answer = Trimmed(line);
+    if (answer.empty() || answer == "c" || answer == "cancel") return {AddressAnswer::kCancel, {}};
+    if (answer == "s") return {AddressAnswer::kContinueWithout, {}};
+    if (answer.size() <= 3 && std::all_of(answer.begin(), answer.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
+      const size_t n = std::stoul(answer);
+      if (n >= 1 && n <= candidates.size())
+        return {AddressAnswer::kGiven, candidates[n - 1].address};
+      io_.err << "brivelton: no candidate " << n << '\n';
+      continue;
+    }
+    const auto address = ParseBtAddress(answer);
+    if (!address) {
+      io_.err << "brivelton: '" << Shown(line) << "' is neither a number of the list nor 12 "
+                 "hexadecimal digits\n";
+      continue;
+    }
+    if (const std::string why = MeaninglessAddressReason(*address); !why.empty()) {
+      io_.err << "brivelton: " << why << '\n';
+      continue;
+    }
+    return {AddressAnswer::kGiven, *address};
+  }
 }
 
 // The command prints the verdict after the progress bar is gone.

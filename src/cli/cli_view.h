@@ -28,6 +28,9 @@ class CliView : public MainView {
   void FlashBegins() override;
   void FlashEnds(bool verified) override;
   void ReportAttempt(const AttemptEvent& event) override;
+  // On a terminal, asks which saved address to write; with --yes or without
+  // a terminal, names each with its --address line and refuses.
+  AddressReply AskAddress(const std::vector<JournalEntry>& candidates) override;
 
   // One trace line on stderr, around the progress bar.
   void AppendTrace(const std::string& line);

@@ -408,8 +408,11 @@ std::string ManPage(const std::string& version) {
          ".TP\n.I $XDG_STATE_HOME/brivelton/\n"
          "The identity journal: before an update erases anything, the adapter's Bluetooth "
          "address, its name, the port and its USB identity, one file per adapter, readable by its owner only; "
-         "removed when the update succeeded. An update cut short writes the address back "
-         "from it on the next run. Nothing else is kept.\n"
+         "removed once the checksum and the identity page read back prove the address is on the "
+         "adapter, before the restart. An update cut short writes the address back "
+         "from it on the next run. A later run removes what a killed run left half written "
+         "(regular files named like the entries with a dot, 16 hexadecimal digits and .tmp "
+         "after them, older than a minute). Nothing else is kept.\n"
          ".SH EXAMPLES\n" + Examples(Section(sections, "Examples").lines) +
          ".SH \"SEE ALSO\"\n"
          ".BR brivelton\\-utility (1),\n"

@@ -154,7 +154,13 @@ Interrupts& InstallInterruptHandlers() {
   sigaddset(&action.sa_mask, SIGTERM);
   sigaddset(&action.sa_mask, SIGHUP);
   action.sa_flags = SA_RESTART;
-  for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaction(signo, &action, nullptr);
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    // Ignored when we were started (nohup, a shell's background job): the
+    // one who started us asked for that.
+    struct sigaction inherited {};
+    if (sigaction(signo, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    sigaction(signo, &action, nullptr);
+  }
 #endif
   return interrupts;
 }

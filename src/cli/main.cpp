@@ -17,6 +17,7 @@
 #include "cli/cli.h"
 #include "cli/interrupts.h"
 #include "platform/clock.h"
+#include "platform/standard_streams.h"
 #include "platform/state_store.h"
 #ifdef _WIN32
 #include "platform/win32_port_list.h"
@@ -44,6 +45,9 @@ bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 int main(int argc, char** argv) {
   using namespace brivelton;
+  // Before any port opens: a port opened as descriptor 2 would carry the
+  // error messages onto the serial line.
+  OpenMissingStandardStreams();
 #ifdef SIGPIPE
   // A reader that goes away (`brivelton update --yes | head`) must not kill an
   // update halfway through the flash: the log is lost, the update goes on.

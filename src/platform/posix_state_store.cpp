@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/state_files.h"
 #include "platform/state_store.h"
@@ -41,6 +42,19 @@ void SyncDirectory(const std::string& dir) {
   close(fd);
 }
 
+// Why what stands at `dir` is no folder to keep files in; empty when it is.
+std::string NoFolder(const std::string& dir) {
+  struct stat st {};
+  if (lstat(dir.c_str(), &st) != 0) return {};
+  const bool link = S_ISLNK(st.st_mode);
+  if (link && stat(dir.c_str(), &st) != 0) return "is a link to nothing, not a folder";
+  if (S_ISDIR(st.st_mode)) return {};
+  const char* what = S_ISREG(st.st_mode)                         ? "a file"
+                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                   : "no folder";
+  return std::string(link ? "is a link to " : "is ") + what + ", not a folder";
+}
+
 std::string Unreadable(int error) { return std::string("unreadable: ") + std::strerror(error); }
 
 // Why a file of this kind is refused; empty for a small regular file.
@@ -63,8 +77,24 @@ std::string FileStateStore::Refusal(const std::string& name) const {
 bool FileStateStore::MakeFolder(std::string& error) const {
   if (dir_.empty()) error = kNoDirectory;
   else if (!MakeDirectories(dir_)) error = "can't create " + dir_ + ": " + std::strerror(errno);
+  else if (const std::string why = NoFolder(dir_); !why.empty()) error = dir_ + " " + why;
   else return true;
   return false;
+}
+
+std::vector<std::string> FileStateStore::OldRegularFiles(int seconds) const {
+  std::vector<std::string> names;
+  DIR* dir = opendir(dir_.c_str());
+  if (!dir) return names;
+  const time_t now = time(nullptr);
+  while (const dirent* entry = readdir(dir)) {
+    struct stat st {};
+    if (lstat(PathOf(entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        now - st.st_mtime > seconds)
+      names.push_back(entry->d_name);
+  }
+  closedir(dir);
+  return names;
 }
 
 bool FileStateStore::Replace(const std::string& name, const std::string& content,

@@ -14,5 +14,9 @@ std::string TooLarge();
 // call and in every process, so that it can be created exclusively.
 std::string TempName(const std::string& name);
 bool IsTemp(const std::string& name);
+// Exactly a name TempName gives: "<name>.<16 hexadecimal digits>.tmp".
+bool IsOwnTemp(const std::string& name);
+// How old a replacement must be before it counts as left behind.
+inline constexpr int kStaleTempSeconds = 60;
 
 }  // namespace brivelton::state_files

@@ -24,6 +24,12 @@ bool FileStateStore::Remove(const std::string& name) {
   return dir_.empty() || (Refusal(name).empty() && Delete(name));
 }
 
+void FileStateStore::RemoveStaleTemporaries() {
+  if (dir_.empty()) return;
+  for (const auto& name : OldRegularFiles(state_files::kStaleTempSeconds))
+    if (state_files::IsOwnTemp(name)) Delete(name);
+}
+
 }  // namespace brivelton
 
 namespace brivelton::state_files {
@@ -52,6 +58,16 @@ std::string TempName(const std::string& name) {
 
 bool IsTemp(const std::string& name) {
   return name.ends_with(kTempSuffix);
+}
+
+bool IsOwnTemp(const std::string& name) {
+  constexpr size_t kDigits = 16, kSuffix = sizeof kTempSuffix - 1;
+  if (!IsTemp(name) || name.size() < 1 + 1 + kDigits + kSuffix) return false;
+  const size_t dot = name.size() - kSuffix - kDigits - 1;
+  if (name[dot] != '.') return false;
+  for (size_t i = dot + 1; i < dot + 1 + kDigits; ++i)
+    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f'))) return false;
+  return true;
 }
 
 }  // namespace brivelton::state_files

@@ -27,6 +27,10 @@ class StateStore {
   virtual std::vector<std::string> List() = 0;
   // Where `name` lives, as a user would look for it.
   virtual std::string PathOf(const std::string& name) const = 0;
+  // Removes what a run killed between creating a file's replacement and
+  // renaming it left behind: regular files of exactly the replacements' name
+  // form, older than a minute. Nothing else.
+  virtual void RemoveStaleTemporaries() {}
 };
 
 // Files in one directory of the file system, created on first write. Read
@@ -44,6 +48,7 @@ class FileStateStore : public StateStore {
   bool Remove(const std::string& name) override;
   std::vector<std::string> List() override;
   std::string PathOf(const std::string& name) const override;
+  void RemoveStaleTemporaries() override;
   const std::string& directory() const { return dir_; }
 
  private:
@@ -55,6 +60,8 @@ class FileStateStore : public StateStore {
   // Writes `content` to a new file and renames it to `name`.
   bool Replace(const std::string& name, const std::string& content, std::string& error);
   bool Delete(const std::string& name);
+  // The regular files, no links, last written more than `seconds` ago.
+  std::vector<std::string> OldRegularFiles(int seconds) const;
 
   std::string dir_;
 };

@@ -65,10 +65,33 @@ std::string FileStateStore::Refusal(const std::string& name) const {
 }
 
 bool FileStateStore::MakeFolder(std::string& error) const {
+  const DWORD attributes = dir_.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(dir_.c_str());
   if (dir_.empty()) error = kNoDirectory;
+  else if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    error = dir_ + " is a file, not a folder";
   else if (!MakeDirectories(dir_)) error = "can't create " + dir_ + ": " + LastErrorText();
   else return true;
   return false;
+}
+
+std::vector<std::string> FileStateStore::OldRegularFiles(int seconds) const {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((dir_ + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  FILETIME now_time;
+  GetSystemTimeAsFileTime(&now_time);
+  auto ticks = [](const FILETIME& t) { return uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
+  const uint64_t limit = uint64_t(seconds) * 10'000'000;  // in 100 ns
+  do {
+    const DWORD skip =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if (!(found.dwFileAttributes & skip) &&
+        ticks(now_time) > ticks(found.ftLastWriteTime) + limit)
+      names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
 }
 
 bool FileStateStore::Replace(const std::string& name, const std::string& content,

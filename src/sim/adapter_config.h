@@ -73,6 +73,7 @@ struct Faults {
   double drop_rate = 0.0;               // per byte, both directions
   double flip_rate = 0.0;               // per byte, both directions
   bool wrong_checksum = false;
+  int wrong_identity_writes = 0;        // identity page stored wrong this many times
   bool short_checksum = false;          // checksum reply of 9 bytes
   bool version_without_marker = false;
   bool bad_param_ack = false;           // byte 4 of parameter replies not EE

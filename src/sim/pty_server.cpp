@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -127,7 +128,7 @@ bool PtyServer::OpenTerminal(std::string& error) {
     return false;
   }
   // The link first: whoever reads the path may go straight for the link.
-  UpdateLink();
+  if (!UpdateLink(error)) return false;
   std::printf("%s\n", name);
   std::fflush(stdout);
   return true;
@@ -172,8 +173,23 @@ void PtyServer::CheckHolder() {
   }
 }
 
-void PtyServer::UpdateLink() {
-  if (options_.link.empty()) return;
+bool PtyServer::UpdateLink(std::string& error) {
+  if (options_.link.empty()) return true;
+  // Only a link to a terminal, as this simulator leaves it, is replaced:
+  // anything else at the path is somebody's file.
+  struct stat st {};
+  if (lstat(options_.link.c_str(), &st) == 0) {
+    char target[256];
+    const ssize_t n = S_ISLNK(st.st_mode)
+                          ? readlink(options_.link.c_str(), target, sizeof target - 1)
+                          : -1;
+    if (n >= 0) target[n] = '\0';
+    if (n < 0 || !(std::string_view(target).starts_with("/dev/pts/") || slave_path_ == target)) {
+      error = "refusing to replace " + options_.link +
+              ": it is not a link to a terminal (--link makes one)";
+      return false;
+    }
+  }
   // Replace atomically: a host opening the link never finds it missing.
   const std::string temp = options_.link + ".new" + std::to_string(getpid());
   unlink(temp.c_str());
@@ -183,6 +199,7 @@ void PtyServer::UpdateLink() {
                  std::strerror(errno));
     unlink(temp.c_str());
   }
+  return true;
 }
 
 void PtyServer::RemoveLink() {

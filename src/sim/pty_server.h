@@ -38,7 +38,9 @@ class PtyServer {
  private:
   bool OpenTerminal(std::string& error);
   void CloseTerminal();
-  void UpdateLink();
+  // False, with the reason, when the path holds something else than a link
+  // to a terminal.
+  bool UpdateLink(std::string& error);
   void RemoveLink();
   uint64_t NowUs() const;
   uint32_t HostBaud() const;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/standard_streams.h"
 #include "sim/device_model.h"
 #include "sim/pty_server.h"
 #include "sim/sim_options.h"
@@ -66,6 +67,8 @@ bool WriteFile(const std::string& path, const void* data, size_t size) {
 
 int main(int argc, char** argv) {
   using namespace brivelton::sim;
+  // Before the terminal opens, so that it never takes a standard stream's place.
+  brivelton::OpenMissingStandardStreams();
   SimOptions options;
   std::string error;
   if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
@@ -109,6 +112,10 @@ int main(int argc, char** argv) {
   if (!options.dump_flash.empty() &&
       !WriteFile(options.dump_flash, model.flash().data(), model.flash().size()))
     status = 1;
+  if (!options.dump_stray.empty()) {
+    const std::string text = std::to_string(model.garbage_bytes()) + "\n";
+    if (!WriteFile(options.dump_stray, text.data(), text.size())) status = 1;
+  }
   if (!options.dump_params.empty()) {
     const std::string text = ParamsText(model);
     if (!WriteFile(options.dump_params, text.data(), text.size())) status = 1;

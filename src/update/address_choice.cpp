@@ -82,22 +82,39 @@ AddressChoice ChooseAddress(const AddressSources& s) {
                                          ", no address of its own"
                                    : " Identity page blank";
 
-  std::vector<const JournalEntry*> by_serial, by_port;
+  // Likeliest first: same serial number, then same port, then the rest that
+  // might be this adapter's. A serial number that differs says another one.
+  std::vector<const JournalEntry*> by_serial, by_port, elsewhere;
   for (const auto& entry : s.entries) {
-    if (SameSerial(entry.usb, s.usb))
+    if (const std::string why = MeaninglessAddressReason(entry.address); !why.empty())
+      say(page + "; " + Shown(entry.file) + " holds " + FormatBtAddress(entry.address) +
+          ", not used: " + why);
+    else if (SameSerial(entry.usb, s.usb))
       by_serial.push_back(&entry);
-    else if (entry.port == s.port && !Contradicts(entry.usb, s.usb))
+    else if (Contradicts(entry.usb, s.usb))
+      continue;
+    else if (entry.port == s.port)
       by_port.push_back(&entry);
+    else
+      elsewhere.push_back(&entry);
   }
-  const JournalEntry* match = nullptr;
-  if (by_serial.size() == 1)
-    match = by_serial[0];
-  else if (by_serial.empty() && by_port.size() == 1)
-    match = by_port[0];
+  // Entries that hold one address are one candidate.
+  auto distinct = [](const std::vector<const JournalEntry*>& entries) {
+    std::vector<const JournalEntry*> once;
+    for (const auto* entry : entries)
+      if (std::none_of(once.begin(), once.end(),
+                       [&](const JournalEntry* e) { return e->address == entry->address; }))
+        once.push_back(entry);
+    return once;
+  };
+  const auto fits = distinct(by_serial.empty() ? by_port : by_serial);
+  const JournalEntry* match = fits.size() == 1 ? fits[0] : nullptr;
 
   if (s.given) {
     choice.address = *s.given;
     std::string line = page + ": writing the given address " + FormatBtAddress(*s.given);
+    if (*s.given == kDefaultBtAddress) line = page + ": writing the start-up address " +
+                                              FormatBtAddress(kDefaultBtAddress) + " as asked";
     if (match && match->address != *s.given)
       line += " (--address), not the saved " + FormatBtAddress(match->address) + " from " +
               Shown(match->file);
@@ -112,19 +129,27 @@ AddressChoice ChooseAddress(const AddressSources& s) {
   }
 
   choice.address = s.held.value_or(kDefaultBtAddress);
-  choice.undecided = choice.address == kDefaultBtAddress;
-  // Likeliest first: same serial number, then same port, then the rest.
-  for (const auto* entry : by_serial) choice.candidates.push_back(*entry);
-  for (const auto* entry : by_port) choice.candidates.push_back(*entry);
-  for (const auto& entry : s.entries)
-    if (std::find(by_serial.begin(), by_serial.end(), &entry) == by_serial.end() &&
-        std::find(by_port.begin(), by_port.end(), &entry) == by_port.end())
-      choice.candidates.push_back(entry);
+  std::vector<const JournalEntry*> all = by_serial;
+  all.insert(all.end(), by_port.begin(), by_port.end());
+  all.insert(all.end(), elsewhere.begin(), elsewhere.end());
+  for (const auto* entry : distinct(all)) choice.candidates.push_back(*entry);
+  choice.undecided = !choice.candidates.empty();
+  choice.nothing_saved = !choice.undecided && choice.address == kDefaultBtAddress;
   const auto remedy = s.how_to_give ? s.how_to_give : CommandLineRemedy;
   for (const auto& entry : choice.candidates)
     say(page + "; the address " + Candidate(entry) + " is not used. If it is this adapter's: " +
         remedy(FormatBtAddress(entry.address)));
   return choice;
+}
+
+std::string StartUpAddressLine(
+    const std::function<std::string(const std::string& address)>& how_to_give) {
+  const auto remedy = how_to_give ? how_to_give : CommandLineRemedy;
+  return " No address saved for this adapter: writing the start-up address " +
+         FormatBtAddress(kDefaultBtAddress) +
+         ". To give its own (on its label, or in the phone's list of paired devices), update "
+         "again: " +
+         remedy("<address>");
 }
 
 }  // namespace brivelton

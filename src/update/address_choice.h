@@ -19,8 +19,7 @@ struct AddressSources {
   std::optional<BtAddressBytes> page;   // the adapter's own page, when it has the mark
   std::optional<BtAddressBytes> given;  // from the user (--address)
   std::vector<JournalEntry> entries;    // every entry the journal holds
-  // Without a journal, what this run already holds stands in for one;
-  // with one, a blank page no entry applies to gets the start-up address.
+  // Without a journal, what this run already holds stands in for one.
   std::optional<BtAddressBytes> held;
   // The remedy the hint lines name for `address` (CommandLineRemedy when
   // empty).
@@ -32,18 +31,25 @@ struct AddressChoice {
   // Log lines explaining the choice, none longer than a log line holds; none
   // when nothing needs saying.
   std::vector<std::string> lines;
-  // A blank page that no single entry applies to: `address` is then the
-  // start-up address, and the front end may be asked for a better one.
+  // A blank page and saved addresses, none of them alone this adapter's:
+  // nobody may guess, the front end is asked and otherwise nothing is erased.
   bool undecided = false;
-  // The entries that might be this adapter's, likeliest first.
+  // A blank page and nothing saved that might be this adapter's: `address` is
+  // the start-up address (unless the front end gives another).
+  bool nothing_saved = false;
+  // The saved addresses that might be this adapter's, one entry for each
+  // address, likeliest first.
   std::vector<JournalEntry> candidates;
 };
 
 // The adapter's own page always wins unless it is the start-up address, which
-// counts as none. On a blank page: the user's address; else the one entry
-// whose USB serial number is this port's; else the one entry saved from this
-// port's name whose USB identity does not contradict this port's. None or
-// several: the start-up address, each candidate named with the remedy.
+// counts as none. On a blank page: the user's address; else the saved address
+// of the entries whose USB serial number is this port's, or, when none has,
+// of those saved from this port's name (its USB identity not contradicting
+// this port's), when they all hold one and the same address. Several, or only
+// entries saved elsewhere: undecided, each candidate named with the remedy.
+// Nothing saved: the start-up address. An entry holding an address no adapter
+// has is named and never a candidate.
 AddressChoice ChooseAddress(const AddressSources& sources);
 
 // ---- The hook: a front end asked for the address -------------------------
@@ -51,13 +57,15 @@ AddressChoice ChooseAddress(const AddressSources& sources);
 // When an update meets a blank page (or the start-up address) and no single
 // saved address applies, the Updater logs the candidates and then, before
 // anything is erased, calls AddressPrompt::ask once with them (possibly
-// none). The windows show their address dialog; the command line answers
-// kContinueWithout, having named --address in the log.
+// none). The windows show their address dialog; the command line asks on a
+// terminal, and otherwise answers kUndecided having named --address in the
+// log (or kContinueWithout when nothing is saved).
 
 enum class AddressAnswer {
   kContinueWithout,  // write the start-up address, as when nothing was saved
   kGiven,            // write `address` (a candidate's, or the 12 digits typed)
   kCancel,           // erase nothing; the update ends as UpdateOutcome::kCancelled
+  kUndecided,        // nobody could choose: erase nothing; UpdateOutcome::kRefusedUndecided
 };
 
 struct AddressReply {
@@ -77,6 +85,11 @@ struct AddressPrompt {
 
 // "brivelton update --address 00:1B:DC:0F:21:7E".
 std::string CommandLineRemedy(const std::string& address);
+
+// The line an update logs when it writes the start-up address because nothing
+// was saved for the adapter; `how_to_give` as in AddressPrompt.
+std::string StartUpAddressLine(
+    const std::function<std::string(const std::string& address)>& how_to_give);
 
 // `line` as log lines of at most 255 characters, nothing cut: each of
 // `paths` in it shortened to its file name first, then split where a word

@@ -33,6 +33,7 @@ std::string LeftAloneLine(const JournalProblem& problem) {
 }
 
 JournalContents IdentityJournal::Read() {
+  store_.RemoveStaleTemporaries();
   JournalContents contents;
   for (const auto& name : store_.List()) {
     if (!name.starts_with(kJournalFilePrefix) || name.ends_with(".tmp")) continue;
@@ -86,6 +87,14 @@ bool IdentityJournal::Save(const JournalEntry& entry, std::string& error) {
   error = PathFor(entry.address) + " and the names beside it hold files that are no entry of " +
           FormatBtAddress(entry.address) + "; left as they are";
   return false;
+}
+
+std::optional<JournalEntry> IdentityJournal::Kept(const JournalEntry& entry) {
+  for (auto& e : Read().entries)
+    if (e.address == entry.address &&
+        (e.port == entry.port || (!e.usb.serial.empty() && e.usb.serial == entry.usb.serial)))
+      return std::move(e);
+  return std::nullopt;
 }
 
 void IdentityJournal::Forget(const BtAddressBytes& address) {

@@ -5,6 +5,7 @@
 // short (killed, unplugged, power lost) never costs the adapter its address.
 // One entry per adapter, named by the address it keeps: saving one adapter's
 // never touches another's, wherever it was saved from.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ class IdentityJournal {
   // Replaces only the entry of `entry.address`; a file under its name that
   // is no entry of it stays, and the entry goes beside it.
   bool Save(const JournalEntry& entry, std::string& error);
+  // The readable entry of `entry.address` saved from its port, or from a
+  // port with its USB serial number, if there is one.
+  std::optional<JournalEntry> Kept(const JournalEntry& entry);
   // Removes the entry of `address`, whichever port it was saved from.
   void Forget(const BtAddressBytes& address);
   std::string PathFor(const BtAddressBytes& address) const;

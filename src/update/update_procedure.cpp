@@ -104,9 +104,16 @@ bool Updater::ReadIdentityPage() {
 
 bool Updater::ReadIdentity() {
   if (!ReadIdentityPage()) return false;
+  // An adapter cut short comes with its page erased: from here on, it may
+  // have no working firmware, whatever this update does.
+  const auto& reply = state_.ReplyBuffer;
+  blank_on_arrival_ =
+      std::all_of(reply.begin() + kAddressOffset, reply.begin() + state_.ReplyFresh,
+                  [](uint8_t b) { return b == 0xFF; });
+  if (blank_on_arrival_) erased_ = true;
   // A page without the name (blank, or wiped by an earlier attempt's erase)
   // or with only the start-up address gets the user's address, or the one
-  // entry saved from this port, or else what the front end answers.
+  // address saved for this adapter, or else what the front end answers.
   AddressSources sources;
   sources.port = state_.PortName;
   if (usb_identity_) sources.usb = usb_identity_(state_.PortName);
@@ -125,12 +132,20 @@ bool Updater::ReadIdentity() {
   AddressChoice choice = ChooseAddress(sources);
   for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
   AddressSource source = !blank                           ? AddressSource::kPage
-                         : given_address_                 ? AddressSource::kGiven
+                         : given_address_ && *given_address_ != kDefaultBtAddress
+                             ? AddressSource::kGiven
                          : choice.address == kDefaultBtAddress ? AddressSource::kStartUp
                                                                : AddressSource::kSaved;
   cancelled_ = false;
-  if (choice.undecided && address_prompt_.ask) {
-    const AddressReply reply = address_prompt_.ask(choice.candidates);
+  refused_ = false;
+  if (choice.undecided || choice.nothing_saved) {
+    // Nobody to ask: nothing saved is the start-up address; a choice
+    // between saved addresses is nobody's guess.
+    const AddressReply reply =
+        address_prompt_.ask
+            ? address_prompt_.ask(choice.candidates)
+            : AddressReply{choice.undecided ? AddressAnswer::kUndecided
+                                            : AddressAnswer::kContinueWithout};
     if (reply.answer == AddressAnswer::kGiven) {
       // The dialog checks what is typed; an answer that still names no
       // adapter is not guessed at.
@@ -149,12 +164,25 @@ bool Updater::ReadIdentity() {
       }
     } else if (reply.answer == AddressAnswer::kCancel) {
       cancelled_ = true;
+    } else if (reply.answer == AddressAnswer::kUndecided) {
+      refused_ = true;
+    } else if (choice.undecided) {
+      log_.LogLine(" Writing the start-up address %s as chosen",
+                   FormatBtAddress(kDefaultBtAddress).c_str());
+    } else if (choice.address == kDefaultBtAddress) {
+      for (const auto& line : FitLogLine(StartUpAddressLine(address_prompt_.how_to_give)))
+        log_.LogLine("%s", line.c_str());
     }
   }
   state_.BtAddress = choice.address;
   state_.IdentityRead = true;
   decision_ = AddressDecision{choice.address, source, {}};
   return true;
+}
+
+std::string Updater::NothingErased() const {
+  return blank_on_arrival_ ? "no erase sent (its identity page was blank already)"
+                           : "nothing erased";
 }
 
 // Keeps the address about to be erased on the PC. False when it can't: the
@@ -166,14 +194,19 @@ bool Updater::SaveIdentity() {
   IdentityJournal journal(*journal_);
   JournalEntry entry{state_.PortName, state_.BtAddress, page_name_, JournalTimestamp()};
   if (usb_identity_) entry.usb = usb_identity_(state_.PortName);
+  // Kept already (a rerun after an update cut short): nothing to write, so a
+  // folder that takes no writes stops nothing.
+  const auto kept = journal.Kept(entry);
+  const bool same = kept && kept->port == entry.port && kept->usb.vendor == entry.usb.vendor &&
+                    kept->usb.product == entry.usb.product && kept->usb.serial == entry.usb.serial;
   std::string error;
-  if (journal.Save(entry, error)) {
+  if (same || journal.Save(entry, error) || kept) {
     if (decision_) decision_->journal_file = journal.PathFor(state_.BtAddress);
     return true;
   }
   for (const auto& line : FitLogLine(" Can't save the Bluetooth address " +
                                          FormatBtAddress(state_.BtAddress) + " (" + error +
-                                         "): update stopped, nothing erased",
+                                         "): update stopped, " + NothingErased(),
                                      {journal.PathFor(state_.BtAddress)}))
     log_.LogLine("%s", line.c_str());
   return false;
@@ -280,8 +313,30 @@ bool Updater::ProgramFlash() {
     log_.LogLine(" !!!!! CRC error !!!!! ");
     return false;
   }
+  // The checksum ends below the identity page: only reading it proves the
+  // address is there.
+  if (!IdentityReadsBack()) return false;
   Progress(UpdateStage::kVerify, 1, 1);
   span.verified = true;
+  return true;
+}
+
+bool Updater::IdentityReadsBack() {
+  const auto written = BuildIdentityPage(state_.BtAddress);
+  // Page bytes 0 to 20: the address, the name and the NUL that ends it.
+  constexpr int kCompared = 21;
+  if (!link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress}) ||
+      state_.ReplyFresh < kAddressOffset + kCompared) {
+    failure_ = AttemptFailure::kIdentityUnread;
+    log_.LogLine(" Identity page could not be read back");
+    return false;
+  }
+  if (!std::equal(written.begin(), written.begin() + kCompared,
+                  state_.ReplyBuffer.begin() + kAddressOffset)) {
+    failure_ = AttemptFailure::kIdentityMismatch;
+    log_.LogLine(" Identity page read back wrong");
+    return false;
+  }
   return true;
 }
 
@@ -330,7 +385,9 @@ UpdateOutcome Updater::ProgramDevice() {
   // attempts would only save it again.
   bool saved = false;
   cancelled_ = false;
+  refused_ = false;
   erased_ = false;
+  blank_on_arrival_ = false;
   const Attempt end = RunAttempts([this, &saved] {
     if (!EnterBootMode()) return Attempt::kTryAgain;
     if (!state_.IdentityRead && !ReadIdentity()) {
@@ -338,20 +395,31 @@ UpdateOutcome Updater::ProgramDevice() {
       return Attempt::kTryAgain;
     }
     if (cancelled_) {
-      log_.LogLine(" No address chosen: update cancelled, nothing erased");
+      log_.LogLine(" No address chosen: update cancelled, %s", NothingErased().c_str());
+      return Attempt::kGiveUp;
+    }
+    if (refused_) {
+      for (const auto& line :
+           FitLogLine(" Several saved addresses may be this adapter's and none was chosen: "
+                      "update stopped, " + NothingErased()))
+        log_.LogLine("%s", line.c_str());
       return Attempt::kGiveUp;
     }
     if (!saved && !SaveIdentity()) return Attempt::kGiveUp;
     saved = true;
     if (!ProgramFlash()) return Attempt::kTryAgain;
+    // Proved on the adapter: the saved copy has done its job, and must not
+    // outlive this moment (a kill during the restart would leave it to the
+    // next blank adapter on the port).
+    if (journal_) IdentityJournal(*journal_).Forget(state_.BtAddress);
     Report({.kind = AttemptEvent::Kind::kVerified, .attempt = attempt_, .erased = erased_});
     return Attempt::kDone;
   });
   if (end == Attempt::kGiveUp)
-    return cancelled_ ? UpdateOutcome::kCancelled : UpdateOutcome::kStoppedBeforeErase;
+    return cancelled_  ? UpdateOutcome::kCancelled
+           : refused_ ? UpdateOutcome::kRefusedUndecided
+                      : UpdateOutcome::kStoppedBeforeErase;
   if (end != Attempt::kDone) return UpdateOutcome::kFailed;
-  // Written back and verified: the saved copy has done its job.
-  if (journal_) IdentityJournal(*journal_).Forget(state_.BtAddress);
   log_.LogLine(" ");
   log_.LogLine(" Success ");
   log_.LogLine(" ");

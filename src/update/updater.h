@@ -21,8 +21,16 @@ enum class UpdateStage { kErase, kWrite, kVerify };
 inline constexpr int kEraseBlocks = 30;
 
 // How a press of Update Firmware ended. Cancelled: the warning's answer, or
-// the front end's to AskAddress; nothing was erased either way.
-enum class UpdateOutcome { kCancelled, kSucceeded, kFailed, kStoppedBeforeErase };
+// the front end's to AskAddress; nothing was erased either way. Refused
+// undecided: a blank page, several saved addresses that might be the
+// adapter's and nobody to choose; stopped before any erase.
+enum class UpdateOutcome {
+  kCancelled,
+  kSucceeded,
+  kFailed,
+  kStoppedBeforeErase,
+  kRefusedUndecided,
+};
 
 // How many programming attempts an update makes, and the pause between two.
 inline constexpr int kMaxAttempts = 20;
@@ -105,8 +113,8 @@ class Updater {
   }
 
   // Asked, before anything is erased, when a blank page meets no single saved
-  // address (see AddressPrompt); none: the start-up address, as the command
-  // line does.
+  // address (see AddressPrompt). None: nothing saved gives the start-up
+  // address, several saved addresses stop the update (kRefusedUndecided).
   void set_address_prompt(AddressPrompt prompt) { address_prompt_ = std::move(prompt); }
   // The USB device behind a port, kept with the address saved from it.
   void set_usb_identity(std::function<UsbIdentity(const std::string& port)> lookup) {
@@ -137,6 +145,11 @@ class Updater {
   }
   bool ReadIdentityPage();
   bool SaveIdentity();
+  // After the checksum: whether the identity page reads back as written.
+  bool IdentityReadsBack();
+  // What a stop before the first erase left: "nothing erased", unless the
+  // adapter came without its identity page.
+  std::string NothingErased() const;
   // What one attempt came to.
   enum class Attempt { kDone, kTryAgain, kGiveUp };
   // Runs `step` until it is done or gives up, reopening the port and pausing
@@ -164,6 +177,8 @@ class Updater {
   AddressPrompt address_prompt_;
   std::function<UsbIdentity(const std::string& port)> usb_identity_;
   bool cancelled_ = false;
+  bool refused_ = false;  // undecided, and nobody chose
+  bool blank_on_arrival_ = false;  // the identity page read all FF
   std::optional<BtAddressBytes> page_address_;
   std::string page_name_;
   std::optional<AddressDecision> decision_;

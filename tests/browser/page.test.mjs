@@ -342,7 +342,7 @@ test('the address dialog: a blank page with two saved candidates asks; Cancel er
     assert.ok(cancelled.includes(' Identity page blank; the address 00:AA:BB:11:22:33 saved for port ' +
       'Simulated adapter at 2026-12-02T10:00:00Z is not used. If it is this adapter\'s: pick ' +
       '00:AA:BB:11:22:33 in the address dialog'), cancelled.join('\n'));
-    assert.equal(cancelled.at(-1), ' No address chosen: update cancelled, nothing erased');
+    assert.equal(cancelled.at(-1), ' No address chosen: update cancelled, no erase sent (its identity page was blank already)');
     assert.ok(await page.isHidden('#result'));
     assert.match(await page.textContent('#sim-status'), /firmware 1FF, identity page blank/);
 

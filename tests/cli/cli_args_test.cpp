@@ -44,11 +44,11 @@ const BadUsage kBadUsages[] = {
      "unknown option '--all' for ports; it accepts --long and --json (and --port NAME, --verbose, --quiet, --version)"},
     {{"update", "--force"},
      "unknown option '--force' for update; it accepts --yes, --if-older, --address ADDRESS, "
-     "--image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
+     "--start-up-address, --image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
      "--version)"},
     {{"update", "yes"},
      "unexpected argument 'yes' for update; it accepts --yes, --if-older, --address ADDRESS, "
-     "--image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
+     "--start-up-address, --image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
      "--version)"},
     {{"update", "--address"},
      "option --address needs a Bluetooth address, as in --address 00:1B:DC:0F:21:7E"},
@@ -70,6 +70,10 @@ const BadUsage kBadUsages[] = {
      "every blank adapter gets"},
     {{"update", "--address", "001BDC0F217E", "--address", "001BDC0F217E"},
      "option --address is given twice; give one address"},
+    {{"update", "--address", "001BDC0F217E", "--start-up-address"},
+     "--address and --start-up-address name two addresses; give one"},
+    {{"update", "--start-up-address", "--address", "001BDC0F217E"},
+     "--address and --start-up-address name two addresses; give one"},
     {{"identity", "--address", "001BDC0F217E"},
      "unknown option '--address' for identity; it accepts --json (and --port NAME, --verbose, --quiet, --version)"},
     {{"settings", "--yes"},
@@ -152,7 +156,7 @@ const BadUsage kBadUsages[] = {
      "firmware, ports, help (brivelton --help explains them)"},
     {{"update", "--", "--yes"},
      "unexpected argument '--yes' for update; it accepts --yes, --if-older, --address ADDRESS, "
-     "--image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
+     "--start-up-address, --image FILE, --image-version HEX and --json (and --port NAME, --verbose, --quiet, "
      "--version)"},
 };
 
@@ -210,10 +214,13 @@ version, writes the built-in firmware and reads or writes its ten settings.
 Commands:
   check                                  Check Device: find the adapter, read its
                                          firmware version, advise
-  update [--yes] [--address ADDRESS]     Check Device, then Update Firmware
+  update [--yes] [--address ADDRESS] [--start-up-address]
+                                         Check Device, then Update Firmware
   identity                               Check Device, then read the adapter's
                                          Bluetooth address from its identity page
-                                         (nothing is erased or written)
+                                         through its boot loader, and restart it (a
+                                         call in progress drops; nothing is erased
+                                         or written)
   settings [--defaults] [NAME=VALUE]...  Check Device, then Setting
   settings-help                          the 41 help lines of the settings
   firmware [--save FILE]                 the built-in image: version, size, checksum
@@ -243,6 +250,11 @@ Options (before or after the command):
                 colons optional (00:1B:DC:0F:21:7E or 001BDC0F217E), written when
                 the adapter's identity page carries none; an adapter whose page
                 still carries its address keeps it, and the log says so
+  --start-up-address
+                (update) write the start-up address 00:01:00:03:04:06
+                when the identity page carries no address, on purpose, in place
+                of any saved one (every blank adapter gets it, so adapters
+                given it share one address)
   --defaults    (settings) start from the dialog's Set to Default values; any
                 NAME=VALUE is applied on top
   --save FILE   (firmware) write the built-in image to FILE
@@ -323,13 +335,17 @@ Output:
   plugged in again; ports --long shows it.
 
 After an update was cut short (killed, unplugged, the lid closed):
-  run 'brivelton update' again on the same port. The adapter's identity page may
-  now be blank; the address saved for that port is written back, and the log
-  says which and from where. 'brivelton identity' shows what the page holds. If
-  the page is blank and nothing was saved for this port (another PC, another
-  port), give the address from the adapter's label or the phone's list of paired
-  devices: brivelton update --address 00:1B:DC:0F:21:7E. An address saved for
-  another port is never used on its own; the log names it.
+  run 'brivelton update' again. The adapter's identity page may now be blank
+  (or carry only the start-up address 00:01:00:03:04:06); 'brivelton identity'
+  shows what it holds. A saved address is written back on its own only when the
+  entries that fit the adapter, those saved with its USB serial number or, when
+  none is, those saved for its port, all hold that one address; the log says
+  which and from where. When other saved addresses may be the adapter's, update
+  asks on a terminal; with --yes or without one it erases nothing, names each
+  with the --address line that writes it, and exits 4. When nothing is saved
+  (another PC), the start-up address is written and the log says so; give the
+  address from the adapter's label or the phone's list of paired devices:
+  brivelton update --address 00:1B:DC:0F:21:7E.
 
 Settings (NAME=VALUE):
     caller-id                   off|on

@@ -633,5 +633,65 @@ TEST_F(CliOnAdapter, IdentityOnABlankPageNamesTheSavedEntries) {
   }
 }
 
+// A blank page and two saved addresses that may be this adapter's: on a
+// terminal the tool asks before anything is erased; with --yes, or without a
+// terminal, it erases nothing and names each with the line that writes it.
+TEST(CliAddressQuestion, SeveralSavedAddressesAreAskedForOrRefused) {
+  const BtAddressBytes x = {0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E};
+  const BtAddressBytes y = {0x00, 0xAA, 0xBB, 0x11, 0x22, 0x33};
+  const BtAddressBytes blank = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool tty;
+    std::string input;
+    int status;
+    BtAddressBytes written;  // page address after the run
+    const char* err_part;
+  };
+  const Case cases[] = {
+      {"the second candidate", {"update"}, true, "y\n2\n", 0, y, "  2) 00:AA:BB:11:22:33  saved for"},
+      {"a typed address after two wrong answers", {"update"}, true,
+       "y\n7\n000000000000\n0011223344AA\n", 0, {0x00, 0x11, 0x22, 0x33, 0x44, 0xAA},
+       "brivelton: all zeros is no adapter's address\n"},
+      {"the start-up address, chosen", {"update"}, true, "y\ns\n", 0, kDefaultBtAddress,
+       "s to write the start-up address 00:01:00:03:04:06"},
+      {"Enter cancels", {"update"}, true, "y\n\n", cli::kExitCancelled, blank, "Enter cancels: "},
+      {"--yes on a terminal refuses", {"update", "--yes"}, true, "", 4, blank,
+       "  brivelton update --address 00:AA:BB:11:22:33   (saved for /dev/ttyUSB0 at t)\n"},
+      {"no terminal refuses", {"update", "--yes"}, false, "", 4, blank,
+       "  brivelton update --address 00:1B:DC:0F:21:7E   (saved for /dev/ttyUSB0 at t)\n"},
+      {"--start-up-address asks nothing", {"update", "--yes", "--start-up-address"}, false, "", 0,
+       kDefaultBtAddress, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CliHarness harness;
+    MemoryStateStore store;
+    harness.platform.state = &store;
+    for (const auto& address : {x, y})
+      store.files[JournalFileName(address)] = FormatJournalEntry({kPort, address, "", "t"});
+    sim::AdapterConfig config;
+    config.blank_identity = true;
+    sim::VirtualAdapter adapter(harness.virtual_ports, kPort, config);
+    harness.port_list.listing.entries.emplace_back(kPort);
+    const CliRun run = harness.Run(c.args, c.input, c.tty);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.err_part), std::string::npos) << run.err;
+    const auto flash = adapter.model().flash();
+    EXPECT_TRUE(std::equal(c.written.begin(), c.written.end(), flash.begin() + kIdentityPageAddress))
+        << run.out;
+    int erases = 0;
+    for (const auto& f : adapter.model().frames()) erases += f.kind == CommandKind::FlashErase;
+    EXPECT_EQ(erases > 0, c.status == 0);
+    // A refusal claims nothing: no result text after the log.
+    if (c.status == 4) {
+      EXPECT_EQ(run.out.find(ui::UpdateFailedText()), std::string::npos);
+      EXPECT_EQ(run.out.find(ui::UpdateSucceededText()), std::string::npos);
+      EXPECT_EQ(store.files.size(), 2u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brivelton::testing

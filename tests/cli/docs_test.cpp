@@ -143,7 +143,7 @@ TEST_F(Completion, CommandsOptionsAndTheirValues) {
       {"brivelton --port=/dev/ttyS0 fi", {"firmware"}},
       {"brivelton update --",
        {"--address", "--help", "--if-older", "--image", "--image-version", "--json", "--port",
-        "--quiet", "--verbose", "--version", "--yes"}},
+        "--quiet", "--start-up-address", "--verbose", "--version", "--yes"}},
       {"brivelton check --", {"--help", "--json", "--port", "--quiet", "--verbose", "--version"}},
       {"brivelton update --image-version ", {}},
       {"brivelton --port ", {"/dev/ttyFAKE7"}},

@@ -759,7 +759,7 @@ TEST_F(QtSimSessionTest, AnUpdateOnABlankPageAsksForTheAddressFirst) {
       EXPECT_FALSE(result_shown);
       EXPECT_TRUE(std::equal(flash.begin(), flash.end(), before.begin(), before.end()));
       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
-        return line.find("nothing erased") != std::string::npos;
+        return line.find("update cancelled, no erase sent") != std::string::npos;
       })) << log.back();
     }
     EXPECT_FALSE(window_->busy());

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -99,6 +100,66 @@ TEST_F(FileStateStoreTest, AFailedWriteSaysWhy) {
   EXPECT_THAT(error, HasSubstr("no state directory"));
   EXPECT_FALSE(nowhere.Read("identity-a", refused));
   EXPECT_TRUE(nowhere.List().empty());
+}
+
+// The state folder itself something else than a folder: the error says so.
+TEST_F(FileStateStoreTest, AStateFolderThatIsNoFolderIsNamedForWhatItIs) {
+  Plant(root / "file", "x");
+  fs::create_symlink(root / "file", root / "link-to-file");
+  fs::create_symlink("/dev/null", root / "link-to-device");
+  fs::create_symlink(root / "nowhere", root / "dangling");
+  const struct {
+    const char* name;
+    const char* why;
+  } cases[] = {{"file", " is a file, not a folder"},
+               {"link-to-file", " is a link to a file, not a folder"},
+               {"link-to-device", " is a link to a device, not a folder"},
+               {"dangling", " is a link to nothing, not a folder"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileStateStore store((root / c.name).string());
+    std::string error;
+    EXPECT_FALSE(store.Write("identity-a", "new\n", error));
+    EXPECT_EQ(error, store.directory() + c.why);
+  }
+  EXPECT_EQ(Content(root / "file"), "x");
+}
+
+// A run killed between creating a file's replacement and renaming it leaves
+// the replacement; the next run removes it, and only what has exactly its
+// form, is a regular file and is older than a minute.
+TEST_F(FileStateStoreTest, LeftoverReplacementsAreRemovedAndNothingElse) {
+  const std::string own = "identity-001BDC0F217E.0123456789abcdef.tmp";
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+  const struct {
+    std::string name;
+    bool is_old;
+    bool removed;
+  } cases[] = {
+      {own, true, true},
+      {"identity-001BDC0F217E.fedcba9876543210.tmp", false, false},  // may be another run's
+      {"identity-001BDC0F217E.0123456789ABCDEF.tmp", true, false},   // not our digits
+      {"identity-001BDC0F217E.0123456789abcde.tmp", true, false},    // one digit short
+      {"notes.tmp", true, false},
+      {".0123456789abcdef.tmp", true, false},
+      {"identity-001BDC0F217E", true, false},
+  };
+  for (const auto& c : cases) {
+    Plant(root / c.name, "x");
+    if (c.is_old) fs::last_write_time(root / c.name, old);
+  }
+  // A link and a folder of the same form stay too.
+  const std::string link = "identity-11.0000000000000001.tmp";
+  const std::string folder = "identity-22.0000000000000002.tmp";
+  fs::create_symlink(root / "notes.tmp", root / link);
+  fs::create_directory(root / folder);
+  fs::last_write_time(root / folder, old);
+
+  FileStateStore store(root.string());
+  store.RemoveStaleTemporaries();
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(root / c.name), !c.removed) << c.name;
+  EXPECT_TRUE(fs::is_symlink(root / link));
+  EXPECT_TRUE(fs::is_directory(root / folder));
 }
 
 // Each kind of file found in the state folder under a name the store might

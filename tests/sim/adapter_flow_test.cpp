@@ -561,6 +561,27 @@ TEST(SimAdapter, ChecksumFaults) {
   }
 }
 
+// Acknowledged, yet stored wrong the first n times; the read-back shows it.
+TEST(SimAdapter, IdentityPageStoredWrongForItsFirstWrites) {
+  sim::AdapterConfig config;
+  config.faults.wrong_identity_writes = 2;
+  SimBench b(config);
+  b.EnterBootLoader();
+  b.Unlock();
+  const auto page = BuildIdentityPage(b.state().BtAddress);
+  for (const bool right : {false, false, true}) {
+    SCOPED_TRACE(right);
+    ASSERT_EQ(b.Erase(7), 1);
+    ASSERT_EQ(b.Ask(WriteIdentityPage), 1);
+    EXPECT_EQ(FlashEquals(b.model(), kIdentityPageAddress, page), right);
+    b.args.read_address = kIdentityPageAddress;
+    ASSERT_EQ(b.Ask(FlashReadPage), 1);
+    EXPECT_EQ(std::equal(page.begin(), page.begin() + 21,
+                         b.state().ReplyBuffer.begin() + kPageDataOffset),
+              right);
+  }
+}
+
 TEST(SimAdapter, BusyPortCannotBeOpened) {
   sim::AdapterConfig config;
   config.faults.busy = true;

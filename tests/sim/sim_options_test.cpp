@@ -25,7 +25,7 @@ TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
        "--param=5=0x50", "--boot-entry", "bursts", "--seed", "9", "--silent", "--ignore",
        "LinkCheck=2", "--short", "17=1", "--short-bytes", "4", "--extra-bytes", "3",
        "--drop-rate", "0.25", "--flip-rate=0.5", "--wrong-checksum", "--short-checksum",
-       "--no-version-marker", "--bad-param-ack", "--hangup-after-bytes", "100", "--hangup-step",
+       "--wrong-identity", "2", "--no-version-marker", "--bad-param-ack", "--hangup-after-bytes", "100", "--hangup-step",
        "page-write:17", "--hangup-count", "2", "--busy", "--time-scale", "0.5",
        "--wire-scale=0.25", "--timing", "erase-64k=1000", "--bridge", "ftdi", "--verbose", "--link", "/tmp/x",
        "--dump-flash", "f", "--dump-params", "p", "--image-version", "0x321"},
@@ -54,6 +54,7 @@ TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
   EXPECT_DOUBLE_EQ(f.drop_rate, 0.25);
   EXPECT_DOUBLE_EQ(f.flip_rate, 0.5);
   EXPECT_TRUE(f.wrong_checksum && f.short_checksum && f.version_without_marker && f.bad_param_ack);
+  EXPECT_EQ(f.wrong_identity_writes, 2);
   EXPECT_EQ(f.hangup_after_bytes, 100);
   EXPECT_EQ(f.hangup_step, UpdateStep::kPageWrite);
   EXPECT_EQ(f.hangup_index, 17);
@@ -207,8 +208,10 @@ TEST(SimOptions, UsageNamesEveryOption) {
       "  --wire-scale F            multiply the host's byte time by F (default 1)\n"
       "  --dump-flash FILE         write the flash at exit\n"
       "  --dump-params FILE        write the parameters as op=value lines at exit\n"
+      "  --dump-stray FILE         write how many bytes heard were no frame\n"
       "faults:\n"
       "  --seed N  --silent  --busy  --wrong-checksum  --short-checksum\n"
+      "  --wrong-identity N   (identity page stored wrong N times)\n"
       "  --no-version-marker  --bad-param-ack  --extra-bytes N\n"
       "  --ignore KIND=N  --short KIND=N  --short-bytes N   (KIND: number or name)\n"
       "  --drop-rate R  --flip-rate R   (per byte, 0 to 1)\n"

@@ -93,6 +93,27 @@ TEST(SimProcess, ServesLinkCheckAndVersionOnItsTerminal) {
   rmdir(dir.c_str());
 }
 
+// --link replaces only a link to a terminal, as it leaves one: a file, or a
+// link to anything else, is somebody's and stays as it is.
+TEST(SimProcess, LinkRefusesToReplaceWhatIsNotItsOwn) {
+  const ScratchDir scratch("brivelton-sim-link");
+  const std::string dir = scratch.path().string();
+  std::ofstream(dir + "/file") << "keep";
+  std::ofstream(dir + "/target") << "t";
+  ASSERT_EQ(symlink((dir + "/target").c_str(), (dir + "/link").c_str()), 0);
+  for (const char* name : {"/file", "/link"}) {
+    SCOPED_TRACE(name);
+    SimProcess sim({"--link", dir + name});
+    EXPECT_EQ(sim.Line(2000), "");
+    EXPECT_EQ(sim.Stop(), 1);
+  }
+  std::ifstream file(dir + "/file");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "keep");
+  char target[256] = {};
+  ASSERT_GT(readlink((dir + "/link").c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), dir + "/target");
+}
+
 TEST(SimProcess, UnpluggedTerminalComesBackUnderTheLink) {
   const std::string link = ::testing::TempDir() + "sim_smoke_unplug_link";
   SimProcess sim({"--hangup-after-bytes", "8", "--link", link});

@@ -50,7 +50,9 @@ inline uint64_t UpdateBoundMs() {
       SumMs({{LinkCheck, 2}, {BootHandshake, 2}, {HandshakeBurstLong, 1},
              {HandshakeBurstShort, 1}, {SetBaud1M, 1}, {FlashReadPage, 2},
              {FlashReadStatus, 2}, {FlashWriteStatus, 1}, {FlashErase, 30},
-             {FlashWritePage, 125}, {WriteIdentityPage, 1}, {FlashChecksum, 1}}) +
+             {FlashWritePage, 125}, {WriteIdentityPage, 1}, {FlashChecksum, 1},
+             // the identity page read back after the checksum
+             {FlashReadPage, 2}}) +
       RestartBoundMs();
   return 20 * attempt + 19 * 3000 + RestartBoundMs();
 }

@@ -241,10 +241,13 @@ struct JournalBench : testing::HostBench {
     for (const auto& f : adapter->model().frames()) n += f.kind == FlashErase;
     return n;
   }
-  void Save(const std::string& port, const Address& address, const std::string& serial = "") {
+  // Under the address's name, or as an earlier version did, under the port's.
+  void Save(const std::string& port, const Address& address, const std::string& serial = "",
+            bool earlier = false) {
     JournalEntry entry{port, address, "", "t"};
     if (!serial.empty()) entry.usb = {"0403", "6001", serial};
-    store.files[JournalFileName(address)] = FormatJournalEntry(entry);
+    store.files[earlier ? EarlierJournalFileName(port) : JournalFileName(address)] =
+        FormatJournalEntry(entry);
   }
   // The USB serial number of COM3's cable; none: the system doesn't say.
   void PortSerial(const std::string& serial) {
@@ -264,6 +267,7 @@ struct Saved {
   const char* port;
   Address address;
   const char* serial = "";  // of the port's USB device when it was saved
+  bool earlier = false;     // under the port's name, as an earlier version saved it
 };
 
 TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
@@ -275,8 +279,10 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
     Address written;       // identity page after the update
     const char* log_part;  // in one line of the log; empty: no line about it
     const char* port_serial = "";  // of COM3's USB device now
+    bool refused = false;  // nobody could choose: stopped before any erase
   };
   const Address kStartUp = kDefaultBtAddress;
+  const Address kZeros{};
   const Case cases[] = {
       {"own page readable", Page::kOwn, {}, std::nullopt, kOwn, ""},
       {"own page readable, stale entry for this port", Page::kOwn, {{"COM3", kSaved}},
@@ -288,22 +294,45 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
        " Identity page blank: restored address 11:22:33:44:55:66 from /state/identity-"
        "112233445566"},
       {"blank page, entry for another port (adapter moved)", Page::kBlank, {{"COM7", kOther}},
-       std::nullopt, kStartUp,
+       std::nullopt, kBlank,
        " Identity page blank; the address A1:A2:A3:A4:A5:A6 saved for port COM7 at t is not "
-       "used. If it is this adapter's: brivelton update --address A1:A2:A3:A4:A5:A6"},
+       "used. If it is this adapter's: brivelton update --address A1:A2:A3:A4:A5:A6",
+       "", true},
       {"blank page, entries for both ports", Page::kBlank, {{"COM3", kSaved}, {"COM7", kOther}},
        std::nullopt, kSaved, " Identity page blank: restored address 11:22:33:44:55:66"},
       {"blank page, two adapters' entries on this port", Page::kBlank,
-       {{"COM3", kSaved}, {"COM3", kOther}}, std::nullopt, kStartUp,
+       {{"COM3", kSaved}, {"COM3", kOther}}, std::nullopt, kBlank,
        " Identity page blank; the address 11:22:33:44:55:66 saved for port COM3 at t is not "
-       "used. If it is this adapter's: brivelton update --address 11:22:33:44:55:66"},
+       "used. If it is this adapter's: brivelton update --address 11:22:33:44:55:66",
+       "", true},
+      {"blank page, one address in entries of both formats", Page::kBlank,
+       {{"COM3", kSaved}, {"COM3", kSaved, "", true}}, std::nullopt, kSaved,
+       " Identity page blank: restored address 11:22:33:44:55:66"},
+      {"blank page, two adapters' entries on this port, one of them an earlier version's",
+       Page::kBlank, {{"COM3", kSaved, "", true}, {"COM3", kOther}}, std::nullopt, kBlank,
+       " Identity page blank; the address A1:A2:A3:A4:A5:A6 saved for port COM3 at t is not "
+       "used.",
+       "", true},
+      {"blank page, an entry of all zeros is no candidate", Page::kBlank, {{"COM3", kZeros}},
+       std::nullopt, kStartUp,
+       " Identity page blank; /state/identity-000000000000 holds 00:00:00:00:00:00, not used: "
+       "all zeros is no adapter's address"},
+      {"blank page, an entry of the start-up address beside this port's", Page::kBlank,
+       {{"COM3", kStartUp}, {"COM3", kSaved}}, std::nullopt, kSaved,
+       " Identity page blank: restored address 11:22:33:44:55:66"},
+      {"blank page, the start-up address asked for", Page::kBlank,
+       {{"COM3", kSaved}, {"COM3", kOther}}, kStartUp, kStartUp,
+       " Identity page blank: writing the start-up address 00:01:00:03:04:06 as asked"},
       {"blank page, --address given", Page::kBlank, {}, kGiven, kGiven,
        " Identity page blank: writing the given address 0A:0B:0C:0D:0E:0F"},
       {"blank page, --address given and an entry for this port", Page::kBlank,
        {{"COM3", kSaved}}, kGiven, kGiven,
        " Identity page blank: writing the given address 0A:0B:0C:0D:0E:0F (--address), not "
        "the saved 11:22:33:44:55:66 from /state/identity-112233445566"},
-      {"blank page, nothing known", Page::kBlank, {}, std::nullopt, kStartUp, ""},
+      {"blank page, nothing known", Page::kBlank, {}, std::nullopt, kStartUp,
+       " No address saved for this adapter: writing the start-up address 00:01:00:03:04:06. To "
+       "give its own (on its label, or in the phone's list of paired devices), update again: "
+       "brivelton update --address <address>"},
       {"start-up address on the page, --address given", Page::kStartUp, {}, kGiven, kGiven,
        " Identity page carries the start-up address 00:01:00:03:04:06, no address of its own: "
        "writing the given address 0A:0B:0C:0D:0E:0F"},
@@ -314,7 +343,8 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
       {"start-up address on the page, two candidates", Page::kStartUp,
        {{"COM3", kSaved}, {"COM3", kOther}}, std::nullopt, kStartUp,
        " Identity page carries the start-up address 00:01:00:03:04:06, no address of its own; "
-       "the address 11:22:33:44:55:66 saved for port COM3 at t is not used."},
+       "the address 11:22:33:44:55:66 saved for port COM3 at t is not used.",
+       "", true},
       // Cut short on COM7, then updated on COM3 with its address: the entry
       // saved from COM7 has done its job (checked below for every case).
       {"blank page, --address of an entry saved elsewhere", Page::kBlank, {{"COM7", kOther}},
@@ -327,19 +357,17 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
       {"the serial number's entry before this port's", Page::kBlank,
        {{"COM3", kSaved}, {"COM7", kOther, "A50285BI"}}, std::nullopt, kOther,
        " Identity page blank: restored address A1:A2:A3:A4:A5:A6", "A50285BI"},
+      // Another serial number says another adapter: nothing is saved for this one.
       {"this port's entry from another USB device", Page::kBlank, {{"COM3", kSaved, "FT0XYZ12"}},
-       std::nullopt, kStartUp,
-       " Identity page blank; the address 11:22:33:44:55:66 saved for port COM3 (USB serial "
-       "number FT0XYZ12) at t is not used.",
-       "A50285BI"},
+       std::nullopt, kStartUp, " No address saved for this adapter", "A50285BI"},
       {"this port's entry, the system knew no serial number then", Page::kBlank,
        {{"COM3", kSaved}}, std::nullopt, kSaved,
        " Identity page blank: restored address 11:22:33:44:55:66", "A50285BI"},
       {"two entries with this port's serial number", Page::kBlank,
-       {{"COM7", kSaved, "A50285BI"}, {"COM8", kOther, "A50285BI"}}, std::nullopt, kStartUp,
+       {{"COM7", kSaved, "A50285BI"}, {"COM8", kOther, "A50285BI"}}, std::nullopt, kBlank,
        " Identity page blank; the address A1:A2:A3:A4:A5:A6 saved for port COM8 (USB serial "
        "number A50285BI) at t is not used.",
-       "A50285BI"},
+       "A50285BI", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -348,11 +376,23 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
     if (c.page == Page::kStartUp) config.bt_address = kStartUp;
     JournalBench b(config);
     b.PortSerial(c.port_serial);
-    for (const auto& e : c.entries) b.Save(e.port, e.address, e.serial);
+    for (const auto& e : c.entries) b.Save(e.port, e.address, e.serial, e.earlier);
+    const auto before = b.store.files;
 
     const auto log = b.Update(c.given);
-    EXPECT_EQ(b.view.results, std::vector<bool>{true});
-    EXPECT_TRUE(b.IdentityPageIs(c.written)) << FormatBtAddress(b.PageAddress());
+    EXPECT_EQ(b.view.results, std::vector<bool>{!c.refused});
+    if (c.refused) {
+      // Stopped before any erase, every entry as it was.
+      EXPECT_EQ(b.outcome, UpdateOutcome::kRefusedUndecided);
+      EXPECT_EQ(b.Erases(), 0);
+      EXPECT_EQ(b.store.files, before);
+      EXPECT_THAT(log, Contains(HasSubstr("none was chosen: update stopped, ")));
+    }
+    if (c.refused) {
+      EXPECT_EQ(b.PageAddress(), c.written);
+    } else {
+      EXPECT_TRUE(b.IdentityPageIs(c.written)) << FormatBtAddress(b.PageAddress());
+    }
     if (*c.log_part) {
       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
         return line.find(c.log_part) == 0;
@@ -361,7 +401,7 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
       for (const auto& line : log) EXPECT_THAT(line, Not(HasSubstr("ddress"))) << line;
     }
     // The address written was on the PC before anything was erased...
-    if (c.written != kStartUp) {
+    if (c.written != kStartUp && !c.refused) {
       ASSERT_TRUE(b.at_first_erase);
       const auto saved = b.at_first_erase->find(JournalFileName(c.written));
       ASSERT_NE(saved, b.at_first_erase->end());
@@ -371,7 +411,7 @@ TEST(IdentityJournalRules, WhichAddressAnUpdateWrites) {
     // ...and once written back, its entry is gone; every other adapter's stays.
     EXPECT_EQ(b.store.files.count(JournalFileName(c.written)), 0u);
     for (const auto& e : c.entries)
-      if (e.address != c.written) {
+      if (e.address != c.written && !e.earlier) {
         EXPECT_EQ(b.store.files.count(JournalFileName(e.address)), 1u);
       }
   }
@@ -394,7 +434,8 @@ TEST(IdentityJournalRules, TheFrontEndIsAskedWhenNoSingleEntryApplies) {
       {"a meaningless address is not written", {AddressAnswer::kGiven, Address{}}, kBlank, false,
        " Refused the address 00:00:00:00:00:00: all zeros is no adapter's address"},
       {"cancel", {AddressAnswer::kCancel, {}}, kBlank, false,
-       " No address chosen: update cancelled, nothing erased"},
+       " No address chosen: update cancelled, no erase sent (its identity page was blank "
+       "already)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -545,6 +586,102 @@ TEST(IdentityJournalRules, AJournalThatCannotBeWrittenStopsBeforeAnyErase) {
   // Back in its old firmware, and the port free.
   EXPECT_EQ(b.adapter->model().mode(), sim::Mode::kFirmware);
   EXPECT_EQ(b.virtual_ports.open_ports(), 0);
+}
+
+// A rerun after an update cut short, on a state folder that takes no writes:
+// the entry that restores the address is there already, so nothing needs
+// writing. Where none is, nothing is erased, and the log does not claim the
+// flash untouched when the page arrived blank.
+TEST(IdentityJournalRules, AnEntryAlreadySavedNeedsNoWrite) {
+  struct Case {
+    const char* name;
+    bool saved;
+    const char* log_part;
+  };
+  const Case cases[] = {
+      {"the entry saved from this port", true,
+       " Identity page blank: restored address 11:22:33:44:55:66"},
+      {"nothing saved: the start-up address needs no entry", false,
+       " No address saved for this adapter"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::AdapterConfig config;
+    config.blank_identity = true;
+    JournalBench b(config);
+    if (c.saved) b.Save("COM3", kSaved);
+    b.store.refuse_writes = true;
+    const auto log = b.Update();
+    EXPECT_EQ(b.outcome, UpdateOutcome::kSucceeded);
+    EXPECT_THAT(log, Contains(HasSubstr(c.log_part)));
+    EXPECT_TRUE(b.IdentityPageIs(c.saved ? kSaved : kDefaultBtAddress));
+    EXPECT_TRUE(b.store.files.empty());
+  }
+  // Given an address no entry holds, the write is needed, fails, and the
+  // words say the page was blank already.
+  sim::AdapterConfig config;
+  config.blank_identity = true;
+  JournalBench b(config);
+  b.store.refuse_writes = true;
+  const auto log = b.Update(kGiven);
+  EXPECT_EQ(b.outcome, UpdateOutcome::kStoppedBeforeErase);
+  EXPECT_EQ(b.Erases(), 0);
+  EXPECT_THAT(log, Contains(HasSubstr("update stopped, no erase sent (its identity page was "
+                                      "blank already)")));
+  EXPECT_THAT(log, Not(Contains(HasSubstr("nothing erased"))));
+}
+
+// The entry goes once the checksum and the identity page read back prove the
+// address is on the adapter, before the restart; a page read back wrong keeps
+// it, and twenty of them are never a success.
+TEST(IdentityJournalRules, TheEntryGoesWhenTheReadBackProvesTheAddress) {
+  for (const int wrong : {0, 1, 20}) {
+    SCOPED_TRACE(wrong);
+    sim::AdapterConfig config;
+    config.faults.wrong_identity_writes = wrong;
+    JournalBench b(config);
+    std::vector<std::pair<AttemptEvent::Kind, bool>> events;  // with whether the entry was there
+    b.updater.set_attempts([&](const AttemptEvent& event) {
+      events.emplace_back(event.kind, b.store.files.count(JournalFileName(kOwn)) == 1);
+      if (event.kind == AttemptEvent::Kind::kFailed) {
+        EXPECT_EQ(event.why, AttemptFailure::kIdentityMismatch);
+      }
+    });
+    const auto log = b.Update();
+    const bool success = wrong < kMaxAttempts;
+    EXPECT_EQ(b.outcome, success ? UpdateOutcome::kSucceeded : UpdateOutcome::kFailed);
+    EXPECT_EQ(std::count(log.begin(), log.end(), " Identity page read back wrong"), wrong);
+    EXPECT_EQ(b.store.files.count(JournalFileName(kOwn)), success ? 0u : 1u);
+    ASSERT_FALSE(events.empty());
+    if (success) {
+      // Gone by the time the attempt reports it verified, before any restart.
+      EXPECT_EQ(events.back(), std::make_pair(AttemptEvent::Kind::kVerified, false));
+      EXPECT_TRUE(b.IdentityPageIs(kOwn));
+    } else {
+      EXPECT_EQ(events.back(), std::make_pair(AttemptEvent::Kind::kGaveUp, true));
+    }
+  }
+}
+
+// An adapter whose page arrived blank may have no firmware already: the
+// attempt events say so before any erase is sent.
+TEST(IdentityJournalRules, APageThatArrivedBlankCountsAsErased) {
+  for (const bool blank : {false, true}) {
+    SCOPED_TRACE(blank);
+    sim::AdapterConfig config;
+    config.blank_identity = blank;
+    config.faults.ignore_kind[FlashWriteStatus] = 2;  // the first unlock fails
+    JournalBench b(config);
+    std::optional<AttemptEvent> failed;
+    b.updater.set_attempts([&](const AttemptEvent& event) {
+      if (event.kind == AttemptEvent::Kind::kFailed && !failed) failed = event;
+    });
+    b.Update(kGiven);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->why, AttemptFailure::kEraseRefused);
+    EXPECT_EQ(failed->erased, blank);
+    EXPECT_EQ(b.outcome, UpdateOutcome::kSucceeded);
+  }
 }
 
 // Twenty attempts, every one unplugged while the pages are written, leave a

@@ -34,8 +34,11 @@ using testing::ScriptedPeer;
 struct ScriptedBootLoader : ::testing::Test, testing::HostBench {
   ScriptedBootLoader() { EXPECT_EQ(link.ReopenFoundPort(), 1); }
 
-  std::vector<uint8_t> Respond() {
+  std::vector<uint8_t> Respond(const std::vector<uint8_t>& frame) {
     const CommandKind kind = *state().LastKind;
+    // The identity page as written, for the read-back after the checksum.
+    if (kind == WriteIdentityPage && frame.size() >= 12 + size_t{kPageSize})
+      identity.assign(frame.begin() + 12, frame.begin() + 12 + kPageSize);
     kinds.push_back(kind);
     const int n = ++sent[kind];
     if (withhold && withhold(kind, n)) return {};
@@ -47,6 +50,9 @@ struct ScriptedBootLoader : ::testing::Test, testing::HostBench {
     if (reply.size() >= 3) reply[0] = 0x04, reply[1] = 0x0E, reply[2] = 0x01;
     if (kind == FlashChecksum)
       std::copy(BuiltInImage().checksum().begin(), BuiltInImage().checksum().end(), reply.begin() + 7);
+    if (kind == FlashReadPage && !identity.empty())
+      std::copy(identity.begin(), identity.begin() + (reply.size() - kPageDataOffset),
+                reply.begin() + kPageDataOffset);
     return reply;
   }
 
@@ -56,8 +62,10 @@ struct ScriptedBootLoader : ::testing::Test, testing::HostBench {
   std::function<std::optional<std::vector<uint8_t>>(CommandKind kind, int nth)> answer;
   std::map<CommandKind, int> sent;  // frames of each kind so far
   std::vector<CommandKind> kinds;   // every frame's kind, in order
+  std::vector<uint8_t> identity;    // the identity page last written
 
-  ScriptedPeer& peer = Script([this](const std::vector<uint8_t>&) { return Respond(); });
+  ScriptedPeer& peer =
+      Script([this](const std::vector<uint8_t>& frame) { return Respond(frame); });
 };
 
 // The boot loader talks at 1,000,000 baud once EnterBootMode is through.
@@ -72,7 +80,8 @@ TEST_F(ProgramFlashTest, GoodRunSendsTheFixedOrderAndLogsEachStage) {
   std::vector<CommandKind> expected = {FlashReadStatus, FlashWriteStatus, FlashReadStatus};
   expected.insert(expected.end(), 30, FlashErase);
   expected.insert(expected.end(), 124, FlashWritePage);
-  expected.insert(expected.end(), {WriteIdentityPage, FlashWritePage, FlashChecksum});
+  expected.insert(expected.end(),
+                  {WriteIdentityPage, FlashWritePage, FlashChecksum, FlashReadPage});
   EXPECT_EQ(kinds, expected);
 
   std::vector<int> erase, write;
@@ -99,7 +108,7 @@ TEST_F(ProgramFlashTest, FramesCarryTheirBlockAndPage) {
   ASSERT_TRUE(updater.ProgramFlash());
   // Erase blocks 0, 15, 16 and 29; pages 1, 0x7C, then the identity page and page 0.
   const auto& f = peer.frames;
-  ASSERT_EQ(f.size(), 3u + 30 + 124 + 3);
+  ASSERT_EQ(f.size(), 3u + 30 + 124 + 4);
   EXPECT_THAT(f[3], ElementsAre(0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, 0xD8, 0, 0, 0x00, 0));
   EXPECT_THAT(f[3 + 15], ElementsAre(0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, 0xD8, 0, 0, 0x0F, 0));
   EXPECT_THAT(f[3 + 16], ElementsAre(0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x06, 0x00, 0x0F, 0x20, 0, 0x00, 0x0F, 0));
@@ -115,6 +124,37 @@ TEST_F(ProgramFlashTest, FramesCarryTheirBlockAndPage) {
   page_write(33 + 123, 0x7C000, BuiltInImage().Page(124));
   page_write(33 + 124, 0x7D000, BuildIdentityPage(state().BtAddress));
   page_write(33 + 125, 0x0000, BuiltInImage().Page(0));
+}
+
+// The checksum ends below the identity page: a page stored wrong fails the
+// attempt however good the checksum, and so does one that can't be read.
+TEST_F(ProgramFlashTest, AnIdentityPageReadBackWrongFailsTheAttempt) {
+  const auto written = BuildIdentityPage(state().BtAddress);
+  struct Case {
+    const char* what;
+    size_t byte;  // of the page, spoiled in the read-back
+    bool result;
+  };
+  const Case cases[] = {{"address byte 0", 0, false},
+                        {"address byte 5", 5, false},
+                        {"name", 9, false},
+                        {"the name's NUL", 20, false},
+                        {"past the name: not compared", 30, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    view.log.clear();
+    answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
+      if (kind != FlashReadPage) return std::nullopt;
+      std::vector<uint8_t> reply(ExpectedReplyLength(kind), 0x00);
+      std::copy(written.begin(), written.begin() + static_cast<long>(reply.size() - kPageDataOffset),
+                reply.begin() + kPageDataOffset);
+      reply[kPageDataOffset + c.byte] ^= 0x01;
+      return reply;
+    };
+    EXPECT_EQ(updater.ProgramFlash(), c.result);
+    EXPECT_EQ(Log().back(), c.result ? " Done" : " Identity page read back wrong");
+    EXPECT_EQ(kinds.back(), FlashReadPage);
+  }
 }
 
 struct FailCase {
@@ -154,7 +194,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"page7c", FlashWritePage, 0x7C, " Fail to write flash add:7c"},
                       FailCase{"identity", WriteIdentityPage, 1, " Fail to write BlueTooth info"},
                       FailCase{"page0", FlashWritePage, 125, " Fail to write flash add 0\n"},
-                      FailCase{"verify", FlashChecksum, 1, " Fail to verify flash"}),
+                      FailCase{"verify", FlashChecksum, 1, " Fail to verify flash"},
+                      FailCase{"readback", FlashReadPage, 1,
+                               " Identity page could not be read back"}),
     ::testing::PrintToStringParamName());
 
 TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
@@ -191,9 +233,13 @@ TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
       return std::nullopt;
     };
     EXPECT_EQ(updater.ProgramFlash(), c.result);
-    EXPECT_EQ(state().ReceivedCount, static_cast<int>(c.reply.size()));
+    // A good checksum is followed by the identity page's read-back.
+    if (!c.result) {
+      EXPECT_EQ(state().ReceivedCount, static_cast<int>(c.reply.size()));
+    }
     if (c.result) {
       EXPECT_EQ(Log().back(), " Done");
+      EXPECT_EQ(kinds.back(), FlashReadPage);
     } else {
       EXPECT_THAT(std::vector<std::string>(Log().end() - 2, Log().end()),
                   ElementsAre(" Done", " !!!!! CRC error !!!!! "));
@@ -208,6 +254,8 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
     std::array<uint8_t, 6> before;
     std::array<uint8_t, 6> after;
   };
+  // Nothing saved anywhere: the start-up address goes on, and the log says so.
+  const std::string startup_line = StartUpAddressLine(nullptr);
   const std::array<uint8_t, 6> start = {0x00, 0x01, 0x00, 0x03, 0x04, 0x06};
   const std::array<uint8_t, 6> other = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
   const std::vector<Case> cases = {
@@ -229,7 +277,11 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
     EXPECT_TRUE(updater.ReadIdentity());
     EXPECT_EQ(state().BtAddress, c.after);
     EXPECT_TRUE(state().IdentityRead);
-    EXPECT_THAT(Log(), ElementsAre(" Check Device ..."));
+    if (c.after == start) {
+      EXPECT_THAT(Log(), ElementsAre(" Check Device ...", startup_line));
+    } else {
+      EXPECT_THAT(Log(), ElementsAre(" Check Device ..."));
+    }
   }
   EXPECT_THAT(std::vector<uint8_t>(peer.frames.back()),
               ElementsAre(0x01, 0xE0, 0xFC, 0xFF, 0xF4, 0x05, 0x00, 0x09, 0x00, 0xD0, 0x07, 0x00));
