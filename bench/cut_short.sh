@@ -69,6 +69,9 @@ cut "kill -9 during the erase"        FlashErase:10     KILL
 cut "kill -9 during the page writes"  FlashWritePage:40 KILL
 cut "kill -9 at the identity write"   WriteIdentityPage KILL
 cut "kill -9 at the verify"           FlashChecksum     KILL
+cut "kill -9 at the identity read-back" FlashReadPage:2 KILL
+cut "kill -9 during the restart"      ResetStepA        KILL
+cut "identity page stored wrong once" - - --wrong-identity 1
 cut "Ctrl-C during the page writes"   FlashWritePage:40 INT
 cut "SIGTERM during the erase"        FlashErase:10     TERM
 cut "SIGHUP during the page writes"   FlashWritePage:40 HUP
