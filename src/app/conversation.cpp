@@ -182,31 +182,55 @@ Conversation::Close Conversation::RequestClose() {
   return Close::kAllowed;
 }
 
+std::string Conversation::StageWords(const char* first, const char* later,
+                                     bool numbered) const {
+  const bool percent = phase_ == Phase::kErasing || phase_ == Phase::kWriting;
+  char text[64];
+  if (attempt_ <= 1)
+    std::snprintf(text, sizeof text, "%s", first);
+  else if (numbered)
+    std::snprintf(text, sizeof text, "Attempt %d of %d: %s", attempt_, attempts_, later);
+  else
+    std::snprintf(text, sizeof text, "%s", first);
+  std::string words = text;
+  if (percent) {
+    std::snprintf(text, sizeof text, " %d%%", bar_value_ * 100 / kBarRange);
+    words += text;
+  }
+  return words;
+}
+
 std::string Conversation::bar_text() const {
   // The first attempt says only its stage; a later one says which it is.
-  const auto stage = [this](const char* first, const char* later, bool percent) {
-    char text[64];
-    if (attempt_ <= 1)
-      std::snprintf(text, sizeof text, "%s", first);
-    else
-      std::snprintf(text, sizeof text, "Attempt %d of %d: %s", attempt_, attempts_, later);
-    std::string words = text;
-    if (percent) {
-      std::snprintf(text, sizeof text, " %d%%", bar_value_ * 100 / kBarRange);
-      words += text;
-    }
-    return words;
-  };
   switch (phase_) {
-    case Phase::kStarting: return stage("Starting", "starting", false);
-    case Phase::kErasing: return stage("Erasing", "erasing", true);
-    case Phase::kWriting: return stage("Writing", "writing", true);
-    case Phase::kVerifying: return stage("Verifying", "verifying", false);
+    case Phase::kStarting: return StageWords("Starting", "starting", true);
+    case Phase::kErasing: return StageWords("Erasing", "erasing", true);
+    case Phase::kWriting: return StageWords("Writing", "writing", true);
+    case Phase::kVerifying: return StageWords("Verifying", "verifying", true);
     case Phase::kPausing: return attempt_line_;
     case Phase::kDone: return "Done";
     case Phase::kFailed: return "Failed";
   }
   return {};
+}
+
+std::string Conversation::stage_text() const {
+  switch (phase_) {
+    case Phase::kStarting: return StageWords("Starting", "", false);
+    case Phase::kErasing: return StageWords("Erasing", "", false);
+    case Phase::kWriting: return StageWords("Writing", "", false);
+    case Phase::kVerifying: return StageWords("Verifying", "", false);
+    case Phase::kPausing: return "Trying again";
+    case Phase::kDone: return "Done";
+    case Phase::kFailed: return "Failed";
+  }
+  return {};
+}
+
+std::string Conversation::attempt_text() const {
+  if (phase_ == Phase::kPausing) return attempt_line_;
+  if (attempt_ <= 1 || phase_ == Phase::kDone || phase_ == Phase::kFailed) return {};
+  return "Attempt " + std::to_string(attempt_) + " of " + std::to_string(attempts_);
 }
 
 void ConversationView::FlashBegins() {

@@ -51,11 +51,20 @@ class Conversation {
   // pause after a failed attempt, what failed and when the next one starts;
   // during a later attempt, which one it is.
   std::string bar_text() const;
+  // The same in two parts, for a window that shows them apart: the stage
+  // alone ("Writing 62%", "Trying again" in the pause, "Done", "Failed") and
+  // the attempt's account (empty in the first attempt; "Attempt 1 of 20
+  // failed: ..." in the pause; "Attempt 2 of 20" while a later one runs).
+  std::string stage_text() const;
+  std::string attempt_text() const;
   // The line beside the bar; empty when there is nothing to say.
   const std::string& notice() const { return notice_; }
 
  private:
   enum class Phase { kStarting, kErasing, kWriting, kVerifying, kPausing, kDone, kFailed };
+  // The stage's words: `first` in the first attempt, `later` after "Attempt
+  // n of m: " (when `numbered`) in a later one.
+  std::string StageWords(const char* first, const char* later, bool numbered) const;
 
   State state_ = State::kIdle;
   Phase phase_ = Phase::kErasing;

@@ -47,6 +47,8 @@ struct Session {
               TraceSink(), image),
         dialog(view, stack) {
     view.log = &stack.log;
+    view.journal = platform.state;
+    view.link = &stack.link.state();
   }
   Platform platform_;
   ProtocolStack stack;

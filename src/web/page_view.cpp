@@ -122,41 +122,14 @@ void WebView::End() {
   Redraw();
 }
 
-void WebView::ReportAttempt(const AttemptEvent& event) {
-  ConversationView::ReportAttempt(event);
-  attempt_ = event;
-  if (event.kind == AttemptEvent::Kind::kBegins && event.attempt == 1) notice_kept_.clear();
-  Redraw();
-}
+bool WebView::AddressSaved() { return journal && link && JournalKeeps(journal, link->BtAddress); }
 
 void WebView::Redraw() {
-  std::string text = conversation_.bar_text();
-  std::string notice = conversation_.notice();
-  std::string attempt;
-  if (attempt_) {
-    const AttemptEvent& e = *attempt_;
-    AttemptEvent last = e;
-    if (e.kind == AttemptEvent::Kind::kGaveUp) {
-      last.kind = AttemptEvent::Kind::kFailed;
-      last.pause_ms = 0;
-    }
-    attempt = AttemptLine(last);
-    if (e.kind == AttemptEvent::Kind::kBegins && e.attempt > 1)
-      attempt = "Attempt " + std::to_string(e.attempt) + " of " + std::to_string(e.of);
-    // Between attempts the adapter may have no firmware and the next one
-    // is coming: no "Failed" yet, and the warning stays.
-    const bool retrying = e.kind == AttemptEvent::Kind::kFailed && e.pause_ms > 0;
-    if (retrying && text == "Failed") text = "Trying again";
-    if (retrying && e.erased && notice.empty()) notice = notice_kept_;
-    if (e.kind == AttemptEvent::Kind::kGaveUp && e.erased)
-      attempt += " The adapter has no working firmware now; its address is kept in this "
-                 "browser. Press Update Firmware again.";
-  }
-  if (conversation_.state() == Conversation::State::kFlashing && !notice.empty())
-    notice_kept_ = notice;
-  if (conversation_.idle()) attempt_.reset();
+  // The bar's words and the attempt's account apart: the page gives the
+  // account a line of its own under the bar.
   brv_conversation(int(conversation_.state()), conversation_.bar_shown(),
-                   conversation_.bar_value(), text.c_str(), notice.c_str(), attempt.c_str());
+                   conversation_.bar_value(), conversation_.stage_text().c_str(),
+                   conversation_.notice().c_str(), conversation_.attempt_text().c_str());
 }
 
 }  // namespace brivelton::web

@@ -4,12 +4,13 @@
 // page.js (the log, the buttons, the dialogs, the bar and its lines). Calls
 // that wait on the user await promises through Asyncify.
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/conversation.h"
+#include "link/link_state.h"
 #include "log/message_log.h"
+#include "platform/state_store.h"
 
 namespace brivelton::web {
 
@@ -22,7 +23,6 @@ class WebView : public ConversationView {
   bool EditSettings(SettingsValues& values) override;
   AddressReply AskAddress(const std::vector<JournalEntry>& candidates) override;
   std::string HowToGiveAddress(const std::string& address) override;
-  void ReportAttempt(const AttemptEvent& event) override;
 
   // A button's work, when the conversation lets one start.
   bool Start();
@@ -33,17 +33,17 @@ class WebView : public ConversationView {
 
   // The session's log, for the settings' trace.
   MessageLog* log = nullptr;
+  // Where the session keeps saved addresses, and its link: whether the
+  // address of an update that failed is kept.
+  StateStore* journal = nullptr;
+  const LinkState* link = nullptr;
 
  protected:
   // The page has one thread: the flash's events are on it already.
   void OnWindowThread(const std::function<void()>& call) override { call(); }
   void Redraw() override;
 
- private:
-  std::optional<AttemptEvent> attempt_;
-  // The warning beside the bar while the flash ran, kept through the pause
-  // before the next attempt.
-  std::string notice_kept_;
+  bool AddressSaved() override;
 };
 
 }  // namespace brivelton::web

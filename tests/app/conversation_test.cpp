@@ -213,6 +213,14 @@ TEST(Conversation, EventsInStateAndTextsOut) {
       EXPECT_EQ(c.bar_shown(), !s.bar.empty());
       if (c.bar_shown()) {
         EXPECT_EQ(c.bar_text(), s.bar);
+        // The page shows the same story in two parts: the attempt's account
+        // leads the words, the stage alone never says "Failed" early.
+        const std::string attempt = c.attempt_text();
+        if (attempt.empty())
+          EXPECT_EQ(c.stage_text(), s.bar);
+        else
+          EXPECT_EQ(s.bar.substr(0, attempt.size()), attempt);
+        EXPECT_EQ(c.stage_text() == "Failed", s.bar == "Failed");
       }
       EXPECT_EQ(c.notice(), s.notice);
       EXPECT_GE(c.bar_value(), 0);
