@@ -5,6 +5,7 @@
 
 #include "link/frames.h"
 #include "resources/firmware_image.h"
+#include "update/identity_page.h"
 
 namespace brivelton::fuzz {
 
@@ -36,6 +37,11 @@ void ReplyStream::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
     if (kind == FlashChecksum) {
       const auto& sum = BuiltInImage().checksum();
       std::copy(sum.begin(), sum.end(), reply.begin() + 7);
+    } else if (kind == FlashReadPage && writes_[KindNumber(WriteIdentityPage) & 31] > 0) {
+      // The page as written, so that the read-back after the checksum holds.
+      const auto page = BuildIdentityPage(link_.BtAddress);
+      const size_t n = std::min(page.size(), reply.size() - std::min(reply.size(), size_t{15}));
+      std::copy_n(page.begin(), n, reply.begin() + 15);
     } else if (kind == FlashReadPage) {
       reply[21] = 'B';
       reply[22] = 'r';
