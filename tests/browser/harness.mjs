@@ -65,7 +65,8 @@ export async function launchPlainChromium() {
     '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync',
     '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'],
-  { stdio: ['ignore', 'ignore', 'pipe'] });
+  // Its own process group, so that its helpers go with it.
+  { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
   let said = '';
   const endpoint = await new Promise((resolve, reject) => {
     proc.stderr.on('data', (d) => {
@@ -81,10 +82,16 @@ export async function launchPlainChromium() {
     context: browser.contexts()[0],
     async close() {
       await browser.close().catch(() => {});
-      proc.kill();
-      await once(proc, 'exit').catch(() => {});
-      // Its helpers may still be writing as it goes.
-      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
+      const ended = proc.exitCode !== null || proc.signalCode !== null ? null : once(proc, 'exit');
+      try { process.kill(-proc.pid, 'SIGKILL'); } catch { /* gone already */ }
+      await ended?.catch(() => {});
+      // A helper that outlived the group may still write for a moment; a
+      // profile left in /tmp is no test's failure.
+      try {
+        fs.rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 250 });
+      } catch (e) {
+        console.error(`left ${profile}: ${e.message}`);
+      }
     },
   };
 }
