@@ -22,8 +22,6 @@ using namespace state_files;
 
 constexpr const char kNoDirectory[] =
     "no state directory: neither XDG_STATE_HOME nor HOME is set to an absolute path";
-// A name that is taken is tried again under another; a few times is plenty.
-constexpr int kTempAttempts = 8;
 
 bool MakeDirectories(const std::string& dir) {
   for (size_t i = 1; i <= dir.size(); ++i) {
@@ -104,11 +102,11 @@ bool FileStateStore::Replace(const std::string& name, const std::string& content
   // planted where the file would go included, stays untouched.
   std::string temp;
   int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < kTempAttempts; ++attempt) {
-    temp = PathOf(TempName(name));
+  CreateUnderFreshName(name, [&](const std::string& fresh) {
+    temp = PathOf(fresh);
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 && errno != EEXIST) break;
-  }
+    return fd < 0 && errno == EEXIST;
+  });
   if (fd < 0) {
     error = "can't create " + temp + ": " + std::strerror(errno);
     return false;
@@ -173,10 +171,10 @@ std::optional<std::string> FileStateStore::Read(const std::string& name, std::st
   return content;
 }
 
-bool FileStateStore::Delete(const std::string& name) {
-  if (unlink(PathOf(name).c_str()) != 0 && errno != ENOENT) return false;
+std::string FileStateStore::Delete(const std::string& name) {
+  if (unlink(PathOf(name).c_str()) != 0 && errno != ENOENT) return std::strerror(errno);
   SyncDirectory(dir_);
-  return true;
+  return {};
 }
 
 std::vector<std::string> FileStateStore::List() {
@@ -185,7 +183,7 @@ std::vector<std::string> FileStateStore::List() {
   if (!dir) return names;
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name == "." || name == ".." || IsTemp(name)) continue;
+    if (name == "." || name == ".." || IsTemporaryName(name)) continue;
     names.push_back(name);
   }
   closedir(dir);

@@ -10,6 +10,12 @@
 
 namespace brivelton {
 
+namespace {
+constexpr std::string_view kTempSuffix = ".tmp";
+// A name that is taken is tried again under another; a few times is plenty.
+constexpr int kTempAttempts = 8;
+}  // namespace
+
 bool FileStateStore::Write(const std::string& name, const std::string& content,
                            std::string& error) {
   if (!MakeFolder(error)) return false;
@@ -20,8 +26,11 @@ bool FileStateStore::Write(const std::string& name, const std::string& content,
   return Replace(name, content, error);
 }
 
-bool FileStateStore::Remove(const std::string& name) {
-  return dir_.empty() || (Refusal(name).empty() && Delete(name));
+bool FileStateStore::Remove(const std::string& name, std::string& why) {
+  if (dir_.empty()) return true;
+  why = Refusal(name);
+  if (why.empty()) why = Delete(name);
+  return why.empty();
 }
 
 void FileStateStore::RemoveStaleTemporaries() {
@@ -30,13 +39,11 @@ void FileStateStore::RemoveStaleTemporaries() {
     if (state_files::IsOwnTemp(name)) Delete(name);
 }
 
+bool IsTemporaryName(std::string_view name) { return name.ends_with(kTempSuffix); }
+
 }  // namespace brivelton
 
 namespace brivelton::state_files {
-
-namespace {
-constexpr const char kTempSuffix[] = ".tmp";
-}  // namespace
 
 std::string TooLarge() {
   return "larger than " + std::to_string(FileStateStore::kMaxFileBytes) + " bytes";
@@ -52,17 +59,19 @@ std::string TempName(const std::string& name) {
   char tail[32];
   std::snprintf(tail, sizeof tail, ".%016llx%s",
                 static_cast<unsigned long long>(seed + 0x9E3779B97F4A7C15u * ++count),
-                kTempSuffix);
+                kTempSuffix.data());
   return name + tail;
 }
 
-bool IsTemp(const std::string& name) {
-  return name.ends_with(kTempSuffix);
+void CreateUnderFreshName(const std::string& name,
+                          const std::function<bool(const std::string& fresh)>& try_create) {
+  for (int attempt = 0; attempt < kTempAttempts; ++attempt)
+    if (!try_create(TempName(name))) return;
 }
 
 bool IsOwnTemp(const std::string& name) {
-  constexpr size_t kDigits = 16, kSuffix = sizeof kTempSuffix - 1;
-  if (!IsTemp(name) || name.size() < 1 + 1 + kDigits + kSuffix) return false;
+  constexpr size_t kDigits = 16, kSuffix = kTempSuffix.size();
+  if (!IsTemporaryName(name) || name.size() < 1 + 1 + kDigits + kSuffix) return false;
   const size_t dot = name.size() - kSuffix - kDigits - 1;
   if (name[dot] != '.') return false;
   for (size_t i = dot + 1; i < dot + 1 + kDigits; ++i)

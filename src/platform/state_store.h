@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brivelton {
@@ -21,8 +22,9 @@ class StateStore {
   // What is there but is no small regular file is refused and left as it
   // is: `refused` then says why ("not a regular file"), empty otherwise.
   virtual std::optional<std::string> Read(const std::string& name, std::string& refused) = 0;
-  // True when the file is gone afterwards (also when it never existed).
-  virtual bool Remove(const std::string& name) = 0;
+  // True when the file is gone afterwards (also when it never existed);
+  // false with the reason in `why` ("Permission denied").
+  virtual bool Remove(const std::string& name, std::string& why) = 0;
   // The names of the files held, in no particular order.
   virtual std::vector<std::string> List() = 0;
   // Where `name` lives, as a user would look for it.
@@ -45,7 +47,7 @@ class FileStateStore : public StateStore {
   bool Write(const std::string& name, const std::string& content,
              std::string& error) override;
   std::optional<std::string> Read(const std::string& name, std::string& refused) override;
-  bool Remove(const std::string& name) override;
+  bool Remove(const std::string& name, std::string& why) override;
   std::vector<std::string> List() override;
   std::string PathOf(const std::string& name) const override;
   void RemoveStaleTemporaries() override;
@@ -59,12 +61,17 @@ class FileStateStore : public StateStore {
   bool MakeFolder(std::string& error) const;
   // Writes `content` to a new file and renames it to `name`.
   bool Replace(const std::string& name, const std::string& content, std::string& error);
-  bool Delete(const std::string& name);
+  // Why the file is still there; empty when it is gone.
+  std::string Delete(const std::string& name);
   // The regular files, no links, last written more than `seconds` ago.
   std::vector<std::string> OldRegularFiles(int seconds) const;
 
   std::string dir_;
 };
+
+// Whether `name` has the form a store gives a file's replacement while it is
+// written: never a file of its own, whatever the store.
+bool IsTemporaryName(std::string_view name);
 
 // $XDG_STATE_HOME/brivelton (default ~/.local/state/brivelton), or
 // %LOCALAPPDATA%\Brivelton on Windows; empty when none is set to an absolute

@@ -266,7 +266,11 @@ std::optional<std::string> WebStateStore::Read(const std::string& name, std::str
   return Adopt(text);
 }
 
-bool WebStateStore::Remove(const std::string& name) { return brv_store_remove(name.c_str()); }
+bool WebStateStore::Remove(const std::string& name, std::string& why) {
+  if (brv_store_remove(name.c_str())) return true;
+  why = "the browser's storage refused it";
+  return false;
+}
 
 std::vector<std::string> WebStateStore::List() { return Lines(Adopt(brv_store_list())); }
 

@@ -47,7 +47,7 @@ class WebStateStore : public StateStore {
  public:
   bool Write(const std::string& name, const std::string& content, std::string& error) override;
   std::optional<std::string> Read(const std::string& name, std::string& refused) override;
-  bool Remove(const std::string& name) override;
+  bool Remove(const std::string& name, std::string& why) override;
   std::vector<std::string> List() override;
   std::string PathOf(const std::string& name) const override;
 };

@@ -17,7 +17,6 @@ using namespace state_files;
 
 constexpr const char kNoDirectory[] =
     "no state folder: LOCALAPPDATA is not set to an absolute path";
-constexpr int kTempAttempts = 8;
 
 std::string LastErrorText() {
   char text[256] = "";
@@ -101,12 +100,12 @@ bool FileStateStore::Replace(const std::string& name, const std::string& content
   // user's own profile folder already keeps other users out.
   std::string temp;
   HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < kTempAttempts; ++attempt) {
-    temp = PathOf(TempName(name));
+  CreateUnderFreshName(name, [&](const std::string& fresh) {
+    temp = PathOf(fresh);
     file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
-  }
+    return file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+  });
   if (file == INVALID_HANDLE_VALUE) {
     error = "can't create " + temp + ": " + LastErrorText();
     return false;
@@ -160,9 +159,11 @@ std::optional<std::string> FileStateStore::Read(const std::string& name, std::st
   return content;
 }
 
-bool FileStateStore::Delete(const std::string& name) {
-  return DeleteFileA(PathOf(name).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
-         GetLastError() == ERROR_PATH_NOT_FOUND;
+std::string FileStateStore::Delete(const std::string& name) {
+  if (DeleteFileA(PathOf(name).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+      GetLastError() == ERROR_PATH_NOT_FOUND)
+    return {};
+  return LastErrorText();
 }
 
 std::vector<std::string> FileStateStore::List() {
@@ -173,7 +174,7 @@ std::vector<std::string> FileStateStore::List() {
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
     const std::string name = found.cFileName;
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsTemp(name))
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsTemporaryName(name))
       names.push_back(name);
   } while (FindNextFileA(search, &found));
   FindClose(search);

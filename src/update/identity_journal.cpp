@@ -6,11 +6,7 @@
 namespace brivelton {
 
 namespace {
-bool Printable(std::string_view text) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-  return true;
-}
+bool Printable(std::string_view text) { return Shown(text) == text; }
 constexpr int kNamesPerAdapter = 4;
 
 // Where an adapter's entry may be: its address's name, or one beside it when
@@ -32,11 +28,16 @@ std::string LeftAloneLine(const JournalProblem& problem) {
   return " Left " + Shown(problem.file) + " alone: " + Shown(problem.why);
 }
 
+std::string NotRemovedLine(const JournalProblem& problem) {
+  return " Can't remove the saved address " + Shown(problem.file) + ": " + Shown(problem.why) +
+         "; it will be offered again";
+}
+
 JournalContents IdentityJournal::Read() {
   store_.RemoveStaleTemporaries();
   JournalContents contents;
   for (const auto& name : store_.List()) {
-    if (!name.starts_with(kJournalFilePrefix) || name.ends_with(".tmp")) continue;
+    if (!name.starts_with(kJournalFilePrefix) || IsTemporaryName(name)) continue;
     const std::string path = store_.PathOf(name);
     std::string refused;
     const auto text = store_.Read(name, refused);
@@ -97,18 +98,21 @@ std::optional<JournalEntry> IdentityJournal::Kept(const JournalEntry& entry) {
   return std::nullopt;
 }
 
-void IdentityJournal::Forget(const BtAddressBytes& address) {
+std::vector<JournalProblem> IdentityJournal::Forget(const BtAddressBytes& address) {
   // Only what reads as this adapter's entry goes: a file that is no entry
   // stays where it is, whatever its name. An earlier version's file for the
   // same adapter has done its job too.
+  std::vector<JournalProblem> kept;
   for (const auto& name : store_.List()) {
     if (!name.starts_with(kJournalFilePrefix)) continue;
     std::string refused;
     const auto text = store_.Read(name, refused);
     if (!text) continue;
     const auto entry = ParseJournalEntry(*text);
-    if (entry && entry->address == address && NamedFor(name, *entry)) store_.Remove(name);
+    if (!entry || entry->address != address || !NamedFor(name, *entry)) continue;
+    if (std::string why; !store_.Remove(name, why)) kept.push_back({store_.PathOf(name), why});
   }
+  return kept;
 }
 
 std::string IdentityJournal::PathFor(const BtAddressBytes& address) const {

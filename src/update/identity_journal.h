@@ -29,6 +29,8 @@ struct JournalContents {
 
 // " Left /path/identity-X alone: why", as the update's log says it.
 std::string LeftAloneLine(const JournalProblem& problem);
+// An entry an update has done with but could not remove, as the log says it.
+std::string NotRemovedLine(const JournalProblem& problem);
 
 class IdentityJournal {
  public:
@@ -42,8 +44,9 @@ class IdentityJournal {
   // The readable entry of `entry.address` saved from its port, or from a
   // port with its USB serial number, if there is one.
   std::optional<JournalEntry> Kept(const JournalEntry& entry);
-  // Removes the entry of `address`, whichever port it was saved from.
-  void Forget(const BtAddressBytes& address);
+  // Removes the entry of `address`, whichever port it was saved from. What
+  // could not be removed, and why.
+  [[nodiscard]] std::vector<JournalProblem> Forget(const BtAddressBytes& address);
   std::string PathFor(const BtAddressBytes& address) const;
 
  private:

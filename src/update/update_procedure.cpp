@@ -411,7 +411,11 @@ UpdateOutcome Updater::ProgramDevice() {
     // Proved on the adapter: the saved copy has done its job, and must not
     // outlive this moment (a kill during the restart would leave it to the
     // next blank adapter on the port).
-    if (journal_) IdentityJournal(*journal_).Forget(state_.BtAddress);
+    // One left behind is offered to the next blank adapter: the user hears of it.
+    if (journal_)
+      for (const auto& problem : IdentityJournal(*journal_).Forget(state_.BtAddress))
+        for (const auto& line : FitLogLine(NotRemovedLine(problem), {Shown(problem.file)}))
+          log_.LogLine("%s", line.c_str());
     Report({.kind = AttemptEvent::Kind::kVerified, .attempt = attempt_, .erased = erased_});
     return Attempt::kDone;
   });

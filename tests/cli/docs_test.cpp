@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <regex>
 #include <set>
@@ -24,54 +25,124 @@ namespace brivelton::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using cli::OptionValue;
 
-std::set<std::string> AllOptionNames() {
-  std::set<std::string> names;
-  for (const auto& o : cli::GlobalOptions()) names.insert(o.name);
-  for (const auto& c : cli::CommandNames())
-    for (const auto& o : cli::CommandOptions(*cli::FindCommand(c))) names.insert(o.name);
-  return names;
+// What a text says of an option: the value it takes ("NAME"; empty for a
+// switch) and the commands it is for (none: every command).
+struct OptionDoc {
+  std::string value;
+  std::set<std::string> commands;
+  std::string description;
+  bool operator==(const OptionDoc& o) const {
+    return value == o.value && commands == o.commands;
+  }
+  friend void PrintTo(const OptionDoc& doc, std::ostream* out) {
+    *out << "value '" << doc.value << "' for";
+    for (const auto& command : doc.commands) *out << " " << command;
+    if (doc.commands.empty()) *out << " every command";
+  }
+};
+using OptionDocs = std::map<std::string, OptionDoc>;
+
+std::string Trimmed(const std::string& line);
+
+// "(update, firmware) the firmware image ..." names update and firmware.
+std::set<std::string> Scope(const std::string& description) {
+  std::set<std::string> commands;
+  if (!description.starts_with("(")) return commands;
+  std::istringstream list(description.substr(1, description.find(')') - 1));
+  for (std::string word; std::getline(list, word, ',');) commands.insert(Trimmed(word));
+  return commands;
 }
 
-TEST(CliDocs, EveryOptionTheHelpNamesIsCompletedAndEveryCompletedOneParses) {
-  const std::string help = cli::HelpText();
-  const std::set<std::string> completed = AllOptionNames();
-  const std::regex option(R"((^|[\s\[(])(--[a-z][a-z-]*))");
-  for (auto it = std::sregex_iterator(help.begin(), help.end(), option);
-       it != std::sregex_iterator(); ++it)
-    EXPECT_TRUE(completed.contains((*it)[2].str())) << (*it)[2].str() << " is not completed";
-
-  // Each command's options parse with that command, a value given when they take one.
-  for (const auto& name : cli::CommandNames()) {
-    const cli::Command command = *cli::FindCommand(name);
-    std::vector<cli::OptionName> options(cli::GlobalOptions().begin(), cli::GlobalOptions().end());
-    options.insert(options.end(), cli::CommandOptions(command).begin(),
-                   cli::CommandOptions(command).end());
-    for (const auto& o : options) {
-      SCOPED_TRACE(name + " " + o.name);
-      std::vector<std::string> args = {name, o.name};
-      if (o.value == OptionValue::kPort) args.push_back("/dev/ttyUSB0");
-      if (o.value == OptionValue::kFile) args.push_back("some.file");
-      if (o.value == OptionValue::kText)
-        args.push_back(std::string(o.name) == "--address" ? "001BDC0F217E" : "204");
-      // The options that only come in pairs.
-      if (std::string(o.name) == "--image") args.insert(args.end(), {"--image-version", "204"});
-      if (std::string(o.name) == "--image-version") args.insert(args.end(), {"--image", "fw.bin"});
-      cli::Options parsed;
-      std::string error;
-      EXPECT_TRUE(cli::ParseArgs(args, parsed, error)) << error;
-      // Help and the version answer before any command is run.
-      if (std::string(o.name) != "--help" && std::string(o.name) != "--version") {
-        EXPECT_EQ(parsed.command, command);
-      }
-    }
-    std::vector<std::string> args = {name};
-    cli::Options parsed;
-    std::string error;
-    EXPECT_TRUE(cli::ParseArgs(args, parsed, error)) << name << ": " << error;
-    EXPECT_NE(help.find("\n  " + name + " "), std::string::npos) << name << " is not in --help";
+// The lines of the help's section `heading` ("Options"), up to the blank line.
+std::vector<std::string> HelpSection(const std::string& help, const std::string& heading) {
+  std::vector<std::string> lines;
+  bool in = false;
+  for (const auto& line : Lines(help)) {
+    if (in && line.empty()) break;
+    if (in) lines.push_back(line);
+    if (line.starts_with(heading)) in = true;
   }
+  return lines;
+}
+
+OptionDocs HelpOptions(const std::string& help) {
+  OptionDocs docs;
+  const std::regex item(R"(  (--[a-z-]+)(?: ([A-Z]+))?(?:\s+(.*))?)");
+  const auto lines = HelpSection(help, "Options");
+  std::string name;
+  for (const auto& line : lines) {
+    std::smatch m;
+    if (std::regex_match(line, m, item)) {
+      name = m[1];
+      docs[name] = {m[2], {}, m[3]};
+    } else if (!name.empty() && line.starts_with("    ")) {
+      auto& description = docs[name].description;
+      description += (description.empty() ? "" : " ") + Trimmed(line);
+    } else {
+      name.clear();  // the lines on short forms
+    }
+  }
+  for (auto& [n, doc] : docs) doc.commands = Scope(doc.description);
+  return docs;
+}
+
+// A manual page's text as roff prints it, fonts and escapes aside.
+std::string Unroffed(std::string text) {
+  for (const char* font : {"\\fB", "\\fI", "\\fR"})
+    for (size_t at; (at = text.find(font)) != std::string::npos;) text.erase(at, 3);
+  for (size_t at; (at = text.find("\\-")) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
+// The tagged items (".TP", tag line, text) between two section headings.
+std::vector<std::pair<std::string, std::string>> ManItems(const std::string& page,
+                                                          const std::string& from,
+                                                          const std::string& to) {
+  const size_t start = page.find(from), end = page.find(to);
+  std::vector<std::pair<std::string, std::string>> items;
+  if (start == std::string::npos || end == std::string::npos) return items;
+  const auto lines = Lines(Unroffed(page.substr(start, end - start)));
+  for (size_t i = 0; i + 2 < lines.size(); ++i)
+    if (lines[i] == ".TP") items.emplace_back(lines[i + 1], lines[i + 2]);
+  return items;
+}
+
+OptionDocs ManOptions(const std::string& page) {
+  OptionDocs docs;
+  const std::regex tag(R"((?:-[a-zA-Z], )?(--[a-z-]+)(?: ([A-Z]+))?)");
+  for (const auto& [tag_line, text] : ManItems(page, ".SH OPTIONS\n", ".SH SETTINGS\n")) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(tag_line, m, tag)) << tag_line;
+    docs[m[1]] = {m[2], Scope(text), text};
+  }
+  return docs;
+}
+
+// Each command with its synopsis: "update [--yes] ...".
+std::map<std::string, std::string> HelpCommands(const std::string& help) {
+  std::map<std::string, std::string> commands;
+  const std::regex item(R"(  ([a-z-]+)((?: \S+)*)(?:  .*)?)");
+  for (const auto& line : HelpSection(help, "Commands")) {
+    std::smatch m;
+    if (std::regex_match(line, m, item)) commands[m[1]] = m[1].str() + m[2].str();
+  }
+  return commands;
+}
+
+std::map<std::string, std::string> ManCommands(const std::string& page) {
+  std::map<std::string, std::string> commands;
+  for (const auto& [tag_line, text] : ManItems(page, ".SH COMMANDS\n", ".SH OPTIONS\n"))
+    commands[tag_line.substr(0, tag_line.find(' '))] = tag_line;
+  return commands;
+}
+
+// A value of the kind the help names, for trying an option out.
+std::string SampleValue(const std::string& kind) {
+  if (kind == "NAME") return "/dev/ttyUSB0";
+  if (kind == "ADDRESS") return "001BDC0F217E";
+  if (kind == "HEX") return "204";
+  return "some.file";
 }
 
 // Runs the completion function as bash would for `line` (the cursor at its
@@ -155,6 +226,86 @@ TEST_F(Completion, CommandsOptionsAndTheirValues) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     EXPECT_EQ(Complete(c.line), c.offered);
+  }
+}
+
+// The help, the manual page and the completion are made from one table, but
+// each its own way: they name the same commands and options, each option
+// with the same value and for the same commands, and the tool accepts every
+// option the completion offers with a value of the kind the help names.
+TEST_F(Completion, TheHelpTheManualPageAndTheCompletionAgree) {
+  const std::string help = cli::HelpText();
+  const std::string page = cli::ManPage("9.9");
+  const OptionDocs options = HelpOptions(help);
+  const auto commands = HelpCommands(help);
+  ASSERT_FALSE(options.empty());
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(ManOptions(page), options);
+  EXPECT_EQ(ManCommands(page), commands);
+
+  // Every option the help names anywhere is one it describes, but --help,
+  // which every command takes.
+  const std::regex named(R"((^|[\s\[(])(--[a-z][a-z-]*))");
+  for (auto it = std::sregex_iterator(help.begin(), help.end(), named);
+       it != std::sregex_iterator(); ++it) {
+    const std::string name = (*it)[2];
+    EXPECT_TRUE(name == "--help" || options.contains(name)) << name << " is not described";
+  }
+  // The options a command's synopsis shows are that command's.
+  for (const auto& [command, synopsis] : commands)
+    for (auto it = std::sregex_iterator(synopsis.begin(), synopsis.end(), named);
+         it != std::sregex_iterator(); ++it) {
+      const std::string name = (*it)[2];
+      ASSERT_TRUE(options.contains(name)) << synopsis;
+      EXPECT_TRUE(options.at(name).commands.contains(command)) << synopsis;
+    }
+
+  Words all_commands;
+  for (const auto& [command, synopsis] : commands) all_commands.push_back(command);
+  EXPECT_EQ(Complete("brivelton "), all_commands);
+  Words global = {"--help"};
+  for (const auto& [name, doc] : options)
+    if (doc.commands.empty()) global.push_back(name);
+  std::sort(global.begin(), global.end());
+  EXPECT_EQ(Complete("brivelton --"), global);
+
+  for (const auto& command : all_commands) {
+    SCOPED_TRACE(command);
+    Words expected = global;
+    for (const auto& [name, doc] : options)
+      if (doc.commands.contains(command)) expected.push_back(name);
+    std::sort(expected.begin(), expected.end());
+    const Words offered = Complete("brivelton " + command + " --");
+    EXPECT_EQ(offered, expected);
+
+    for (const auto& name : offered) {
+      SCOPED_TRACE(name);
+      std::vector<std::string> args = {command, name};
+      if (options.contains(name)) {
+        const OptionDoc& doc = options.at(name);
+        if (!doc.value.empty()) args.push_back(SampleValue(doc.value));
+        // An option that "Needs --image-version." comes with it, and it with that one.
+        for (const auto& [other, other_doc] : options) {
+          if (other == name) continue;
+          if (doc.description.find("Needs " + other + ".") != std::string::npos ||
+              other_doc.description.find("Needs " + name + ".") != std::string::npos) {
+            args.push_back(other);
+            if (!other_doc.value.empty()) args.push_back(SampleValue(other_doc.value));
+          }
+        }
+      }
+      cli::Options parsed;
+      std::string error;
+      EXPECT_TRUE(cli::ParseArgs(args, parsed, error)) << error;
+      // Help and the version answer before any command is run.
+      if (name != "--help" && name != "--version") {
+        EXPECT_EQ(parsed.command, *cli::FindCommand(command));
+      }
+    }
+    std::vector<std::string> bare = {command};
+    cli::Options parsed;
+    std::string error;
+    EXPECT_TRUE(cli::ParseArgs(bare, parsed, error)) << error;
   }
 }
 

@@ -787,7 +787,7 @@ const brivelton::BtAddressBytes kSavedY = {0x00, 0xAA, 0xBB, 0x11, 0x22, 0x33};
 void PlantEntries() {
   brivelton::FileStateStore store(brivelton::DefaultStateDirectory());
   brivelton::IdentityJournal journal(store);
-  for (const auto& entry : journal.Read().entries) journal.Forget(entry.address);
+  for (const auto& entry : journal.Read().entries) (void)journal.Forget(entry.address);
   for (const auto& address : {kSavedX, kSavedY}) {
     brivelton::JournalEntry entry;
     entry.port = "COM5";
@@ -923,7 +923,7 @@ void FailedAttempt(MainWindow& main) {
   {
     brivelton::FileStateStore store(brivelton::DefaultStateDirectory());
     brivelton::IdentityJournal journal(store);
-    for (const auto& entry : journal.Read().entries) journal.Forget(entry.address);
+    for (const auto& entry : journal.Read().entries) (void)journal.Forget(entry.address);
     brivelton::JournalEntry entry;
     entry.port = "COM5";
     entry.address = {0x5A, 0x1B, 0x3C, 0x4D, 0x5E, 0x6F};

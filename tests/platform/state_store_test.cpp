@@ -66,8 +66,10 @@ TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
   ASSERT_EQ(stat(store.directory().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0077, 0u);
 
-  EXPECT_TRUE(store.Remove("identity-a"));
-  EXPECT_TRUE(store.Remove("identity-a"));
+  std::string why;
+  EXPECT_TRUE(store.Remove("identity-a", why));
+  EXPECT_TRUE(store.Remove("identity-a", why));
+  EXPECT_EQ(why, "");
   // Missing is not refused.
   EXPECT_FALSE(store.Read("identity-a", refused));
   EXPECT_EQ(refused, "");
@@ -244,7 +246,9 @@ TEST_F(FileStateStoreTest, PlantedFilesAreReadAsTheyAreOrRefusedAndLeftInPlace) 
       // What is refused is neither replaced nor removed.
       EXPECT_FALSE(store.Write(c.name, entry, error));
       EXPECT_EQ(error, store.PathOf(c.name) + " is " + c.reason + "; left as it is");
-      EXPECT_FALSE(store.Remove(c.name));
+      std::string why;
+      EXPECT_FALSE(store.Remove(c.name, why));
+      EXPECT_EQ(why, c.reason);
     }
     EXPECT_EQ(FileSnapshot(dir / c.name), before[i]);
   }

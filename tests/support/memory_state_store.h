@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // State files held in memory, for tests: optionally refusing every write, the
-// way a full disk or a read-only home directory would.
+// way a full disk or a read-only home directory would, or every removal.
 #include <map>
 
 #include "platform/state_store.h"
@@ -25,7 +25,11 @@ class MemoryStateStore : public StateStore {
     if (it == files.end()) return std::nullopt;
     return it->second;
   }
-  bool Remove(const std::string& name) override {
+  bool Remove(const std::string& name, std::string& why) override {
+    if (refuse_removal && files.count(name)) {
+      why = "Permission denied";
+      return false;
+    }
     files.erase(name);
     return true;
   }
@@ -38,6 +42,7 @@ class MemoryStateStore : public StateStore {
 
   std::map<std::string, std::string> files;
   bool refuse_writes = false;
+  bool refuse_removal = false;  // as a file another user owns would be
 };
 
 }  // namespace brivelton

@@ -32,6 +32,7 @@ using enum CommandKind;
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 using Address = std::array<uint8_t, 6>;
 
@@ -136,7 +137,7 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
             "one its name says");
 
   // Written back from another port: still this adapter's entry that goes.
-  journal.Forget(kSaved);
+  EXPECT_THAT(journal.Forget(kSaved), IsEmpty());
   ASSERT_EQ(on("/dev/ttyUSB0").size(), 1u);
   EXPECT_EQ(on("/dev/ttyUSB0")[0].address, kOwn);
   EXPECT_EQ(on("/dev/ttyUSB1").size(), 1u);
@@ -144,10 +145,10 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   // An earlier version's file, one per port, is read and forgotten too.
   store.files["identity-COM3"] = FormatJournalEntry({"COM3", kGiven, "", "t"});
   ASSERT_EQ(on("COM3").size(), 1u);
-  journal.Forget(kGiven);
+  EXPECT_THAT(journal.Forget(kGiven), IsEmpty());
   EXPECT_EQ(store.files.count("identity-COM3"), 0u);
   EXPECT_EQ(store.files.count("identity-stray"), 1u);
-  journal.Forget(kOther);
+  EXPECT_THAT(journal.Forget(kOther), IsEmpty());
   EXPECT_EQ(store.files.count(JournalFileName(kOther) + "-1"), 0u);
   EXPECT_EQ(store.files[JournalFileName(kOther)], planted);
   // Beside four files that are no entry of it, an entry is not saved.
@@ -661,6 +662,25 @@ TEST(IdentityJournalRules, TheEntryGoesWhenTheReadBackProvesTheAddress) {
       EXPECT_EQ(events.back(), std::make_pair(AttemptEvent::Kind::kGaveUp, true));
     }
   }
+}
+
+// An entry that can't be removed once the address is proved is offered to
+// the next blank adapter: the log says so, and the update still succeeded.
+TEST(IdentityJournalRules, AnEntryThatCannotBeRemovedIsNamedInTheLog) {
+  JournalBench b;
+  b.store.refuse_removal = true;
+  const auto log = b.Update();
+  EXPECT_EQ(b.outcome, UpdateOutcome::kSucceeded);
+  EXPECT_EQ(b.store.files.count(JournalFileName(kOwn)), 1u);
+  const std::string line = " Can't remove the saved address /state/" + JournalFileName(kOwn) +
+                           ": Permission denied; it will be offered again";
+  EXPECT_EQ(std::count(log.begin(), log.end(), line), 1);
+  EXPECT_THAT(log, Contains(" Success "));
+
+  // Removed, nothing is said.
+  JournalBench quiet;
+  EXPECT_THAT(quiet.Update(), Not(Contains(HasSubstr("Can't remove"))));
+  EXPECT_EQ(quiet.store.files.count(JournalFileName(kOwn)), 0u);
 }
 
 // An adapter whose page arrived blank may have no firmware already: the
