@@ -11,7 +11,6 @@
 namespace brivelton {
 
 namespace {
-constexpr std::string_view kTempSuffix = ".tmp";
 // A name that is taken is tried again under another; a few times is plenty.
 constexpr int kTempAttempts = 8;
 }  // namespace
@@ -38,8 +37,6 @@ void FileStateStore::RemoveStaleTemporaries() {
   for (const auto& name : OldRegularFiles(state_files::kStaleTempSeconds))
     if (state_files::IsOwnTemp(name)) Delete(name);
 }
-
-bool IsTemporaryName(std::string_view name) { return name.ends_with(kTempSuffix); }
 
 }  // namespace brivelton
 

@@ -69,9 +69,11 @@ class FileStateStore : public StateStore {
   std::string dir_;
 };
 
-// Whether `name` has the form a store gives a file's replacement while it is
-// written: never a file of its own, whatever the store.
-bool IsTemporaryName(std::string_view name);
+// The end of the name a store gives a file's replacement while it is written.
+inline constexpr std::string_view kTempSuffix = ".tmp";
+// Whether `name` has that form: never a file of its own, whatever the store
+// (the page's browser store too).
+inline bool IsTemporaryName(std::string_view name) { return name.ends_with(kTempSuffix); }
 
 // $XDG_STATE_HOME/brivelton (default ~/.local/state/brivelton), or
 // %LOCALAPPDATA%\Brivelton on Windows; empty when none is set to an absolute
