@@ -558,7 +558,7 @@ void Update(MainWindow& main) {
       "The window stays open while the flash is rewritten: closing now would leave "
       "the adapter without firmware.";
   HWND result = nullptr;
-  int unanswered = 0, asked = 0, last_percent = -1;
+  int unanswered = 0, hung = 0, asked = 0, last_percent = -1;
   DWORD slowest = 0;
   bool bar_seen = false, enabled_seen = false, words_shrank = false, poked = false;
   bool erase_shot = false, write_shot = false;
@@ -569,6 +569,9 @@ void Update(MainWindow& main) {
     ++asked;
     if (!SendMessageTimeoutW(main.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 250, &answer)) {
       ++unanswered;
+      // A window whose thread waits on the adapter stays silent for seconds;
+      // one the scheduler of a busy machine held back answers soon after.
+      if (!SendMessageTimeoutW(main.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &answer)) ++hung;
       std::fprintf(stderr, "unanswered at %lu ms, bar %d, log %d\n",
                    static_cast<unsigned long>(sent - start), bar_seen ? 1 : 0,
                    static_cast<int>(SendMessageW(GetDlgItem(main.hwnd(), 1004), LB_GETCOUNT, 0, 0)));
@@ -617,9 +620,11 @@ void Update(MainWindow& main) {
     result = WaitForDialog("Firmware Update Result", main.hwnd(), 0);
     if (!result) Sleep(50);
   }
-  Say("answered the system within 250 ms throughout: %s", unanswered ? "no" : "yes");
-  CHECK(!unanswered, "%d of %d WM_NULL unanswered within 250 ms; the slowest took %lu ms",
-        unanswered, asked, static_cast<unsigned long>(slowest));
+  // At most one ask in twenty a little late, none left unanswered.
+  const bool answered = hung == 0 && unanswered * 20 <= asked;
+  Say("answered the system throughout: %s", answered ? "yes" : "no");
+  CHECK(answered, "%d of %d WM_NULL unanswered within 250 ms, %d within 2 s; the slowest took %lu ms",
+        unanswered, asked, hung, static_cast<unsigned long>(slowest));
   Say("progress bar while the flash was written: %s", bar_seen ? "shown" : "not shown");
   Say("buttons while the flash was written: %s", enabled_seen ? "enabled" : "disabled");
   CHECK(odd_words.empty(), "the bar's words read %s", Shown(odd_words).c_str());
