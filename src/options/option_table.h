@@ -135,7 +135,7 @@ const Option<Args>* SwitchGivenAValue(std::span<const Option<Args>> table, const
 }
 
 // What a program that takes options only says for what its table does not
-// take. A null entry says what the parser says.
+// take.
 template <class Args>
 struct Refusals {
   // Anything that names no option, and whatever follows "--".

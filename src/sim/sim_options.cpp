@@ -411,16 +411,17 @@ std::string Usage() {
   for (const auto& [option, placed, listing] : kRows) {
     const std::string help = option.help;
     switch (placed) {
-      case kOwnLine:
+      case kOwnLine: {
         end_fault_line();
-        if (listing == Listing::kDeviceTimes)
-          text += NamesAfter(HelpRow(Shown(option), "", kHelpColumn).substr(0, kHelpColumn),
-                             kDeviceTimes, ", ");
-        else if (!help.empty())
-          text += HelpRow(Shown(option), help, kHelpColumn);
-        else
-          text += "  " + Shown(option) + "\n";
+        std::string lead = "  " + Shown(option);
+        if (listing == Listing::kDeviceTimes) {
+          lead.resize(kHelpColumn, ' ');
+          text += NamesAfter(lead, kDeviceTimes, ", ");
+        } else {
+          text += help.empty() ? lead + "\n" : HelpRow(Shown(option), help, kHelpColumn);
+        }
         continue;
+      }
       case kFaultLine:
         end_fault_line();
         if (!faults_begun) text += "faults:\n";
