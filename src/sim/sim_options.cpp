@@ -321,7 +321,7 @@ constexpr SimOption kRows[] = {
         [](auto& o, auto& v, auto& e) { return Given{"--dump-flash", v, e}.Path(o.dump_flash); }),
     Row("--dump-params", "FILE", kOwnLine, "write the parameters as op=value lines at exit",
         [](auto& o, auto& v, auto& e) { return Given{"--dump-params", v, e}.Path(o.dump_params); }),
-    Row("--dump-stray", "FILE", kOwnLine, "write how many bytes heard were no frame",
+    Row("--dump-stray", "FILE", kOwnLine, "write the bytes heard that were no frame",
         [](auto& o, auto& v, auto& e) { return Given{"--dump-stray", v, e}.Path(o.dump_stray); }),
     Row("--seed", "N", kFaultLine, "", TakeSeed),
     Row("--silent", nullptr, kSameFaultLine, "",
