@@ -3,6 +3,7 @@
 // the probes' link checks, the restart pairs and the version query.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "discovery/version.h"
 #include "reply_stream.h"
@@ -30,7 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t setup = data[0];
   fuzz::Rig rig(std::span(data + 1, size - 1), setup & 1);
   LinkState& link = rig.stack.link.state();
-  link.DeviceVersion = (setup & 2) ? 0x1FF : 0;
+  AdapterFacts& facts = rig.stack.facts;
+  const std::optional<int> known = (setup & 2) ? std::optional<int>(0x1FF) : std::nullopt;
+  facts.DeviceVersion = known;
 
   rig.dialog.OnCheckDevice();
 
@@ -38,23 +41,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(found != rig.view.Logged(" Please check device connection."));
   // The adapter's port stays open after a find, and nothing else does.
   FUZZ_CHECK(rig.ports.open_ports() == (found ? 1 : 0));
-  FUZZ_CHECK(link.DeviceVersion >= 0 && link.DeviceVersion <= 0xFFF);
-  if (rig.view.Logged(" Can't get version number"))
-    FUZZ_CHECK(link.DeviceVersion == ((setup & 2) ? 0x1FF : 0));
+  FUZZ_CHECK(!facts.DeviceVersion || (*facts.DeviceVersion >= 0 && *facts.DeviceVersion <= 0xFFF));
+  if (rig.view.Logged(" Can't get version number")) FUZZ_CHECK(facts.DeviceVersion == known);
 
   // More queries on the open port, each over a buffer that still holds an
   // older version text: a version may come only from the bytes just received.
   for (int i = 0; i < 4 && found && !rig.stream.used_up(); ++i) {
     static constexpr char kStale[] = "\r\nBN Version = 9AB\r\n";
     std::memcpy(link.ReplyBuffer.data(), kStale, sizeof kStale - 1);
-    const int before = link.DeviceVersion;
+    const std::optional<int> before = facts.DeviceVersion;
     const bool r = rig.stack.discovery.QueryFirmwareVersion();
     if (r) {
       FUZZ_CHECK(MarkerDelivered(link));
-      FUZZ_CHECK(link.DeviceVersion ==
-                 ParseVersion3(link.VersionChars[0], link.VersionChars[1], link.VersionChars[2]));
+      FUZZ_CHECK(facts.DeviceVersion == ParseVersion3(facts.VersionChars[0], facts.VersionChars[1],
+                                                      facts.VersionChars[2]));
     } else {
-      FUZZ_CHECK(link.DeviceVersion == before);
+      FUZZ_CHECK(facts.DeviceVersion == before);
     }
   }
   return 0;

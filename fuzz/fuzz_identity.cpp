@@ -12,15 +12,16 @@ using namespace brivelton;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Rig rig(std::span(data, size), false);
-  LinkState& link = rig.stack.link.state();
+  const LinkState& link = rig.stack.link.state();
+  const AdapterFacts& facts = rig.stack.facts;
   if (!rig.stack.link.ReopenFoundPort() || !rig.stack.link.ConfigurePort(kBootLoaderBaud)) return 0;
 
   for (int i = 0; i < 4 && !rig.stream.used_up(); ++i) {
-    const auto before = link.BtAddress;
+    const auto before = facts.BtAddress;
     const bool r = rig.stack.updater.ReadIdentity();
-    FUZZ_CHECK(link.IdentityRead == r);
+    FUZZ_CHECK(facts.IdentityRead == r);
     if (!r) {
-      FUZZ_CHECK(link.BtAddress == before);
+      FUZZ_CHECK(facts.BtAddress == before);
       continue;
     }
     // A read counts only with the whole page in; the address changes only
@@ -28,13 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(link.ReceivedCount == 4110);
     const auto& b = link.ReplyBuffer;
     if (b[21] == 'B' && b[22] == 'r')
-      FUZZ_CHECK(std::equal(link.BtAddress.begin(), link.BtAddress.end(), b.begin() + 15));
+      FUZZ_CHECK(std::equal(facts.BtAddress.begin(), facts.BtAddress.end(), b.begin() + 15));
     else
-      FUZZ_CHECK(link.BtAddress == before);
+      FUZZ_CHECK(facts.BtAddress == before);
   }
 
-  const auto page = BuildIdentityPage(link.BtAddress);
-  const auto& a = link.BtAddress;
+  const auto page = BuildIdentityPage(facts.BtAddress);
+  const auto& a = facts.BtAddress;
   FUZZ_CHECK(std::equal(a.begin(), a.end(), page.begin()));
   FUZZ_CHECK(std::memcmp(page.data() + 6, "Brivelton(", 10) == 0);
   FUZZ_CHECK(page[16] == HexDigit(a[1] & 0xF) && page[17] == HexDigit(a[0] >> 4) &&

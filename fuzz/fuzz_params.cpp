@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t edits = data[0];
   fuzz::Rig rig(std::span(data + 1, size - 1), false);
   LinkState& link = rig.stack.link.state();
-  link.DeviceVersion = 0x204;
+  rig.stack.facts.DeviceVersion = 0x204;
   if (!rig.stack.link.ReopenFoundPort()) return 0;
 
   for (int op : kParamReadOrder) {

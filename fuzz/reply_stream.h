@@ -43,9 +43,10 @@ inline constexpr uint64_t kLatencyUs = 100;
 
 class ReplyStream : public VirtualPeer {
  public:
-  // `link` tells which kind each write was (SendFrame records it first).
-  ReplyStream(std::span<const uint8_t> input, const LinkState& link)
-      : input_(input), link_(link) {}
+  // `link` tells which kind each write was (SendFrame records it first),
+  // `facts` the address an identity page read back should carry.
+  ReplyStream(std::span<const uint8_t> input, const LinkState& link, const AdapterFacts& facts)
+      : input_(input), link_(link), facts_(facts) {}
 
   // Which kinds take their reply from the input; the others get a reply of the
   // expected length at once (while input is left), so the input is spent on
@@ -69,6 +70,7 @@ class ReplyStream : public VirtualPeer {
   std::span<const uint8_t> input_;
   size_t pos_ = 0;
   const LinkState& link_;
+  const AdapterFacts& facts_;
   std::function<bool(CommandKind)> fuzzed_;
   std::vector<uint8_t> last_[32];
   int writes_[32] = {};
@@ -101,7 +103,7 @@ struct Rig {
   Rig(std::span<const uint8_t> input, bool silent_port_first)
       : list(silent_port_first ? std::vector<std::string>{"COM1", "COM3"}
                                : std::vector<std::string>{"COM3"}),
-        stream(input, stack.link.state()) {
+        stream(input, stack.link.state(), stack.facts) {
     if (silent_port_first) ports.AddPort("COM1", nullptr);
     ports.AddPort("COM3", &stream);
     stack.link.state().PortName = "COM3";

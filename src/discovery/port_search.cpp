@@ -4,9 +4,11 @@
 
 namespace brivelton {
 
-Discovery::Discovery(Link& link, PortList& port_list, uint32_t available_version)
+Discovery::Discovery(Link& link, AdapterFacts& facts, PortList& port_list,
+                     uint32_t available_version)
     : link_(link),
       state_(link.state()),
+      facts_(facts),
       log_(link.log()),
       port_list_(port_list),
       available_version_(available_version) {}

@@ -1,22 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Everything the utility knows of its serial link and the adapter behind it.
-// One record, owned by the Link for the life of the process.
+// What the link keeps of its serial port and its last exchange. One record,
+// owned by the Link for the life of the process; what is learned of the
+// adapter itself is kept apart (AdapterFacts).
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "link/bt_address.h"
 #include "link/command_kind.h"
 #include "platform/serial_device.h"
 
 namespace brivelton {
 
 inline constexpr uint32_t kIdentityPageAddress = 0x7D000;
-// Older firmware has no parameters to read or write.
-inline constexpr int kFirstVersionWithSettings = 0x200;
 
 struct LinkState {
   std::unique_ptr<SerialDevice> port;  // null when closed
@@ -35,13 +33,6 @@ struct LinkState {
 
   // The parameter frames' sequence number, one up after each good exchange.
   uint8_t ParamSequence = 1;
-
-  int DeviceVersion = 0;
-  std::array<char, 3> VersionChars = {'0', '0', '0'};
-
-  BtAddressBytes BtAddress = kDefaultBtAddress;
-  // Whether this update's attempts have read the identity page.
-  bool IdentityRead = false;
 
   bool is_open() const { return port != nullptr; }
 };

@@ -25,7 +25,8 @@ uint32_t Le32(const std::array<uint8_t, 64>& bytes, int at) {
 }
 }  // namespace
 
-Parameters::Parameters(Link& link) : link_(link), state_(link.state()), log_(link.log()) {}
+Parameters::Parameters(Link& link, const AdapterFacts& facts)
+    : link_(link), state_(link.state()), facts_(facts), log_(link.log()) {}
 
 std::optional<uint32_t> Parameters::ReadParameter(int op) {
   if (!link_.Exchange(CommandKind::ParamRead, {.param_sequence = state_.ParamSequence,

@@ -75,16 +75,18 @@ std::string AttemptLine(const AttemptEvent& event) {
   return text;
 }
 
-Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> restart_device)
+Updater::Updater(Link& link, AdapterFacts& facts, const FirmwareImage& image,
+                 std::function<void()> restart_device)
     : link_(link),
       state_(link.state()),
+      facts_(facts),
       log_(link.log()),
       image_(image),
       restart_device_(std::move(restart_device)) {}
 
 bool Updater::ReadIdentityPage() {
   log_.LogLine(" Check Device ...");
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   page_address_.reset();
   page_name_.clear();
   if (!link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress}) ||
@@ -128,7 +130,7 @@ bool Updater::ReadIdentity() {
         log_.LogLine("%s", line.c_str());
     sources.entries = std::move(contents.entries);
   }
-  if (!journal_) sources.held = state_.BtAddress;
+  if (!journal_) sources.held = facts_.BtAddress;
   AddressChoice choice = ChooseAddress(sources);
   for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
   AddressSource source = !blank                           ? AddressSource::kPage
@@ -174,8 +176,8 @@ bool Updater::ReadIdentity() {
         log_.LogLine("%s", line.c_str());
     }
   }
-  state_.BtAddress = choice.address;
-  state_.IdentityRead = true;
+  facts_.BtAddress = choice.address;
+  facts_.IdentityRead = true;
   decision_ = AddressDecision{choice.address, source, {}};
   return true;
 }
@@ -190,9 +192,9 @@ std::string Updater::NothingErased() const {
 bool Updater::SaveIdentity() {
   if (!journal_) return true;
   // The start-up address means nothing was known to keep.
-  if (state_.BtAddress == kDefaultBtAddress) return true;
+  if (facts_.BtAddress == kDefaultBtAddress) return true;
   IdentityJournal journal(*journal_);
-  JournalEntry entry{state_.PortName, state_.BtAddress, page_name_, JournalTimestamp()};
+  JournalEntry entry{state_.PortName, facts_.BtAddress, page_name_, JournalTimestamp()};
   if (usb_identity_) entry.usb = usb_identity_(state_.PortName);
   // Kept already (a rerun after an update cut short): nothing to write, so a
   // folder that takes no writes stops nothing.
@@ -201,13 +203,13 @@ bool Updater::SaveIdentity() {
                     kept->usb.product == entry.usb.product && kept->usb.serial == entry.usb.serial;
   std::string error;
   if (same || journal.Save(entry, error) || kept) {
-    if (decision_) decision_->journal_file = journal.PathFor(state_.BtAddress);
+    if (decision_) decision_->journal_file = journal.PathFor(facts_.BtAddress);
     return true;
   }
   for (const auto& line : FitLogLine(" Can't save the Bluetooth address " +
-                                         FormatBtAddress(state_.BtAddress) + " (" + error +
+                                         FormatBtAddress(facts_.BtAddress) + " (" + error +
                                          "): update stopped, " + NothingErased(),
-                                     {journal.PathFor(state_.BtAddress)}))
+                                     {journal.PathFor(facts_.BtAddress)}))
     log_.LogLine("%s", line.c_str());
   return false;
 }
@@ -281,7 +283,7 @@ bool Updater::ProgramFlash() {
     }
     Progress(UpdateStage::kWrite, n, kFirmwarePages);
   }
-  const auto identity = BuildIdentityPage(state_.BtAddress);
+  const auto identity = BuildIdentityPage(facts_.BtAddress);
   if (!link_.Exchange(CommandKind::WriteIdentityPage, {.page = identity})) {
     log_.LogLine(" Fail to write BlueTooth info");
     return false;
@@ -322,7 +324,7 @@ bool Updater::ProgramFlash() {
 }
 
 bool Updater::IdentityReadsBack() {
-  const auto written = BuildIdentityPage(state_.BtAddress);
+  const auto written = BuildIdentityPage(facts_.BtAddress);
   // Page bytes 0 to 20: the address, the name and the NUL that ends it.
   constexpr int kCompared = 21;
   if (!link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress}) ||
@@ -390,7 +392,7 @@ UpdateOutcome Updater::ProgramDevice() {
   blank_on_arrival_ = false;
   const Attempt end = RunAttempts([this, &saved] {
     if (!EnterBootMode()) return Attempt::kTryAgain;
-    if (!state_.IdentityRead && !ReadIdentity()) {
+    if (!facts_.IdentityRead && !ReadIdentity()) {
       failure_ = AttemptFailure::kIdentityUnread;
       return Attempt::kTryAgain;
     }
@@ -413,7 +415,7 @@ UpdateOutcome Updater::ProgramDevice() {
     // next blank adapter on the port).
     // One left behind is offered to the next blank adapter: the user hears of it.
     if (journal_)
-      for (const auto& problem : IdentityJournal(*journal_).Forget(state_.BtAddress))
+      for (const auto& problem : IdentityJournal(*journal_).Forget(facts_.BtAddress))
         for (const auto& line : FitLogLine(NotRemovedLine(problem), {Shown(problem.file)}))
           log_.LogLine("%s", line.c_str());
     Report({.kind = AttemptEvent::Kind::kVerified, .attempt = attempt_, .erased = erased_});
@@ -431,24 +433,24 @@ UpdateOutcome Updater::ProgramDevice() {
 }
 
 bool Updater::InspectIdentity() {
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   log_.LogLine(" ");
   const Attempt end = RunAttempts(
       [this] { return EnterBootMode() && ReadIdentityPage() ? Attempt::kDone : Attempt::kTryAgain; });
   // Only an update's own read may count for the update that follows.
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   return end == Attempt::kDone;
 }
 
 UpdateOutcome Updater::RunUpdate() {
   // Read the identity page once per press, so that another adapter plugged in
   // since the last update keeps its own address.
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   decision_.reset();
   log_.LogLine(" ");
   const UpdateOutcome outcome = ProgramDevice();
   if (outcome == UpdateOutcome::kSucceeded)
-    state_.DeviceVersion = static_cast<int>(image_.version());
+    facts_.DeviceVersion = static_cast<int>(image_.version());
   return outcome;
 }
 

@@ -261,7 +261,7 @@ TEST(Conversation, ResultDialogLeavesTheBarInView) {
 TEST(Conversation, BarKeepsPaceWithTheFlash) {
   testing::HostBench bench;
   bench.Adapter();
-  bench.state().DeviceVersion = 0x1FF;
+  bench.facts().DeviceVersion = 0x1FF;
   ASSERT_EQ(bench.link.ReopenFoundPort(), 1);
 
   struct Sample {

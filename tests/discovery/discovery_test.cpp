@@ -271,7 +271,7 @@ TEST_F(CheckDevice, FindsAdapterBehindSilentPortAndLeavesItOpen) {
   EXPECT_TRUE(b.view.IsVisible(kIdUpdateFirmware));
   EXPECT_TRUE(b.view.IsVisible(kIdSetting));
   EXPECT_EQ(b.state().PortName, "COM3");
-  EXPECT_EQ(b.state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(b.facts().DeviceVersion, 0x1FF);
   EXPECT_TRUE(b.state().is_open());
   EXPECT_TRUE(adapter->line().host_open());
   EXPECT_EQ(adapter->line().host_baud(), 115200u);
@@ -293,7 +293,7 @@ TEST_F(CheckDevice, LostAdapterHidesButtonsAndKeepsWhatWasFound) {
   EXPECT_FALSE(b.state().is_open());
   EXPECT_EQ(b.virtual_ports.open_ports(), 0);
   EXPECT_EQ(b.state().PortName, "COM3");
-  EXPECT_EQ(b.state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(b.facts().DeviceVersion, 0x1FF);
 }
 
 // The port is found but cannot be held again (another program took it in
@@ -302,7 +302,7 @@ TEST_F(CheckDevice, PortTakenAfterSearchStillAdvises) {
   if (BuiltInImage().version() != 0x204) GTEST_SKIP() << "advice is for the 0x204 image";
   // Refuse COM3 from its second opening on: the probe gets it, the reopen not.
   b.ports.faults.busy_after["COM3"] = 1;
-  b.state().DeviceVersion = 0x203;
+  b.facts().DeviceVersion = 0x203;
 
   b.dialog().OnCheckDevice();
 

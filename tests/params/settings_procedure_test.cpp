@@ -37,7 +37,7 @@ Lines Join(Lines a, const Lines& b) {
 // Check Device leaves things: the port found and a version that has settings.
 struct SettingFixture : testing::HostBench {
   explicit SettingFixture(sim::AdapterConfig config = {}) : adapter(Adapter(std::move(config))) {
-    state().DeviceVersion = 0x204;
+    facts().DeviceVersion = 0x204;
   }
 
   // The user changes the dialog with `edit` and presses OK.
@@ -283,7 +283,7 @@ TEST(OnSetting, FirmwareOlderThan200IsRefusedWithoutTouchingThePort) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
     SettingFixture f;
-    f.state().DeviceVersion = c.version;
+    f.facts().DeviceVersion = c.version;
     EXPECT_EQ(f.dialog().OnSetting(), c.outcome);
     EXPECT_EQ(f.view.log, c.log);
     const bool refused_early = c.outcome == SettingsOutcome::kNotSupported;

@@ -238,7 +238,7 @@ TEST(SimAdapter, PagesReadBackAsWrittenOnlyAfterAnErase) {
   EXPECT_TRUE(FlashEquals(b.model(), 0x1000, page1));
   ASSERT_EQ(b.Erase(7), 1);
   ASSERT_EQ(b.Ask(WriteIdentityPage), 1);
-  EXPECT_TRUE(FlashEquals(b.model(), kIdentityPageAddress, BuildIdentityPage(b.state().BtAddress)));
+  EXPECT_TRUE(FlashEquals(b.model(), kIdentityPageAddress, BuildIdentityPage(b.facts().BtAddress)));
 }
 
 // The whole programming order of an update, by hand, then the restart.
@@ -248,8 +248,8 @@ TEST(SimAdapter, AFullProgrammingRunLeavesTheImageAndRestartsIntoIt) {
   b.args.read_address = kIdentityPageAddress;
   ASSERT_EQ(b.Ask(FlashReadPage), 1);
   ASSERT_EQ(b.Received(), 4110);
-  std::copy_n(b.state().ReplyBuffer.begin() + 15, 6, b.state().BtAddress.begin());
-  EXPECT_EQ(b.state().BtAddress, sim::AdapterConfig{}.bt_address);
+  std::copy_n(b.state().ReplyBuffer.begin() + 15, 6, b.facts().BtAddress.begin());
+  EXPECT_EQ(b.facts().BtAddress, sim::AdapterConfig{}.bt_address);
   b.Unlock();
   for (int block = 0; block < 30; ++block) ASSERT_EQ(b.Erase(block), 1) << block;
   for (int page = 1; page < 125; ++page) ASSERT_EQ(b.WritePage(page), 1) << page;
@@ -568,7 +568,7 @@ TEST(SimAdapter, IdentityPageStoredWrongForItsFirstWrites) {
   SimBench b(config);
   b.EnterBootLoader();
   b.Unlock();
-  const auto page = BuildIdentityPage(b.state().BtAddress);
+  const auto page = BuildIdentityPage(b.facts().BtAddress);
   for (const bool right : {false, false, true}) {
     SCOPED_TRACE(right);
     ASSERT_EQ(b.Erase(7), 1);

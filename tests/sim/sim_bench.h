@@ -23,7 +23,7 @@ struct SimBench : HostBench {
   // the identity page.
   bool Ask(CommandKind kind) {
     FrameArgs with = args;
-    const auto identity = BuildIdentityPage(state().BtAddress);
+    const auto identity = BuildIdentityPage(facts().BtAddress);
     if (kind == FlashWritePage) with.page = BuiltInImage().Page(args.page_index);
     if (kind == WriteIdentityPage) with.page = identity;
     return link.Exchange(kind, with);

@@ -96,6 +96,7 @@ class HostBench {
   }
 
   LinkState& state() { return stack.link.state(); }
+  AdapterFacts& facts() { return stack.facts; }
   sim::DeviceModel& model(size_t i = 0) { return adapters_.at(i)->model(); }
   bool Traced(const std::string& line) const { return trace.Traced(line); }
 
