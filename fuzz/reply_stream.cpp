@@ -61,6 +61,7 @@ void ReplyStream::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
     }
   }
   last_[KindNumber(kind) & 31] = reply;
+  sent_.insert(sent_.end(), reply.begin(), reply.end());
   if (bytes.empty()) return;
   uint64_t t = std::max(arrival_us.back(), line.host_bound_free_us()) + delay_us;
   for (uint8_t b : reply) {

@@ -62,6 +62,13 @@ class ReplyStream : public VirtualPeer {
     return last_[KindNumber(kind) & 31];
   }
   int writes(CommandKind kind) const { return writes_[KindNumber(kind) & 31]; }
+  // Whether `match` holds for some run of `n` bytes in everything sent so
+  // far: whatever the host read of one reply is such a run.
+  bool AnySent(size_t n, const std::function<bool(std::span<const uint8_t>)>& match) const {
+    for (size_t p = 0; p + n <= sent_.size(); ++p)
+      if (match(std::span(sent_).subspan(p, n))) return true;
+    return false;
+  }
 
  private:
   uint8_t Next() { return pos_ < input_.size() ? input_[pos_++] : 0; }
@@ -73,6 +80,7 @@ class ReplyStream : public VirtualPeer {
   const AdapterFacts& facts_;
   std::function<bool(CommandKind)> fuzzed_;
   std::vector<uint8_t> last_[32];
+  std::vector<uint8_t> sent_;
   int writes_[32] = {};
 };
 

@@ -35,11 +35,11 @@ bool Discovery::ProbePort(const std::string& name) {
     link_.ClosePort();
     return false;
   }
-  bool r = link_.Exchange(CommandKind::LinkCheck);
+  bool r = link_.Exchange(CommandKind::LinkCheck).ok;
   if (!r) {
     RestartDevice();
     link_.ConfigurePort(kFirmwareBaud);
-    r = link_.Exchange(CommandKind::LinkCheck);
+    r = link_.Exchange(CommandKind::LinkCheck).ok;
   }
   link_.ClosePort();
   return r;

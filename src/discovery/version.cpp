@@ -26,12 +26,10 @@ int ParseVersion3(char c0, char c1, char c2) {
 
 bool Discovery::QueryFirmwareVersion() {
   facts_.VersionChars = {'0', '0', '0'};
-  if (!link_.Exchange(CommandKind::QueryVersion)) return false;
-  // Only what this reply delivered counts: the bytes past it still hold an
-  // earlier reply, whose marker would pass an old version off as current.
-  const auto& reply = state_.ReplyBuffer;
-  const auto delivered = static_cast<size_t>(state_.ReplyFresh);
-  for (size_t p = 0; p + kMarkerSpan <= delivered; ++p) {
+  const Reply answer = link_.Exchange(CommandKind::QueryVersion);
+  if (!answer) return false;
+  const auto reply = answer.bytes();
+  for (size_t p = 0; p + kMarkerSpan <= reply.size(); ++p) {
     if (std::memcmp(reply.data() + p, kVersionMarker, kMarkerLength) != 0) continue;
     for (size_t i = 0; i < 3; ++i)
       facts_.VersionChars[i] = static_cast<char>(reply[p + kDigitsOffset + i]);

@@ -3,7 +3,6 @@
 // What the link keeps of its serial port and its last exchange. One record,
 // owned by the Link for the life of the process; what is learned of the
 // adapter itself is kept apart (AdapterFacts).
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,12 +22,6 @@ struct LinkState {
   // The name the open port was opened by.
   std::string OpenPortName;
 
-  std::array<uint8_t, 64> ReplyBuffer{};
-  int ReceivedCount = 0;
-  // How many bytes at the start of ReplyBuffer came from the last reply; the
-  // rest are left over from earlier ones.
-  int ReplyFresh = 0;
-  int ExpectedCount = 0;
   std::optional<CommandKind> LastKind;  // none before the first frame
 
   // The parameter frames' sequence number, one up after each good exchange.

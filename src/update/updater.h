@@ -146,7 +146,8 @@ class Updater {
   void Progress(UpdateStage stage, int done, int total) {
     if (progress_) progress_(stage, done, total);
   }
-  bool ReadIdentityPage();
+  // The page-read reply, once it shows the page in place; none otherwise.
+  std::optional<Reply> ReadIdentityPage();
   bool SaveIdentity();
   // After the checksum: whether the identity page reads back as written.
   bool IdentityReadsBack();
