@@ -116,7 +116,7 @@ TEST_P(FindDeviceTable, LogPortNameAndProbes) {
   b.Deny(c.denied);
   b.list.listing.status = c.status;
   b.list.listing.entries = c.entries;
-  b.state().PortName = "COM7";
+  b.AfterCheckDevice({.port = "COM7"});
 
   EXPECT_EQ(b.discovery.FindDevice(), c.found);
 
@@ -137,8 +137,7 @@ TEST(FindDevice, ReleasesHeldPortBeforeProbing) {
   b.Silent("COM1");
   b.Adapter("COM3");
   b.SetPorts({"COM1", "COM3"});
-  b.state().PortName = "COM3";
-  ASSERT_EQ(b.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(b.AfterCheckDevice({.open = true}));
 
   EXPECT_TRUE(b.discovery.FindDevice());
   EXPECT_EQ(b.view.log, (Lines{kSearch, " Found device on COM3"}));
@@ -230,8 +229,7 @@ TEST(ProbePort, PortThatCannotBeSetUpIsClosedUnprobed) {
 TEST(RestartDevice, EndsAtFirmwareSpeed) {
   Bench b;
   sim::VirtualAdapter& adapter = b.Adapter("COM3");
-  b.state().PortName = "COM3";
-  ASSERT_EQ(b.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(b.AfterCheckDevice({.open = true}));
   ASSERT_EQ(b.link.ConfigurePort(1000000), 1);
   adapter.line().baud_history().clear();
 
@@ -302,7 +300,7 @@ TEST_F(CheckDevice, PortTakenAfterSearchStillAdvises) {
   if (BuiltInImage().version() != 0x204) GTEST_SKIP() << "advice is for the 0x204 image";
   // Refuse COM3 from its second opening on: the probe gets it, the reopen not.
   b.ports.faults.busy_after["COM3"] = 1;
-  b.facts().DeviceVersion = 0x203;
+  b.AfterCheckDevice({.version = 0x203, .port = {}});
 
   b.dialog().OnCheckDevice();
 

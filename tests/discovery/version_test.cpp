@@ -128,7 +128,7 @@ TEST_P(CheckDeviceVersion, VersionAndAdvice) {
   DiscoveryFixture f;
   VersionAdapter& adapter = f.Attach<VersionAdapter>(f, "COM3");
   adapter.version_replies = c.replies;
-  f.facts().DeviceVersion = c.version_before;
+  f.AfterCheckDevice({.version = c.version_before, .port = {}});
 
   f.dialog().OnCheckDevice();
 
@@ -151,12 +151,11 @@ TEST(QueryFirmwareVersion, StaleMarkerBehindShortReplyIsIgnored) {
   const Bytes full = VersionReply("BN Version = 300", 17);
   const Bytes short_reply = {'\r', '\n', 'E', 'R', 'R', '\r', '\n'};
   adapter.version_replies = {full, short_reply};
-  f.state().PortName = "COM3";
-  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(f.AfterCheckDevice({.open = true}));
 
   ASSERT_TRUE(f.discovery.QueryFirmwareVersion());
   ASSERT_EQ(f.facts().DeviceVersion, 0x300);
-  f.facts().DeviceVersion = 0x1FF;  // as after a run with another adapter
+  f.AfterCheckDevice({.version = 0x1FF});  // as after a run with another adapter
   const size_t before = f.view.log.size();
 
   EXPECT_FALSE(f.discovery.QueryFirmwareVersion());
@@ -170,8 +169,7 @@ TEST(QueryFirmwareVersion, VersionCharactersKeptAsReceived) {
   DiscoveryFixture f;
   VersionAdapter& adapter = f.Attach<VersionAdapter>(f, "COM3");
   adapter.version_replies = {VersionReply("v1 BN Version = 1fE", 4)};
-  f.state().PortName = "COM3";
-  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(f.AfterCheckDevice({.open = true}));
   ASSERT_TRUE(f.discovery.QueryFirmwareVersion());
   EXPECT_EQ(f.facts().VersionChars, (std::array<char, 3>{'1', 'f', 'E'}));
   EXPECT_EQ(f.facts().DeviceVersion, 0x1FE);
@@ -179,7 +177,7 @@ TEST(QueryFirmwareVersion, VersionCharactersKeptAsReceived) {
 
 TEST(QueryFirmwareVersion, NothingToAskFails) {
   DiscoveryFixture f;
-  f.facts().DeviceVersion = 0x203;
+  f.AfterCheckDevice({.version = 0x203, .port = {}});
   f.facts().VersionChars = {'2', '0', '3'};
   EXPECT_FALSE(f.discovery.QueryFirmwareVersion());
   EXPECT_EQ(f.facts().DeviceVersion, 0x203);

@@ -251,18 +251,13 @@ class FaultMatrix : public ::testing::TestWithParam<std::tuple<Op, RowIndex>> {
     silent_line = &b.virtual_ports.AddPort("COM1", nullptr);
     b.Adapter(config, "COM3");
     b.list.SetPorts({"COM1", "COM3"});
-    b.state().PortName.clear();
+    b.AfterCheckDevice({.port = {}});
   }
 
   const FaultRow& row() const { return AllRows()[std::get<1>(GetParam()).index]; }
   const sim::DeviceModel& model() { return b.model(); }
-  LinkState& link() { return b.state(); }
   // Where Check Device leaves things.
-  void Found(int version) {
-    link().PortName = "COM3";
-    b.facts().DeviceVersion = version;
-    b.link.ReopenFoundPort();
-  }
+  void Found(int version) { b.AfterCheckDevice({.version = version, .open = true}); }
 
   void RunCheck();
   void RunUpdate();

@@ -62,7 +62,7 @@ struct Bench : testing::HostBench {
       : HostBench(kAdapterPort), adapter(Adapter(config, kAdapterPort)) {
     virtual_ports.AddPort(kSilentPort, nullptr);
     list.SetPorts({kSilentPort, kAdapterPort});
-    state().PortName.clear();
+    AfterCheckDevice({.port = {}});
   }
   sim::VirtualAdapter& adapter;
 };

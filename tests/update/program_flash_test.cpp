@@ -269,7 +269,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     view.log.clear();
-    facts().BtAddress = c.before;
+    AfterIdentityRead(c.before, false);
     answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
       if (kind != FlashReadPage) return std::nullopt;
       std::vector<uint8_t> reply(4110, 0xFF);
@@ -312,7 +312,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
 }
 
 TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
-  facts().IdentityRead = true;
+  AfterIdentityRead(kDefaultBtAddress, true);
   answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
     if (kind != FlashReadPage) return std::nullopt;
     std::vector<uint8_t> reply(4000, 0x00);

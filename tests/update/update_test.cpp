@@ -69,10 +69,7 @@ class UpdateTest : public ::testing::Test, public testing::HostBench {
   }
   // Where Check Device leaves things: the port found and open at 115,200 baud.
   void Found(const std::string& name = "COM3") {
-    link.ClosePort();
-    state().PortName = name;
-    facts().DeviceVersion = 0x1FF;
-    ASSERT_EQ(link.ReopenFoundPort(), 1);
+    ASSERT_TRUE(AfterCheckDevice({.version = 0x1FF, .port = name, .open = true}));
   }
   // One press of Update Firmware, OK in the warning; the lines it logged.
   std::vector<std::string> Press() {
@@ -159,8 +156,7 @@ TEST_F(UpdateTest, ABridgeHoldingShortRepliesIsAskedForLowLatency) {
                        .low_latency_hold_us = 1'000};
     sim::VirtualAdapter& adapter = bench.Adapter(config);
     adapter.line().set_bridge_timer_ms(c.fixed_timer_ms);
-    bench.facts().DeviceVersion = 0x1FF;
-    ASSERT_TRUE(bench.link.ReopenFoundPort());
+    ASSERT_TRUE(bench.AfterCheckDevice({.version = 0x1FF, .open = true}));
     EXPECT_EQ(adapter.line().low_latency(), c.fixed_timer_ms == 0);
     const uint64_t start = bench.clock.NowUs();
     ASSERT_EQ(bench.dialog().OnUpdateFirmware(), UpdateOutcome::kSucceeded);
@@ -211,7 +207,7 @@ TEST_F(UpdateTest, IdentityPageWrittenBack) {
     config.bt_address = c.address;
     config.blank_identity = c.blank;
     sim::VirtualAdapter& adapter = Attach(config, port);
-    facts().BtAddress = start;
+    AfterIdentityRead(start, false);
     Found(port);
     Press();
     EXPECT_EQ(view.results.back(), true);
