@@ -163,7 +163,8 @@ TEST(SimOptions, SwitchesAndValuesAreToldApart) {
   const std::pair<Args, const char*> cases[] = {
       {{"--busy=1"}, "--busy takes no value"},
       {{"--help=x"}, "--help takes no value"},
-      {{"-h=x"}, "unknown option '-h=x' (see --help)"},
+      {{"-h=x"}, "unknown option '-=' (see --help)"},  // -h, -= and -x, as getopt reads it
+      {{"--", "--verbose"}, "unknown option '--verbose' (see --help)"},
       {{"--seed"}, "--seed needs a value"},
       {{"--dump-params="}, "--dump-params needs a path"},
       {{"--image-version", "1234"},
