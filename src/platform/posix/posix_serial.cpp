@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/posix_serial.h"
+#include "platform/posix/posix_serial.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/web_platform.h"
+#include "platform/web/web_platform.h"
 
 #include <emscripten.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 
 #include <algorithm>
 
