@@ -14,7 +14,7 @@
 #include "app/main_view.h"
 #include "link/link_state.h"
 #include "platform/clock.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/counting_clock.h"
 #include "sim/virtual_adapter.h"
 #include "update/identity_page.h"

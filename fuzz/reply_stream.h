@@ -22,7 +22,7 @@
 #include "link/frames.h"
 #include "platform/clock.h"
 #include "platform/port_list.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 
 namespace brivelton::fuzz {
 

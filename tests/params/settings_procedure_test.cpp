@@ -12,8 +12,8 @@
 #include "log/message_log.h"
 #include "params/settings_data.h"
 #include "params/settings_mapping.h"
-#include "platform/virtual_serial.h"
 #include "sim/virtual_adapter.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 
 namespace brivelton {

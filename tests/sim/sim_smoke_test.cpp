@@ -18,8 +18,8 @@
 
 #include "link/frames.h"
 #include "link/link.h"
-#include "platform/virtual_serial.h"
-#include "platform/posix_serial.h"
+#include "platform/posix/posix_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 #include "support/sim_process.h"
 #include "support/scratch_dir.h"

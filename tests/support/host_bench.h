@@ -12,8 +12,8 @@
 
 #include "app/main_dialog.h"
 #include "app/protocol_stack.h"
-#include "platform/virtual_serial.h"
 #include "sim/virtual_adapter.h"
+#include "sim/virtual_serial.h"
 #include "support/counting_clock.h"
 #include "support/faulty_ports.h"
 #include "support/recording_view.h"

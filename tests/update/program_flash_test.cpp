@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/host_bench.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 #include "support/scripted_peer.h"
 #include "resources/firmware_image.h"
