@@ -798,8 +798,8 @@ void PlantEntries() {
     entry.port = "COM5";
     entry.address = address;
     entry.saved = brivelton::JournalTimestamp();
-    std::string error;
-    CHECK(journal.Save(entry, error), "cannot save an entry: %s", error.c_str());
+    const auto saved = journal.Save(entry);
+    CHECK(saved, "cannot save an entry: %s", saved.error().text().c_str());
   }
   Say("saved addresses planted: %zu", journal.Read().entries.size());
 }
@@ -933,8 +933,8 @@ void FailedAttempt(MainWindow& main) {
     entry.port = "COM5";
     entry.address = {0x5A, 0x1B, 0x3C, 0x4D, 0x5E, 0x6F};
     entry.saved = brivelton::JournalTimestamp();
-    std::string error;
-    CHECK(journal.Save(entry, error), "cannot save an entry: %s", error.c_str());
+    const auto saved = journal.Save(entry);
+    CHECK(saved, "cannot save an entry: %s", saved.error().text().c_str());
   }
   Say("== Check Device");
   CHECK(ClickAndWait(main.hwnd(), 1001, kLongWait), "Check Device did not return");
