@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "resources/firmware_file.h"
 
 namespace brivelton {
@@ -22,8 +23,8 @@ struct Option {
   const char* value;       // as the help names it ("NAME"); nullptr for a switch
   OptionValue kind;
   const char* needs;       // what "option --port needs ..." asks for when it is missing
-  // Reads the value (empty for a switch) into `args`; false with `error` set.
-  bool (*take)(Args& args, const std::string& value, std::string& error);
+  // Reads the value (empty for a switch) into `args`, or says what is wrong.
+  Result<void> (*take)(Args& args, const std::string& value);
   const char* help;        // the help column, lines apart by '\n'; nullptr: not listed
   unsigned commands = 0;   // one bit per command it belongs to; 0: any command
   bool in_synopsis = false;  // shown after its commands' names in the help
@@ -44,11 +45,11 @@ bool Names(const Option<Args>& option, const std::string& arg) {
 }
 
 // Takes args[i], which Names() the option: its value follows after '=' or as
-// the next argument (and `i` moves past it). False with `error` set when the
-// value is missing or the option's own rules refuse it.
+// the next argument (and `i` moves past it). An error when the value is
+// missing or the option's own rules refuse it.
 template <class Args>
-bool TakeOption(const Option<Args>& option, std::span<const std::string> args, size_t& i,
-                Args& out, std::string& error) {
+Result<void> TakeOption(const Option<Args>& option, std::span<const std::string> args, size_t& i,
+                        Args& out) {
   const std::string& arg = args[i];
   std::string value;
   if (option.value) {
@@ -57,11 +58,10 @@ bool TakeOption(const Option<Args>& option, std::span<const std::string> args, s
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      error = std::string("option ") + option.name + " needs " + option.needs;
-      return false;
+      return Error(std::string("option ") + option.name + " needs " + option.needs);
     }
   }
-  return option.take(out, value, error);
+  return option.take(out, value);
 }
 
 // The option of `table` that `arg` names, or null.
@@ -139,9 +139,9 @@ std::string ListInWords(const std::vector<std::string>& items, const char* last_
 
 // The options the windows and the command-line tool share, each with the
 // rules and the error texts it has everywhere. `Args` has `ports` and `image`.
-bool TakePort(std::vector<std::string>& ports, const std::string& value, std::string& error);
-bool TakeImagePath(ImageOptions& image, const std::string& value, std::string& error);
-bool TakeImageVersion(ImageOptions& image, const std::string& value, std::string& error);
+Result<void> TakePort(std::vector<std::string>& ports, const std::string& value);
+Result<void> TakeImagePath(ImageOptions& image, const std::string& value);
+Result<void> TakeImageVersion(ImageOptions& image, const std::string& value);
 #ifdef _WIN32
 inline constexpr const char* kPortExample = "COM3";
 #else
@@ -160,21 +160,19 @@ inline constexpr const char* kImageVersionNeeds =
 template <class Args>
 constexpr Option<Args> PortOption(const char* help, const char* short_name = nullptr) {
   return {"--port", short_name, "NAME", OptionValue::kPort, kPortNeeds,
-          [](Args& a, const std::string& v, std::string& e) { return TakePort(a.ports, v, e); },
+          [](Args& a, const std::string& v) { return TakePort(a.ports, v); },
           help};
 }
 template <class Args>
 constexpr Option<Args> ImagePathOption(const char* help, unsigned commands = 0) {
   return {"--image", nullptr, "FILE", OptionValue::kFile, kImagePathNeeds,
-          [](Args& a, const std::string& v, std::string& e) { return TakeImagePath(a.image, v, e); },
+          [](Args& a, const std::string& v) { return TakeImagePath(a.image, v); },
           help, commands};
 }
 template <class Args>
 constexpr Option<Args> ImageVersionOption(const char* help, unsigned commands = 0) {
   return {"--image-version", nullptr, "HEX", OptionValue::kText, kImageVersionNeeds,
-          [](Args& a, const std::string& v, std::string& e) {
-            return TakeImageVersion(a.image, v, e);
-          },
+          [](Args& a, const std::string& v) { return TakeImageVersion(a.image, v); },
           help, commands};
 }
 

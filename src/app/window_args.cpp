@@ -7,8 +7,14 @@ namespace brivelton {
 
 namespace {
 
-bool SetHelp(WindowArgs& a, const std::string&, std::string&) { return a.help = true; }
-bool SetVersion(WindowArgs& a, const std::string&, std::string&) { return a.version = true; }
+Result<void> SetHelp(WindowArgs& a, const std::string&) {
+  a.help = true;
+  return {};
+}
+Result<void> SetVersion(WindowArgs& a, const std::string&) {
+  a.version = true;
+  return {};
+}
 
 constexpr Option<WindowArgs> kWindowOptions[] = {
     PortOption<WindowArgs>("look for the adapter on this serial port only (repeatable),\n"
@@ -29,8 +35,8 @@ std::string Usage() {
 
 }  // namespace
 
-bool ParseWindowArgs(const std::vector<std::string>& given, WindowArgs& out, std::string& error) {
-  out = WindowArgs{};
+Result<WindowArgs> ParseWindowArgs(const std::vector<std::string>& given) {
+  WindowArgs out;
   std::vector<std::string> args;
   size_t operands_from = 0;
   ExpandOptionForms<WindowArgs>(kWindowOptions, given, args, operands_from);
@@ -41,12 +47,12 @@ bool ParseWindowArgs(const std::vector<std::string>& given, WindowArgs& out, std
     if (!option) {
       std::vector<std::string> shown;
       for (const auto& o : kWindowOptions) shown.push_back(Shown(o));
-      error = "unexpected argument '" + args[i] + "'; accepted: " + ListInWords(shown, ", ");
-      return false;
+      return Error("unexpected argument '" + args[i] + "'; accepted: " + ListInWords(shown, ", "));
     }
-    if (!TakeOption(*option, args, i, out, error)) return false;
+    if (auto taken = TakeOption(*option, args, i, out); !taken) return taken.error();
   }
-  return CheckImageOptions(out.image, error);
+  if (auto checked = CheckImageOptions(out.image); !checked) return checked.error();
+  return out;
 }
 
 std::span<const Option<WindowArgs>> WindowOptionTable() { return kWindowOptions; }
