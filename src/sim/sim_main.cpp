@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
   {
     PtyServer server(model, {options.link, options.verbose, options.config.faults.busy,
                               options.wire_scale});
-    if (!server.Start(error)) {
-      std::fprintf(stderr, "brivelton-sim: %s\n", error.c_str());
+    if (auto started = server.Start(); !started) {
+      std::fprintf(stderr, "brivelton-sim: %s\n", started.error().text().c_str());
       return 1;
     }
     server.Run(g_stop, wait_mask);

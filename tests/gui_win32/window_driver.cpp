@@ -874,9 +874,8 @@ void AddressDialogs(MainWindow& main) {
         "the field reads %s after the pick", Shown(field).c_str());
   for (const char* typed : {"00:00:00:00:00:00", "FFFFFFFFFFFF", "00:01:00:03:04:06", "12345"}) {
     const std::string said = OkWith(dialog, typed);
-    brivelton::AddressReply reply;
-    std::string refusal;
-    brivelton::AcceptTypedAddress(typed, reply, refusal);
+    const auto accepted = brivelton::AcceptTypedAddress(typed);
+    const std::string refusal = accepted ? "" : accepted.error().text();
     Say("OK with %s: %s", typed, Shown(said).c_str());
     CHECK(!said.empty() && said == refusal, "OK with %s said %s", typed, Shown(said).c_str());
     CHECK(IsWindowVisible(dialog), "OK with %s closed the dialog", typed);
