@@ -33,24 +33,19 @@ std::string Usage() {
          OptionLines<WindowArgs>(kWindowOptions, 23);
 }
 
+// The window takes no operands: whatever follows "--" is unexpected too.
+std::string Unexpected(const std::string& arg) {
+  std::vector<std::string> shown;
+  for (const auto& o : kWindowOptions) shown.push_back(Shown(o));
+  return "unexpected argument '" + arg + "'; accepted: " + ListInWords(shown, ", ");
+}
+
 }  // namespace
 
 Result<WindowArgs> ParseWindowArgs(const std::vector<std::string>& given) {
   WindowArgs out;
-  std::vector<std::string> args;
-  size_t operands_from = 0;
-  ExpandOptionForms<WindowArgs>(kWindowOptions, given, args, operands_from);
-  for (size_t i = 0; i < args.size(); ++i) {
-    // The window takes no operands: whatever follows "--" is unexpected.
-    const Option<WindowArgs>* option =
-        i < operands_from ? FindOption<WindowArgs>(kWindowOptions, args[i]) : nullptr;
-    if (!option) {
-      std::vector<std::string> shown;
-      for (const auto& o : kWindowOptions) shown.push_back(Shown(o));
-      return Error("unexpected argument '" + args[i] + "'; accepted: " + ListInWords(shown, ", "));
-    }
-    if (auto taken = TakeOption(*option, args, i, out); !taken) return taken.error();
-  }
+  if (auto taken = TakeOptions<WindowArgs>(kWindowOptions, given, out, {Unexpected}); !taken)
+    return taken.error();
   if (auto checked = CheckImageOptions(out.image); !checked) return checked.error();
   return out;
 }
