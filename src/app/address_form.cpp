@@ -67,7 +67,8 @@ Result<AddressReply> AcceptTypedAddress(std::string_view typed) {
     if (std::isspace(static_cast<unsigned char>(c))) continue;
     text += c == '-' ? ':' : c;
   }
-  if (text.empty()) return Error("Type the adapter's 12 hexadecimal digits, or pick a saved address.");
+  if (text.empty())
+    return Error("Type the adapter's 12 hexadecimal digits, or pick a saved address.");
   const auto address = ParseBtAddress(text);
   if (!address)
     return Error(

@@ -79,7 +79,8 @@ Result<void> IdentityJournal::Save(const JournalEntry& entry) {
     if ((there && !*there) || (held && held->address == entry.address))
       return store_.Write(name, text);
   }
-  return Error(PathFor(entry.address) + " and the names beside it hold files that are no entry of " +
+  return Error(PathFor(entry.address) +
+               " and the names beside it hold files that are no entry of " +
                FormatBtAddress(entry.address) + "; left as they are");
 }
 

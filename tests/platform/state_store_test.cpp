@@ -93,7 +93,8 @@ TEST_F(FileStateStoreTest, AFailedWriteSaysWhy) {
   // file to rename, and nothing is left behind.
   FileStateStore beside(root.string());
   fs::create_directories(root / "identity-b" / "full");
-  EXPECT_EQ(FailureOf(beside.Write("identity-b", "new\n")), beside.PathOf("identity-b") + " is not a regular file; left as it is");
+  EXPECT_EQ(FailureOf(beside.Write("identity-b", "new\n")),
+            beside.PathOf("identity-b") + " is not a regular file; left as it is");
   EXPECT_THAT(FolderNames(root), UnorderedElementsAre("blocker", "identity-b"));
   EXPECT_TRUE(fs::exists(root / "identity-b" / "full"));
 
