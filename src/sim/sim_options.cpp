@@ -315,7 +315,7 @@ constexpr SimOption kRows[] = {
         [](auto& o, auto& v) { return Given{"--dump-flash", v}.Path(o.dump_flash); }),
     Row("--dump-params", "FILE", kOwnLine, "write the parameters as op=value lines at exit",
         [](auto& o, auto& v) { return Given{"--dump-params", v}.Path(o.dump_params); }),
-    Row("--dump-stray", "FILE", kOwnLine, "write how many bytes heard were no frame",
+    Row("--dump-stray", "FILE", kOwnLine, "write the bytes heard that were no frame",
         [](auto& o, auto& v) { return Given{"--dump-stray", v}.Path(o.dump_stray); }),
     Row("--seed", "N", kFaultLine, "", TakeSeed),
     Row("--silent", nullptr, kSameFaultLine, "",

@@ -200,7 +200,7 @@ TEST(SimOptions, UsageNamesEveryOption) {
       "  --wire-scale F            multiply the host's byte time by F (default 1)\n"
       "  --dump-flash FILE         write the flash at exit\n"
       "  --dump-params FILE        write the parameters as op=value lines at exit\n"
-      "  --dump-stray FILE         write how many bytes heard were no frame\n"
+      "  --dump-stray FILE         write the bytes heard that were no frame\n"
       "faults:\n"
       "  --seed N  --silent  --busy  --wrong-checksum  --short-checksum\n"
       "  --wrong-identity N   (identity page stored wrong N times)\n"
