@@ -59,7 +59,7 @@ std::string AddressCandidateLine(const JournalEntry& entry) {
 
 std::string AddressFieldText(const JournalEntry& entry) { return FormatBtAddress(entry.address); }
 
-bool AcceptTypedAddress(std::string_view typed, AddressReply& reply, std::string& refusal) {
+Result<AddressReply> AcceptTypedAddress(std::string_view typed) {
   // Labels and phones write the bytes apart with colons, dashes or nothing,
   // and a pasted address often brings a space along.
   std::string text;
@@ -67,22 +67,15 @@ bool AcceptTypedAddress(std::string_view typed, AddressReply& reply, std::string
     if (std::isspace(static_cast<unsigned char>(c))) continue;
     text += c == '-' ? ':' : c;
   }
-  if (text.empty()) {
-    refusal = "Type the adapter's 12 hexadecimal digits, or pick a saved address.";
-    return false;
-  }
+  if (text.empty())
+    return Error("Type the adapter's 12 hexadecimal digits, or pick a saved address.");
   const auto address = ParseBtAddress(text);
-  if (!address) {
-    refusal = "That is not an address: it takes 12 hexadecimal digits, such as 00:1B:DC:0F:21:7E.";
-    return false;
-  }
-  if (const std::string why = MeaninglessAddressReason(*address); !why.empty()) {
-    refusal = "That address can't be written: " + why + ".";
-    return false;
-  }
-  reply = {AddressAnswer::kGiven, *address};
-  refusal.clear();
-  return true;
+  if (!address)
+    return Error(
+        "That is not an address: it takes 12 hexadecimal digits, such as 00:1B:DC:0F:21:7E.");
+  if (const std::string why = MeaninglessAddressReason(*address); !why.empty())
+    return Error("That address can't be written: " + why + ".");
+  return AddressReply{AddressAnswer::kGiven, *address};
 }
 
 std::string WindowAddressRemedy(const std::string& /*address*/) {

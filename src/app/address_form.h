@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/state_store.h"
 #include "update/address_choice.h"
 
@@ -25,9 +26,9 @@ bool JournalKeeps(StateStore* store, const BtAddressBytes& address);
 // The field's text once `entry` is picked.
 std::string AddressFieldText(const JournalEntry& entry);
 
-// OK with `typed` in the field: true with the address in `reply`; false with
-// the sentence that says why not in `refusal`, and the dialog stays.
-bool AcceptTypedAddress(std::string_view typed, AddressReply& reply, std::string& refusal);
+// OK with `typed` in the field: the address given, or the sentence that says
+// why not, and the dialog stays.
+Result<AddressReply> AcceptTypedAddress(std::string_view typed);
 
 // The end of the log's hint line in the windows, whose address dialog opens
 // once the hint lines are written.

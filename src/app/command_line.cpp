@@ -20,35 +20,30 @@ std::string VersionLines(const char* program) {
 
 namespace {
 
-bool TakeOnce(std::optional<std::string>& slot, const char* option, const char* needs,
-              const std::string& value, std::string& error) {
-  if (value.empty())
-    error = std::string("option ") + option + " needs " + needs;
-  else if (slot)
-    error = std::string("option ") + option + " is given twice; give it once";
-  else
-    slot = value;
-  return error.empty();
+Result<void> TakeOnce(std::optional<std::string>& slot, const char* option, const char* needs,
+                      const std::string& value) {
+  if (value.empty()) return Error(std::string("option ") + option + " needs " + needs);
+  if (slot) return Error(std::string("option ") + option + " is given twice; give it once");
+  slot = value;
+  return {};
 }
 
 }  // namespace
 
-bool TakePort(std::vector<std::string>& ports, const std::string& value, std::string& error) {
-  if (value.empty()) {
-    error = std::string("option --port needs a port name that is not empty, as in --port ") +
-            kPortExample;
-    return false;
-  }
+Result<void> TakePort(std::vector<std::string>& ports, const std::string& value) {
+  if (value.empty())
+    return Error(std::string("option --port needs a port name that is not empty, as in --port ") +
+                 kPortExample);
   ports.push_back(value);
-  return true;
+  return {};
 }
 
-bool TakeImagePath(ImageOptions& image, const std::string& value, std::string& error) {
-  return TakeOnce(image.path, "--image", kImagePathNeeds, value, error);
+Result<void> TakeImagePath(ImageOptions& image, const std::string& value) {
+  return TakeOnce(image.path, "--image", kImagePathNeeds, value);
 }
 
-bool TakeImageVersion(ImageOptions& image, const std::string& value, std::string& error) {
-  return TakeOnce(image.version, "--image-version", kImageVersionNeeds, value, error);
+Result<void> TakeImageVersion(ImageOptions& image, const std::string& value) {
+  return TakeOnce(image.version, "--image-version", kImageVersionNeeds, value);
 }
 
 }  // namespace brivelton

@@ -12,9 +12,9 @@ namespace brivelton {
 
 // The options the windows and the command-line tool share, each with the
 // rules and the error texts it has everywhere. `Args` has `ports` and `image`.
-bool TakePort(std::vector<std::string>& ports, const std::string& value, std::string& error);
-bool TakeImagePath(ImageOptions& image, const std::string& value, std::string& error);
-bool TakeImageVersion(ImageOptions& image, const std::string& value, std::string& error);
+Result<void> TakePort(std::vector<std::string>& ports, const std::string& value);
+Result<void> TakeImagePath(ImageOptions& image, const std::string& value);
+Result<void> TakeImageVersion(ImageOptions& image, const std::string& value);
 #ifdef _WIN32
 inline constexpr const char* kPortExample = "COM3";
 #else
@@ -33,21 +33,19 @@ inline constexpr const char* kImageVersionNeeds =
 template <class Args>
 constexpr Option<Args> PortOption(const char* help, const char* short_name = nullptr) {
   return {"--port", short_name, "NAME", OptionValue::kPort, kPortNeeds,
-          [](Args& a, const std::string& v, std::string& e) { return TakePort(a.ports, v, e); },
+          [](Args& a, const std::string& v) { return TakePort(a.ports, v); },
           help};
 }
 template <class Args>
 constexpr Option<Args> ImagePathOption(const char* help, unsigned commands = 0) {
   return {"--image", nullptr, "FILE", OptionValue::kFile, kImagePathNeeds,
-          [](Args& a, const std::string& v, std::string& e) { return TakeImagePath(a.image, v, e); },
+          [](Args& a, const std::string& v) { return TakeImagePath(a.image, v); },
           help, commands};
 }
 template <class Args>
 constexpr Option<Args> ImageVersionOption(const char* help, unsigned commands = 0) {
   return {"--image-version", nullptr, "HEX", OptionValue::kText, kImageVersionNeeds,
-          [](Args& a, const std::string& v, std::string& e) {
-            return TakeImageVersion(a.image, v, e);
-          },
+          [](Args& a, const std::string& v) { return TakeImageVersion(a.image, v); },
           help, commands};
 }
 

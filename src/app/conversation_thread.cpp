@@ -9,7 +9,7 @@ namespace brivelton {
 ConversationThread::ConversationThread()
     : spawn_([](std::function<void()> body) { return std::thread(std::move(body)); }) {}
 
-bool ConversationThread::Start(std::function<void()> work, Done done, std::string& error) {
+Result<void> ConversationThread::Start(std::function<void()> work, Done done) {
   Join();
   auto body = [work = std::move(work), done = std::move(done)] {
     // Nothing may leave the thread: std::terminate would end the program
@@ -28,13 +28,11 @@ bool ConversationThread::Start(std::function<void()> work, Done done, std::strin
   try {
     thread_ = spawn_(std::move(body));
   } catch (const std::exception& e) {
-    error = e.what();
-    return false;
+    return Error(e.what());
   } catch (...) {
-    error = "an exception of unknown type";
-    return false;
+    return Error("an exception of unknown type");
   }
-  return true;
+  return {};
 }
 
 void ConversationThread::Join() {

@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/result.h"
+
 namespace brivelton {
 
 class ConversationThread {
@@ -21,9 +23,9 @@ class ConversationThread {
   ConversationThread& operator=(const ConversationThread&) = delete;
 
   // Runs `work` on a thread of its own and then `done` on that same thread,
-  // with what stopped `work` if it threw. False, with the reason in `error`,
-  // when no thread could be made: then neither runs.
-  bool Start(std::function<void()> work, Done done, std::string& error);
+  // with what stopped `work` if it threw. An error when no thread could be
+  // made: then neither runs.
+  Result<void> Start(std::function<void()> work, Done done);
   // Waits for the thread's end; none running returns at once.
   void Join();
   bool joinable() const { return thread_.joinable(); }

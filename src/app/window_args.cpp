@@ -7,8 +7,14 @@ namespace brivelton {
 
 namespace {
 
-bool SetHelp(WindowArgs& a, const std::string&, std::string&) { return a.help = true; }
-bool SetVersion(WindowArgs& a, const std::string&, std::string&) { return a.version = true; }
+Result<void> SetHelp(WindowArgs& a, const std::string&) {
+  a.help = true;
+  return {};
+}
+Result<void> SetVersion(WindowArgs& a, const std::string&) {
+  a.version = true;
+  return {};
+}
 
 constexpr Option<WindowArgs> kWindowOptions[] = {
     PortOption<WindowArgs>("look for the adapter on this serial port only (repeatable),\n"
@@ -36,10 +42,12 @@ std::string Unexpected(const std::string& arg) {
 
 }  // namespace
 
-bool ParseWindowArgs(const std::vector<std::string>& given, WindowArgs& out, std::string& error) {
-  out = WindowArgs{};
-  return TakeOptions<WindowArgs>(kWindowOptions, given, out, error, {Unexpected}) &&
-         CheckImageOptions(out.image, error);
+Result<WindowArgs> ParseWindowArgs(const std::vector<std::string>& given) {
+  WindowArgs out;
+  if (auto taken = TakeOptions<WindowArgs>(kWindowOptions, given, out, {Unexpected}); !taken)
+    return taken.error();
+  if (auto checked = CheckImageOptions(out.image); !checked) return checked.error();
+  return out;
 }
 
 std::span<const Option<WindowArgs>> WindowOptionTable() { return kWindowOptions; }

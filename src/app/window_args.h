@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "resources/firmware_file.h"
 
 namespace brivelton {
@@ -18,8 +19,8 @@ struct WindowArgs {
 };
 
 // `args` without the program name (and without a toolkit's own options).
-// False with a one-line message in `error` for anything else.
-bool ParseWindowArgs(const std::vector<std::string>& args, WindowArgs& out, std::string& error);
+// A one-line message for anything else.
+Result<WindowArgs> ParseWindowArgs(const std::vector<std::string>& args);
 
 // The --help text.
 const char* WindowUsage();

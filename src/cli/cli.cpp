@@ -335,19 +335,19 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
 }  // namespace
 
 int RunCli(std::span<const std::string> args, Platform& system, CliIo& io) {
-  Options options;
-  std::string error;
-  // A firmware file is read and checked before any port is touched.
-  std::unique_ptr<FirmwareImage> loaded;
-  if (!ParseArgs(args, options, error)) {
-    io.err << "brivelton: " << error << '\n' << std::flush;
+  auto parsed = ParseArgs(args);
+  if (!parsed) {
+    io.err << "brivelton: " << parsed.error().text() << '\n' << std::flush;
     return kExitUsage;
   }
-  if (!LoadFirmwareFile(options.image, loaded, error)) {
-    io.err << "brivelton: " << error << '\n' << std::flush;
+  Options& options = *parsed;
+  // A firmware file is read and checked before any port is touched.
+  const auto loaded = LoadFirmwareFile(options.image);
+  if (!loaded) {
+    io.err << "brivelton: " << loaded.error().text() << '\n' << std::flush;
     return kExitRefused;
   }
-  const FirmwareImage& firmware = loaded ? *loaded : BuiltInImage();
+  const FirmwareImage& firmware = *loaded ? **loaded : BuiltInImage();
   if (options.version) {
     io.out << VersionLines("brivelton") << std::flush;
     return kExitDone;

@@ -90,79 +90,58 @@ const SettingName* FindSetting(const std::string& name) {
   return nullptr;
 }
 
-bool ParseAssignment(const std::string& arg, Options& options, std::string& error) {
+Result<void> ParseAssignment(const std::string& arg, Options& options) {
   const size_t eq = arg.find('=');
   const std::string name = arg.substr(0, eq);
   const SettingName* setting = FindSetting(name);
-  if (!setting) {
-    error = "unknown setting '" + name + "'; settings: " + SettingList();
-    return false;
-  }
+  if (!setting) return Error("unknown setting '" + name + "'; settings: " + SettingList());
   const std::string accepted = Joined(setting->values, "|");
-  if (eq == std::string::npos) {
-    error = "setting " + name + " needs a value, as in " + name + "=" +
-            setting->values[0] + "; accepted: " + accepted;
-    return false;
-  }
+  if (eq == std::string::npos)
+    return Error("setting " + name + " needs a value, as in " + name + "=" + setting->values[0] +
+                 "; accepted: " + accepted);
   const std::string value = arg.substr(eq + 1);
   int index = -1;
   for (size_t i = 0; i < setting->values.size(); ++i)
     if (value == setting->values[i]) index = static_cast<int>(i);
-  if (index < 0) {
-    error = "bad value '" + value + "' for " + name + "; accepted: " + accepted;
-    return false;
-  }
-  for (const auto& a : options.assignments) {
-    if (a.control_id == setting->control_id) {
-      error = "setting " + name + " is given twice; give each setting once";
-      return false;
-    }
-  }
+  if (index < 0) return Error("bad value '" + value + "' for " + name + "; accepted: " + accepted);
+  for (const auto& a : options.assignments)
+    if (a.control_id == setting->control_id)
+      return Error("setting " + name + " is given twice; give each setting once");
   options.assignments.push_back({setting->control_id, index});
-  return true;
+  return {};
 }
 
 // --- The options ---------------------------------------------------------------
 
-bool Switch(bool& flag) { return flag = true; }
+Result<void> Switch(bool& flag) {
+  flag = true;
+  return {};
+}
 
-bool TakeStartUpAddress(Options& o, const std::string&, std::string& error) {
-  if (o.address) {
-    error = "--address and --start-up-address name two addresses; give one";
-    return false;
-  }
+Result<void> TakeStartUpAddress(Options& o, const std::string&) {
+  if (o.address) return Error("--address and --start-up-address name two addresses; give one");
   return Switch(o.startup_address);
 }
 
-bool TakeAddress(Options& o, const std::string& text, std::string& error) {
-  if (o.address) {
-    error = "option --address is given twice; give one address";
-    return false;
-  }
-  if (o.startup_address) {
-    error = "--address and --start-up-address name two addresses; give one";
-    return false;
-  }
-  o.address = ParseBtAddress(text);
-  if (!o.address)
-    error = "bad Bluetooth address '" + text +
-            "'; give 12 hexadecimal digits, colons optional, as in 00:1B:DC:0F:21:7E";
-  else if (const std::string why = MeaninglessAddressReason(*o.address); !why.empty()) {
-    error = "refused Bluetooth address '" + text + "': " + why;
-    o.address.reset();
-    return false;
-  }
-  return o.address.has_value();
+Result<void> TakeAddress(Options& o, const std::string& text) {
+  if (o.address) return Error("option --address is given twice; give one address");
+  if (o.startup_address)
+    return Error("--address and --start-up-address name two addresses; give one");
+  const auto address = ParseBtAddress(text);
+  if (!address)
+    return Error("bad Bluetooth address '" + text +
+                 "'; give 12 hexadecimal digits, colons optional, as in 00:1B:DC:0F:21:7E");
+  if (const std::string why = MeaninglessAddressReason(*address); !why.empty())
+    return Error("refused Bluetooth address '" + text + "': " + why);
+  o.address = address;
+  return {};
 }
 
-bool TakeSave(Options& o, const std::string& path, std::string& error) {
-  if (path.empty() || o.save_path) {
-    error = path.empty() ? "option --save needs a file name that is not empty"
-                         : "option --save is given twice; give one file";
-    return false;
-  }
+Result<void> TakeSave(Options& o, const std::string& path) {
+  if (path.empty()) return Error("option --save needs a file name that is not empty");
+  if (o.save_path) return Error("option --save is given twice; give one file");
   o.save_path = path;
-  return true;
+  return {};
 }
 
 constexpr unsigned kOnUpdate = Bit(Command::kUpdate);
@@ -180,25 +159,25 @@ constexpr CliOption kOptions[] = {
                         "commas) are probed, when it is set and not empty.",
                         "-p"),
     {"--verbose", nullptr, nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.verbose); },
+     [](Options& o, const std::string&) { return Switch(o.verbose); },
      "print the trace lines on stderr"},
     {"--quiet", "-q", nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.quiet); },
+     [](Options& o, const std::string&) { return Switch(o.quiet); },
      "print no log lines and no progress bar, only the results and\nthe errors"},
     // Asking for help or the version is seen before anything else on the
     // line; the command `help` explains --help.
     {"--help", "-h", nullptr, OptionValue::kNone, nullptr,
-     [](Options&, const std::string&, std::string&) { return true; }, nullptr},
+     [](Options&, const std::string&) { return Result<void>(); }, nullptr},
     {"--version", "-V", nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.version); },
+     [](Options& o, const std::string&) { return Switch(o.version); },
      "print the program's version and the built-in firmware's, one\nline each"},
     {"--yes", "-y", nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.yes); },
+     [](Options& o, const std::string&) { return Switch(o.yes); },
      "answer OK to the update warning without asking (on a\n"
      "terminal the warning still shows on stderr, answered)",
      kOnUpdate, true},
     {"--if-older", nullptr, nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.if_older); },
+     [](Options& o, const std::string&) { return Switch(o.if_older); },
      "update only an adapter whose firmware is older\n"
      "than the image: after Check Device, one log line says the\n"
      "adapter is up to date (and one line on stderr, even with -q),\n"
@@ -219,7 +198,7 @@ constexpr CliOption kOptions[] = {
      "given it share one address)",
      kOnUpdate, true},
     {"--defaults", nullptr, nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.defaults); },
+     [](Options& o, const std::string&) { return Switch(o.defaults); },
      "start from the dialog's Set to Default values; any\nNAME=VALUE is applied on top",
      kOnSettings, true},
     {"--save", nullptr, "FILE", OptionValue::kFile, "a file name, as in --save image.bin",
@@ -233,7 +212,7 @@ constexpr CliOption kOptions[] = {
                                 "adapter's version with it.",
                                 kOnUpdate | kOnFirmware),
     {"--long", nullptr, nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.long_listing); },
+     [](Options& o, const std::string&) { return Switch(o.long_listing); },
 #ifdef _WIN32
      "each name with what the system knows of it: device (the\n"
      "registry's name for it), usb=VENDOR:PRODUCT and serial,\n"
@@ -245,7 +224,7 @@ constexpr CliOption kOptions[] = {
 #endif
      kOnPorts, true},
     {"--json", nullptr, nullptr, OptionValue::kNone, nullptr,
-     [](Options& o, const std::string&, std::string&) { return Switch(o.json); },
+     [](Options& o, const std::string&) { return Switch(o.json); },
      "print the\n"
      "results as one JSON object on stdout and nothing else there;\n"
      "the log goes to stderr. The exit status is the same. "
@@ -388,8 +367,8 @@ std::span<const OptionName> CommandOptions(Command command) {
   return by_command[static_cast<size_t>(command)];
 }
 
-bool ParseArgs(std::span<const std::string> given, Options& options, std::string& error) {
-  options = Options{};
+Result<Options> ParseArgs(std::span<const std::string> given) {
+  Options options;
   std::vector<std::string> expanded;
   size_t operands_from = 0;
   ExpandOptionForms<Options>(kOptions, given, expanded, operands_from);
@@ -404,13 +383,13 @@ bool ParseArgs(std::span<const std::string> given, Options& options, std::string
   for (size_t i = 0; i < args.size(); ++i) {
     const CliOption* option = find_option(i);
     if (!option) continue;
-    if (std::string(option->name) == "--help") return true;
+    if (std::string(option->name) == "--help") return Options{};
     version = version || std::string(option->name) == "--version";
     if (option->value && args[i].find('=') == std::string::npos) ++i;
   }
   if (version) {
     options.version = true;
-    return true;
+    return options;
   }
   const CommandRow* command = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -419,48 +398,43 @@ bool ParseArgs(std::span<const std::string> given, Options& options, std::string
     const bool option_like = i < operands_from && arg.starts_with("-");
     if (const CliOption* given_a_value = option_like ? SwitchGivenAValue<Options>(kOptions, arg)
                                                      : nullptr) {
-      error = std::string("option ") + given_a_value->name + " takes no value; give " +
-              given_a_value->name + " alone";
-      return false;
+      return Error(std::string("option ") + given_a_value->name + " takes no value; give " +
+                   given_a_value->name + " alone");
     }
     if (option && IsGlobal(*option)) {
-      if (!TakeOption(*option, args, i, options, error)) return false;
+      if (auto taken = TakeOption(*option, args, i, options); !taken) return taken.error();
       continue;
     }
     if (!command) {
-      if (option_like) {
-        error = "unknown option '" + arg + "'; accepted before the command: " + GlobalList(true);
-        return false;
-      }
+      if (option_like)
+        return Error("unknown option '" + arg + "'; accepted before the command: " +
+                     GlobalList(true));
       command = FindCommandRow(arg);
-      if (!command) {
-        error = "unknown command '" + arg + "'; commands: " + CommandList() +
-                " (brivelton --help explains them)";
-        return false;
-      }
+      if (!command)
+        return Error("unknown command '" + arg + "'; commands: " + CommandList() +
+                     " (brivelton --help explains them)");
       options.command = command->command;
       continue;
     }
     // Arguments of the command.
     if (command->command == Command::kHelp) continue;  // "help anything" still helps
     if (option && (option->commands & Bit(command->command))) {
-      if (!TakeOption(*option, args, i, options, error)) return false;
+      if (auto taken = TakeOption(*option, args, i, options); !taken) return taken.error();
       continue;
     }
     if (command->command == Command::kSettings && !option_like) {
-      if (!ParseAssignment(arg, options, error)) return false;
+      if (auto taken = ParseAssignment(arg, options); !taken) return taken.error();
       continue;
     }
-    error = std::string(option_like ? "unknown option '" : "unexpected argument '") +
-            arg + "' for " + command->name + "; it accepts " + CommandArgs(command->command) +
-            " (and " + GlobalList(false) + ")";
-    return false;
+    return Error(std::string(option_like ? "unknown option '" : "unexpected argument '") + arg +
+                 "' for " + command->name + "; it accepts " + CommandArgs(command->command) +
+                 " (and " + GlobalList(false) + ")");
   }
-  if (!command) {
-    error = "no command given; commands: " + CommandList() + " (brivelton --help explains them)";
-    return false;
-  }
-  return CheckImageOptions(options.image, error);
+  if (!command)
+    return Error("no command given; commands: " + CommandList() +
+                 " (brivelton --help explains them)");
+  if (auto checked = CheckImageOptions(options.image); !checked) return checked.error();
+  return options;
 }
 
 SettingsValues ApplySettings(const SettingsValues& shown, bool defaults,

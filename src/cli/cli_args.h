@@ -45,9 +45,9 @@ struct Options {
   ImageOptions image;                    // update, firmware: --image, --image-version
 };
 
-// Fills `options` from the arguments (without the program name). On bad usage
-// returns false with a one-line `error` naming what is wrong and what is accepted.
-bool ParseArgs(std::span<const std::string> args, Options& options, std::string& error);
+// The options the arguments (without the program name) give. On bad usage a
+// one-line error naming what is wrong and what is accepted.
+Result<Options> ParseArgs(std::span<const std::string> args);
 
 // One setting as the command line names it.
 struct SettingName {

@@ -25,8 +25,8 @@ void Discovery::RestartDevice() {
 }
 
 bool Discovery::ProbePort(const std::string& name) {
-  OpenError error = OpenError::kNone;
-  if (!OpenPort(state_, link_.ports(), log_, name, &error)) {
+  if (const OpenError error = OpenPort(state_, link_.ports(), log_, name);
+      error != OpenError::kNone) {
     if (error == OpenError::kPermission && denied_port_.empty())
       denied_port_ = name;
     return false;

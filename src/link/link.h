@@ -80,8 +80,8 @@ class Link {
   std::string slow_bridge_noted_;
 };
 
-// Open `name`, or accept the port already open.
-bool OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
-              OpenError* error = nullptr);
+// Opens `name`, or accepts the port already open: kNone, or why not.
+[[nodiscard]] OpenError OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log,
+                                 const std::string& name);
 
 }  // namespace brivelton

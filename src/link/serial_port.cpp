@@ -17,23 +17,20 @@ constexpr CommTimeouts kLinkTimeouts = {
 constexpr uint32_t kSlowBridgeTimerMs = 2;
 }  // namespace
 
-bool OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name,
-             OpenError* error) {
-  if (error) *error = OpenError::kNone;
+OpenError OpenPort(LinkState& link, SerialPorts& ports, MessageLog& log, const std::string& name) {
   if (link.is_open()) {
     log.Trace(" Port is opened");
-    return true;
+    return OpenError::kNone;
   }
   OpenError why = OpenError::kNone;
   link.port = ports.Open(name, &why);
   if (!link.port) {
-    if (error) *error = why == OpenError::kNone ? OpenError::kOther : why;
     log.Trace("\n    Warming! - Port '%s' is not available\n", name.c_str());
-    return false;
+    return why == OpenError::kNone ? OpenError::kOther : why;
   }
   link.OpenPortName = name;
   log.Trace("\n    Port %s Opened\n ", name.c_str());
-  return true;
+  return OpenError::kNone;
 }
 
 Link::Link(SerialPorts& ports, Clock& clock, MessageLog& log)
@@ -88,7 +85,8 @@ void Link::ClosePort() {
 }
 
 bool Link::ReopenFoundPort() {
-  return OpenPort(state_, ports_, log_, state_.PortName) && ConfigurePort(kFirmwareBaud) &&
+  return OpenPort(state_, ports_, log_, state_.PortName) == OpenError::kNone &&
+         ConfigurePort(kFirmwareBaud) &&
          ArmPortEvents();
 }
 

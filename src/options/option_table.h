@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace brivelton {
 
 // What follows an option: nothing, or a value the completion offers ports,
@@ -22,8 +24,8 @@ struct Option {
   const char* value;       // as the help names it ("NAME"); nullptr for a switch
   OptionValue kind;
   const char* needs;       // what "option --port needs ..." asks for when it is missing
-  // Reads the value (empty for a switch) into `args`; false with `error` set.
-  bool (*take)(Args& args, const std::string& value, std::string& error);
+  // Reads the value (empty for a switch) into `args`, or says what is wrong.
+  Result<void> (*take)(Args& args, const std::string& value);
   const char* help;        // the help column, lines apart by '\n'; nullptr: not listed
   unsigned commands = 0;   // one bit per command it belongs to; 0: any command
   bool in_synopsis = false;  // shown after its commands' names in the help
@@ -44,11 +46,11 @@ bool Names(const Option<Args>& option, const std::string& arg) {
 }
 
 // Takes args[i], which Names() the option: its value follows after '=' or as
-// the next argument (and `i` moves past it). False with `error` set when the
-// value is missing or the option's own rules refuse it.
+// the next argument (and `i` moves past it). An error when the value is
+// missing or the option's own rules refuse it.
 template <class Args>
-bool TakeOption(const Option<Args>& option, std::span<const std::string> args, size_t& i,
-                Args& out, std::string& error) {
+Result<void> TakeOption(const Option<Args>& option, std::span<const std::string> args, size_t& i,
+                        Args& out) {
   const std::string& arg = args[i];
   std::string value;
   if (option.value) {
@@ -57,11 +59,10 @@ bool TakeOption(const Option<Args>& option, std::span<const std::string> args, s
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      error = std::string("option ") + option.name + " needs " + option.needs;
-      return false;
+      return Error(std::string("option ") + option.name + " needs " + option.needs);
     }
   }
-  return option.take(out, value, error);
+  return option.take(out, value);
 }
 
 // The option of `table` that `arg` names, or null.
@@ -148,11 +149,11 @@ struct Refusals {
 };
 
 // Every argument of `given` (without the program name), in the forms
-// ExpandOptionForms reads, through `table` into `out`. False with `error`
-// set at the first argument it refuses.
+// ExpandOptionForms reads, through `table` into `out`. An error at the first
+// argument it refuses.
 template <class Args>
-bool TakeOptions(std::span<const Option<Args>> table, std::span<const std::string> given,
-                 Args& out, std::string& error, const Refusals<Args>& refusals) {
+Result<void> TakeOptions(std::span<const Option<Args>> table, std::span<const std::string> given,
+                         Args& out, const Refusals<Args>& refusals) {
   std::vector<std::string> args;
   size_t operands_from = 0;
   ExpandOptionForms(table, given, args, operands_from);
@@ -161,22 +162,15 @@ bool TakeOptions(std::span<const Option<Args>> table, std::span<const std::strin
     const bool option_like = i < operands_from && arg.starts_with("-");
     const Option<Args>* option = option_like ? FindOption(table, arg) : nullptr;
     if (const Option<Args>* switch_given = option_like ? SwitchGivenAValue(table, arg) : nullptr;
-        switch_given && refusals.switch_given_a_value) {
-      error = refusals.switch_given_a_value(*switch_given);
-      return false;
-    }
-    if (!option) {
-      error = refusals.unexpected(arg);
-      return false;
-    }
+        switch_given && refusals.switch_given_a_value)
+      return Error(refusals.switch_given_a_value(*switch_given));
+    if (!option) return Error(refusals.unexpected(arg));
     if (option->value && arg.find('=') == std::string::npos && i + 1 == args.size() &&
-        refusals.value_missing) {
-      error = refusals.value_missing(*option);
-      return false;
-    }
-    if (!TakeOption(*option, args, i, out, error)) return false;
+        refusals.value_missing)
+      return Error(refusals.value_missing(*option));
+    if (auto taken = TakeOption(*option, args, i, out); !taken) return taken;
   }
-  return true;
+  return {};
 }
 
 // "a, b and c"; "nothing" for none.

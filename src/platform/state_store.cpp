@@ -15,21 +15,19 @@ namespace {
 constexpr int kTempAttempts = 8;
 }  // namespace
 
-bool FileStateStore::Write(const std::string& name, const std::string& content,
-                           std::string& error) {
-  if (!MakeFolder(error)) return false;
-  if (const std::string refused = Refusal(name); !refused.empty()) {
-    error = PathOf(name) + " is " + refused + "; left as it is";
-    return false;
-  }
-  return Replace(name, content, error);
+Result<void> FileStateStore::Write(const std::string& name, const std::string& content) {
+  if (auto folder = MakeFolder(); !folder) return folder;
+  if (const std::string refused = Refusal(name); !refused.empty())
+    return Error(PathOf(name) + " is " + refused + "; left as it is");
+  return Replace(name, content);
 }
 
-bool FileStateStore::Remove(const std::string& name, std::string& why) {
-  if (dir_.empty()) return true;
-  why = Refusal(name);
+Result<void> FileStateStore::Remove(const std::string& name) {
+  if (dir_.empty()) return {};
+  std::string why = Refusal(name);
   if (why.empty()) why = Delete(name);
-  return why.empty();
+  if (!why.empty()) return Error(why);
+  return {};
 }
 
 void FileStateStore::RemoveStaleTemporaries() {

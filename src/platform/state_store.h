@@ -9,22 +9,23 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace brivelton {
 
 class StateStore {
  public:
   virtual ~StateStore() = default;
-  // Replaces (or creates) file `name`, readable by its owner only. False with
-  // a reason in `error` when it could not be written durably.
-  virtual bool Write(const std::string& name, const std::string& content,
-                     std::string& error) = 0;
-  // The content of file `name`; none when it is not there or is refused.
-  // What is there but is no small regular file is refused and left as it
-  // is: `refused` then says why ("not a regular file"), empty otherwise.
-  virtual std::optional<std::string> Read(const std::string& name, std::string& refused) = 0;
-  // True when the file is gone afterwards (also when it never existed);
-  // false with the reason in `why` ("Permission denied").
-  virtual bool Remove(const std::string& name, std::string& why) = 0;
+  // Replaces (or creates) file `name`, readable by its owner only; an error
+  // when it could not be written durably.
+  virtual Result<void> Write(const std::string& name, const std::string& content) = 0;
+  // The content of file `name`; none when it is not there. What is there but
+  // is no small regular file is refused and left as it is: the error says
+  // why ("not a regular file").
+  virtual Result<std::optional<std::string>> Read(const std::string& name) = 0;
+  // Done when the file is gone afterwards (also when it never existed); the
+  // error says why not ("Permission denied").
+  virtual Result<void> Remove(const std::string& name) = 0;
   // The names of the files held, in no particular order.
   virtual std::vector<std::string> List() = 0;
   // Where `name` lives, as a user would look for it.
@@ -44,10 +45,9 @@ class FileStateStore : public StateStore {
   static constexpr size_t kMaxFileBytes = 4096;
 
   explicit FileStateStore(std::string directory) : dir_(std::move(directory)) {}
-  bool Write(const std::string& name, const std::string& content,
-             std::string& error) override;
-  std::optional<std::string> Read(const std::string& name, std::string& refused) override;
-  bool Remove(const std::string& name, std::string& why) override;
+  Result<void> Write(const std::string& name, const std::string& content) override;
+  Result<std::optional<std::string>> Read(const std::string& name) override;
+  Result<void> Remove(const std::string& name) override;
   std::vector<std::string> List() override;
   std::string PathOf(const std::string& name) const override;
   void RemoveStaleTemporaries() override;
@@ -57,10 +57,10 @@ class FileStateStore : public StateStore {
   // Each system's part. Why what is at `name` is no file of ours, or empty
   // (also when nothing is).
   std::string Refusal(const std::string& name) const;
-  // Makes the folder where it is missing; false with the reason.
-  bool MakeFolder(std::string& error) const;
+  // Makes the folder where it is missing.
+  Result<void> MakeFolder() const;
   // Writes `content` to a new file and renames it to `name`.
-  bool Replace(const std::string& name, const std::string& content, std::string& error);
+  Result<void> Replace(const std::string& name, const std::string& content);
   // Why the file is still there; empty when it is gone.
   std::string Delete(const std::string& name);
   // The regular files, no links, last written more than `seconds` ago.

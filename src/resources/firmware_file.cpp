@@ -12,42 +12,33 @@
 
 namespace brivelton {
 
-bool CheckImageOptions(const ImageOptions& options, std::string& error) {
-  if (options.path && !options.version) {
-    error = "option --image needs --image-version HEX, the version of the image, as in "
-            "--image-version 204";
-    return false;
-  }
-  if (options.version && !options.path) {
-    error = "option --image-version goes with --image FILE";
-    return false;
-  }
-  if (options.version && !ParseVersionText(*options.version)) {
-    error = "bad image version '" + *options.version +
-            "'; give one to three hexadecimal digits, as in 204 for 2.04";
-    return false;
-  }
-  return true;
+Result<void> CheckImageOptions(const ImageOptions& options) {
+  if (options.path && !options.version)
+    return Error("option --image needs --image-version HEX, the version of the image, as in "
+                 "--image-version 204");
+  if (options.version && !options.path)
+    return Error("option --image-version goes with --image FILE");
+  if (options.version && !ParseVersionText(*options.version))
+    return Error("bad image version '" + *options.version +
+                 "'; give one to three hexadecimal digits, as in 204 for 2.04");
+  return {};
 }
 
-bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage>& image,
-               std::string& error) {
-  image.reset();
-  if (!CheckImageOptions(options, error)) return false;
-  if (!options.path) return true;
+Result<std::unique_ptr<FirmwareImage>> LoadFirmwareFile(const ImageOptions& options) {
+  if (auto checked = CheckImageOptions(options); !checked) return checked.error();
+  if (!options.path) return nullptr;
   const std::string& path = *options.path;
+  const std::string reading = "can't read the firmware image " + path;
 #ifndef _WIN32
   // A FIFO or a device would hold the read, or never end it. What can't be
   // looked at is left to the open below to name. (Windows has no FIFOs, and
   // <filesystem> would add most of a megabyte to its static .exe.)
   std::error_code failure;
   const auto type = std::filesystem::status(path, failure).type();
-  if (!failure && type != std::filesystem::file_type::regular) {
-    error = "can't read the firmware image " + path + ": " +
-            (type == std::filesystem::file_type::directory ? std::strerror(EISDIR)
-                                                            : "not a regular file");
-    return false;
-  }
+  if (!failure && type != std::filesystem::file_type::regular)
+    return Error(type == std::filesystem::file_type::directory ? std::strerror(EISDIR)
+                                                                : "not a regular file")
+        .In(reading);
 #endif
   // Plain stdio: the Windows build links everything statically, and streams
   // would double the size of the .exe.
@@ -61,21 +52,14 @@ bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage
     failed = std::ferror(file) != 0;
     std::fclose(file);
   }
-  if (failed) {
-    error = "can't read the firmware image " + path + ": " +
-            (errno ? std::strerror(errno) : "read error");
-    return false;
-  }
+  if (failed) return Error(errno ? std::strerror(errno) : "read error").In(reading);
   bytes.resize(got);
-  if (bytes.size() != size_t(kFirmwareSize)) {
-    error = "the firmware image " + path + " holds " +
-            (bytes.size() > size_t(kFirmwareSize) ? "more than 512000"
-                                                  : std::to_string(bytes.size())) +
-            " bytes; it must hold exactly 512000 bytes (125 pages of 4096)";
-    return false;
-  }
-  image = std::make_unique<FirmwareImage>(std::move(bytes), *ParseVersionText(*options.version));
-  return true;
+  if (bytes.size() != size_t(kFirmwareSize))
+    return Error("the firmware image " + path + " holds " +
+                 (bytes.size() > size_t(kFirmwareSize) ? "more than 512000"
+                                                       : std::to_string(bytes.size())) +
+                 " bytes; it must hold exactly 512000 bytes (125 pages of 4096)");
+  return std::make_unique<FirmwareImage>(std::move(bytes), *ParseVersionText(*options.version));
 }
 
 }  // namespace brivelton

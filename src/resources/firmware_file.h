@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "platform/result.h"
 #include "resources/firmware_image.h"
 #include "resources/hex_text.h"
 
@@ -19,13 +20,12 @@ struct ImageOptions {
 };
 
 // Whether the options make sense without looking at the file: both or
-// neither, and a version that parses. A one-line `error` when not.
-bool CheckImageOptions(const ImageOptions& options, std::string& error);
+// neither, and a version that parses. A one-line error when not.
+Result<void> CheckImageOptions(const ImageOptions& options);
 
 // The image the options name, read and checked; null with nothing named.
-// False with a one-line `error` for bad options, a file that cannot be read
-// or is no regular file, or one of the wrong size.
-bool LoadFirmwareFile(const ImageOptions& options, std::unique_ptr<FirmwareImage>& image,
-               std::string& error);
+// A one-line error for bad options, a file that cannot be read or is no
+// regular file, or one of the wrong size.
+Result<std::unique_ptr<FirmwareImage>> LoadFirmwareFile(const ImageOptions& options);
 
 }  // namespace brivelton

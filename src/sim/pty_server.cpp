@@ -40,6 +40,9 @@ std::string Hex(std::span<const uint8_t> bytes, size_t max) {
   return text;
 }
 
+// What the system said of the call that just failed, after what it was for.
+Error Failed(const std::string& doing) { return Error(std::strerror(errno)).In(doing); }
+
 }  // namespace
 
 PtyServer::PtyServer(DeviceModel& model, ServeOptions options)
@@ -69,41 +72,35 @@ uint32_t PtyServer::HostBaud() const {
   return BaudForSpeedCode(cfgetospeed(&tio));
 }
 
-bool PtyServer::OpenTerminal(std::string& error) {
+Result<void> PtyServer::OpenTerminal() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-    error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
-    return false;
+    return Failed("cannot create a pseudo-terminal");
   }
   const int flags = fcntl(master_, F_GETFL);
   if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0 ||
       fcntl(master_, F_SETFD, FD_CLOEXEC) != 0) {
-    error = std::string("cannot set up the pseudo-terminal: ") + std::strerror(errno);
-    return false;
+    return Failed("cannot set up the pseudo-terminal");
   }
   char name[128];
   if (ptsname_r(master_, name, sizeof name) != 0) {
-    error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
-    return false;
+    return Failed("cannot name the pseudo-terminal");
   }
   slave_path_ = name;
   // Raw before anyone else opens it; the settings stay with the terminal.
   slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave_ < 0) {
-    error = "cannot open " + slave_path_ + ": " + std::strerror(errno);
-    return false;
+    return Failed("cannot open " + slave_path_);
   }
   termios tio{};
   if (tcgetattr(slave_, &tio) != 0) {
-    error = "cannot read the settings of " + slave_path_ + ": " + std::strerror(errno);
-    return false;
+    return Failed("cannot read the settings of " + slave_path_);
   }
   cfmakeraw(&tio);
   tio.c_cflag |= CLOCAL | CREAD;
   cfsetspeed(&tio, B115200);
   if (tcsetattr(slave_, TCSANOW, &tio) != 0) {
-    error = "cannot make " + slave_path_ + " raw: " + std::strerror(errno);
-    return false;
+    return Failed("cannot make " + slave_path_ + " raw");
   }
   // Our controlling terminal cannot become anybody else's.
   if (ioctl(slave_, TIOCSCTTY, 0) != 0 && options_.verbose)
@@ -113,8 +110,7 @@ bool PtyServer::OpenTerminal(std::string& error) {
   // lock also root, whom the line lets through.
   if (options_.busy &&
       (ioctl(slave_, TIOCEXCL) != 0 || flock(slave_, LOCK_EX | LOCK_NB) != 0)) {
-    error = "cannot make " + slave_path_ + " busy: " + std::strerror(errno);
-    return false;
+    return Failed("cannot make " + slave_path_ + " busy");
   }
   // Unless we hold it for the lock, let go: the master then reads as hung up
   // exactly while no host holds the slave.
@@ -124,14 +120,13 @@ bool PtyServer::OpenTerminal(std::string& error) {
   }
   watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (watch_ < 0 || inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
-    error = "cannot watch " + slave_path_ + ": " + std::strerror(errno);
-    return false;
+    return Failed("cannot watch " + slave_path_);
   }
   // The link first: whoever reads the path may go straight for the link.
-  if (!UpdateLink(error)) return false;
+  if (auto linked = UpdateLink(); !linked) return linked;
   std::printf("%s\n", name);
   std::fflush(stdout);
-  return true;
+  return {};
 }
 
 void PtyServer::CloseTerminal() {
@@ -173,8 +168,8 @@ void PtyServer::CheckHolder() {
   }
 }
 
-bool PtyServer::UpdateLink(std::string& error) {
-  if (options_.link.empty()) return true;
+Result<void> PtyServer::UpdateLink() {
+  if (options_.link.empty()) return {};
   // Only a link to a terminal, as this simulator leaves it, is replaced:
   // anything else at the path is somebody's file.
   struct stat st {};
@@ -185,9 +180,8 @@ bool PtyServer::UpdateLink(std::string& error) {
                           : -1;
     if (n >= 0) target[n] = '\0';
     if (n < 0 || !(std::string_view(target).starts_with("/dev/pts/") || slave_path_ == target)) {
-      error = "refusing to replace " + options_.link +
-              ": it is not a link to a terminal (--link makes one)";
-      return false;
+      return Error("refusing to replace " + options_.link +
+                   ": it is not a link to a terminal (--link makes one)");
     }
   }
   // Replace atomically: a host opening the link never finds it missing.
@@ -199,7 +193,7 @@ bool PtyServer::UpdateLink(std::string& error) {
                  std::strerror(errno));
     unlink(temp.c_str());
   }
-  return true;
+  return {};
 }
 
 void PtyServer::RemoveLink() {
@@ -211,12 +205,10 @@ void PtyServer::RemoveLink() {
   if (slave_path_ == target) unlink(options_.link.c_str());
 }
 
-bool PtyServer::Start(std::string& error) {
-  if (!OpenTerminal(error)) {
-    CloseTerminal();
-    return false;
-  }
-  return true;
+Result<void> PtyServer::Start() {
+  auto opened = OpenTerminal();
+  if (!opened) CloseTerminal();
+  return opened;
 }
 
 void PtyServer::ReportFrames() {
@@ -286,9 +278,8 @@ void PtyServer::Run(const volatile std::sig_atomic_t& stop, const sigset_t& wait
   while (!stop) {
     const uint64_t now = NowUs();
     if (unplugged_ && now >= replug_us_) {
-      std::string error;
-      if (!OpenTerminal(error)) {
-        std::fprintf(stderr, "sim: %s\n", error.c_str());
+      if (auto opened = OpenTerminal(); !opened) {
+        std::fprintf(stderr, "sim: %s\n", opened.error().text().c_str());
         CloseTerminal();
         return;
       }

@@ -10,6 +10,7 @@
 
 #include <signal.h>
 
+#include "platform/result.h"
 #include "sim/device_model.h"
 
 namespace brivelton::sim {
@@ -29,18 +30,17 @@ class PtyServer {
   PtyServer& operator=(const PtyServer&) = delete;
 
   // Opens the terminal and announces its path on stdout.
-  bool Start(std::string& error);
+  Result<void> Start();
   // Serves until `stop` is set; signals are taken only while waiting, with
   // `wait_mask` as the signal mask.
   void Run(const volatile std::sig_atomic_t& stop, const sigset_t& wait_mask);
   const std::string& slave_path() const { return slave_path_; }
 
  private:
-  bool OpenTerminal(std::string& error);
+  Result<void> OpenTerminal();
   void CloseTerminal();
-  // False, with the reason, when the path holds something else than a link
-  // to a terminal.
-  bool UpdateLink(std::string& error);
+  // An error when the path holds something else than a link to a terminal.
+  Result<void> UpdateLink();
   void RemoveLink();
   uint64_t NowUs() const;
   uint32_t HostBaud() const;

@@ -69,12 +69,12 @@ int main(int argc, char** argv) {
   using namespace brivelton::sim;
   // Before the terminal opens, so that it never takes a standard stream's place.
   brivelton::OpenMissingStandardStreams();
-  SimOptions options;
-  std::string error;
-  if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    std::fprintf(stderr, "brivelton-sim: %s\n", error.c_str());
+  auto parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed) {
+    std::fprintf(stderr, "brivelton-sim: %s\n", parsed.error().text().c_str());
     return 2;
   }
+  SimOptions& options = *parsed;
   if (options.help) {
     std::fputs(SimUsage(), stdout);
     return 0;
@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
   {
     PtyServer server(model, {options.link, options.verbose, options.config.faults.busy,
                               options.wire_scale});
-    if (!server.Start(error)) {
-      std::fprintf(stderr, "brivelton-sim: %s\n", error.c_str());
+    if (auto started = server.Start(); !started) {
+      std::fprintf(stderr, "brivelton-sim: %s\n", started.error().text().c_str());
       return 1;
     }
     server.Run(g_stop, wait_mask);

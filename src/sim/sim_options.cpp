@@ -65,20 +65,14 @@ constexpr std::pair<const char*, uint64_t Timing::*> kDeviceTimes[] = {
 // A time added to Timing but not to the table would escape --time-scale.
 static_assert(sizeof(Timing) == std::size(kDeviceTimes) * sizeof(uint64_t));
 
-bool ReadFile(const std::string& path, size_t max, std::vector<uint8_t>& out,
-              std::string& error) {
+Result<void> ReadFile(const std::string& path, size_t max, std::vector<uint8_t>& out) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
+  if (!in) return Error("cannot read " + path);
   out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (out.size() > max) {
-    error = path + " holds " + std::to_string(out.size()) + " bytes; at most " +
-            std::to_string(max) + " fit";
-    return false;
-  }
-  return true;
+  if (out.size() > max)
+    return Error(path + " holds " + std::to_string(out.size()) + " bytes; at most " +
+                 std::to_string(max) + " fit");
+  return {};
 }
 
 // "KEY=VALUE" split at the first '='.
@@ -90,46 +84,43 @@ bool Pair(const std::string& text, std::string& key, std::string& value) {
   return true;
 }
 
-// A value as given to the option `name`, and where a complaint about it goes.
+// A value as given to the option `name`, and what is said of it.
 struct Given {
   const char* name;
   const std::string& value;
-  std::string& error;
 
-  bool Fail(const std::string& text) {
-    error = text;
-    return false;
-  }
-  bool Path(std::string& out) {
+  Result<void> Fail(const std::string& text) const { return Error(text); }
+  Result<void> Path(std::string& out) const {
     out = value;
-    return !out.empty() || Fail(name + std::string(" needs a path"));
+    if (out.empty()) return Fail(name + std::string(" needs a path"));
+    return {};
   }
   template <class T>
-  bool Hex3(T& out) {
+  Result<void> Hex3(T& out) const {
     const auto version = ParseVersionText(value);
     if (!version) return IsNot("one to three hexadecimal digits");
     out = *version;
-    return true;
+    return {};
   }
-  bool Count(int& out) {
+  Result<void> Count(int& out) const {
     const auto n = Integer(value, 10);
     if (!n || *n < 0 || *n > 1'000'000) return IsNot("a count");
     out = static_cast<int>(*n);
-    return true;
+    return {};
   }
-  bool Factor(double& out) {
+  Result<void> Factor(double& out) const {
     const auto f = Real(value);
     if (!f || !(*f >= 0) || *f > 1000) return IsNot("a factor from 0 to 1000");
     out = *f;
-    return true;
+    return {};
   }
-  bool Rate(double& out) {
+  Result<void> Rate(double& out) const {
     const auto r = Real(value);
     if (!r || !(*r >= 0 && *r <= 1)) return IsNot("a rate from 0 to 1");
     out = *r;
-    return true;
+    return {};
   }
-  bool KindCount(std::map<CommandKind, int>& out) {
+  Result<void> KindCount(std::map<CommandKind, int>& out) const {
     std::string kind_text, count_text;
     const auto kind = Pair(value, kind_text, count_text) ? Kind(kind_text) : std::nullopt;
     const auto count = kind ? Integer(count_text, 10) : std::nullopt;
@@ -137,10 +128,10 @@ struct Given {
     if (!count || *count < 0 || *count > 1'000'000'000)
       return Fail(BadIn("count"));
     out[*kind] = static_cast<int>(*count);
-    return true;
+    return {};
   }
   // "--seed: '-1' is not a number"
-  bool IsNot(const char* what) { return Fail(Quoted() + " is not " + what); }
+  Result<void> IsNot(const char* what) const { return Fail(Quoted() + " is not " + what); }
   // "--param: bad value in '4=x'"
   std::string BadIn(const char* what) const {
     return name + std::string(": bad ") + what + " in '" + value + "'";
@@ -148,39 +139,42 @@ struct Given {
   std::string Quoted() const { return name + std::string(": '") + value + "'"; }
 };
 
-using Take = bool (*)(SimOptions& options, const std::string& value, std::string& error);
+using Take = Result<void> (*)(SimOptions& options, const std::string& value);
 
-bool Set(bool& flag) { return flag = true; }
+Result<void> Set(bool& flag) {
+  flag = true;
+  return {};
+}
 
-bool TakeAddress(SimOptions& o, const std::string& value, std::string& error) {
+Result<void> TakeAddress(SimOptions& o, const std::string& value) {
   std::string hex;
   for (char c : value)
     if (c != ':' && c != '-') hex += c;
   const auto address = hex.size() == 12 ? ParseBtAddress(hex) : std::nullopt;
-  Given given{"--address", value, error};
+  const Given given{"--address", value};
   if (!address) return given.IsNot("six hexadecimal bytes");
   o.config.bt_address = *address;
-  return true;
+  return {};
 }
 
-bool TakeFlash(SimOptions& o, const std::string& path, std::string& error) {
+Result<void> TakeFlash(SimOptions& o, const std::string& path) {
   std::vector<uint8_t>& flash = o.config.flash;
-  if (!ReadFile(path, kFlashSize, flash, error)) return false;
-  if (flash.empty()) error = path + " is empty";
-  return error.empty();
+  if (auto read = ReadFile(path, kFlashSize, flash); !read) return read;
+  if (flash.empty()) return Error(path + " is empty");
+  return {};
 }
 
-bool TakeImage(SimOptions& o, const std::string& path, std::string& error) {
+Result<void> TakeImage(SimOptions& o, const std::string& path) {
   std::vector<uint8_t>& image = o.config.image;
-  if (!ReadFile(path, kImageEnd, image, error)) return false;
+  if (auto read = ReadFile(path, kImageEnd, image); !read) return read;
   if (image.size() != kImageEnd)
-    error = path + " holds " + std::to_string(image.size()) + " bytes; an image holds " +
-            std::to_string(kImageEnd);
-  return error.empty();
+    return Error(path + " holds " + std::to_string(image.size()) + " bytes; an image holds " +
+                 std::to_string(kImageEnd));
+  return {};
 }
 
-bool TakeParam(SimOptions& o, const std::string& value, std::string& error) {
-  Given given{"--param", value, error};
+Result<void> TakeParam(SimOptions& o, const std::string& value) {
+  const Given given{"--param", value};
   std::string op_text, value_text;
   const auto op = Pair(value, op_text, value_text) ? Integer(op_text, 10) : std::nullopt;
   const auto raw = op ? Integer(value_text) : std::nullopt;
@@ -189,26 +183,26 @@ bool TakeParam(SimOptions& o, const std::string& value, std::string& error) {
   if (!raw || *raw < 0 || *raw > 0xFFFFFFFFll)
     return given.Fail(given.BadIn("value"));
   o.config.params[static_cast<int>(*op)] = static_cast<uint32_t>(*raw);
-  return true;
+  return {};
 }
 
-bool TakeBootEntry(SimOptions& o, const std::string& value, std::string& error) {
-  Given given{"--boot-entry", value, error};
+Result<void> TakeBootEntry(SimOptions& o, const std::string& value) {
+  const Given given{"--boot-entry", value};
   if (value == "handshake") o.config.boot_entry = BootEntry::kHandshake;
   else if (value == "bursts") o.config.boot_entry = BootEntry::kBursts;
   else return given.Fail(given.Quoted() + " is neither handshake nor bursts");
-  return true;
+  return {};
 }
 
-bool TakeTiming(SimOptions& o, const std::string& value, std::string& error) {
-  Given given{"--timing", value, error};
+Result<void> TakeTiming(SimOptions& o, const std::string& value) {
+  const Given given{"--timing", value};
   std::string key, us_text;
   const auto us = Pair(value, key, us_text) ? Integer(us_text, 10) : std::nullopt;
   if (!us || *us < 0) return given.IsNot("NAME=MICROSECONDS");
   for (const auto& [time_name, member] : kDeviceTimes)
     if (key == time_name) {
       o.config.timing.*member = static_cast<uint64_t>(*us);
-      return true;
+      return {};
     }
   return given.Fail("--timing: unknown device time '" + key + "'");
 }
@@ -224,34 +218,34 @@ constexpr Bridge kBridges[] = {
      .low_latency_hold_us = 1'000, .low_latency = true},
 };
 
-bool TakeBridge(SimOptions& o, const std::string& value, std::string& error) {
+Result<void> TakeBridge(SimOptions& o, const std::string& value) {
   for (const Bridge& bridge : kBridges)
     if (value == bridge.name) {
       o.config.bridge = bridge;
-      return true;
+      return {};
     }
-  Given given{"--bridge", value, error};
+  const Given given{"--bridge", value};
   return given.Fail(given.Quoted() + " is none of none, ftdi, ftdi-low-latency");
 }
 
-bool TakeSeed(SimOptions& o, const std::string& value, std::string& error) {
-  Given given{"--seed", value, error};
+Result<void> TakeSeed(SimOptions& o, const std::string& value) {
+  const Given given{"--seed", value};
   const auto n = Integer(value);
   if (!n || *n < 0 || *n > 0xFFFFFFFFll) return given.IsNot("a number");
   o.config.faults.seed = static_cast<uint32_t>(*n);
-  return true;
+  return {};
 }
 
-bool TakeHangupAfterBytes(SimOptions& o, const std::string& value, std::string& error) {
-  Given given{"--hangup-after-bytes", value, error};
+Result<void> TakeHangupAfterBytes(SimOptions& o, const std::string& value) {
+  const Given given{"--hangup-after-bytes", value};
   const auto n = Integer(value, 10);
   if (!n || *n < 1) return given.IsNot("a positive count");
   o.config.faults.hangup_after_bytes = *n;
-  return true;
+  return {};
 }
 
-bool TakeHangupStep(SimOptions& o, const std::string& value, std::string& error) {
-  Given given{"--hangup-step", value, error};
+Result<void> TakeHangupStep(SimOptions& o, const std::string& value) {
+  const Given given{"--hangup-step", value};
   const size_t colon = value.find(':');
   const std::string step_name = value.substr(0, colon);
   const auto* step = std::find_if(std::begin(kSteps), std::end(kSteps),
@@ -266,7 +260,7 @@ bool TakeHangupStep(SimOptions& o, const std::string& value, std::string& error)
       return given.Fail(given.BadIn("index"));
     faults.hangup_index = static_cast<int>(*index);
   }
-  return true;
+  return {};
 }
 
 // Where an option shows in the usage text: on a line of its own with its help
@@ -296,83 +290,83 @@ using enum Placed;
 
 constexpr SimOption kRows[] = {
     Row("--link", "PATH", kOwnLine, "keep a symlink PATH to the terminal",
-        [](auto& o, auto& v, auto& e) { return Given{"--link", v, e}.Path(o.link); }),
+        [](auto& o, auto& v) { return Given{"--link", v}.Path(o.link); }),
     Row("--version", "HEX", kOwnLine, "firmware version of the old image (default 1FF)",
-        [](auto& o, auto& v, auto& e) { return Given{"--version", v, e}.Hex3(o.config.version); }),
+        [](auto& o, auto& v) { return Given{"--version", v}.Hex3(o.config.version); }),
     Row("--image", "FILE", kOwnLine, "image whose presence in flash reports --image-version",
         TakeImage),
     Row("--image-version", "HEX", kOwnLine, "(default: the built-in image's version)",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--image-version", v, e}.Hex3(o.config.image_version);
+        [](auto& o, auto& v) {
+          return Given{"--image-version", v}.Hex3(o.config.image_version);
         }),
     Row("--address", "HEX12", kOwnLine, "Bluetooth address, e.g. 001BDC0F217E", TakeAddress),
     Row("--blank-identity", nullptr, kOwnLine, "identity page all FF",
-        [](auto& o, auto&, auto&) { return Set(o.config.blank_identity); }),
+        [](auto& o, auto&) { return Set(o.config.blank_identity); }),
     Row("--flash", "FILE", kOwnLine, "flash contents (up to 1 MiB, padded with FF)", TakeFlash),
     Row("--param", "OP=VALUE", kOwnLine, "raw stored parameter value, op 1 to 10", TakeParam),
     Row("--boot-entry", "handshake|bursts", kOwnLine, "", TakeBootEntry),
     Row("--timing", "NAME=US", kOwnLine, "", TakeTiming, Listing::kDeviceTimes),
     Row("--bridge", "none|ftdi|ftdi-low-latency", kOwnLine, "", TakeBridge),
     Row("--time-scale", "F", kOwnLine, "multiply device times by F (default 1)",
-        [](auto& o, auto& v, auto& e) { return Given{"--time-scale", v, e}.Factor(o.time_scale); }),
+        [](auto& o, auto& v) { return Given{"--time-scale", v}.Factor(o.time_scale); }),
     Row("--wire-scale", "F", kOwnLine, "multiply the host's byte time by F (default 1)",
-        [](auto& o, auto& v, auto& e) { return Given{"--wire-scale", v, e}.Factor(o.wire_scale); }),
+        [](auto& o, auto& v) { return Given{"--wire-scale", v}.Factor(o.wire_scale); }),
     Row("--dump-flash", "FILE", kOwnLine, "write the flash at exit",
-        [](auto& o, auto& v, auto& e) { return Given{"--dump-flash", v, e}.Path(o.dump_flash); }),
+        [](auto& o, auto& v) { return Given{"--dump-flash", v}.Path(o.dump_flash); }),
     Row("--dump-params", "FILE", kOwnLine, "write the parameters as op=value lines at exit",
-        [](auto& o, auto& v, auto& e) { return Given{"--dump-params", v, e}.Path(o.dump_params); }),
+        [](auto& o, auto& v) { return Given{"--dump-params", v}.Path(o.dump_params); }),
     Row("--dump-stray", "FILE", kOwnLine, "write the bytes heard that were no frame",
-        [](auto& o, auto& v, auto& e) { return Given{"--dump-stray", v, e}.Path(o.dump_stray); }),
+        [](auto& o, auto& v) { return Given{"--dump-stray", v}.Path(o.dump_stray); }),
     Row("--seed", "N", kFaultLine, "", TakeSeed),
     Row("--silent", nullptr, kSameFaultLine, "",
-        [](auto& o, auto&, auto&) { return Set(o.config.faults.silent); }),
+        [](auto& o, auto&) { return Set(o.config.faults.silent); }),
     Row("--busy", nullptr, kSameFaultLine, "",
-        [](auto& o, auto&, auto&) { return Set(o.config.faults.busy); }),
+        [](auto& o, auto&) { return Set(o.config.faults.busy); }),
     Row("--wrong-checksum", nullptr, kSameFaultLine, "",
-        [](auto& o, auto&, auto&) { return Set(o.config.faults.wrong_checksum); }),
+        [](auto& o, auto&) { return Set(o.config.faults.wrong_checksum); }),
     Row("--short-checksum", nullptr, kSameFaultLine, "",
-        [](auto& o, auto&, auto&) { return Set(o.config.faults.short_checksum); }),
+        [](auto& o, auto&) { return Set(o.config.faults.short_checksum); }),
     Row("--wrong-identity", "N", kFaultLine, "(identity page stored wrong N times)",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--wrong-identity", v, e}.Count(o.config.faults.wrong_identity_writes);
+        [](auto& o, auto& v) {
+          return Given{"--wrong-identity", v}.Count(o.config.faults.wrong_identity_writes);
         }),
     Row("--no-version-marker", nullptr, kFaultLine, "",
-        [](auto& o, auto&, auto&) { return Set(o.config.faults.version_without_marker); }),
+        [](auto& o, auto&) { return Set(o.config.faults.version_without_marker); }),
     Row("--bad-param-ack", nullptr, kSameFaultLine, "",
-        [](auto& o, auto&, auto&) { return Set(o.config.faults.bad_param_ack); }),
+        [](auto& o, auto&) { return Set(o.config.faults.bad_param_ack); }),
     Row("--extra-bytes", "N", kSameFaultLine, "",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--extra-bytes", v, e}.Count(o.config.faults.extra_bytes);
+        [](auto& o, auto& v) {
+          return Given{"--extra-bytes", v}.Count(o.config.faults.extra_bytes);
         }),
     Row("--ignore", "KIND=N", kFaultLine, "",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--ignore", v, e}.KindCount(o.config.faults.ignore_kind);
+        [](auto& o, auto& v) {
+          return Given{"--ignore", v}.KindCount(o.config.faults.ignore_kind);
         }),
     Row("--short", "KIND=N", kSameFaultLine, "",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--short", v, e}.KindCount(o.config.faults.short_reply_kind);
+        [](auto& o, auto& v) {
+          return Given{"--short", v}.KindCount(o.config.faults.short_reply_kind);
         }),
     Row("--short-bytes", "N", kSameFaultLine, "(KIND: number or name)",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--short-bytes", v, e}.Count(o.config.faults.short_reply_bytes);
+        [](auto& o, auto& v) {
+          return Given{"--short-bytes", v}.Count(o.config.faults.short_reply_bytes);
         }),
     Row("--drop-rate", "R", kFaultLine, "",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--drop-rate", v, e}.Rate(o.config.faults.drop_rate);
+        [](auto& o, auto& v) {
+          return Given{"--drop-rate", v}.Rate(o.config.faults.drop_rate);
         }),
     Row("--flip-rate", "R", kSameFaultLine, "(per byte, 0 to 1)",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--flip-rate", v, e}.Rate(o.config.faults.flip_rate);
+        [](auto& o, auto& v) {
+          return Given{"--flip-rate", v}.Rate(o.config.faults.flip_rate);
         }),
     Row("--hangup-after-bytes", "N", kFaultLine, "", TakeHangupAfterBytes),
     Row("--hangup-step", "STEP[:INDEX]", kSameFaultLine, "", TakeHangupStep, Listing::kSteps),
     Row("--hangup-count", "N", kSameFaultLine, "",
-        [](auto& o, auto& v, auto& e) {
-          return Given{"--hangup-count", v, e}.Count(o.config.faults.hangup_count);
+        [](auto& o, auto& v) {
+          return Given{"--hangup-count", v}.Count(o.config.faults.hangup_count);
         }),
     Row("--verbose", nullptr, kOwnLine, "log each frame on stderr",
-        [](auto& o, auto&, auto&) { return Set(o.verbose); }),
-    Row("--help", nullptr, kOwnLine, "", [](auto& o, auto&, auto&) { return Set(o.help); },
+        [](auto& o, auto&) { return Set(o.verbose); }),
+    Row("--help", nullptr, kOwnLine, "", [](auto& o, auto&) { return Set(o.help); },
         Listing::kNone, "-h"),
 };
 
@@ -448,12 +442,14 @@ const char* SimUsage() {
   return usage.c_str();
 }
 
-bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
-                     std::string& error) {
-  return TakeOptions<SimOptions>(
-      kOptions, args, options, error,
-      {Unknown, [](const Option<SimOptions>& o) { return o.name + std::string(" takes no value"); },
-       [](const Option<SimOptions>& o) { return o.name + std::string(" needs a value"); }});
+Result<SimOptions> ParseSimOptions(const std::vector<std::string>& args) {
+  SimOptions options;
+  const Refusals<SimOptions> refusals{
+      Unknown, [](const Option<SimOptions>& o) { return o.name + std::string(" takes no value"); },
+      [](const Option<SimOptions>& o) { return o.name + std::string(" needs a value"); }};
+  if (auto taken = TakeOptions<SimOptions>(kOptions, args, options, refusals); !taken)
+    return taken.error();
+  return options;
 }
 
 void ScaleTiming(Timing& timing, double factor) {

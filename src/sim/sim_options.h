@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "sim/adapter_config.h"
 #include "sim/device_model.h"
 
@@ -22,10 +23,9 @@ struct SimOptions {
   bool help = false;
 };
 
-// `args` without the program name. False with a one-line message in `error`
-// for anything it cannot take; files named by --flash and --image are read.
-bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
-                     std::string& error);
+// `args` without the program name; a one-line message for anything it cannot
+// take. Files named by --flash and --image are read.
+Result<SimOptions> ParseSimOptions(const std::vector<std::string>& args);
 
 const char* SimUsage();
 

@@ -39,14 +39,13 @@ JournalContents IdentityJournal::Read() {
   for (const auto& name : store_.List()) {
     if (!name.starts_with(kJournalFilePrefix) || IsTemporaryName(name)) continue;
     const std::string path = store_.PathOf(name);
-    std::string refused;
-    const auto text = store_.Read(name, refused);
-    if (!text) {
+    const auto text = store_.Read(name);
+    if (!text || !*text) {
       contents.problems.push_back(
-          {path, refused.empty() ? "it can't be read" : "it is " + refused});
+          {path, text ? "it can't be read" : "it is " + text.error().text()});
       continue;
     }
-    auto entry = ParseJournalEntry(*text);
+    auto entry = ParseJournalEntry(**text);
     if (!entry) {
       contents.problems.push_back({path, "it holds no port and Bluetooth address"});
       continue;
@@ -62,32 +61,27 @@ JournalContents IdentityJournal::Read() {
   return contents;
 }
 
-bool IdentityJournal::Save(const JournalEntry& entry, std::string& error) {
+Result<void> IdentityJournal::Save(const JournalEntry& entry) {
   if (entry.port.empty() || !Printable(entry.port) || !Printable(entry.name) ||
       !Printable(entry.usb.vendor) || !Printable(entry.usb.product) ||
-      !Printable(entry.usb.serial)) {
-    error = "the port name can't be recorded";
-    return false;
-  }
+      !Printable(entry.usb.serial))
+    return Error("the port name can't be recorded");
   const std::string text = FormatJournalEntry(entry);
   // The store would not read it back.
-  if (text.size() > FileStateStore::kMaxFileBytes) {
-    error = "the port name is too long to be recorded";
-    return false;
-  }
+  if (text.size() > FileStateStore::kMaxFileBytes)
+    return Error("the port name is too long to be recorded");
   // A file that is no entry of this adapter is never replaced: the entry
   // goes beside it.
   for (int k = 0; k < kNamesPerAdapter; ++k) {
     const std::string name = NameFor(entry.address, k);
-    std::string refused;
-    const auto there = store_.Read(name, refused);
-    const auto held = there ? ParseJournalEntry(*there) : std::nullopt;
-    if ((!there && refused.empty()) || (held && held->address == entry.address))
-      return store_.Write(name, text, error);
+    const auto there = store_.Read(name);
+    const auto held = there && *there ? ParseJournalEntry(**there) : std::nullopt;
+    if ((there && !*there) || (held && held->address == entry.address))
+      return store_.Write(name, text);
   }
-  error = PathFor(entry.address) + " and the names beside it hold files that are no entry of " +
-          FormatBtAddress(entry.address) + "; left as they are";
-  return false;
+  return Error(PathFor(entry.address) +
+               " and the names beside it hold files that are no entry of " +
+               FormatBtAddress(entry.address) + "; left as they are");
 }
 
 std::optional<JournalEntry> IdentityJournal::Kept(const JournalEntry& entry) {
@@ -105,12 +99,12 @@ std::vector<JournalProblem> IdentityJournal::Forget(const BtAddressBytes& addres
   std::vector<JournalProblem> kept;
   for (const auto& name : store_.List()) {
     if (!name.starts_with(kJournalFilePrefix)) continue;
-    std::string refused;
-    const auto text = store_.Read(name, refused);
-    if (!text) continue;
-    const auto entry = ParseJournalEntry(*text);
+    const auto text = store_.Read(name);
+    if (!text || !*text) continue;
+    const auto entry = ParseJournalEntry(**text);
     if (!entry || entry->address != address || !NamedFor(name, *entry)) continue;
-    if (std::string why; !store_.Remove(name, why)) kept.push_back({store_.PathOf(name), why});
+    if (auto removed = store_.Remove(name); !removed)
+      kept.push_back({store_.PathOf(name), removed.error().text()});
   }
   return kept;
 }

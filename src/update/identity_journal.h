@@ -40,7 +40,7 @@ class IdentityJournal {
   JournalContents Read();
   // Replaces only the entry of `entry.address`; a file under its name that
   // is no entry of it stays, and the entry goes beside it.
-  bool Save(const JournalEntry& entry, std::string& error);
+  Result<void> Save(const JournalEntry& entry);
   // The readable entry of `entry.address` saved from its port, or from a
   // port with its USB serial number, if there is one.
   std::optional<JournalEntry> Kept(const JournalEntry& entry);

@@ -201,14 +201,15 @@ bool Updater::SaveIdentity() {
   const auto kept = journal.Kept(entry);
   const bool same = kept && kept->port == entry.port && kept->usb.vendor == entry.usb.vendor &&
                     kept->usb.product == entry.usb.product && kept->usb.serial == entry.usb.serial;
-  std::string error;
-  if (same || journal.Save(entry, error) || kept) {
+  const auto saved = same ? Result<void>() : journal.Save(entry);
+  if (saved || kept) {
     if (decision_) decision_->journal_file = journal.PathFor(facts_.BtAddress);
     return true;
   }
   for (const auto& line : FitLogLine(" Can't save the Bluetooth address " +
-                                         FormatBtAddress(facts_.BtAddress) + " (" + error +
-                                         "): update stopped, " + NothingErased(),
+                                         FormatBtAddress(facts_.BtAddress) + " (" +
+                                         saved.error().text() + "): update stopped, " +
+                                         NothingErased(),
                                      {journal.PathFor(facts_.BtAddress)}))
     log_.LogLine("%s", line.c_str());
   return false;

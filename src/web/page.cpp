@@ -113,9 +113,8 @@ EMSCRIPTEN_KEEPALIVE const char* web_templates() {
 // The image beside the page, checked; "" when taken, else why not. The page
 // starts only once it is taken.
 EMSCRIPTEN_KEEPALIVE const char* web_take_page_image(const uint8_t* bytes, int size) {
-  std::string error;
-  if (!brivelton::web::InstallPageImage(std::span(bytes, size_t(size)), error))
-    return brivelton::web::Keep(error);
+  if (auto taken = brivelton::web::InstallPageImage(std::span(bytes, size_t(size))); !taken)
+    return brivelton::web::Keep(taken.error().text());
   auto& page = ThePage();
   page.Rebuild();
   return brivelton::web::Keep("");
@@ -143,12 +142,9 @@ EMSCRIPTEN_KEEPALIVE const char* web_take_user_image(const char* file_name, cons
     page.Rebuild();
     return brivelton::web::Keep("");
   }
-  std::string error;
-  std::unique_ptr<brivelton::FirmwareImage> image;
-  if (!brivelton::web::CheckUserImage(file_name, std::span(bytes, size_t(size)), version, image,
-                                      error))
-    return brivelton::web::Keep(error);
-  page.user_image = std::move(image);
+  auto image = brivelton::web::CheckUserImage(file_name, std::span(bytes, size_t(size)), version);
+  if (!image) return brivelton::web::Keep(image.error().text());
+  page.user_image = std::move(*image);
   page.use_user_image = true;
   page.Rebuild();
   return brivelton::web::Keep("");

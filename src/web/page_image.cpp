@@ -34,47 +34,37 @@ std::string SizeProblem(const std::string& file, size_t size) {
 
 }  // namespace
 
-bool InstallPageImage(std::span<const uint8_t> bytes, std::string& error) {
+Result<void> InstallPageImage(std::span<const uint8_t> bytes) {
   static_assert(BRIVELTON_IMAGE_SIZE == kFirmwareSize);
-  if (bytes.size() != size_t(kFirmwareSize)) {
-    error = "The firmware image beside this page is not the one it was built with: " +
-            SizeProblem("firmware.bin", bytes.size()) + ".";
-    return false;
-  }
+  if (bytes.size() != size_t(kFirmwareSize))
+    return Error("The firmware image beside this page is not the one it was built with: " +
+                 SizeProblem("firmware.bin", bytes.size()) + ".");
   auto image = std::make_unique<FirmwareImage>(std::vector<uint8_t>(bytes.begin(), bytes.end()),
                                                BRIVELTON_FIRMWARE_VERSION);
   const uint32_t expected = BRIVELTON_IMAGE_REGISTER;
   const auto& sum = image->checksum();
   const uint32_t got = uint32_t(sum[0]) | uint32_t(sum[1]) << 8 | uint32_t(sum[2]) << 16 |
                        uint32_t(sum[3]) << 24;
-  if (got != expected) {
-    error = "The firmware image beside this page is not the one it was built with (its "
-            "checksum differs); reload the page, or rebuild and copy the whole site again.";
-    return false;
-  }
+  if (got != expected)
+    return Error("The firmware image beside this page is not the one it was built with (its "
+                 "checksum differs); reload the page, or rebuild and copy the whole site again.");
   PageImage() = std::move(image);
-  return true;
+  return {};
 }
 
-bool CheckUserImage(const std::string& file_name, std::span<const uint8_t> bytes,
-                    const std::string& version, std::unique_ptr<FirmwareImage>& image,
-                    std::string& error) {
-  if (version.empty()) {
-    error = "give the version of " + file_name + " too: one to three hexadecimal digits, as "
-            "204 for 2.04";
-    return false;
-  }
+Result<std::unique_ptr<FirmwareImage>> CheckUserImage(const std::string& file_name,
+                                                      std::span<const uint8_t> bytes,
+                                                      const std::string& version) {
+  if (version.empty())
+    return Error("give the version of " + file_name +
+                 " too: one to three hexadecimal digits, as 204 for 2.04");
   ImageOptions options;
   options.path = file_name;
   options.version = version;
-  if (!CheckImageOptions(options, error)) return false;
-  if (bytes.size() != size_t(kFirmwareSize)) {
-    error = SizeProblem(file_name, bytes.size());
-    return false;
-  }
-  image = std::make_unique<FirmwareImage>(std::vector<uint8_t>(bytes.begin(), bytes.end()),
-                                          *ParseVersionText(version));
-  return true;
+  if (auto checked = CheckImageOptions(options); !checked) return checked.error();
+  if (bytes.size() != size_t(kFirmwareSize)) return Error(SizeProblem(file_name, bytes.size()));
+  return std::make_unique<FirmwareImage>(std::vector<uint8_t>(bytes.begin(), bytes.end()),
+                                         *ParseVersionText(version));
 }
 
 }  // namespace web

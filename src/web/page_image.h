@@ -8,18 +8,19 @@
 #include <span>
 #include <string>
 
+#include "platform/result.h"
 #include "resources/firmware_image.h"
 
 namespace brivelton::web {
 
-// Takes the fetched image when it is the one the page was built with; false
-// with the sentence the page shows otherwise.
-bool InstallPageImage(std::span<const uint8_t> bytes, std::string& error);
+// Takes the fetched image when it is the one the page was built with; the
+// error is the sentence the page shows otherwise.
+Result<void> InstallPageImage(std::span<const uint8_t> bytes);
 
 // The user's own image under the rules of --image: exactly 512,000 bytes and
 // a version of one to three hexadecimal digits given with it.
-bool CheckUserImage(const std::string& file_name, std::span<const uint8_t> bytes,
-                    const std::string& version, std::unique_ptr<FirmwareImage>& image,
-                    std::string& error);
+Result<std::unique_ptr<FirmwareImage>> CheckUserImage(const std::string& file_name,
+                                                      std::span<const uint8_t> bytes,
+                                                      const std::string& version);
 
 }  // namespace brivelton::web

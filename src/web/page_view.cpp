@@ -102,8 +102,9 @@ AddressReply WebView::AskAddress(const std::vector<JournalEntry>& candidates) {
     if (!answer.starts_with("given:")) return {AddressAnswer::kCancel, {}};
     typed = answer.substr(6);
     // As the windows take it: dashes or spaces between the bytes too.
-    AddressReply reply{AddressAnswer::kCancel, {}};
-    if (AcceptTypedAddress(typed, reply, problem)) return reply;
+    const auto accepted = AcceptTypedAddress(typed);
+    if (accepted) return *accepted;
+    problem = accepted.error().text();
   }
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/failure_of.h"
+
 namespace brivelton {
 namespace {
 
@@ -69,16 +71,11 @@ TEST(AddressForm, OkTakesTwelveDigitsThatNameAnAdapterAndRefusesTheRestWithASent
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("typed \"") + c.typed + "\"");
-    AddressReply reply{AddressAnswer::kCancel, {}};
-    std::string refusal = "stale";
-    EXPECT_EQ(AcceptTypedAddress(c.typed, reply, refusal), c.address.has_value());
-    if (c.address) {
-      EXPECT_EQ(reply.answer, AddressAnswer::kGiven);
-      EXPECT_EQ(reply.address, *c.address);
-      EXPECT_EQ(refusal, "");
-    } else {
-      EXPECT_EQ(reply.answer, AddressAnswer::kCancel) << "a refused field changes no answer";
-      EXPECT_EQ(refusal, c.refusal);
+    const auto accepted = AcceptTypedAddress(c.typed);
+    EXPECT_EQ(FailureOf(accepted), c.refusal);
+    if (c.address && accepted) {
+      EXPECT_EQ(accepted->answer, AddressAnswer::kGiven);
+      EXPECT_EQ(accepted->address, *c.address);
     }
   }
   // Each meaningless address has a reason of its own to give.
@@ -101,10 +98,9 @@ TEST(AddressForm, AnEntryShowsItsAddressWhereAndWhenAndPutsTheAddressInTheField)
             "00:1B:DC:0F:21:7E   COM5?[2J?   Kitchen   saved 2026-12-10 15:02");
   EXPECT_EQ(AddressFieldText(entry), "00:1B:DC:0F:21:7E");
   // What the field takes back is the entry's own address.
-  AddressReply reply;
-  std::string refusal;
-  ASSERT_TRUE(AcceptTypedAddress(AddressFieldText(entry), reply, refusal));
-  EXPECT_EQ(reply.address, entry.address);
+  const auto accepted = AcceptTypedAddress(AddressFieldText(entry));
+  ASSERT_EQ(FailureOf(accepted), "");
+  EXPECT_EQ(accepted->address, entry.address);
 }
 
 TEST(AddressForm, SavedTimesInLocalTimeAndAnythingElseAsItMayBeShown) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/failure_of.h"
 #include "support/host_bench.h"
 
 namespace brivelton {
@@ -307,9 +308,9 @@ TEST(ConversationThread, ThrowsAreReportedAndAFailedStartRunsNothing) {
     SCOPED_TRACE(c.name);
     ConversationThread thread;
     std::atomic<int> calls{0};
-    std::string failure = "not called", error;
+    std::string failure = "not called";
     std::thread::id ran_on, done_on;
-    ASSERT_TRUE(thread.Start(
+    const auto started = thread.Start(
         [&] {
           ran_on = std::this_thread::get_id();
           c.work();
@@ -318,8 +319,8 @@ TEST(ConversationThread, ThrowsAreReportedAndAFailedStartRunsNothing) {
           done_on = std::this_thread::get_id();
           failure = what;
           ++calls;
-        },
-        error));
+        });
+    ASSERT_TRUE(started) << started.error().text();
     thread.Join();
     EXPECT_FALSE(thread.joinable());
     EXPECT_EQ(calls, 1);
@@ -334,8 +335,8 @@ TEST(ConversationThread, ThrowsAreReportedAndAFailedStartRunsNothing) {
                             "no thread");
   });
   bool ran = false;
-  std::string error;
-  EXPECT_FALSE(thread.Start([&] { ran = true; }, [&](const std::string&) { ran = true; }, error));
+  const std::string error =
+      FailureOf(thread.Start([&] { ran = true; }, [&](const std::string&) { ran = true; }));
   EXPECT_FALSE(ran);
   EXPECT_FALSE(thread.joinable());
   EXPECT_NE(error.find("no thread"), std::string::npos) << error;

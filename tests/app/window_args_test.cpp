@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/failure_of.h"
+
 namespace brivelton {
 namespace {
 
@@ -56,21 +58,18 @@ TEST(WindowArgs, PortsInOrderAndEveryMistakeRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    WindowArgs out;
-    std::string error;
-    EXPECT_EQ(ParseWindowArgs(c.args, out, error), c.error.empty());
-    EXPECT_EQ(error, c.error);
-    if (!c.error.empty()) continue;
-    EXPECT_EQ(out.ports, c.ports);
-    EXPECT_EQ(out.help, c.help);
-    EXPECT_EQ(out.image.path.has_value(), out.image.version.has_value());
+    const auto out = ParseWindowArgs(c.args);
+    EXPECT_EQ(FailureOf(out), c.error);
+    if (!out) continue;
+    EXPECT_EQ(out->ports, c.ports);
+    EXPECT_EQ(out->help, c.help);
+    EXPECT_EQ(out->image.path.has_value(), out->image.version.has_value());
   }
   // The value goes where it was given.
-  WindowArgs out;
-  std::string error;
-  ASSERT_TRUE(ParseWindowArgs({"--image-version", "0x2b7", "--image", "dir/fw.bin"}, out, error));
-  EXPECT_EQ(out.image.path, "dir/fw.bin");
-  EXPECT_EQ(out.image.version, "0x2b7");
+  const auto out = ParseWindowArgs({"--image-version", "0x2b7", "--image", "dir/fw.bin"});
+  ASSERT_EQ(FailureOf(out), "");
+  EXPECT_EQ(out->image.path, "dir/fw.bin");
+  EXPECT_EQ(out->image.version, "0x2b7");
 }
 
 TEST(WindowArgs, UsageNamesEveryOption) {

@@ -398,12 +398,19 @@ Examples:
 
 TEST(CliHelp, IsTheTextUsersKnow) { EXPECT_EQ(cli::HelpText(), kHelp); }
 
+// `args` parsed into `o`; what is wrong with them, empty when nothing is.
+std::string ParseInto(const std::vector<std::string>& args, Options& o) {
+  auto parsed = cli::ParseArgs(args);
+  if (!parsed) return parsed.error().text();
+  o = std::move(*parsed);
+  return {};
+}
+
 TEST(CliArgs, GlobalOptionsGoBeforeOrAfterTheCommandAndPortsKeepTheirOrder) {
   Options o;
-  std::string error;
   const std::vector<std::string> args = {"--port", "/dev/b", "--verbose", "update",
                                          "--port=/dev/a", "--yes", "--port", "/dev/b"};
-  ASSERT_TRUE(cli::ParseArgs(args, o, error)) << error;
+  ASSERT_EQ(ParseInto(args, o), "");
   EXPECT_EQ(o.command, Command::kUpdate);
   EXPECT_EQ(o.ports, (std::vector<std::string>{"/dev/b", "/dev/a", "/dev/b"}));
   EXPECT_TRUE(o.verbose);
@@ -412,12 +419,12 @@ TEST(CliArgs, GlobalOptionsGoBeforeOrAfterTheCommandAndPortsKeepTheirOrder) {
   // Either address form names the same bytes, in the page's order.
   for (const char* form : {"00:1B:dc:0F:21:7e", "001BDC0F217E"}) {
     const std::vector<std::string> with_address = {"update", "--address", form};
-    ASSERT_TRUE(cli::ParseArgs(with_address, o, error)) << error;
+    ASSERT_EQ(ParseInto(with_address, o), "");
     EXPECT_EQ(o.address, (std::array<uint8_t, 6>{0x00, 0x1B, 0xDC, 0x0F, 0x21, 0x7E})) << form;
   }
 
   const std::vector<std::string> plain = {"check"};
-  ASSERT_TRUE(cli::ParseArgs(plain, o, error));
+  ASSERT_EQ(ParseInto(plain, o), "");
   EXPECT_EQ(o.command, Command::kCheck);
   EXPECT_TRUE(o.ports.empty());
   EXPECT_FALSE(o.verbose || o.yes || o.defaults || o.address);
@@ -448,8 +455,7 @@ TEST(CliArgs, TakesTheOptionFormsOfGetoptLong) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     Options o;
-    std::string error;
-    ASSERT_TRUE(cli::ParseArgs(c.args, o, error)) << error;
+    ASSERT_EQ(ParseInto(c.args, o), "");
     EXPECT_EQ(o.command, c.command);
     EXPECT_EQ(o.ports, c.ports);
     EXPECT_EQ(o.quiet, c.quiet);
@@ -495,9 +501,8 @@ TEST(CliArgs, EachSettingSetsItsDialogMember) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arg);
     Options o;
-    std::string error;
     const std::vector<std::string> args = {"settings", c.arg};
-    ASSERT_TRUE(cli::ParseArgs(args, o, error)) << error;
+    ASSERT_EQ(ParseInto(args, o), "");
     const SettingsValues applied = cli::ApplySettings(shown, false, o.assignments);
     SettingsValues expected = shown;
     expected.*c.member = c.value;
@@ -510,10 +515,9 @@ TEST(CliArgs, EachSettingSetsItsDialogMember) {
 
 TEST(CliArgs, DefaultsComeFirstAndAssignmentsOnTop) {
   Options o;
-  std::string error;
   const std::vector<std::string> args = {"settings", "hook-speed=100ms", "--defaults",
                                          "caller-id=off"};
-  ASSERT_TRUE(cli::ParseArgs(args, o, error)) << error;
+  ASSERT_EQ(ParseInto(args, o), "");
   EXPECT_TRUE(o.defaults);
   SettingsValues shown;  // all unset
   SettingsValues expected = DefaultSettings();

@@ -37,6 +37,7 @@
 #include "sim/device_model.h"
 #include "sim/sim_options.h"
 #include "sim/virtual_adapter.h"
+#include "support/failure_of.h"
 #include "support/sim_process.h"
 #include "update/identity_page.h"
 #include "update/journal_entry.h"
@@ -157,10 +158,9 @@ class SimAdapter {
 
   // Its flash before anybody talked to it: the same options, read in-process.
   std::vector<uint8_t> StartingFlash() const {
-    sim::SimOptions options;
-    std::string error;
-    EXPECT_TRUE(sim::ParseSimOptions(args_, options, error)) << error;
-    const sim::DeviceModel model(options.config);
+    const auto options = sim::ParseSimOptions(args_);
+    EXPECT_EQ(FailureOf(options), "");
+    const sim::DeviceModel model(options ? options->config : sim::AdapterConfig{});
     return {model.flash().begin(), model.flash().end()};
   }
 

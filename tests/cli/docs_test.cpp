@@ -19,6 +19,7 @@
 #include "cli/docs.h"
 #include "cli/exit_status.h"
 #include "cli_harness.h"
+#include "support/failure_of.h"
 #include "support/scratch_dir.h"
 
 namespace brivelton::testing {
@@ -294,18 +295,15 @@ TEST_F(Completion, TheHelpTheManualPageAndTheCompletionAgree) {
           }
         }
       }
-      cli::Options parsed;
-      std::string error;
-      EXPECT_TRUE(cli::ParseArgs(args, parsed, error)) << error;
+      const auto parsed = cli::ParseArgs(args);
+      EXPECT_EQ(FailureOf(parsed), "");
       // Help and the version answer before any command is run.
-      if (name != "--help" && name != "--version") {
-        EXPECT_EQ(parsed.command, *cli::FindCommand(command));
+      if (parsed && name != "--help" && name != "--version") {
+        EXPECT_EQ(parsed->command, *cli::FindCommand(command));
       }
     }
     std::vector<std::string> bare = {command};
-    cli::Options parsed;
-    std::string error;
-    EXPECT_TRUE(cli::ParseArgs(bare, parsed, error)) << error;
+    EXPECT_EQ(FailureOf(cli::ParseArgs(bare)), "");
   }
 }
 

@@ -30,6 +30,7 @@
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
 #include "params/settings_data.h"
+#include "support/failure_of.h"
 #include "support/memory_state_store.h"
 #include "qt_driver.h"
 #include "sim/virtual_adapter.h"
@@ -351,8 +352,7 @@ TEST_F(QtSimSessionTest, FailedAttemptsSayWhatFailedAndWhatComesNext) {
   entry.port = kAdapterPort;
   entry.address = address;
   entry.saved = "2026-12-10T11:00:00Z";
-  std::string error;
-  ASSERT_TRUE(IdentityJournal(store).Save(entry, error)) << error;
+  ASSERT_EQ(FailureOf(IdentityJournal(store).Save(entry)), "");
   Open(config, BuiltInImage(), &store);
   Press(kIdCheckDevice);
 
@@ -689,7 +689,6 @@ TEST_F(QtSimSessionTest, AnUpdateOnABlankPageAsksForTheAddressFirst) {
     config.blank_identity = true;
     Open(config);
     MemoryStateStore store;
-    std::string error;
     std::vector<JournalEntry> saved;
     for (const auto& [address, when] : {std::pair{kX, "2026-12-09T10:00:00Z"},
                                         std::pair{kY, "2026-12-10T11:00:00Z"}}) {
@@ -697,7 +696,7 @@ TEST_F(QtSimSessionTest, AnUpdateOnABlankPageAsksForTheAddressFirst) {
       entry.port = kAdapterPort;
       entry.address = address;
       entry.saved = when;
-      ASSERT_TRUE(IdentityJournal(store).Save(entry, error)) << error;
+      ASSERT_EQ(FailureOf(IdentityJournal(store).Save(entry)), "");
       saved.push_back(entry);
     }
     window_->stack().updater.set_journal(&store);

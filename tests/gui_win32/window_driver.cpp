@@ -798,8 +798,8 @@ void PlantEntries() {
     entry.port = "COM5";
     entry.address = address;
     entry.saved = brivelton::JournalTimestamp();
-    std::string error;
-    CHECK(journal.Save(entry, error), "cannot save an entry: %s", error.c_str());
+    const auto saved = journal.Save(entry);
+    CHECK(saved, "cannot save an entry: %s", saved.error().text().c_str());
   }
   Say("saved addresses planted: %zu", journal.Read().entries.size());
 }
@@ -874,9 +874,8 @@ void AddressDialogs(MainWindow& main) {
         "the field reads %s after the pick", Shown(field).c_str());
   for (const char* typed : {"00:00:00:00:00:00", "FFFFFFFFFFFF", "00:01:00:03:04:06", "12345"}) {
     const std::string said = OkWith(dialog, typed);
-    brivelton::AddressReply reply;
-    std::string refusal;
-    brivelton::AcceptTypedAddress(typed, reply, refusal);
+    const auto accepted = brivelton::AcceptTypedAddress(typed);
+    const std::string refusal = accepted ? "" : accepted.error().text();
     Say("OK with %s: %s", typed, Shown(said).c_str());
     CHECK(!said.empty() && said == refusal, "OK with %s said %s", typed, Shown(said).c_str());
     CHECK(IsWindowVisible(dialog), "OK with %s closed the dialog", typed);
@@ -933,8 +932,8 @@ void FailedAttempt(MainWindow& main) {
     entry.port = "COM5";
     entry.address = {0x5A, 0x1B, 0x3C, 0x4D, 0x5E, 0x6F};
     entry.saved = brivelton::JournalTimestamp();
-    std::string error;
-    CHECK(journal.Save(entry, error), "cannot save an entry: %s", error.c_str());
+    const auto saved = journal.Save(entry);
+    CHECK(saved, "cannot save an entry: %s", saved.error().text().c_str());
   }
   Say("== Check Device");
   CHECK(ClickAndWait(main.hwnd(), 1001, kLongWait), "Check Device did not return");

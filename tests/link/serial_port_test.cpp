@@ -14,21 +14,18 @@ using testing::LinkFixture;
 TEST(SerialPort, OpenAcceptsThePortAlreadyOpen) {
   LinkFixture f;
   f.virtual_ports.AddPort("COM5", nullptr);
-  ASSERT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3"), 1);
-  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM5"), 1);
+  ASSERT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3"), OpenError::kNone);
+  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM5"), OpenError::kNone);
   EXPECT_EQ(f.ports.opened, std::vector<std::string>{"COM3"});
   EXPECT_TRUE(f.line->host_open());
 }
 
 TEST(SerialPort, FailedOpenLeavesThePortClosedAndSaysWhy) {
   LinkFixture f;
-  OpenError why = OpenError::kNone;
-  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM9", &why), 0);
-  EXPECT_EQ(why, OpenError::kNotFound);
+  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM9"), OpenError::kNotFound);
   EXPECT_FALSE(f.link.state().is_open());
   f.line->set_busy(true);
-  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3", &why), 0);
-  EXPECT_EQ(why, OpenError::kBusy);
+  EXPECT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3"), OpenError::kBusy);
   EXPECT_TRUE(f.view.log.empty());
 }
 
@@ -80,7 +77,7 @@ TEST(SerialPort, ConfigureFailuresAreLoggedAndOnlyTimeoutsFail) {
   for (const auto& c : cases) {
     LinkFixture f;
     f.ports.faults = c.faults;
-    ASSERT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3"), 1);
+    ASSERT_EQ(OpenPort(f.link.state(), f.ports, f.log, "COM3"), OpenError::kNone);
     EXPECT_EQ(f.link.ConfigurePort(115200), c.configure);
     EXPECT_EQ(f.link.ArmPortEvents(), c.arm);
     EXPECT_EQ(f.view.log, c.log);

@@ -44,18 +44,16 @@ Reading Tool(const Args& form) {
   // The tool's line needs a command: after the form, so after any "--" too.
   Args args = Spelled(form, "--port");
   args.push_back("check");
-  cli::Options options;
-  std::string error;
-  if (!cli::ParseArgs(args, options, error)) return {};
-  const bool help = options.command == cli::Command::kHelp;
-  return {true, options.ports.empty() ? "" : options.ports[0], options.verbose, help};
+  const auto options = cli::ParseArgs(args);
+  if (!options) return {};
+  const bool help = options->command == cli::Command::kHelp;
+  return {true, options->ports.empty() ? "" : options->ports[0], options->verbose, help};
 }
 
 Reading Simulator(const Args& form) {
-  sim::SimOptions options;
-  std::string error;
-  if (!sim::ParseSimOptions(Spelled(form, "--link"), options, error)) return {};
-  return {true, options.link, options.verbose, options.help};
+  const auto options = sim::ParseSimOptions(Spelled(form, "--link"));
+  if (!options) return {};
+  return {true, options->link, options->verbose, options->help};
 }
 
 TEST(OptionForms, TheToolAndTheSimulatorReadEachFormAlike) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/failure_of.h"
 #include "support/file_snapshot.h"
 #include "support/scratch_dir.h"
 
@@ -34,6 +35,11 @@ class FileStateStoreTest : public ::testing::Test {
   testing::ScratchDir scratch{"brivelton-state"};
   const fs::path root = scratch.path();
 };
+
+// What Read gave: none when the file is missing or refused.
+std::optional<std::string> ContentOf(const Result<std::optional<std::string>>& read) {
+  return read ? *read : std::nullopt;
+}
 
 void Plant(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
@@ -53,11 +59,9 @@ std::vector<std::string> FolderNames(const fs::path& dir) {
 
 TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
   FileStateStore store((root / "deep" / "brivelton").string());
-  std::string error, refused;
-  ASSERT_TRUE(store.Write("identity-a", "first\n", error)) << error;
-  ASSERT_TRUE(store.Write("identity-a", "second\n", error)) << error;
-  EXPECT_EQ(store.Read("identity-a", refused), "second\n");
-  EXPECT_EQ(refused, "");
+  ASSERT_EQ(FailureOf(store.Write("identity-a", "first\n")), "");
+  ASSERT_EQ(FailureOf(store.Write("identity-a", "second\n")), "");
+  EXPECT_EQ(ContentOf(store.Read("identity-a")), "second\n");
   EXPECT_EQ(store.List(), std::vector<std::string>{"identity-a"});
 
   struct stat st {};
@@ -66,13 +70,12 @@ TEST_F(FileStateStoreTest, WritesWholeFilesForTheOwnerOnly) {
   ASSERT_EQ(stat(store.directory().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0077, 0u);
 
-  std::string why;
-  EXPECT_TRUE(store.Remove("identity-a", why));
-  EXPECT_TRUE(store.Remove("identity-a", why));
-  EXPECT_EQ(why, "");
+  EXPECT_EQ(FailureOf(store.Remove("identity-a")), "");
+  EXPECT_EQ(FailureOf(store.Remove("identity-a")), "");
   // Missing is not refused.
-  EXPECT_FALSE(store.Read("identity-a", refused));
-  EXPECT_EQ(refused, "");
+  const auto missing = store.Read("identity-a");
+  EXPECT_EQ(FailureOf(missing), "");
+  EXPECT_EQ(ContentOf(missing), std::nullopt);
   EXPECT_TRUE(store.List().empty());
   // No temporary file was left behind either.
   EXPECT_TRUE(fs::is_empty(store.directory()));
@@ -82,8 +85,7 @@ TEST_F(FileStateStoreTest, AFailedWriteSaysWhy) {
   // A file where the directory should be: fails for root as for anyone.
   std::ofstream(root / "blocker") << "x";
   FileStateStore store((root / "blocker" / "brivelton").string());
-  std::string error;
-  EXPECT_FALSE(store.Write("identity-a", "new\n", error));
+  const std::string error = FailureOf(store.Write("identity-a", "new\n"));
   EXPECT_THAT(error, HasSubstr("Not a directory"));
   EXPECT_THAT(error, HasSubstr(store.directory()));
 
@@ -91,16 +93,14 @@ TEST_F(FileStateStoreTest, AFailedWriteSaysWhy) {
   // file to rename, and nothing is left behind.
   FileStateStore beside(root.string());
   fs::create_directories(root / "identity-b" / "full");
-  EXPECT_FALSE(beside.Write("identity-b", "new\n", error));
-  EXPECT_EQ(error, beside.PathOf("identity-b") + " is not a regular file; left as it is");
+  EXPECT_EQ(FailureOf(beside.Write("identity-b", "new\n")),
+            beside.PathOf("identity-b") + " is not a regular file; left as it is");
   EXPECT_THAT(FolderNames(root), UnorderedElementsAre("blocker", "identity-b"));
   EXPECT_TRUE(fs::exists(root / "identity-b" / "full"));
 
   FileStateStore nowhere("");
-  std::string refused;
-  EXPECT_FALSE(nowhere.Write("identity-a", "x", error));
-  EXPECT_THAT(error, HasSubstr("no state directory"));
-  EXPECT_FALSE(nowhere.Read("identity-a", refused));
+  EXPECT_THAT(FailureOf(nowhere.Write("identity-a", "x")), HasSubstr("no state directory"));
+  EXPECT_EQ(ContentOf(nowhere.Read("identity-a")), std::nullopt);
   EXPECT_TRUE(nowhere.List().empty());
 }
 
@@ -120,9 +120,7 @@ TEST_F(FileStateStoreTest, AStateFolderThatIsNoFolderIsNamedForWhatItIs) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FileStateStore store((root / c.name).string());
-    std::string error;
-    EXPECT_FALSE(store.Write("identity-a", "new\n", error));
-    EXPECT_EQ(error, store.directory() + c.why);
+    EXPECT_EQ(FailureOf(store.Write("identity-a", "new\n")), store.directory() + c.why);
   }
   EXPECT_EQ(Content(root / "file"), "x");
 }
@@ -239,16 +237,14 @@ TEST_F(FileStateStoreTest, PlantedFilesAreReadAsTheyAreOrRefusedAndLeftInPlace) 
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE(c.name);
-    std::string refused = "stale", error;
-    EXPECT_EQ(store.Read(c.name, refused), c.read);
-    EXPECT_EQ(refused, c.reason);
+    const auto read = store.Read(c.name);
+    EXPECT_EQ(ContentOf(read), c.read);
+    EXPECT_EQ(FailureOf(read), c.reason);
     if (!c.read) {
       // What is refused is neither replaced nor removed.
-      EXPECT_FALSE(store.Write(c.name, entry, error));
-      EXPECT_EQ(error, store.PathOf(c.name) + " is " + c.reason + "; left as it is");
-      std::string why;
-      EXPECT_FALSE(store.Remove(c.name, why));
-      EXPECT_EQ(why, c.reason);
+      EXPECT_EQ(FailureOf(store.Write(c.name, entry)),
+                store.PathOf(c.name) + " is " + c.reason + "; left as it is");
+      EXPECT_EQ(FailureOf(store.Remove(c.name)), c.reason);
     }
     EXPECT_EQ(FileSnapshot(dir / c.name), before[i]);
   }
@@ -257,8 +253,7 @@ TEST_F(FileStateStoreTest, PlantedFilesAreReadAsTheyAreOrRefusedAndLeftInPlace) 
 
   // A hard link at an entry's name is replaced as a name: the file it shares
   // with another directory keeps its bytes.
-  std::string error;
-  ASSERT_TRUE(store.Write("identity-hard-link", "new\n", error)) << error;
+  ASSERT_EQ(FailureOf(store.Write("identity-hard-link", "new\n")), "");
   EXPECT_EQ(Content(outside / "hard"), entry);
   EXPECT_EQ(Content(dir / "identity-hard-link"), "new\n");
 }
@@ -275,13 +270,12 @@ TEST_F(FileStateStoreTest, ALinkPlantedAtTheTemporaryNameIsNotWrittenThrough) {
   const std::string victim = FileSnapshot(root / "victim");
 
   FileStateStore store(dir.string());
-  std::string error, refused;
   for (const char* name : {"identity-a", "identity-b", "identity-a"})
-    ASSERT_TRUE(store.Write(name, std::string(name) + "\n", error)) << error;
+    ASSERT_EQ(FailureOf(store.Write(name, std::string(name) + "\n")), "");
   EXPECT_EQ(FileSnapshot(root / "victim"), victim);
   EXPECT_EQ(Content(root / "victim"), "precious\n");
   EXPECT_EQ(fs::read_symlink(dir / "identity-b.tmp"), root / "victim");
-  EXPECT_EQ(store.Read("identity-a", refused), "identity-a\n");
+  EXPECT_EQ(ContentOf(store.Read("identity-a")), "identity-a\n");
   EXPECT_EQ(fs::hard_link_count(dir / "identity-a"), 1u);
   EXPECT_THAT(FolderNames(dir), UnorderedElementsAre("identity-a", "identity-b", "identity-a.tmp",
                                          "identity-b.tmp"));

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "resources/checksum.h"
+#include "support/failure_of.h"
 #include "support/scratch_dir.h"
 
 namespace brivelton {
@@ -25,13 +26,14 @@ TEST(FirmwareFile, LoadsAnImageUnderTheBuiltInOnesRules) {
   std::ofstream(dir / "fw.bin", std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 
-  std::unique_ptr<FirmwareImage> image;
-  std::string error;
   // Nothing named: nothing loaded, the built-in image stays.
-  ASSERT_TRUE(LoadFirmwareFile({}, image, error)) << error;
-  EXPECT_EQ(image, nullptr);
+  const auto none = LoadFirmwareFile({});
+  ASSERT_EQ(FailureOf(none), "");
+  EXPECT_EQ(*none, nullptr);
 
-  ASSERT_TRUE(LoadFirmwareFile({(dir / "fw.bin").string(), "0x2b7"}, image, error)) << error;
+  const auto loaded = LoadFirmwareFile({(dir / "fw.bin").string(), "0x2b7"});
+  ASSERT_EQ(FailureOf(loaded), "");
+  const auto& image = *loaded;
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->version(), 0x2B7u);
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image->bytes().begin(),
@@ -49,9 +51,7 @@ TEST(FirmwareFile, LoadsAnImageUnderTheBuiltInOnesRules) {
        "bad image version 'xyz'; give one to three hexadecimal digits, as in 204 for 2.04"},
   };
   for (const auto& [options, message] : bad) {
-    EXPECT_FALSE(LoadFirmwareFile(options, image, error));
-    EXPECT_EQ(error, message);
-    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(FailureOf(LoadFirmwareFile(options)), message);
   }
 }
 

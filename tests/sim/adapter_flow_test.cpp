@@ -585,9 +585,7 @@ TEST(SimAdapter, BusyPortCannotBeOpened) {
   sim::AdapterConfig config;
   config.faults.busy = true;
   SimBench b(config);
-  OpenError error = OpenError::kNone;
-  EXPECT_EQ(OpenPort(b.state(), b.ports, b.stack.log, "COM3", &error), 0);
-  EXPECT_EQ(error, OpenError::kBusy);
+  EXPECT_EQ(OpenPort(b.state(), b.ports, b.stack.log, "COM3"), OpenError::kBusy);
 }
 
 TEST(SimAdapter, UnpluggedAfterSomeBytesComesBackRestartedOnANewOpen) {

@@ -9,6 +9,7 @@
 
 #include "link/frames.h"
 #include "sim/sim_options.h"
+#include "support/failure_of.h"
 
 namespace brivelton::sim {
 namespace {
@@ -18,9 +19,7 @@ using enum CommandKind;
 using Args = std::vector<std::string>;
 
 TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
-  SimOptions o;
-  std::string error;
-  ASSERT_TRUE(ParseSimOptions(
+  const auto parsed = ParseSimOptions(
       {"--version", "2a", "--address", "11:22:33:44:55:66", "--blank-identity", "--param", "4=10",
        "--param=5=0x50", "--boot-entry", "bursts", "--seed", "9", "--silent", "--ignore",
        "LinkCheck=2", "--short", "17=1", "--short-bytes", "4", "--extra-bytes", "3",
@@ -28,9 +27,9 @@ TEST(SimOptions, TakesTheStartingStateAndEveryFault) {
        "--wrong-identity", "2", "--no-version-marker", "--bad-param-ack", "--hangup-after-bytes", "100", "--hangup-step",
        "page-write:17", "--hangup-count", "2", "--busy", "--time-scale", "0.5",
        "--wire-scale=0.25", "--timing", "erase-64k=1000", "--bridge", "ftdi", "--verbose", "--link", "/tmp/x",
-       "--dump-flash", "f", "--dump-params", "p", "--image-version", "0x321"},
-      o, error))
-      << error;
+       "--dump-flash", "f", "--dump-params", "p", "--image-version", "0x321"});
+  ASSERT_EQ(FailureOf(parsed), "");
+  const SimOptions& o = *parsed;
   const AdapterConfig& c = o.config;
   EXPECT_EQ(c.version, 0x2Au);
   EXPECT_EQ(c.bt_address, (std::array<uint8_t, 6>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}));
@@ -96,9 +95,7 @@ TEST(SimOptions, RefusesBadInputWithOneLine) {
       {"--link", ""},
   };
   for (const Args& args : bad) {
-    SimOptions o;
-    std::string error;
-    EXPECT_FALSE(ParseSimOptions(args, o, error)) << args[0];
+    const std::string error = FailureOf(ParseSimOptions(args));
     EXPECT_FALSE(error.empty()) << args[0];
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
@@ -110,18 +107,17 @@ TEST(SimOptions, FlashFileIsPaddedAndAnOversizedOneRefused) {
     std::ofstream out(path, std::ios::binary);
     out << "abc";
   }
-  SimOptions o;
-  std::string error;
-  ASSERT_TRUE(ParseSimOptions({"--flash", path}, o, error)) << error;
-  EXPECT_EQ(o.config.flash, (std::vector<uint8_t>{'a', 'b', 'c'}));
-  DeviceModel model(o.config);
+  const auto o = ParseSimOptions({"--flash", path});
+  ASSERT_EQ(FailureOf(o), "");
+  EXPECT_EQ(o->config.flash, (std::vector<uint8_t>{'a', 'b', 'c'}));
+  DeviceModel model(o->config);
   EXPECT_EQ(model.flash().size(), kFlashSize);
   EXPECT_EQ(model.flash()[3], 0xFF);
   {
     std::ofstream out(path, std::ios::binary);
     out << std::string(kFlashSize + 1, 'x');
   }
-  EXPECT_FALSE(ParseSimOptions({"--flash", path}, o, error));
+  EXPECT_NE(FailureOf(ParseSimOptions({"--flash", path})), "");
   std::remove(path.c_str());
 }
 
@@ -146,14 +142,13 @@ TEST(SimOptions, EveryDeviceTimeIsSetByItsName) {
       {"latency", &Timing::reply_latency_us},
   };
   for (const auto& [name, member] : times) {
-    SimOptions o;
-    std::string error;
-    ASSERT_TRUE(ParseSimOptions({"--timing", std::string(name) + "=1234567"}, o, error)) << error;
-    EXPECT_EQ(o.config.timing.*member, 1234567u) << name;
+    const auto o = ParseSimOptions({"--timing", std::string(name) + "=1234567"});
+    ASSERT_EQ(FailureOf(o), "");
+    EXPECT_EQ(o->config.timing.*member, 1234567u) << name;
     const Timing defaults;
     for (const auto& [other, other_member] : times) {
       if (other_member != member) {
-        EXPECT_EQ(o.config.timing.*other_member, defaults.*other_member) << name << " " << other;
+        EXPECT_EQ(o->config.timing.*other_member, defaults.*other_member) << name << " " << other;
       }
     }
   }
@@ -176,17 +171,13 @@ TEST(SimOptions, SwitchesAndValuesAreToldApart) {
       {{"--short", "Nope=1"}, "--short: 'Nope=1' is not KIND=N with a known kind"},
   };
   for (const auto& [args, expected] : cases) {
-    SimOptions o;
-    std::string error;
-    EXPECT_FALSE(ParseSimOptions(args, o, error)) << args[0];
-    EXPECT_EQ(error, expected);
+    EXPECT_EQ(FailureOf(ParseSimOptions(args)), expected) << args[0];
   }
-  SimOptions o;
-  std::string error;
-  ASSERT_TRUE(ParseSimOptions({"-h", "--hangup-count=0", "--short-bytes", "2"}, o, error)) << error;
-  EXPECT_TRUE(o.help);
-  EXPECT_EQ(o.config.faults.hangup_count, 0);
-  EXPECT_EQ(o.config.faults.short_reply_bytes, 2);
+  const auto o = ParseSimOptions({"-h", "--hangup-count=0", "--short-bytes", "2"});
+  ASSERT_EQ(FailureOf(o), "");
+  EXPECT_TRUE(o->help);
+  EXPECT_EQ(o->config.faults.hangup_count, 0);
+  EXPECT_EQ(o->config.faults.short_reply_bytes, 2);
 }
 
 TEST(SimOptions, UsageNamesEveryOption) {

@@ -10,28 +10,20 @@ namespace brivelton {
 
 class MemoryStateStore : public StateStore {
  public:
-  bool Write(const std::string& name, const std::string& content,
-             std::string& error) override {
-    if (refuse_writes) {
-      error = "No space left on device";
-      return false;
-    }
+  Result<void> Write(const std::string& name, const std::string& content) override {
+    if (refuse_writes) return Error("No space left on device");
     files[name] = content;
-    return true;
+    return {};
   }
-  std::optional<std::string> Read(const std::string& name, std::string& refused) override {
-    refused.clear();
+  Result<std::optional<std::string>> Read(const std::string& name) override {
     const auto it = files.find(name);
     if (it == files.end()) return std::nullopt;
     return it->second;
   }
-  bool Remove(const std::string& name, std::string& why) override {
-    if (refuse_removal && files.count(name)) {
-      why = "Permission denied";
-      return false;
-    }
+  Result<void> Remove(const std::string& name) override {
+    if (refuse_removal && files.count(name)) return Error("Permission denied");
     files.erase(name);
-    return true;
+    return {};
   }
   std::vector<std::string> List() override {
     std::vector<std::string> names;

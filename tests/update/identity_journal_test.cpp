@@ -18,6 +18,7 @@
 
 #include "platform/state_store.h"
 #include "sim/virtual_adapter.h"
+#include "support/failure_of.h"
 #include "support/host_bench.h"
 #include "support/memory_state_store.h"
 #include "update/address_choice.h"
@@ -106,17 +107,16 @@ TEST(BtAddressText, NoAdapterHasTheMeaninglessAddresses) {
 TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   MemoryStateStore store;
   IdentityJournal journal(store);
-  std::string error;
   // Two adapters cut short on the same port, one on another.
-  ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kSaved, "", "t1"}, error)) << error;
-  ASSERT_TRUE(journal.Save({"/dev/ttyUSB0", kOwn, "", "t2"}, error)) << error;
-  ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"}, error)) << error;
+  ASSERT_EQ(FailureOf(journal.Save({"/dev/ttyUSB0", kSaved, "", "t1"})), "");
+  ASSERT_EQ(FailureOf(journal.Save({"/dev/ttyUSB0", kOwn, "", "t2"})), "");
+  ASSERT_EQ(FailureOf(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"})), "");
   // A file named for another address than it holds is not ours, and is not
   // replaced: the entry goes beside it.
   store.files["identity-stray"] = FormatJournalEntry({"/dev/ttyUSB0", kGiven, "", "t"});
   const std::string planted = FormatJournalEntry({"/dev/ttyUSB1", kGiven, "", "t"});
   store.files[JournalFileName(kOther)] = planted;
-  ASSERT_TRUE(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"}, error)) << error;
+  ASSERT_EQ(FailureOf(journal.Save({"/dev/ttyUSB1", kOther, "", "t3"})), "");
   EXPECT_EQ(store.files[JournalFileName(kOther)], planted);
   EXPECT_EQ(store.files.count(JournalFileName(kOther) + "-1"), 1u);
 
@@ -154,19 +154,17 @@ TEST(IdentityJournal, OneEntryPerAdapterAndForgetRemovesOnlyItsOwn) {
   // Beside four files that are no entry of it, an entry is not saved.
   for (const char* beside : {"", "-1", "-2", "-3"})
     store.files[JournalFileName(kOwn) + beside] = "junk";
-  EXPECT_FALSE(journal.Save({"/dev/ttyUSB0", kOwn, "", "t"}, error));
-  EXPECT_EQ(error,
+  EXPECT_EQ(FailureOf(journal.Save({"/dev/ttyUSB0", kOwn, "", "t"})),
             "/state/identity-001BDC0F217E and the names beside it hold files that are no entry of "
             "00:1B:DC:0F:21:7E; left as they are");
 
   // A port name that would break the entry's lines is refused, not mangled.
-  EXPECT_FALSE(journal.Save({"/dev/tty\nUSB0", kSaved, "", "t"}, error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_NE(FailureOf(journal.Save({"/dev/tty\nUSB0", kSaved, "", "t"})), "");
   // So is one whose entry could not be read back.
-  EXPECT_FALSE(journal.Save({"/dev/" + std::string(4096, 'p'), kSaved, "", "t"}, error));
-  EXPECT_EQ(error, "the port name is too long to be recorded");
+  EXPECT_EQ(FailureOf(journal.Save({"/dev/" + std::string(4096, 'p'), kSaved, "", "t"})),
+            "the port name is too long to be recorded");
   // A 180-character name is nothing special.
-  EXPECT_TRUE(journal.Save({"/dev/" + std::string(180, 'p'), kSaved, "", "t"}, error));
+  EXPECT_EQ(FailureOf(journal.Save({"/dev/" + std::string(180, 'p'), kSaved, "", "t"})), "");
 }
 
 // No log line is cut: a path gives way to its file name, and what still

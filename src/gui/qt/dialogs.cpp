@@ -125,12 +125,13 @@ AddressDialog::AddressDialog(const std::vector<JournalEntry>& candidates, QWidge
 
 void AddressDialog::OnOk() {
   auto* edit = ControlAs<QLineEdit>(ui::kIdAddressEdit);
-  std::string refusal;
-  if (AcceptTypedAddress(edit->text().toStdString(), reply_, refusal)) {
+  const auto accepted = AcceptTypedAddress(edit->text().toStdString());
+  if (accepted) {
+    reply_ = *accepted;
     accept();
     return;
   }
-  ControlAs<QLabel>(ui::kIdAddressError)->setText(QString::fromStdString(refusal));
+  ControlAs<QLabel>(ui::kIdAddressError)->setText(QString::fromStdString(accepted.error().text()));
   edit->setFocus();
   edit->selectAll();
 }

@@ -35,16 +35,16 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   const QStringList given = QApplication::arguments();
   for (qsizetype i = 1; i < given.size(); ++i) args.push_back(given[i].toStdString());
-  brivelton::WindowArgs options;
-  std::string error;
-  if (!brivelton::ParseWindowArgs(args, options, error)) {
-    std::fprintf(stderr, "brivelton-utility: %s\n%s", error.c_str(),
+  const auto parsed = brivelton::ParseWindowArgs(args);
+  if (!parsed) {
+    std::fprintf(stderr, "brivelton-utility: %s\n%s", parsed.error().text().c_str(),
                  brivelton::WindowUsage());
     return 2;
   }
-  std::unique_ptr<brivelton::FirmwareImage> loaded;
-  if (!brivelton::LoadFirmwareFile(options.image, loaded, error)) {
-    std::fprintf(stderr, "brivelton-utility: %s\n", error.c_str());
+  const brivelton::WindowArgs& options = *parsed;
+  auto loaded = brivelton::LoadFirmwareFile(options.image);
+  if (!loaded) {
+    std::fprintf(stderr, "brivelton-utility: %s\n", loaded.error().text().c_str());
     return 2;
   }
 
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   brivelton::FileStateStore state(brivelton::DefaultStateDirectory());
   brivelton::Platform platform{serial_ports, clock, *port_list, &state};
 
-  brivelton::qt::MainWindow window(platform, {}, loaded ? *loaded : brivelton::BuiltInImage());
+  brivelton::qt::MainWindow window(platform, {}, *loaded ? **loaded : brivelton::BuiltInImage());
   window.exec();
   return 0;
 }

@@ -101,16 +101,15 @@ MainWindow::~MainWindow() {
 void MainWindow::OnCommand(int id) {
   // One conversation at a time; the buttons say so by being disabled.
   if (!MainDialog::HasHandler(id) || !conversation_.Start()) return;
-  std::string error;
-  const bool started = worker_.Start(
+  const auto started = worker_.Start(
       [this, id] { logic_.OnButton(id); },
       [this](const std::string& failure) {
         QMetaObject::invokeMethod(this, [this, failure] { ConversationDone(failure); },
                                   Qt::QueuedConnection);
-      },
-      error);
+      });
   if (!started) {
     conversation_.End();
+    const std::string error = started.error().text();
     std::fprintf(stderr, "brivelton-utility: the conversation could not start: %s\n",
                  error.c_str());
     QMessageBox::warning(this, windowTitle(),

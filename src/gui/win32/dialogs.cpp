@@ -177,12 +177,13 @@ bool AddressDialog::OnCommand(int id, int code) {
       GetDlgItemTextW(hwnd(), ui::kIdAddressEdit, wide, 64);
       std::string typed;
       for (const wchar_t* c = wide; *c; ++c) typed += *c < 0x80 ? static_cast<char>(*c) : '?';
-      std::string refusal;
-      if (AcceptTypedAddress(typed, reply_, refusal)) {
+      const auto accepted = AcceptTypedAddress(typed);
+      if (accepted) {
+        reply_ = *accepted;
         End(IDOK);
         return true;
       }
-      SetDlgItemTextW(hwnd(), ui::kIdAddressError, Widen(refusal.c_str()).c_str());
+      SetDlgItemTextW(hwnd(), ui::kIdAddressError, Widen(accepted.error().text().c_str()).c_str());
       MessageBeep(MB_ICONWARNING);
       HWND edit = Item(ui::kIdAddressEdit);
       SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);

@@ -131,17 +131,16 @@ bool MainWindow::OnCommand(int id, int code) {
 
 void MainWindow::StartConversation(int id) {
   if (!conversation_.Start()) return;
-  std::string error;
-  const bool started = worker_.Start(
+  const auto started = worker_.Start(
       [this, id] { logic_.OnButton(id); },
       [this](const std::string& failure) {
         failure_ = failure;
         PostMessageW(hwnd(), kConversationDone, 0, 0);
-      },
-      error);
+      });
   if (!started) {
     conversation_.End();
-    Report(hwnd(), "The conversation with the adapter could not start: " + error);
+    Report(hwnd(),
+           "The conversation with the adapter could not start: " + started.error().text());
     return;
   }
   Redraw();

@@ -48,20 +48,22 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
 
   // The same command line as the Linux window's. Anything wrong is said
   // before the window opens.
-  brivelton::WindowArgs options;
-  std::string error;
-  if (brivelton::ParseWindowArgs(Arguments(), options, error) &&
-      (options.help || options.version)) {
-    const std::string text = options.help ? brivelton::WindowUsage()
+  const auto parsed = brivelton::ParseWindowArgs(Arguments());
+  if (parsed && (parsed->help || parsed->version)) {
+    const std::string text = parsed->help ? brivelton::WindowUsage()
                                           : brivelton::VersionLines("brivelton-utility");
     MessageBoxA(nullptr, text.c_str(), "Brivelton Utility", MB_OK | MB_ICONINFORMATION);
     return 0;
   }
-  std::unique_ptr<brivelton::FirmwareImage> loaded;
-  if (!error.empty() || !brivelton::LoadFirmwareFile(options.image, loaded, error)) {
-    MessageBoxA(nullptr, error.c_str(), "Brivelton Utility", MB_OK | MB_ICONERROR);
+  const auto loaded =
+      parsed ? brivelton::LoadFirmwareFile(parsed->image)
+             : brivelton::Result<std::unique_ptr<brivelton::FirmwareImage>>(parsed.error());
+  if (!loaded) {
+    MessageBoxA(nullptr, loaded.error().text().c_str(), "Brivelton Utility",
+                MB_OK | MB_ICONERROR);
     return 2;
   }
+  const brivelton::WindowArgs& options = *parsed;
 
   brivelton::Win32SerialPorts ports;
   brivelton::SystemClock clock;
@@ -74,7 +76,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   brivelton::Platform platform{ports, clock, port_list, &state};
   brivelton::win32::MainWindow window(
       platform, [](const std::string& line) { OutputDebugStringA((line + "\n").c_str()); },
-      loaded ? *loaded : brivelton::BuiltInImage());
+      *loaded ? **loaded : brivelton::BuiltInImage());
   window.DoModal(nullptr);
   return 0;
 }

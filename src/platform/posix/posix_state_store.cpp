@@ -72,12 +72,11 @@ std::string FileStateStore::Refusal(const std::string& name) const {
   return RefusalOf(st);
 }
 
-bool FileStateStore::MakeFolder(std::string& error) const {
-  if (dir_.empty()) error = kNoDirectory;
-  else if (!MakeDirectories(dir_)) error = "can't create " + dir_ + ": " + std::strerror(errno);
-  else if (const std::string why = NoFolder(dir_); !why.empty()) error = dir_ + " " + why;
-  else return true;
-  return false;
+Result<void> FileStateStore::MakeFolder() const {
+  if (dir_.empty()) return Error(kNoDirectory);
+  if (!MakeDirectories(dir_)) return Error(std::strerror(errno)).In("can't create " + dir_);
+  if (const std::string why = NoFolder(dir_); !why.empty()) return Error(dir_ + " " + why);
+  return {};
 }
 
 std::vector<std::string> FileStateStore::OldRegularFiles(int seconds) const {
@@ -95,8 +94,7 @@ std::vector<std::string> FileStateStore::OldRegularFiles(int seconds) const {
   return names;
 }
 
-bool FileStateStore::Replace(const std::string& name, const std::string& content,
-                             std::string& error) {
+Result<void> FileStateStore::Replace(const std::string& name, const std::string& content) {
   const std::string path = PathOf(name);
   // Exclusively, under a name nobody has used: what is already there, a link
   // planted where the file would go included, stays untouched.
@@ -107,10 +105,7 @@ bool FileStateStore::Replace(const std::string& name, const std::string& content
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     return fd < 0 && errno == EEXIST;
   });
-  if (fd < 0) {
-    error = "can't create " + temp + ": " + std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return Error(std::strerror(errno)).In("can't create " + temp);
   // Whatever the umask, the owner reads it and nobody else does.
   bool ok = fchmod(fd, 0600) == 0;
   size_t done = 0;
@@ -124,32 +119,31 @@ bool FileStateStore::Replace(const std::string& name, const std::string& content
   const int saved = errno;
   if (close(fd) != 0 && ok) ok = false;
   if (!ok) {
-    error = "can't write " + temp + ": " + std::strerror(saved ? saved : errno);
+    Error error = Error(std::strerror(saved ? saved : errno)).In("can't write " + temp);
     unlink(temp.c_str());
-    return false;
+    return error;
   }
   if (rename(temp.c_str(), path.c_str()) != 0) {
-    error = "can't rename " + temp + " to " + path + ": " + std::strerror(errno);
+    Error error = Error(std::strerror(errno)).In("can't rename " + temp + " to " + path);
     unlink(temp.c_str());
-    return false;
+    return error;
   }
   SyncDirectory(dir_);
-  return true;
+  return {};
 }
 
-std::optional<std::string> FileStateStore::Read(const std::string& name, std::string& refused) {
-  refused.clear();
+Result<std::optional<std::string>> FileStateStore::Read(const std::string& name) {
   if (dir_.empty()) return std::nullopt;
   // Not opened at all when it is plainly no file of ours: opening a device
   // may do something.
-  refused = Refusal(name);
-  if (!refused.empty()) return std::nullopt;
+  std::string refused = Refusal(name);
+  if (!refused.empty()) return Error(refused);
   // Without O_NONBLOCK a FIFO put there since would hold the open forever.
   const int fd =
       open(PathOf(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    if (errno == ELOOP) refused = kLink;
-    else if (errno != ENOENT) refused = Unreadable(errno);
+    if (errno == ELOOP) return Error(kLink);
+    if (errno != ENOENT) return Error(Unreadable(errno));
     return std::nullopt;
   }
   struct stat st {};
@@ -167,7 +161,7 @@ std::optional<std::string> FileStateStore::Read(const std::string& name, std::st
     if (content.size() > kMaxFileBytes) refused = TooLarge();
   }
   close(fd);
-  if (!refused.empty()) return std::nullopt;
+  if (!refused.empty()) return Error(refused);
   return content;
 }
 

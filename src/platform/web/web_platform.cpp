@@ -237,25 +237,21 @@ void WebClock::Sleep(uint32_t ms) { brv_sleep(double(ms)); }
 uint64_t WebClock::NowMs() { return NowUs() / 1000; }
 uint64_t WebClock::NowUs() { return brivelton::NowUs(); }
 
-bool WebStateStore::Write(const std::string& name, const std::string& content,
-                          std::string& error) {
+Result<void> WebStateStore::Write(const std::string& name, const std::string& content) {
   char* failure = brv_store_write(name.c_str(), content.c_str());
-  if (!failure) return true;
-  error = Adopt(failure);
-  return false;
+  if (!failure) return {};
+  return Error(Adopt(failure));
 }
 
-std::optional<std::string> WebStateStore::Read(const std::string& name, std::string& refused) {
-  refused.clear();
+Result<std::optional<std::string>> WebStateStore::Read(const std::string& name) {
   char* text = brv_store_read(name.c_str());
   if (!text) return std::nullopt;
   return Adopt(text);
 }
 
-bool WebStateStore::Remove(const std::string& name, std::string& why) {
-  if (brv_store_remove(name.c_str())) return true;
-  why = "the browser's storage refused it";
-  return false;
+Result<void> WebStateStore::Remove(const std::string& name) {
+  if (brv_store_remove(name.c_str())) return {};
+  return Error("the browser's storage refused it");
 }
 
 std::vector<std::string> WebStateStore::List() { return Lines(Adopt(brv_store_list())); }

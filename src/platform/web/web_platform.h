@@ -45,9 +45,9 @@ class WebClock : public Clock {
 // transaction is committed.
 class WebStateStore : public StateStore {
  public:
-  bool Write(const std::string& name, const std::string& content, std::string& error) override;
-  std::optional<std::string> Read(const std::string& name, std::string& refused) override;
-  bool Remove(const std::string& name, std::string& why) override;
+  Result<void> Write(const std::string& name, const std::string& content) override;
+  Result<std::optional<std::string>> Read(const std::string& name) override;
+  Result<void> Remove(const std::string& name) override;
   std::vector<std::string> List() override;
   std::string PathOf(const std::string& name) const override;
 };

@@ -63,14 +63,13 @@ std::string FileStateStore::Refusal(const std::string& name) const {
                    uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
 }
 
-bool FileStateStore::MakeFolder(std::string& error) const {
-  const DWORD attributes = dir_.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(dir_.c_str());
-  if (dir_.empty()) error = kNoDirectory;
-  else if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    error = dir_ + " is a file, not a folder";
-  else if (!MakeDirectories(dir_)) error = "can't create " + dir_ + ": " + LastErrorText();
-  else return true;
-  return false;
+Result<void> FileStateStore::MakeFolder() const {
+  if (dir_.empty()) return Error(kNoDirectory);
+  const DWORD attributes = GetFileAttributesA(dir_.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return Error(dir_ + " is a file, not a folder");
+  if (!MakeDirectories(dir_)) return Error(LastErrorText()).In("can't create " + dir_);
+  return {};
 }
 
 std::vector<std::string> FileStateStore::OldRegularFiles(int seconds) const {
@@ -93,8 +92,7 @@ std::vector<std::string> FileStateStore::OldRegularFiles(int seconds) const {
   return names;
 }
 
-bool FileStateStore::Replace(const std::string& name, const std::string& content,
-                             std::string& error) {
+Result<void> FileStateStore::Replace(const std::string& name, const std::string& content) {
   const std::string path = PathOf(name);
   // CREATE_NEW under a fresh name: nothing already there is truncated. The
   // user's own profile folder already keeps other users out.
@@ -106,28 +104,22 @@ bool FileStateStore::Replace(const std::string& name, const std::string& content
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
   });
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "can't create " + temp + ": " + LastErrorText();
-    return false;
-  }
+  if (file == INVALID_HANDLE_VALUE) return Error(LastErrorText()).In("can't create " + temp);
   DWORD written = 0;
   const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written,
                             nullptr) &&
                   written == content.size() && FlushFileBuffers(file);
-  if (!ok) error = "can't write " + temp + ": " + LastErrorText();
+  Result<void> done;
+  if (!ok) done = Error(LastErrorText()).In("can't write " + temp);
   CloseHandle(file);
   if (ok && !MoveFileExA(temp.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = "can't rename " + temp + " to " + path + ": " + LastErrorText();
-    DeleteFileA(temp.c_str());
-    return false;
-  }
-  if (!ok) DeleteFileA(temp.c_str());
-  return ok;
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    done = Error(LastErrorText()).In("can't rename " + temp + " to " + path);
+  if (!done) DeleteFileA(temp.c_str());
+  return done;
 }
 
-std::optional<std::string> FileStateStore::Read(const std::string& name, std::string& refused) {
-  refused.clear();
+Result<std::optional<std::string>> FileStateStore::Read(const std::string& name) {
   if (dir_.empty()) return std::nullopt;
   // The reparse point itself is opened, never what it points to.
   HANDLE file = CreateFileA(PathOf(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -135,9 +127,10 @@ std::optional<std::string> FileStateStore::Read(const std::string& name, std::st
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD failure = GetLastError();
     if (failure != ERROR_FILE_NOT_FOUND && failure != ERROR_PATH_NOT_FOUND)
-      refused = "unreadable: " + LastErrorText();
+      return Error("unreadable: " + LastErrorText());
     return std::nullopt;
   }
+  std::string refused;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(file) != FILE_TYPE_DISK) refused = kNotRegular;
   else if (!GetFileInformationByHandle(file, &info)) refused = "unreadable: " + LastErrorText();
@@ -155,7 +148,7 @@ std::optional<std::string> FileStateStore::Read(const std::string& name, std::st
     if (content.size() > kMaxFileBytes) refused = TooLarge();
   }
   CloseHandle(file);
-  if (!refused.empty()) return std::nullopt;
+  if (!refused.empty()) return Error(refused);
   return content;
 }
 
