@@ -48,7 +48,7 @@ struct Session {
         dialog(view, stack) {
     view.log = &stack.log;
     view.journal = platform.state;
-    view.link = &stack.link.state();
+    view.facts = &stack.facts;
   }
   Platform platform_;
   ProtocolStack stack;

@@ -122,7 +122,7 @@ void WebView::End() {
   Redraw();
 }
 
-bool WebView::AddressSaved() { return journal && link && JournalKeeps(journal, link->BtAddress); }
+bool WebView::AddressSaved() { return journal && facts && JournalKeeps(journal, facts->BtAddress); }
 
 void WebView::Redraw() {
   // The bar's words and the attempt's account apart: the page gives the

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/conversation.h"
-#include "link/link_state.h"
+#include "link/adapter_facts.h"
 #include "log/message_log.h"
 #include "platform/state_store.h"
 
@@ -33,10 +33,10 @@ class WebView : public ConversationView {
 
   // The session's log, for the settings' trace.
   MessageLog* log = nullptr;
-  // Where the session keeps saved addresses, and its link: whether the
-  // address of an update that failed is kept.
+  // Where the session keeps saved addresses, and what it knows of the
+  // adapter: whether the address of an update that failed is kept.
   StateStore* journal = nullptr;
-  const LinkState* link = nullptr;
+  const AdapterFacts* facts = nullptr;
 
  protected:
   // The page has one thread: the flash's events are on it already.

@@ -173,7 +173,7 @@ void MainWindow::CloseRequested() {
 }
 
 bool MainWindow::AddressSaved() {
-  return JournalKeeps(journal_, stack_.link.state().BtAddress);
+  return JournalKeeps(journal_, stack_.facts.BtAddress);
 }
 
 void MainWindow::Redraw() {

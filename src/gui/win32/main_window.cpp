@@ -245,7 +245,7 @@ void MainWindow::CloseRequested() {
 }
 
 bool MainWindow::AddressSaved() {
-  return JournalKeeps(journal_, stack_.link.state().BtAddress);
+  return JournalKeeps(journal_, stack_.facts.BtAddress);
 }
 
 std::vector<std::string> MainWindow::ListRows(const std::string& line) {
