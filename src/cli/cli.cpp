@@ -231,9 +231,8 @@ int RunUpdate(const Options& options, ProtocolStack& stack, MainDialog& dialog, 
     facts.outcome = "up-to-date";
     return kExitDone;
   }
-  stack.updater.set_given_address(options.startup_address
-                                      ? std::optional<BtAddressBytes>(kDefaultBtAddress)
-                                      : options.address);
+  stack.updater.options().given_address =
+      options.startup_address ? std::optional<BtAddressBytes>(kDefaultBtAddress) : options.address;
   const UpdateOutcome outcome = dialog.OnUpdateFirmware();
   view.EndProgress();
   facts.attempts = view.attempts();

@@ -207,15 +207,15 @@ TEST(JournalLogLines, FitTheLogWithoutLosingAWord) {
 struct JournalBench : testing::HostBench {
   explicit JournalBench(sim::AdapterConfig config = {}) {
     adapter = &Adapter(std::move(config));
-    updater.set_journal(&store);
+    updater.options().journal = &store;
     dialog();
     // What the journal held when the first erase was about to start.
-    updater.set_flash_span([this](bool begins, bool) {
+    updater.options().flash_span = [this](bool begins, bool) {
       if (begins && !at_first_erase) at_first_erase = store.files;
-    });
+    };
   }
   std::vector<std::string> Update(std::optional<Address> given = std::nullopt) {
-    updater.set_given_address(given);
+    updater.options().given_address = given;
     const size_t from = view.log.size();
     outcome = dialog().OnUpdateFirmware();
     return view.LogFrom(from);
@@ -252,9 +252,9 @@ struct JournalBench : testing::HostBench {
   }
   // The USB serial number of COM3's cable; none: the system doesn't say.
   void PortSerial(const std::string& serial) {
-    updater.set_usb_identity([serial](const std::string&) {
+    updater.options().usb_identity = [serial](const std::string&) {
       return serial.empty() ? UsbIdentity{} : UsbIdentity{"0403", "6001", serial};
-    });
+    };
   }
 
   MemoryStateStore store;
@@ -446,12 +446,12 @@ TEST(IdentityJournalRules, TheFrontEndIsAskedWhenNoSingleEntryApplies) {
     b.Save("COM3", kSaved);
     b.Save("COM3", kOther);
     std::vector<JournalEntry> asked;
-    b.updater.set_address_prompt(
+    b.updater.options().address_prompt = 
         {[&](const std::vector<JournalEntry>& candidates) {
            asked = candidates;
            return c.reply;
          },
-         [](const std::string& address) { return "the address dialog (" + address + ")"; }});
+         [](const std::string& address) { return "the address dialog (" + address + ")"; }};
     const auto log = b.Update();
     EXPECT_EQ(asked.size(), 2u);
     // Cancelled: no result dialog, the log has said why.
@@ -555,7 +555,7 @@ TEST(IdentityJournalRules, PlantedFilesNeverGiveAnotherAdapterItsAddress) {
       sim::AdapterConfig config;
       config.blank_identity = true;
       JournalBench b(config);
-      b.updater.set_journal(&store);
+      b.updater.options().journal = &store;
       const auto log = b.Update();
       EXPECT_EQ(b.view.results, std::vector<bool>{true});
       EXPECT_EQ(b.PageAddress(), with_own_entry ? kOwn : kDefaultBtAddress);
@@ -642,12 +642,12 @@ TEST(IdentityJournalRules, TheEntryGoesWhenTheReadBackProvesTheAddress) {
     config.faults.wrong_identity_writes = wrong;
     JournalBench b(config);
     std::vector<std::pair<AttemptEvent::Kind, bool>> events;  // with whether the entry was there
-    b.updater.set_attempts([&](const AttemptEvent& event) {
+    b.updater.options().attempts = [&](const AttemptEvent& event) {
       events.emplace_back(event.kind, b.store.files.count(JournalFileName(kOwn)) == 1);
       if (event.kind == AttemptEvent::Kind::kFailed) {
         EXPECT_EQ(event.why, AttemptFailure::kIdentityMismatch);
       }
-    });
+    };
     const auto log = b.Update();
     const bool success = wrong < kMaxAttempts;
     EXPECT_EQ(b.outcome, success ? UpdateOutcome::kSucceeded : UpdateOutcome::kFailed);
@@ -693,9 +693,9 @@ TEST(IdentityJournalRules, APageThatArrivedBlankCountsAsErased) {
     config.faults.ignore_kind[FlashWriteStatus] = 2;  // the first unlock fails
     JournalBench b(config);
     std::optional<AttemptEvent> failed;
-    b.updater.set_attempts([&](const AttemptEvent& event) {
+    b.updater.options().attempts = [&](const AttemptEvent& event) {
       if (event.kind == AttemptEvent::Kind::kFailed && !failed) failed = event;
-    });
+    };
     b.Update(kGiven);
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->why, AttemptFailure::kEraseRefused);
@@ -757,7 +757,7 @@ TEST(IdentityJournalRules, TheUpdateSaysWhereTheAddressItWroteCameFrom) {
       b.Save("COM3", kSaved);
       b.Save("COM3", kOther);
       const AddressReply reply = *c.reply;
-      b.updater.set_address_prompt({[reply](const std::vector<JournalEntry>&) { return reply; }, {}});
+      b.updater.options().address_prompt = {[reply](const std::vector<JournalEntry>&) { return reply; }, {}};
     }
     EXPECT_FALSE(b.updater.address_decision());
     b.Update(c.given);
