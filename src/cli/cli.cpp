@@ -126,18 +126,11 @@ void PrintSettings(const SettingsValues& values, CliIo& io) {
 
 // What the journal holds for an adapter whose page carries no address of its
 // own, and which entry `update` would take, as `update` decides it.
-void ShowSavedEntries(const std::string& port, Platform& platform, CliIo& io) {
-  AddressSources sources;
-  sources.port = port;
-  sources.usb = platform.port_list.UsbIdentityOf(port);
-  if (platform.state) {
-    JournalContents contents = IdentityJournal(*platform.state).Read();
-    for (const auto& problem : contents.problems)
-      io.err << "brivelton:" << LeftAloneLine(problem) << '\n';
-    sources.entries = std::move(contents.entries);
-  }
-  const AddressChoice choice = ChooseAddress(sources);
-  for (const auto& entry : sources.entries)
+void ShowSavedEntries(const std::string& port, const Updater& updater, CliIo& io) {
+  const AddressDecision choice = DecideAddress(updater.options(), port, updater.page_address());
+  for (const auto& problem : choice.problems)
+    io.err << "brivelton:" << LeftAloneLine(problem) << '\n';
+  for (const auto& entry : choice.saved)
     io.err << "brivelton: " << Shown(entry.file) << " keeps the address "
            << FormatBtAddress(entry.address) << " for " << Shown(entry.port) << " (saved "
            << Shown(entry.saved) << ")"
@@ -152,7 +145,7 @@ void ShowSavedEntries(const std::string& port, Platform& platform, CliIo& io) {
 // After the log: what the identity page carries, or on a blank page what
 // the journal still holds for it.
 int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImage& firmware,
-                 Platform& platform, const Options& options, CliIo& io) {
+                 const Options& options, CliIo& io) {
   const bool read = updater.InspectIdentity();
   if (options.json)
     io.out << IdentityJson(device, firmware, read ? updater.page_address() : std::nullopt,
@@ -165,7 +158,7 @@ int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImag
     if (*updater.page_address() == kDefaultBtAddress) {
       io.err << "brivelton: " << MeaninglessAddressReason(kDefaultBtAddress)
              << ", not this adapter's own\n";
-      ShowSavedEntries(device.port, platform, io);
+      ShowSavedEntries(device.port, updater, io);
       io.err << std::flush;
       return kExitStartUpAddress;
     }
@@ -178,7 +171,7 @@ int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImag
   // A blank page: the next update writes the start-up address unless told
   // better, so the status is the same as for that address on the page.
   io.err << "brivelton: the identity page carries no Bluetooth address\n";
-  ShowSavedEntries(device.port, platform, io);
+  ShowSavedEntries(device.port, updater, io);
   io.err << std::flush;
   return kExitStartUpAddress;
 }
@@ -314,7 +307,7 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
   if (!device.found) return kExitNoAdapter;
 
   if (options.command == Command::kIdentity)
-    return ShowIdentity(stack.updater, device, firmware, platform, options, io);
+    return ShowIdentity(stack.updater, device, firmware, options, io);
 
   if (options.command == Command::kSettings) {
     const SettingsOutcome outcome = dialog.OnSetting();

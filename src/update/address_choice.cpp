@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "log/message_log.h"
+#include "update/updater.h"
 
 namespace brivelton {
 
@@ -61,8 +62,8 @@ std::vector<std::string> FitLogLine(std::string line, const std::vector<std::str
   return lines;
 }
 
-AddressChoice ChooseAddress(const AddressSources& s) {
-  AddressChoice choice;
+AddressDecision ChooseAddress(const AddressSources& s) {
+  AddressDecision choice;
   std::vector<std::string> paths;
   for (const auto& entry : s.entries) paths.push_back(entry.file);
   auto say = [&](const std::string& line) {
@@ -112,6 +113,7 @@ AddressChoice ChooseAddress(const AddressSources& s) {
 
   if (s.given) {
     choice.address = *s.given;
+    choice.source = *s.given == kDefaultBtAddress ? AddressSource::kStartUp : AddressSource::kGiven;
     std::string line = page + ": writing the given address " + FormatBtAddress(*s.given);
     if (*s.given == kDefaultBtAddress) line = page + ": writing the start-up address " +
                                               FormatBtAddress(kDefaultBtAddress) + " as asked";
@@ -123,12 +125,15 @@ AddressChoice ChooseAddress(const AddressSources& s) {
   }
   if (match) {
     choice.address = match->address;
+    choice.source = AddressSource::kSaved;
     say(page + ": restored address " + FormatBtAddress(match->address) + " from " +
         Shown(match->file));
     return choice;
   }
 
   choice.address = s.held.value_or(kDefaultBtAddress);
+  choice.source =
+      choice.address == kDefaultBtAddress ? AddressSource::kStartUp : AddressSource::kSaved;
   std::vector<const JournalEntry*> all = by_serial;
   all.insert(all.end(), by_port.begin(), by_port.end());
   all.insert(all.end(), elsewhere.begin(), elsewhere.end());
@@ -140,6 +145,26 @@ AddressChoice ChooseAddress(const AddressSources& s) {
     say(page + "; the address " + Candidate(entry) + " is not used. If it is this adapter's: " +
         remedy(FormatBtAddress(entry.address)));
   return choice;
+}
+
+AddressDecision DecideAddress(const UpdateOptions& options, const std::string& port,
+                              const std::optional<BtAddressBytes>& page,
+                              const std::optional<BtAddressBytes>& held) {
+  AddressSources sources;
+  sources.port = port;
+  if (options.usb_identity) sources.usb = options.usb_identity(port);
+  sources.page = page;
+  sources.given = options.given_address;
+  sources.how_to_give = options.address_prompt.how_to_give;
+  JournalContents contents;
+  if (options.journal && (!page || *page == kDefaultBtAddress))
+    contents = IdentityJournal(*options.journal).Read();
+  sources.entries = std::move(contents.entries);
+  if (!options.journal) sources.held = held;
+  AddressDecision decision = ChooseAddress(sources);
+  decision.saved = std::move(sources.entries);
+  decision.problems = std::move(contents.problems);
+  return decision;
 }
 
 std::string StartUpAddressLine(

@@ -116,28 +116,12 @@ bool Updater::ReadIdentity() {
   // A page without the name (blank, or wiped by an earlier attempt's erase)
   // or with only the start-up address gets the user's address, or the one
   // address saved for this adapter, or else what the front end answers.
-  AddressSources sources;
-  sources.port = state_.PortName;
-  if (options_.usb_identity) sources.usb = options_.usb_identity(state_.PortName);
-  sources.page = page_address_;
-  sources.given = options_.given_address;
-  sources.how_to_give = options_.address_prompt.how_to_give;
-  const bool blank = !page_address_ || *page_address_ == kDefaultBtAddress;
-  if (blank && options_.journal) {
-    JournalContents contents = IdentityJournal(*options_.journal).Read();
-    for (const auto& problem : contents.problems)
-      for (const auto& line : FitLogLine(LeftAloneLine(problem), {Shown(problem.file)}))
-        log_.LogLine("%s", line.c_str());
-    sources.entries = std::move(contents.entries);
-  }
-  if (!options_.journal) sources.held = state_.BtAddress;
-  AddressChoice choice = ChooseAddress(sources);
+  AddressDecision choice =
+      DecideAddress(options_, state_.PortName, page_address_, state_.BtAddress);
+  for (const auto& problem : choice.problems)
+    for (const auto& line : FitLogLine(LeftAloneLine(problem), {Shown(problem.file)}))
+      log_.LogLine("%s", line.c_str());
   for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
-  AddressSource source = !blank                           ? AddressSource::kPage
-                         : options_.given_address && *options_.given_address != kDefaultBtAddress
-                             ? AddressSource::kGiven
-                         : choice.address == kDefaultBtAddress ? AddressSource::kStartUp
-                                                               : AddressSource::kSaved;
   cancelled_ = false;
   refused_ = false;
   if (choice.undecided || choice.nothing_saved) {
@@ -154,7 +138,7 @@ bool Updater::ReadIdentity() {
       const std::string why = MeaninglessAddressReason(reply.address);
       if (why.empty()) {
         choice.address = reply.address;
-        source = std::any_of(choice.candidates.begin(), choice.candidates.end(),
+        choice.source = std::any_of(choice.candidates.begin(), choice.candidates.end(),
                              [&](const JournalEntry& e) { return e.address == reply.address; })
                      ? AddressSource::kSaved
                      : AddressSource::kTyped;
@@ -178,7 +162,7 @@ bool Updater::ReadIdentity() {
   }
   state_.BtAddress = choice.address;
   state_.IdentityRead = true;
-  decision_ = AddressDecision{choice.address, source, {}};
+  decision_ = std::move(choice);
   return true;
 }
 

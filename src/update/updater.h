@@ -67,23 +67,6 @@ struct AttemptEvent {
 // ("... did not match." alone after the last); empty for other kinds.
 std::string AttemptLine(const AttemptEvent& event);
 
-// Where the address an update writes back came from.
-enum class AddressSource {
-  kPage,     // the adapter's own identity page
-  kSaved,    // an entry of the identity journal (or this run's, without one)
-  kGiven,    // the user's, given before the update (--address)
-  kTyped,    // typed in answer to the address question
-  kStartUp,  // none known: the start-up address every blank adapter gets
-};
-
-// The address an update decided on before erasing, and the journal file that
-// keeps it while the adapter may have no firmware (empty when none does).
-struct AddressDecision {
-  BtAddressBytes address{};
-  AddressSource source = AddressSource::kPage;
-  std::string journal_file;
-};
-
 // Everything an update is told from outside: where the address is kept, what
 // the system knows of the port, the user's address, and the front end's hooks.
 struct UpdateOptions {
@@ -106,6 +89,13 @@ struct UpdateOptions {
   // address, several saved addresses stop the update (kRefusedUndecided).
   AddressPrompt address_prompt;
 };
+
+// The address an update of the adapter on `port` would write, as far as the
+// options, the page (none: blank) and the journal say, before anyone is
+// asked. Without a journal, `held` (this run's address) stands in for one.
+AddressDecision DecideAddress(const UpdateOptions& options, const std::string& port,
+                              const std::optional<BtAddressBytes>& page,
+                              const std::optional<BtAddressBytes>& held = std::nullopt);
 
 class Updater {
  public:

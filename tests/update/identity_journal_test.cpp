@@ -732,6 +732,7 @@ TEST(IdentityJournalRules, TheUpdateSaysWhereTheAddressItWroteCameFrom) {
   struct Case {
     const char* name;
     bool blank;
+    std::vector<Address> saved;  // entries for COM3
     std::optional<Address> given;
     std::optional<AddressReply> reply;  // none: nobody is asked
     Address written;
@@ -739,25 +740,29 @@ TEST(IdentityJournalRules, TheUpdateSaysWhereTheAddressItWroteCameFrom) {
     bool kept_in_journal;
   };
   const Case cases[] = {
-      {"its own page", false, std::nullopt, std::nullopt, kOwn, AddressSource::kPage, true},
-      {"--address", true, kGiven, std::nullopt, kGiven, AddressSource::kGiven, true},
-      {"a saved entry picked", true, std::nullopt, AddressReply{AddressAnswer::kGiven, kSaved},
-       kSaved, AddressSource::kSaved, true},
-      {"typed", true, std::nullopt, AddressReply{AddressAnswer::kGiven, kGiven}, kGiven,
-       AddressSource::kTyped, true},
-      {"continue without", true, std::nullopt, AddressReply{}, kDefaultBtAddress,
+      {"its own page", false, {}, std::nullopt, std::nullopt, kOwn, AddressSource::kPage, true},
+      {"--address", true, {}, kGiven, std::nullopt, kGiven, AddressSource::kGiven, true},
+      {"--start-up-address", true, {kSaved}, kDefaultBtAddress, std::nullopt, kDefaultBtAddress,
        AddressSource::kStartUp, false},
+      {"the one saved entry", true, {kSaved}, std::nullopt, std::nullopt, kSaved,
+       AddressSource::kSaved, true},
+      {"a saved entry picked", true, {kSaved, kOther}, std::nullopt,
+       AddressReply{AddressAnswer::kGiven, kSaved}, kSaved, AddressSource::kSaved, true},
+      {"typed", true, {kSaved, kOther}, std::nullopt, AddressReply{AddressAnswer::kGiven, kGiven},
+       kGiven, AddressSource::kTyped, true},
+      {"continue without", true, {kSaved, kOther}, std::nullopt, AddressReply{},
+       kDefaultBtAddress, AddressSource::kStartUp, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     sim::AdapterConfig config;
     config.blank_identity = c.blank;
     JournalBench b(config);
+    for (const auto& address : c.saved) b.Save("COM3", address);
     if (c.reply) {
-      b.Save("COM3", kSaved);
-      b.Save("COM3", kOther);
       const AddressReply reply = *c.reply;
-      b.updater.options().address_prompt = {[reply](const std::vector<JournalEntry>&) { return reply; }, {}};
+      b.updater.options().address_prompt = {
+          [reply](const std::vector<JournalEntry>&) { return reply; }, {}};
     }
     EXPECT_FALSE(b.updater.address_decision());
     b.Update(c.given);
