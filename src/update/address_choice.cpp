@@ -35,10 +35,6 @@ std::string Candidate(const JournalEntry& entry) {
 
 }  // namespace
 
-std::string CommandLineRemedy(const std::string& address) {
-  return "brivelton update --address " + address;
-}
-
 std::vector<std::string> FitLogLine(std::string line, const std::vector<std::string>& paths) {
   constexpr size_t kMax = kLogLineSize - 1;
   if (line.size() <= kMax) return {line};
@@ -140,10 +136,10 @@ AddressDecision ChooseAddress(const AddressSources& s) {
   for (const auto* entry : distinct(all)) choice.candidates.push_back(*entry);
   choice.undecided = !choice.candidates.empty();
   choice.nothing_saved = !choice.undecided && choice.address == kDefaultBtAddress;
-  const auto remedy = s.how_to_give ? s.how_to_give : CommandLineRemedy;
   for (const auto& entry : choice.candidates)
-    say(page + "; the address " + Candidate(entry) + " is not used. If it is this adapter's: " +
-        remedy(FormatBtAddress(entry.address)));
+    say(page + "; the address " + Candidate(entry) + " is not used" +
+        (s.how_to_give ? ". If it is this adapter's: " + s.how_to_give(FormatBtAddress(entry.address))
+                       : std::string()));
   return choice;
 }
 
@@ -169,12 +165,13 @@ AddressDecision DecideAddress(const UpdateOptions& options, const std::string& p
 
 std::string StartUpAddressLine(
     const std::function<std::string(const std::string& address)>& how_to_give) {
-  const auto remedy = how_to_give ? how_to_give : CommandLineRemedy;
-  return " No address saved for this adapter: writing the start-up address " +
-         FormatBtAddress(kDefaultBtAddress) +
-         ". To give its own (on its label, or in the phone's list of paired devices), update "
-         "again: " +
-         remedy("<address>");
+  std::string line = " No address saved for this adapter: writing the start-up address " +
+                     FormatBtAddress(kDefaultBtAddress);
+  if (how_to_give)
+    line += ". To give its own (on its label, or in the phone's list of paired devices), update "
+            "again: " +
+            how_to_give("<address>");
+  return line;
 }
 
 }  // namespace brivelton

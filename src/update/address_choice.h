@@ -22,8 +22,7 @@ struct AddressSources {
   std::vector<JournalEntry> entries;    // every entry the journal holds
   // Without a journal, what this run already holds stands in for one.
   std::optional<BtAddressBytes> held;
-  // The remedy the hint lines name for `address` (CommandLineRemedy when
-  // empty).
+  // The remedy the hint lines name for `address`; none: they name none.
   std::function<std::string(const std::string& address)> how_to_give;
 };
 
@@ -99,12 +98,9 @@ struct AddressPrompt {
   // The candidates, likeliest first; an empty list still asks.
   std::function<AddressReply(const std::vector<JournalEntry>& candidates)> ask;
   // The end of each hint line: how to give `address` ("00:1B:DC:0F:21:7E")
-  // in this front end. Empty: CommandLineRemedy.
+  // in this front end. Empty: the lines name no remedy.
   std::function<std::string(const std::string& address)> how_to_give;
 };
-
-// "brivelton update --address 00:1B:DC:0F:21:7E".
-std::string CommandLineRemedy(const std::string& address);
 
 // The line an update logs when it writes the start-up address because nothing
 // was saved for the adapter; `how_to_give` as in AddressPrompt.
