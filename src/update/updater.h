@@ -126,6 +126,9 @@ class Updater {
   // The last update's address, once decided; none before that (or when the
   // page could not be read).
   const std::optional<AddressDecision>& address_decision() const { return decision_; }
+  // Whether the journal kept the last update's address before the erase: an
+  // update that then failed left it there for the next one.
+  bool address_kept() const { return decision_ && !decision_->journal_file.empty(); }
 
  private:
   void Progress(UpdateStage stage, int done, int total) {

@@ -122,7 +122,7 @@ void WebView::End() {
   Redraw();
 }
 
-bool WebView::AddressSaved() { return journal && link && JournalKeeps(journal, link->BtAddress); }
+bool WebView::AddressSaved() { return updater && updater->address_kept(); }
 
 void WebView::Redraw() {
   // The bar's words and the attempt's account apart: the page gives the
