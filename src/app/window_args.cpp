@@ -27,26 +27,19 @@ std::string Usage() {
          OptionLines<WindowArgs>(kWindowOptions, 23);
 }
 
+// The window takes no operands: whatever follows "--" is unexpected too.
+std::string Unexpected(const std::string& arg) {
+  std::vector<std::string> shown;
+  for (const auto& o : kWindowOptions) shown.push_back(Shown(o));
+  return "unexpected argument '" + arg + "'; accepted: " + ListInWords(shown, ", ");
+}
+
 }  // namespace
 
 bool ParseWindowArgs(const std::vector<std::string>& given, WindowArgs& out, std::string& error) {
   out = WindowArgs{};
-  std::vector<std::string> args;
-  size_t operands_from = 0;
-  ExpandOptionForms<WindowArgs>(kWindowOptions, given, args, operands_from);
-  for (size_t i = 0; i < args.size(); ++i) {
-    // The window takes no operands: whatever follows "--" is unexpected.
-    const Option<WindowArgs>* option =
-        i < operands_from ? FindOption<WindowArgs>(kWindowOptions, args[i]) : nullptr;
-    if (!option) {
-      std::vector<std::string> shown;
-      for (const auto& o : kWindowOptions) shown.push_back(Shown(o));
-      error = "unexpected argument '" + args[i] + "'; accepted: " + ListInWords(shown, ", ");
-      return false;
-    }
-    if (!TakeOption(*option, args, i, out, error)) return false;
-  }
-  return CheckImageOptions(out.image, error);
+  return TakeOptions<WindowArgs>(kWindowOptions, given, out, error, {Unexpected}) &&
+         CheckImageOptions(out.image, error);
 }
 
 std::span<const Option<WindowArgs>> WindowOptionTable() { return kWindowOptions; }

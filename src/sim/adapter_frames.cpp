@@ -122,10 +122,7 @@ std::optional<CommandKind> KindOfFrame(std::span<const uint8_t> f) {
 }
 
 void FrameParser::Push(uint8_t value, uint64_t t_us) {
-  if (!rx_.empty() && t_us > rx_last_us_ + kStaleFrameUs) {
-    garbage_ += rx_.size();
-    Clear();
-  }
+  if (!rx_.empty() && t_us > rx_last_us_ + kStaleFrameUs) Discard(rx_.size());
   rx_.push_back(value);
   rx_last_us_ = t_us;
 }
@@ -142,14 +139,21 @@ std::optional<std::vector<uint8_t>> FrameParser::TakeFrame() {
     }
     rx_length_ = 0;
     if (result == Parse::kGarbage) {
-      ++garbage_;
-      rx_.erase(rx_.begin());
+      Discard(1);
       continue;
     }
     std::vector<uint8_t> frame(rx_.begin(), rx_.begin() + static_cast<long>(length));
     rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(length));
     return frame;
   }
+}
+
+void FrameParser::Discard(size_t count) {
+  const size_t kept = std::min(count, kStrayKept - std::min(kStrayKept, stray_.size()));
+  stray_.insert(stray_.end(), rx_.begin(), rx_.begin() + static_cast<long>(kept));
+  garbage_ += count;
+  rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(count));
+  if (rx_.empty()) rx_length_ = 0;
 }
 
 void FrameParser::Clear() {

@@ -43,6 +43,9 @@ class FrameParser {
   void Clear();
   // Bytes thrown away while looking for a frame.
   uint64_t garbage() const { return garbage_; }
+  // The first of them (up to kStrayKept), as heard: what a test looks into.
+  const std::vector<uint8_t>& stray() const { return stray_; }
+  static constexpr size_t kStrayKept = 64 * 1024;
 
  private:
   std::vector<uint8_t> rx_;
@@ -50,6 +53,8 @@ class FrameParser {
   size_t rx_length_ = 0;
   uint64_t rx_last_us_ = 0;
   uint64_t garbage_ = 0;
+  std::vector<uint8_t> stray_;
+  void Discard(size_t count);
 };
 
 }  // namespace brivelton::sim

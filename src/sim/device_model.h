@@ -54,6 +54,7 @@ class DeviceModel {
   bool unlocked() const { return boot_loader_.unlocked(); }
   // Bytes the parser threw away while looking for a frame.
   uint64_t garbage_bytes() const { return parser_.garbage(); }
+  const std::vector<uint8_t>& stray_bytes() const { return parser_.stray(); }
   AdapterConfig& config() { return config_; }
   const AdapterConfig& config() const { return config_; }
 

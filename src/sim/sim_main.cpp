@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
       !WriteFile(options.dump_flash, model.flash().data(), model.flash().size()))
     status = 1;
   if (!options.dump_stray.empty()) {
-    const std::string text = std::to_string(model.garbage_bytes()) + "\n";
-    if (!WriteFile(options.dump_stray, text.data(), text.size())) status = 1;
+    const std::vector<uint8_t>& stray = model.stray_bytes();
+    if (!WriteFile(options.dump_stray, stray.data(), stray.size())) status = 1;
   }
   if (!options.dump_params.empty()) {
     const std::string text = ParamsText(model);

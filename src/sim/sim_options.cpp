@@ -2,6 +2,7 @@
 #include "sim/sim_options.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "link/bt_address.h"
 #include "link/frames.h"
+#include "options/option_table.h"
 #include "resources/firmware_image.h"
 #include "resources/hex_text.h"
 
@@ -88,16 +90,11 @@ bool Pair(const std::string& text, std::string& key, std::string& value) {
   return true;
 }
 
-// One option as given: its name, its value (empty for a switch), and where
-// the result and any complaint go.
-struct Arg {
-  const std::string& name;
+// A value as given to the option `name`, and where a complaint about it goes.
+struct Given {
+  const char* name;
   const std::string& value;
-  SimOptions& options;
   std::string& error;
-
-  AdapterConfig& config() { return options.config; }
-  Faults& faults() { return options.config.faults; }
 
   bool Fail(const std::string& text) {
     error = text;
@@ -105,32 +102,30 @@ struct Arg {
   }
   bool Path(std::string& out) {
     out = value;
-    return !out.empty() || Fail(name + " needs a path");
+    return !out.empty() || Fail(name + std::string(" needs a path"));
   }
   template <class T>
   bool Hex3(T& out) {
     const auto version = ParseVersionText(value);
-    if (!version) return Fail(name + ": '" + value + "' is not one to three hexadecimal digits");
+    if (!version) return IsNot("one to three hexadecimal digits");
     out = *version;
     return true;
   }
   bool Count(int& out) {
     const auto n = Integer(value, 10);
-    if (!n || *n < 0 || *n > 1'000'000) return Fail(name + ": '" + value + "' is not a count");
+    if (!n || *n < 0 || *n > 1'000'000) return IsNot("a count");
     out = static_cast<int>(*n);
     return true;
   }
   bool Factor(double& out) {
     const auto f = Real(value);
-    if (!f || !(*f >= 0) || *f > 1000)
-      return Fail(name + ": '" + value + "' is not a factor from 0 to 1000");
+    if (!f || !(*f >= 0) || *f > 1000) return IsNot("a factor from 0 to 1000");
     out = *f;
     return true;
   }
   bool Rate(double& out) {
     const auto r = Real(value);
-    if (!r || !(*r >= 0 && *r <= 1))
-      return Fail(name + ": '" + value + "' is not a rate from 0 to 1");
+    if (!r || !(*r >= 0 && *r <= 1)) return IsNot("a rate from 0 to 1");
     out = *r;
     return true;
   }
@@ -138,73 +133,84 @@ struct Arg {
     std::string kind_text, count_text;
     const auto kind = Pair(value, kind_text, count_text) ? Kind(kind_text) : std::nullopt;
     const auto count = kind ? Integer(count_text, 10) : std::nullopt;
-    if (!kind) return Fail(name + ": '" + value + "' is not KIND=N with a known kind");
+    if (!kind) return IsNot("KIND=N with a known kind");
     if (!count || *count < 0 || *count > 1'000'000'000)
-      return Fail(name + ": bad count in '" + value + "'");
+      return Fail(BadIn("count"));
     out[*kind] = static_cast<int>(*count);
     return true;
   }
+  // "--seed: '-1' is not a number"
+  bool IsNot(const char* what) { return Fail(Quoted() + " is not " + what); }
+  // "--param: bad value in '4=x'"
+  std::string BadIn(const char* what) const {
+    return name + std::string(": bad ") + what + " in '" + value + "'";
+  }
+  std::string Quoted() const { return name + std::string(": '") + value + "'"; }
 };
 
-bool Set(bool& flag) {
-  flag = true;
-  return true;
-}
+using Take = bool (*)(SimOptions& options, const std::string& value, std::string& error);
 
-bool TakeAddress(Arg& a) {
+bool Set(bool& flag) { return flag = true; }
+
+bool TakeAddress(SimOptions& o, const std::string& value, std::string& error) {
   std::string hex;
-  for (char c : a.value)
+  for (char c : value)
     if (c != ':' && c != '-') hex += c;
   const auto address = hex.size() == 12 ? ParseBtAddress(hex) : std::nullopt;
-  if (!address) return a.Fail("--address: '" + a.value + "' is not six hexadecimal bytes");
-  a.config().bt_address = *address;
+  Given given{"--address", value, error};
+  if (!address) return given.IsNot("six hexadecimal bytes");
+  o.config.bt_address = *address;
   return true;
 }
 
-bool TakeFlash(Arg& a) {
-  std::vector<uint8_t>& flash = a.config().flash;
-  if (!ReadFile(a.value, kFlashSize, flash, a.error)) return false;
-  return !flash.empty() || a.Fail(a.value + " is empty");
+bool TakeFlash(SimOptions& o, const std::string& path, std::string& error) {
+  std::vector<uint8_t>& flash = o.config.flash;
+  if (!ReadFile(path, kFlashSize, flash, error)) return false;
+  if (flash.empty()) error = path + " is empty";
+  return error.empty();
 }
 
-bool TakeImage(Arg& a) {
-  std::vector<uint8_t>& image = a.config().image;
-  if (!ReadFile(a.value, kImageEnd, image, a.error)) return false;
+bool TakeImage(SimOptions& o, const std::string& path, std::string& error) {
+  std::vector<uint8_t>& image = o.config.image;
+  if (!ReadFile(path, kImageEnd, image, error)) return false;
   if (image.size() != kImageEnd)
-    return a.Fail(a.value + " holds " + std::to_string(image.size()) + " bytes; an image holds " +
-                  std::to_string(kImageEnd));
-  return true;
+    error = path + " holds " + std::to_string(image.size()) + " bytes; an image holds " +
+            std::to_string(kImageEnd);
+  return error.empty();
 }
 
-bool TakeParam(Arg& a) {
+bool TakeParam(SimOptions& o, const std::string& value, std::string& error) {
+  Given given{"--param", value, error};
   std::string op_text, value_text;
-  const auto op = Pair(a.value, op_text, value_text) ? Integer(op_text, 10) : std::nullopt;
+  const auto op = Pair(value, op_text, value_text) ? Integer(op_text, 10) : std::nullopt;
   const auto raw = op ? Integer(value_text) : std::nullopt;
   if (!op || *op < 1 || *op > 10)
-    return a.Fail("--param: '" + a.value + "' is not OP=VALUE with OP 1 to 10");
+    return given.IsNot("OP=VALUE with OP 1 to 10");
   if (!raw || *raw < 0 || *raw > 0xFFFFFFFFll)
-    return a.Fail("--param: bad value in '" + a.value + "'");
-  a.config().params[static_cast<int>(*op)] = static_cast<uint32_t>(*raw);
+    return given.Fail(given.BadIn("value"));
+  o.config.params[static_cast<int>(*op)] = static_cast<uint32_t>(*raw);
   return true;
 }
 
-bool TakeBootEntry(Arg& a) {
-  if (a.value == "handshake") a.config().boot_entry = BootEntry::kHandshake;
-  else if (a.value == "bursts") a.config().boot_entry = BootEntry::kBursts;
-  else return a.Fail("--boot-entry: '" + a.value + "' is neither handshake nor bursts");
+bool TakeBootEntry(SimOptions& o, const std::string& value, std::string& error) {
+  Given given{"--boot-entry", value, error};
+  if (value == "handshake") o.config.boot_entry = BootEntry::kHandshake;
+  else if (value == "bursts") o.config.boot_entry = BootEntry::kBursts;
+  else return given.Fail(given.Quoted() + " is neither handshake nor bursts");
   return true;
 }
 
-bool TakeTiming(Arg& a) {
+bool TakeTiming(SimOptions& o, const std::string& value, std::string& error) {
+  Given given{"--timing", value, error};
   std::string key, us_text;
-  const auto us = Pair(a.value, key, us_text) ? Integer(us_text, 10) : std::nullopt;
-  if (!us || *us < 0) return a.Fail("--timing: '" + a.value + "' is not NAME=MICROSECONDS");
+  const auto us = Pair(value, key, us_text) ? Integer(us_text, 10) : std::nullopt;
+  if (!us || *us < 0) return given.IsNot("NAME=MICROSECONDS");
   for (const auto& [time_name, member] : kDeviceTimes)
     if (key == time_name) {
-      a.config().timing.*member = static_cast<uint64_t>(*us);
+      o.config.timing.*member = static_cast<uint64_t>(*us);
       return true;
     }
-  return a.Fail("--timing: unknown device time '" + key + "'");
+  return given.Fail("--timing: unknown device time '" + key + "'");
 }
 
 // The bridges the adapter may sit behind. An FTDI bridge sends 62 bytes of
@@ -218,43 +224,46 @@ constexpr Bridge kBridges[] = {
      .low_latency_hold_us = 1'000, .low_latency = true},
 };
 
-bool TakeBridge(Arg& a) {
+bool TakeBridge(SimOptions& o, const std::string& value, std::string& error) {
   for (const Bridge& bridge : kBridges)
-    if (a.value == bridge.name) {
-      a.config().bridge = bridge;
+    if (value == bridge.name) {
+      o.config.bridge = bridge;
       return true;
     }
-  return a.Fail("--bridge: '" + a.value + "' is none of none, ftdi, ftdi-low-latency");
+  Given given{"--bridge", value, error};
+  return given.Fail(given.Quoted() + " is none of none, ftdi, ftdi-low-latency");
 }
 
-bool TakeSeed(Arg& a) {
-  const auto n = Integer(a.value);
-  if (!n || *n < 0 || *n > 0xFFFFFFFFll) return a.Fail("--seed: '" + a.value + "' is not a number");
-  a.faults().seed = static_cast<uint32_t>(*n);
+bool TakeSeed(SimOptions& o, const std::string& value, std::string& error) {
+  Given given{"--seed", value, error};
+  const auto n = Integer(value);
+  if (!n || *n < 0 || *n > 0xFFFFFFFFll) return given.IsNot("a number");
+  o.config.faults.seed = static_cast<uint32_t>(*n);
   return true;
 }
 
-bool TakeHangupAfterBytes(Arg& a) {
-  const auto n = Integer(a.value, 10);
-  if (!n || *n < 1)
-    return a.Fail("--hangup-after-bytes: '" + a.value + "' is not a positive count");
-  a.faults().hangup_after_bytes = *n;
+bool TakeHangupAfterBytes(SimOptions& o, const std::string& value, std::string& error) {
+  Given given{"--hangup-after-bytes", value, error};
+  const auto n = Integer(value, 10);
+  if (!n || *n < 1) return given.IsNot("a positive count");
+  o.config.faults.hangup_after_bytes = *n;
   return true;
 }
 
-bool TakeHangupStep(Arg& a) {
-  const size_t colon = a.value.find(':');
-  const std::string step_name = a.value.substr(0, colon);
+bool TakeHangupStep(SimOptions& o, const std::string& value, std::string& error) {
+  Given given{"--hangup-step", value, error};
+  const size_t colon = value.find(':');
+  const std::string step_name = value.substr(0, colon);
   const auto* step = std::find_if(std::begin(kSteps), std::end(kSteps),
                                   [&](const auto& row) { return step_name == row.first; });
-  if (step == std::end(kSteps)) return a.Fail("--hangup-step: unknown step '" + step_name + "'");
-  Faults& faults = a.faults();
+  if (step == std::end(kSteps)) return given.Fail("--hangup-step: unknown step '" + step_name + "'");
+  Faults& faults = o.config.faults;
   faults.hangup_step = step->second;
   faults.hangup_index = 0;
   if (colon != std::string::npos) {
-    const auto index = Integer(a.value.substr(colon + 1), 10);
+    const auto index = Integer(value.substr(colon + 1), 10);
     if (!index || *index < 0 || *index > 255)
-      return a.Fail("--hangup-step: bad index in '" + a.value + "'");
+      return given.Fail(given.BadIn("index"));
     faults.hangup_index = static_cast<int>(*index);
   }
   return true;
@@ -263,110 +272,128 @@ bool TakeHangupStep(Arg& a) {
 // Where an option shows in the usage text: on a line of its own with its help
 // in a column, or among the faults, starting a line or run on after the one
 // before it.
-enum class Shown { kOwnLine, kFaultLine, kSameFaultLine };
+enum class Placed { kOwnLine, kFaultLine, kSameFaultLine };
 // A list of names the usage spells out after an option.
 enum class Listing { kNone, kDeviceTimes, kSteps };
 
-struct Option {
-  const char* flag;
-  const char* value;  // as the usage names it; nullptr for a switch
-  Shown shown;
-  const char* help;   // the option's column, or a remark ending a fault line
-  bool (*take)(Arg&);
-  Listing listing = Listing::kNone;
-  const char* alias = nullptr;
+// An option as the parser takes it, and where the usage shows it.
+struct SimOption {
+  Option<SimOptions> option;
+  Placed placed;
+  Listing listing;
 };
 
-constexpr Option kOptions[] = {
-    {"--link", "PATH", Shown::kOwnLine, "keep a symlink PATH to the terminal",
-     [](Arg& a) { return a.Path(a.options.link); }},
-    {"--version", "HEX", Shown::kOwnLine, "firmware version of the old image (default 1FF)",
-     [](Arg& a) { return a.Hex3(a.config().version); }},
-    {"--image", "FILE", Shown::kOwnLine, "image whose presence in flash reports --image-version",
-     TakeImage},
-    {"--image-version", "HEX", Shown::kOwnLine, "(default: the built-in image's version)",
-     [](Arg& a) { return a.Hex3(a.config().image_version); }},
-    {"--address", "HEX12", Shown::kOwnLine, "Bluetooth address, e.g. 001BDC0F217E", TakeAddress},
-    {"--blank-identity", nullptr, Shown::kOwnLine, "identity page all FF",
-     [](Arg& a) { return Set(a.config().blank_identity); }},
-    {"--flash", "FILE", Shown::kOwnLine, "flash contents (up to 1 MiB, padded with FF)", TakeFlash},
-    {"--param", "OP=VALUE", Shown::kOwnLine, "raw stored parameter value, op 1 to 10", TakeParam},
-    {"--boot-entry", "handshake|bursts", Shown::kOwnLine, "", TakeBootEntry},
-    {"--timing", "NAME=US", Shown::kOwnLine, "", TakeTiming, Listing::kDeviceTimes},
-    {"--bridge", "none|ftdi|ftdi-low-latency", Shown::kOwnLine, "", TakeBridge},
-    {"--time-scale", "F", Shown::kOwnLine, "multiply device times by F (default 1)",
-     [](Arg& a) { return a.Factor(a.options.time_scale); }},
-    {"--wire-scale", "F", Shown::kOwnLine, "multiply the host's byte time by F (default 1)",
-     [](Arg& a) { return a.Factor(a.options.wire_scale); }},
-    {"--dump-flash", "FILE", Shown::kOwnLine, "write the flash at exit",
-     [](Arg& a) { return a.Path(a.options.dump_flash); }},
-    {"--dump-params", "FILE", Shown::kOwnLine, "write the parameters as op=value lines at exit",
-     [](Arg& a) { return a.Path(a.options.dump_params); }},
-    {"--dump-stray", "FILE", Shown::kOwnLine, "write how many bytes heard were no frame",
-     [](Arg& a) { return a.Path(a.options.dump_stray); }},
-    {"--seed", "N", Shown::kFaultLine, "", TakeSeed},
-    {"--silent", nullptr, Shown::kSameFaultLine, "", [](Arg& a) { return Set(a.faults().silent); }},
-    {"--busy", nullptr, Shown::kSameFaultLine, "", [](Arg& a) { return Set(a.faults().busy); }},
-    {"--wrong-checksum", nullptr, Shown::kSameFaultLine, "",
-     [](Arg& a) { return Set(a.faults().wrong_checksum); }},
-    {"--short-checksum", nullptr, Shown::kSameFaultLine, "",
-     [](Arg& a) { return Set(a.faults().short_checksum); }},
-    {"--wrong-identity", "N", Shown::kFaultLine, "(identity page stored wrong N times)",
-     [](Arg& a) { return a.Count(a.faults().wrong_identity_writes); }},
-    {"--no-version-marker", nullptr, Shown::kFaultLine, "",
-     [](Arg& a) { return Set(a.faults().version_without_marker); }},
-    {"--bad-param-ack", nullptr, Shown::kSameFaultLine, "",
-     [](Arg& a) { return Set(a.faults().bad_param_ack); }},
-    {"--extra-bytes", "N", Shown::kSameFaultLine, "",
-     [](Arg& a) { return a.Count(a.faults().extra_bytes); }},
-    {"--ignore", "KIND=N", Shown::kFaultLine, "",
-     [](Arg& a) { return a.KindCount(a.faults().ignore_kind); }},
-    {"--short", "KIND=N", Shown::kSameFaultLine, "",
-     [](Arg& a) { return a.KindCount(a.faults().short_reply_kind); }},
-    {"--short-bytes", "N", Shown::kSameFaultLine, "(KIND: number or name)",
-     [](Arg& a) { return a.Count(a.faults().short_reply_bytes); }},
-    {"--drop-rate", "R", Shown::kFaultLine, "",
-     [](Arg& a) { return a.Rate(a.faults().drop_rate); }},
-    {"--flip-rate", "R", Shown::kSameFaultLine, "(per byte, 0 to 1)",
-     [](Arg& a) { return a.Rate(a.faults().flip_rate); }},
-    {"--hangup-after-bytes", "N", Shown::kFaultLine, "", TakeHangupAfterBytes},
-    {"--hangup-step", "STEP[:INDEX]", Shown::kSameFaultLine, "", TakeHangupStep, Listing::kSteps},
-    {"--hangup-count", "N", Shown::kSameFaultLine, "",
-     [](Arg& a) { return a.Count(a.faults().hangup_count); }},
-    {"--verbose", nullptr, Shown::kOwnLine, "log each frame on stderr",
-     [](Arg& a) { return Set(a.options.verbose); }},
-    {"--help", nullptr, Shown::kOwnLine, "", [](Arg& a) { return Set(a.options.help); },
-     Listing::kNone, "-h"},
-};
-
-const Option* Find(const std::string& name) {
-  for (const Option& option : kOptions)
-    if (name == option.flag || (option.alias && name == option.alias)) return &option;
-  return nullptr;
+// Nothing completes the simulator's options: every value is text to it.
+constexpr SimOption Row(const char* name, const char* value, Placed placed, const char* help,
+                        Take take, Listing listing = Listing::kNone,
+                        const char* short_name = nullptr) {
+  return {{name, short_name, value, value ? OptionValue::kText : OptionValue::kNone, "a value",
+           take, help},
+          placed, listing};
 }
+
+using enum Placed;
+
+constexpr SimOption kRows[] = {
+    Row("--link", "PATH", kOwnLine, "keep a symlink PATH to the terminal",
+        [](auto& o, auto& v, auto& e) { return Given{"--link", v, e}.Path(o.link); }),
+    Row("--version", "HEX", kOwnLine, "firmware version of the old image (default 1FF)",
+        [](auto& o, auto& v, auto& e) { return Given{"--version", v, e}.Hex3(o.config.version); }),
+    Row("--image", "FILE", kOwnLine, "image whose presence in flash reports --image-version",
+        TakeImage),
+    Row("--image-version", "HEX", kOwnLine, "(default: the built-in image's version)",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--image-version", v, e}.Hex3(o.config.image_version);
+        }),
+    Row("--address", "HEX12", kOwnLine, "Bluetooth address, e.g. 001BDC0F217E", TakeAddress),
+    Row("--blank-identity", nullptr, kOwnLine, "identity page all FF",
+        [](auto& o, auto&, auto&) { return Set(o.config.blank_identity); }),
+    Row("--flash", "FILE", kOwnLine, "flash contents (up to 1 MiB, padded with FF)", TakeFlash),
+    Row("--param", "OP=VALUE", kOwnLine, "raw stored parameter value, op 1 to 10", TakeParam),
+    Row("--boot-entry", "handshake|bursts", kOwnLine, "", TakeBootEntry),
+    Row("--timing", "NAME=US", kOwnLine, "", TakeTiming, Listing::kDeviceTimes),
+    Row("--bridge", "none|ftdi|ftdi-low-latency", kOwnLine, "", TakeBridge),
+    Row("--time-scale", "F", kOwnLine, "multiply device times by F (default 1)",
+        [](auto& o, auto& v, auto& e) { return Given{"--time-scale", v, e}.Factor(o.time_scale); }),
+    Row("--wire-scale", "F", kOwnLine, "multiply the host's byte time by F (default 1)",
+        [](auto& o, auto& v, auto& e) { return Given{"--wire-scale", v, e}.Factor(o.wire_scale); }),
+    Row("--dump-flash", "FILE", kOwnLine, "write the flash at exit",
+        [](auto& o, auto& v, auto& e) { return Given{"--dump-flash", v, e}.Path(o.dump_flash); }),
+    Row("--dump-params", "FILE", kOwnLine, "write the parameters as op=value lines at exit",
+        [](auto& o, auto& v, auto& e) { return Given{"--dump-params", v, e}.Path(o.dump_params); }),
+    Row("--dump-stray", "FILE", kOwnLine, "write the bytes heard that were no frame",
+        [](auto& o, auto& v, auto& e) { return Given{"--dump-stray", v, e}.Path(o.dump_stray); }),
+    Row("--seed", "N", kFaultLine, "", TakeSeed),
+    Row("--silent", nullptr, kSameFaultLine, "",
+        [](auto& o, auto&, auto&) { return Set(o.config.faults.silent); }),
+    Row("--busy", nullptr, kSameFaultLine, "",
+        [](auto& o, auto&, auto&) { return Set(o.config.faults.busy); }),
+    Row("--wrong-checksum", nullptr, kSameFaultLine, "",
+        [](auto& o, auto&, auto&) { return Set(o.config.faults.wrong_checksum); }),
+    Row("--short-checksum", nullptr, kSameFaultLine, "",
+        [](auto& o, auto&, auto&) { return Set(o.config.faults.short_checksum); }),
+    Row("--wrong-identity", "N", kFaultLine, "(identity page stored wrong N times)",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--wrong-identity", v, e}.Count(o.config.faults.wrong_identity_writes);
+        }),
+    Row("--no-version-marker", nullptr, kFaultLine, "",
+        [](auto& o, auto&, auto&) { return Set(o.config.faults.version_without_marker); }),
+    Row("--bad-param-ack", nullptr, kSameFaultLine, "",
+        [](auto& o, auto&, auto&) { return Set(o.config.faults.bad_param_ack); }),
+    Row("--extra-bytes", "N", kSameFaultLine, "",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--extra-bytes", v, e}.Count(o.config.faults.extra_bytes);
+        }),
+    Row("--ignore", "KIND=N", kFaultLine, "",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--ignore", v, e}.KindCount(o.config.faults.ignore_kind);
+        }),
+    Row("--short", "KIND=N", kSameFaultLine, "",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--short", v, e}.KindCount(o.config.faults.short_reply_kind);
+        }),
+    Row("--short-bytes", "N", kSameFaultLine, "(KIND: number or name)",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--short-bytes", v, e}.Count(o.config.faults.short_reply_bytes);
+        }),
+    Row("--drop-rate", "R", kFaultLine, "",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--drop-rate", v, e}.Rate(o.config.faults.drop_rate);
+        }),
+    Row("--flip-rate", "R", kSameFaultLine, "(per byte, 0 to 1)",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--flip-rate", v, e}.Rate(o.config.faults.flip_rate);
+        }),
+    Row("--hangup-after-bytes", "N", kFaultLine, "", TakeHangupAfterBytes),
+    Row("--hangup-step", "STEP[:INDEX]", kSameFaultLine, "", TakeHangupStep, Listing::kSteps),
+    Row("--hangup-count", "N", kSameFaultLine, "",
+        [](auto& o, auto& v, auto& e) {
+          return Given{"--hangup-count", v, e}.Count(o.config.faults.hangup_count);
+        }),
+    Row("--verbose", nullptr, kOwnLine, "log each frame on stderr",
+        [](auto& o, auto&, auto&) { return Set(o.verbose); }),
+    Row("--help", nullptr, kOwnLine, "", [](auto& o, auto&, auto&) { return Set(o.help); },
+        Listing::kNone, "-h"),
+};
+
+// The rows as the parser reads them.
+constexpr auto kOptions = [] {
+  std::array<Option<SimOptions>, std::size(kRows)> options{};
+  for (size_t i = 0; i < options.size(); ++i) options[i] = kRows[i].option;
+  return options;
+}();
 
 // The names of `table` after `lead`, as many to a line as fit, each further
 // line indented to where the first name began.
 template <class Table>
-std::string Wrapped(std::string lead, const Table& table, bool commas) {
-  constexpr size_t kWidth = 76;
-  const std::string indent(lead.size(), ' ');
-  std::string text, line = std::move(lead);
-  for (size_t i = 0; i < std::size(table); ++i) {
-    const std::string name = table[i].first;
-    if (i == 0) {
-      line += name;
-      continue;
-    }
-    if (commas) line += ',';
-    if (line.size() + 1 + name.size() > kWidth) {
-      text += line + "\n";
-      line = indent + name;
-    } else {
-      line += " " + name;
-    }
+std::string NamesAfter(const std::string& lead, const Table& table, const char* separator) {
+  std::string names;
+  for (const auto& [name, value] : table) {
+    if (!names.empty()) names += separator;
+    names += name;
   }
-  return text + line + "\n";
+  std::string text = Wrapped(names, lead.size(), 76);
+  return text.replace(0, lead.size(), lead);
 }
 
 std::string Usage() {
@@ -381,34 +408,38 @@ std::string Usage() {
     after_it.clear();
   };
   bool faults_begun = false;
-  for (const Option& option : kOptions) {
-    const std::string shown = option.value ? std::string(option.flag) + " " + option.value
-                                           : std::string(option.flag);
-    switch (option.shown) {
-      case Shown::kOwnLine: {
+  for (const auto& [option, placed, listing] : kRows) {
+    const std::string help = option.help;
+    switch (placed) {
+      case kOwnLine: {
         end_fault_line();
-        std::string line = "  " + shown;
-        if (*option.help || option.listing != Listing::kNone) line.resize(kHelpColumn, ' ');
-        text += option.listing == Listing::kDeviceTimes ? Wrapped(line, kDeviceTimes, true)
-                                                        : line + option.help + "\n";
+        std::string lead = "  " + Shown(option);
+        if (listing == Listing::kDeviceTimes) {
+          lead.resize(kHelpColumn, ' ');
+          text += NamesAfter(lead, kDeviceTimes, ", ");
+        } else {
+          text += help.empty() ? lead + "\n" : HelpRow(Shown(option), help, kHelpColumn);
+        }
         continue;
       }
-      case Shown::kFaultLine:
+      case kFaultLine:
         end_fault_line();
         if (!faults_begun) text += "faults:\n";
         faults_begun = true;
-        fault_line = "  " + shown;
+        fault_line = "  " + Shown(option);
         break;
-      case Shown::kSameFaultLine:
-        fault_line += "  " + shown;
+      case kSameFaultLine:
+        fault_line += "  " + Shown(option);
         break;
     }
-    if (*option.help) fault_line += std::string("   ") + option.help;
-    if (option.listing == Listing::kSteps) after_it = Wrapped("      STEP: ", kSteps, false);
+    if (!help.empty()) fault_line += "   " + help;
+    if (listing == Listing::kSteps) after_it = NamesAfter("      STEP: ", kSteps, " ");
   }
   end_fault_line();
   return text;
 }
+
+std::string Unknown(const std::string& arg) { return "unknown option '" + arg + "' (see --help)"; }
 
 }  // namespace
 
@@ -419,36 +450,10 @@ const char* SimUsage() {
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
                      std::string& error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inline_value;
-    if (const size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inline_value = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    const Option* option = Find(name);
-    if (!option) {
-      error = "unknown option '" + args[i] + "' (see --help)";
-      return false;
-    }
-    std::string value;
-    if (!option->value) {
-      if (inline_value) {
-        error = name + " takes no value";
-        return false;
-      }
-    } else if (inline_value) {
-      value = *inline_value;
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
-      error = name + " needs a value";
-      return false;
-    }
-    Arg arg{name, value, options, error};
-    if (!option->take(arg)) return false;
-  }
-  return true;
+  return TakeOptions<SimOptions>(
+      kOptions, args, options, error,
+      {Unknown, [](const Option<SimOptions>& o) { return o.name + std::string(" takes no value"); },
+       [](const Option<SimOptions>& o) { return o.name + std::string(" needs a value"); }});
 }
 
 void ScaleTiming(Timing& timing, double factor) {

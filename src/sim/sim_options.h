@@ -15,7 +15,7 @@ struct SimOptions {
   std::string link;         // stable symlink to the pseudo-terminal
   std::string dump_flash;   // written at exit
   std::string dump_params;  // "op=value" lines, written at exit
-  std::string dump_stray;   // how many bytes heard were part of no frame, at exit
+  std::string dump_stray;   // the bytes heard that were part of no frame, at exit
   double time_scale = 1.0;  // device times are multiplied by it
   double wire_scale = 1.0;  // so is the time each byte from the host takes on the line
   bool verbose = false;

@@ -1160,9 +1160,12 @@ void AddressDecidedOnce::Row(int index) {
            EXPECT_TRUE(x.flash() == UpdatedFlash());
            stray[closed] = read_text(sub / "stray");
          }
-         // The adapter heard the same bytes either way: the note went nowhere.
-         EXPECT_FALSE(stray[0].empty());
-         EXPECT_EQ(stray[1], stray[0]);
+         // The note went nowhere: not a word of it reached the adapter. (How many
+         // bytes the adapter drops may differ between runs on a busy machine: a
+         // frame whose writer is held up past the adapter's patience is dropped.)
+         for (const bool closed : {false, true})
+           for (const std::string_view words : {"the flash is being written", "press Ctrl-C again"})
+             EXPECT_EQ(stray[closed].find(words), std::string::npos) << closed << ": " << words;
        }},
       {"nohup and a hang-up during the page writes: the update completes",
        [&](const fs::path& port) {

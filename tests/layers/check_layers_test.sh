@@ -12,10 +12,10 @@ failures=0
 tree() {
   local dir=$scratch/$1/src
   shift
-  mkdir -p "$dir"/{platform,log,link,discovery,update,params,app,resources,sim,cli,gui/qt}
+  mkdir -p "$dir"/{platform,log,link,discovery,update,params,app,resources,options,sim,cli,gui/qt}
   for f in platform/serial_device.h log/message_log.h link/link.h discovery/discovery.h \
            update/updater.h params/parameters.h app/main_dialog.h resources/firmware_image.h \
-           sim/device_model.h cli/cli.h gui/qt/main_window.h; do
+           options/option_table.h sim/device_model.h cli/cli.h gui/qt/main_window.h; do
     echo '#pragma once' > "$dir/$f"
   done
   for file in "$@"; do
@@ -47,6 +47,8 @@ expect pass tidy "" -- \
   'link/exchange.cpp:#include "link/link.h"\n#include "log/message_log.h"\n#include "resources/firmware_image.h"\n#include <vector>' \
   'app/main_dialog.cpp:#include "discovery/discovery.h"\n#include "update/updater.h"' \
   'sim/pty_server.cpp:#include "update/updater.h"\n#include <termios.h>' \
+  'sim/sim_options.cpp:#include "options/option_table.h"' \
+  'cli/cli_args.cpp:#include "options/option_table.h"\n#include "app/main_dialog.h"' \
   'gui/qt/main.cpp:#include "app/main_dialog.h"\n#include <QApplication>' \
   'platform/posix_serial.cpp:#include <termios.h>\n#include <sys/ioctl.h>'
 expect fail link-includes-app "link/exchange.cpp:2: link/ may not include app/main_dialog.h" -- \
@@ -59,6 +61,8 @@ expect fail log-includes-link "log/message_log.cpp:1: log/ may not include link/
   'log/message_log.cpp:#include "link/link.h"'
 expect fail resources-includes-link "resources/firmware_image.cpp:1: resources/ may not include link/link.h" -- \
   'resources/firmware_image.cpp:#include "link/link.h"'
+expect fail options-includes-link "options/x.cpp:1: options/ may not include link/link.h" -- \
+  'options/x.cpp:#include "link/link.h"'
 expect fail app-includes-front-end "app/x.cpp:1: app/ may not include cli/cli.h" -- \
   'app/x.cpp:#include "cli/cli.h"'
 expect fail sim-includes-app "sim/x.cpp:1: sim/ may not include app/main_dialog.h" -- \

@@ -94,6 +94,7 @@ TEST(DeviceModel, ParserFindsFramesPastGarbage) {
     EXPECT_EQ(model.frames()[0].kind, c.kind);
     EXPECT_EQ(model.frames()[0].bytes, frame);
     EXPECT_EQ(model.garbage_bytes(), c.garbage.size());
+    EXPECT_EQ(model.stray_bytes(), c.garbage);
     EXPECT_EQ(model.TakeOutput().size(), static_cast<size_t>(ExpectedReplyLength(c.kind)));
   }
 }

@@ -163,7 +163,8 @@ TEST(SimOptions, SwitchesAndValuesAreToldApart) {
   const std::pair<Args, const char*> cases[] = {
       {{"--busy=1"}, "--busy takes no value"},
       {{"--help=x"}, "--help takes no value"},
-      {{"-h=x"}, "unknown option '-h=x' (see --help)"},
+      {{"-h=x"}, "unknown option '-=' (see --help)"},  // -h, -= and -x, as getopt reads it
+      {{"--", "--verbose"}, "unknown option '--verbose' (see --help)"},
       {{"--seed"}, "--seed needs a value"},
       {{"--dump-params="}, "--dump-params needs a path"},
       {{"--image-version", "1234"},
@@ -208,7 +209,7 @@ TEST(SimOptions, UsageNamesEveryOption) {
       "  --wire-scale F            multiply the host's byte time by F (default 1)\n"
       "  --dump-flash FILE         write the flash at exit\n"
       "  --dump-params FILE        write the parameters as op=value lines at exit\n"
-      "  --dump-stray FILE         write how many bytes heard were no frame\n"
+      "  --dump-stray FILE         write the bytes heard that were no frame\n"
       "faults:\n"
       "  --seed N  --silent  --busy  --wrong-checksum  --short-checksum\n"
       "  --wrong-identity N   (identity page stored wrong N times)\n"
