@@ -14,7 +14,7 @@
 #include "app/main_view.h"
 #include "link/link_state.h"
 #include "platform/clock.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/counting_clock.h"
 #include "sim/virtual_adapter.h"
 #include "update/identity_page.h"
@@ -55,7 +55,7 @@ Outcome RunOnce(bool drop, double rate, uint32_t seed) {
   ProtocolStack stack(platform, [&view](const std::string& line) { view.AppendLog(line); });
   MainDialog dialog(view, stack);
   stack.link.state().PortName = "COM3";
-  stack.link.state().DeviceVersion = 0x1FF;
+  stack.facts.DeviceVersion = 0x1FF;
   stack.link.ReopenFoundPort();
   dialog.OnUpdateFirmware();
 
@@ -68,7 +68,7 @@ Outcome RunOnce(bool drop, double rate, uint32_t seed) {
   const auto page = flash.subspan(kIdentityPageAddress, kPageSize);
   const auto own_page = BuildIdentityPage(config.bt_address);
   const bool page_kept = std::equal(page.begin(), page.end(), own_page.begin());
-  o.address_lost = !page_kept && stack.link.state().BtAddress != config.bt_address;
+  o.address_lost = !page_kept && stack.facts.BtAddress != config.bt_address;
   o.virtual_s = clock.NowUs() / 1e6;
   stack.link.ClosePort();
   return o;

@@ -17,8 +17,8 @@
 #include "cli/cli.h"
 #include "link/frames.h"
 #include "platform/clock.h"
-#include "platform/virtual_serial.h"
 #include "sim/virtual_adapter.h"
+#include "sim/virtual_serial.h"
 
 using namespace brivelton;
 using enum brivelton::CommandKind;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux_port_list.h"
 #include "platform/port_names.h"
+#include "platform/posix/linux_port_list.h"
 #include "reply_stream.h"
 
 using namespace brivelton;

@@ -30,7 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default: return (groups & 0x80) != 0;  // the restart pair
     }
   });
-  LinkState& link = rig.stack.link.state();
   rig.stack.link.ReopenFoundPort();
 
   const uint64_t start = rig.clock.NowMs();
@@ -41,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(success == rig.view.Logged(" Success "));
   FUZZ_CHECK(success != rig.view.Logged(" Please re-install the device and try again."));
   if (success) {
-    FUZZ_CHECK(link.DeviceVersion == static_cast<int>(BuiltInImage().version()));
+    FUZZ_CHECK(rig.stack.facts.DeviceVersion == static_cast<int>(BuiltInImage().version()));
     FUZZ_CHECK(rig.ports.open_ports() == 0);
     FUZZ_CHECK(rig.stream.writes(FlashChecksum) > 0);
   } else {

@@ -39,7 +39,7 @@ void ReplyStream::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
       std::copy(sum.begin(), sum.end(), reply.begin() + 7);
     } else if (kind == FlashReadPage && writes_[KindNumber(WriteIdentityPage) & 31] > 0) {
       // The page as written, so that the read-back after the checksum holds.
-      const auto page = BuildIdentityPage(link_.BtAddress);
+      const auto page = BuildIdentityPage(facts_.BtAddress);
       const size_t n = std::min(page.size(), reply.size() - std::min(reply.size(), size_t{15}));
       std::copy_n(page.begin(), n, reply.begin() + 15);
     } else if (kind == FlashReadPage) {
@@ -61,6 +61,7 @@ void ReplyStream::OnHostBytes(VirtualLine& line, std::span<const uint8_t> bytes,
     }
   }
   last_[KindNumber(kind) & 31] = reply;
+  sent_.insert(sent_.end(), reply.begin(), reply.end());
   if (bytes.empty()) return;
   uint64_t t = std::max(arrival_us.back(), line.host_bound_free_us()) + delay_us;
   for (uint8_t b : reply) {

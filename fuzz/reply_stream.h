@@ -22,7 +22,7 @@
 #include "link/frames.h"
 #include "platform/clock.h"
 #include "platform/port_list.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 
 namespace brivelton::fuzz {
 
@@ -43,9 +43,10 @@ inline constexpr uint64_t kLatencyUs = 100;
 
 class ReplyStream : public VirtualPeer {
  public:
-  // `link` tells which kind each write was (SendFrame records it first).
-  ReplyStream(std::span<const uint8_t> input, const LinkState& link)
-      : input_(input), link_(link) {}
+  // `link` tells which kind each write was (SendFrame records it first),
+  // `facts` the address an identity page read back should carry.
+  ReplyStream(std::span<const uint8_t> input, const LinkState& link, const AdapterFacts& facts)
+      : input_(input), link_(link), facts_(facts) {}
 
   // Which kinds take their reply from the input; the others get a reply of the
   // expected length at once (while input is left), so the input is spent on
@@ -61,6 +62,13 @@ class ReplyStream : public VirtualPeer {
     return last_[KindNumber(kind) & 31];
   }
   int writes(CommandKind kind) const { return writes_[KindNumber(kind) & 31]; }
+  // Whether `match` holds for some run of `n` bytes in everything sent so
+  // far: whatever the host read of one reply is such a run.
+  bool AnySent(size_t n, const std::function<bool(std::span<const uint8_t>)>& match) const {
+    for (size_t p = 0; p + n <= sent_.size(); ++p)
+      if (match(std::span(sent_).subspan(p, n))) return true;
+    return false;
+  }
 
  private:
   uint8_t Next() { return pos_ < input_.size() ? input_[pos_++] : 0; }
@@ -69,8 +77,10 @@ class ReplyStream : public VirtualPeer {
   std::span<const uint8_t> input_;
   size_t pos_ = 0;
   const LinkState& link_;
+  const AdapterFacts& facts_;
   std::function<bool(CommandKind)> fuzzed_;
   std::vector<uint8_t> last_[32];
+  std::vector<uint8_t> sent_;
   int writes_[32] = {};
 };
 
@@ -101,7 +111,7 @@ struct Rig {
   Rig(std::span<const uint8_t> input, bool silent_port_first)
       : list(silent_port_first ? std::vector<std::string>{"COM1", "COM3"}
                                : std::vector<std::string>{"COM3"}),
-        stream(input, stack.link.state()) {
+        stream(input, stack.link.state(), stack.facts) {
     if (silent_port_first) ports.AddPort("COM1", nullptr);
     ports.AddPort("COM3", &stream);
     stack.link.state().PortName = "COM3";

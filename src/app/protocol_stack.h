@@ -3,6 +3,7 @@
 // The protocol layers as one front end or test uses them: a log, the link over
 // the machine's ports and clock, and the three subsystems over that link.
 #include "discovery/discovery.h"
+#include "link/adapter_facts.h"
 #include "log/message_log.h"
 #include "link/link.h"
 #include "params/parameters.h"
@@ -22,6 +23,8 @@ struct ProtocolStack {
 
   MessageLog log;
   Link link;
+  // What the search and the update learn of the adapter, for the front ends.
+  AdapterFacts facts;
   Discovery discovery;
   Updater updater;
   Parameters params;

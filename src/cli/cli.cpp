@@ -162,11 +162,10 @@ int IdentityNotes(const DeviceOutcome& outcome, const Updater& updater, CliIo& i
   return kExitStartUpAddress;
 }
 
-// The adapter's firmware version after Check Device. A fresh link holds 0
-// until a version is read, and no firmware reports 000.
-std::optional<uint32_t> ReadVersion(const LinkState& state) {
-  if (state.DeviceVersion == 0) return std::nullopt;
-  return static_cast<uint32_t>(state.DeviceVersion);
+// The adapter's firmware version after Check Device; none when none came.
+std::optional<uint32_t> ReadVersion(const AdapterFacts& facts) {
+  if (!facts.DeviceVersion) return std::nullopt;
+  return static_cast<uint32_t>(*facts.DeviceVersion);
 }
 
 const char* OutcomeName(SettingsOutcome outcome) {
@@ -296,7 +295,7 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
   device.found = dialog.OnCheckDevice();
   if (device.found) {
     device.port = stack.link.state().PortName;
-    device.version = ReadVersion(stack.link.state());
+    device.version = ReadVersion(stack.facts);
   }
   int status = device.found ? kExitDone : kExitNoAdapter;
   if (device.found && options.command == Command::kUpdate)

@@ -15,7 +15,7 @@
 #include <iostream>
 
 #ifndef _WIN32
-#include "platform/posix_serial.h"
+#include "platform/posix/posix_serial.h"
 #endif
 
 namespace brivelton::cli {

@@ -17,14 +17,14 @@
 #include "cli/cli.h"
 #include "cli/interrupts.h"
 #include "platform/clock.h"
-#include "platform/standard_streams.h"
 #include "platform/state_store.h"
 #ifdef _WIN32
-#include "platform/win32_port_list.h"
-#include "platform/win32_serial.h"
+#include "platform/win32/win32_port_list.h"
+#include "platform/win32/win32_serial.h"
 #else
-#include "platform/linux_port_list.h"
-#include "platform/posix_serial.h"
+#include "platform/posix/linux_port_list.h"
+#include "platform/posix/posix_serial.h"
+#include "platform/posix/standard_streams.h"
 #endif
 
 namespace {
@@ -45,9 +45,12 @@ bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 int main(int argc, char** argv) {
   using namespace brivelton;
+#ifndef _WIN32
   // Before any port opens: a port opened as descriptor 2 would carry the
-  // error messages onto the serial line.
+  // error messages onto the serial line. (On Windows a missing standard
+  // handle already swallows what is written.)
   OpenMissingStandardStreams();
+#endif
 #ifdef SIGPIPE
   // A reader that goes away (`brivelton update --yes | head`) must not kill an
   // update halfway through the flash: the log is lost, the update goes on.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/adapter_facts.h"
 #include "link/link.h"
 #include "platform/port_list.h"
 
@@ -12,8 +13,9 @@ namespace brivelton {
 
 class Discovery {
  public:
-  // `available_version` is the version of the image an update would write.
-  Discovery(Link& link, PortList& port_list, uint32_t available_version);
+  // `available_version` is the version of the image an update would write;
+  // the version read is kept in `facts`.
+  Discovery(Link& link, AdapterFacts& facts, PortList& port_list, uint32_t available_version);
   Discovery(const Discovery&) = delete;
   Discovery& operator=(const Discovery&) = delete;
 
@@ -22,7 +24,7 @@ class Discovery {
   bool ProbePort(const std::string& name);
   // Whether a port with the adapter was found (its name kept in the link).
   bool FindDevice();
-  // Whether a version came; it is kept in the link.
+  // Whether a version came; it is kept in the adapter's facts.
   bool QueryFirmwareVersion();
   // After a search that found the adapter: reopen its port, read its version
   // and advise the user what to do next.
@@ -36,6 +38,7 @@ class Discovery {
 
   Link& link_;
   LinkState& state_;
+  AdapterFacts& facts_;
   MessageLog& log_;
   PortList& port_list_;
   uint32_t available_version_;

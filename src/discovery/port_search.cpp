@@ -4,9 +4,11 @@
 
 namespace brivelton {
 
-Discovery::Discovery(Link& link, PortList& port_list, uint32_t available_version)
+Discovery::Discovery(Link& link, AdapterFacts& facts, PortList& port_list,
+                     uint32_t available_version)
     : link_(link),
       state_(link.state()),
+      facts_(facts),
       log_(link.log()),
       port_list_(port_list),
       available_version_(available_version) {}
@@ -33,11 +35,11 @@ bool Discovery::ProbePort(const std::string& name) {
     link_.ClosePort();
     return false;
   }
-  bool r = link_.Exchange(CommandKind::LinkCheck);
+  bool r = link_.Exchange(CommandKind::LinkCheck).ok;
   if (!r) {
     RestartDevice();
     link_.ConfigurePort(kFirmwareBaud);
-    r = link_.Exchange(CommandKind::LinkCheck);
+    r = link_.Exchange(CommandKind::LinkCheck).ok;
   }
   link_.ClosePort();
   return r;

@@ -25,19 +25,18 @@ int ParseVersion3(char c0, char c1, char c2) {
 }
 
 bool Discovery::QueryFirmwareVersion() {
-  state_.VersionChars = {'0', '0', '0'};
-  if (!link_.Exchange(CommandKind::QueryVersion)) return false;
-  // Only what this reply delivered counts: the bytes past it still hold an
-  // earlier reply, whose marker would pass an old version off as current.
-  const auto& reply = state_.ReplyBuffer;
-  const auto delivered = static_cast<size_t>(state_.ReplyFresh);
-  for (size_t p = 0; p + kMarkerSpan <= delivered; ++p) {
+  facts_.VersionChars = {'0', '0', '0'};
+  const Reply answer = link_.Exchange(CommandKind::QueryVersion);
+  if (!answer) return false;
+  const auto reply = answer.bytes();
+  for (size_t p = 0; p + kMarkerSpan <= reply.size(); ++p) {
     if (std::memcmp(reply.data() + p, kVersionMarker, kMarkerLength) != 0) continue;
     for (size_t i = 0; i < 3; ++i)
-      state_.VersionChars[i] = static_cast<char>(reply[p + kDigitsOffset + i]);
-    state_.DeviceVersion = ParseVersion3(state_.VersionChars[0], state_.VersionChars[1],
-                                         state_.VersionChars[2]);
-    log_.LogLine(" Device Firmware Version = %03X", static_cast<unsigned>(state_.DeviceVersion));
+      facts_.VersionChars[i] = static_cast<char>(reply[p + kDigitsOffset + i]);
+    const int version =
+        ParseVersion3(facts_.VersionChars[0], facts_.VersionChars[1], facts_.VersionChars[2]);
+    facts_.DeviceVersion = version;
+    log_.LogLine(" Device Firmware Version = %03X", static_cast<unsigned>(version));
     log_.LogLine(" Available Firmware for update = %03X",
                  static_cast<unsigned>(available_version_));
     return true;
@@ -61,13 +60,13 @@ void Discovery::IdentifyDevice() {
 
 void Discovery::LogAdvice() {
   // From the version as it now stands: the one just read, or an older one
-  // when none came.
-  const auto version = static_cast<uint32_t>(state_.DeviceVersion);
+  // when none came. None known advises as the oldest firmware would.
+  const int version = facts_.DeviceVersion.value_or(0);
   log_.LogLine(" ");
-  if (version < available_version_) {
+  if (static_cast<uint32_t>(version) < available_version_) {
     log_.LogLine(" There is newer firmware available.");
     log_.LogLine(" Click \"Update\" to update.");
-    if (state_.DeviceVersion < kFirstVersionWithSettings)
+    if (version < kFirstVersionWithSettings)
       log_.LogLine(" Update firmware before set parameters.");
     else
       log_.LogLine(" Click \"Setting\" to set parameters.");

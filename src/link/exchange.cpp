@@ -2,7 +2,6 @@
 // Sending one frame and collecting its reply, with the fixed retry rules.
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "link/link.h"
 
@@ -34,7 +33,7 @@ std::optional<int> Link::SendFrame(CommandKind kind, const FrameArgs& args) {
   return ExpectedReplyLength(kind);
 }
 
-bool Link::Exchange(CommandKind kind, const FrameArgs& args) {
+Reply Link::Exchange(CommandKind kind, const FrameArgs& args) {
   write_failed_ = false;
   if (!state_.is_open()) {
     log_.Trace(" Port is not opened");
@@ -46,45 +45,41 @@ bool Link::Exchange(CommandKind kind, const FrameArgs& args) {
       SendFrame(kind);
       clock_.Sleep(kBurstPauseMs);
     }
-    return true;
+    return Reply{.ok = true};
   }
+  Reply reply;
   for (int attempt = 1; attempt <= kAttemptsPerCommand; ++attempt) {
     const std::optional<int> sent = SendFrame(kind, args);
     if (!sent) {
       write_failed_ = true;
       log_.LogLine(" Write file error");
-      return false;
+      return Reply{};
     }
     const int expected = *sent;
-    state_.ExpectedCount = expected;
-    if (expected == 0) return true;
-    const int received = ReadReply(expected);
-    state_.ReceivedCount = received;
-    log_.Trace(" cmd = %d, loop = %d, readcnt = %d\n", KindNumber(kind), attempt, received);
-    if (received == expected) return true;
-    if (received == 0) continue;
-    if (kind == CommandKind::SetBaud1M) {
-      // Judged on what this reply delivered: older bytes past it prove nothing.
-      const auto& reply = state_.ReplyBuffer;
-      if (state_.ReplyFresh >= static_cast<int>(kBaudNotYetSwitched.size()) &&
-          std::equal(kBaudNotYetSwitched.begin(), kBaudNotYetSwitched.end(), reply.begin())) {
+    if (expected == 0) return Reply{.ok = true};
+    reply = ReadReply(expected);
+    log_.Trace(" cmd = %d, loop = %d, readcnt = %d\n", KindNumber(kind), attempt, reply.received);
+    if (reply.received == 0) continue;
+    if (reply.received < expected) {
+      if (kind == CommandKind::FlashReadPage) break;
+      if (kind == CommandKind::SetBaud1M && reply.bytes().size() >= kBaudNotYetSwitched.size() &&
+          std::equal(kBaudNotYetSwitched.begin(), kBaudNotYetSwitched.end(),
+                     reply.bytes().begin())) {
         log_.Trace(" Set high speed get wrong response \n");
         continue;
       }
-      return true;
     }
-    if (kind == CommandKind::FlashReadPage) return false;
-    return true;
+    reply.ok = true;
+    return reply;
   }
-  return false;
+  return reply;
 }
 
-int Link::ReadReply(int expected) {
+Reply Link::ReadReply(int expected) {
   const int attempts = ReadAttempts(state_.LastKind);
-  int total = 0;
+  Reply reply{.expected = expected};
   int chunk_number = 0;
   int remaining = expected;
-  state_.ReplyFresh = 0;
   std::array<uint8_t, kChunkSize> chunk;
   while (remaining > 0) {
     const int size = std::min(kChunkSize, remaining);
@@ -99,19 +94,19 @@ int Link::ReadReply(int expected) {
       clock_.Sleep(kReadPauseMs);
     }
     if (held == 0) {
-      log_.Trace("===> loop=%d, R exp=%d, get=%d ", used, expected, total);
-      return total;
+      log_.Trace("===> loop=%d, R exp=%d, get=%d ", used, expected, reply.received);
+      return reply;
     }
     if (chunk_number == 0) {
-      state_.ReplyFresh = std::min(held, static_cast<int>(state_.ReplyBuffer.size()));
-      std::memcpy(state_.ReplyBuffer.data(), chunk.data(), state_.ReplyFresh);
+      reply.kept = std::min(static_cast<size_t>(held), Reply::kKept);
+      std::copy_n(chunk.begin(), reply.kept, reply.start.begin());
     }
-    total += held;
+    reply.received += held;
     remaining -= held;
     ++chunk_number;
   }
-  log_.Trace("===> R exp=%d, get=%d ", expected, total);
-  return total;
+  log_.Trace("===> R exp=%d, get=%d ", expected, reply.received);
+  return reply;
 }
 
 }  // namespace brivelton

@@ -2,6 +2,7 @@
 #pragma once
 // The serial link: the one port the utility holds, opened, set up and closed
 // here, and the exchange of one command for one reply with its retry rules.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -20,6 +21,26 @@ namespace brivelton {
 inline constexpr uint32_t kFirmwareBaud = 115200;
 inline constexpr uint32_t kBootLoaderBaud = 1000000;
 
+// What one command brought back.
+struct Reply {
+  // How many of its first bytes a reply keeps.
+  static constexpr size_t kKept = 64;
+
+  // Whether it came as its kind requires: whole, or short where the kind
+  // takes that (most do; a page read does not).
+  bool ok = false;
+  int expected = 0;  // the length of the kind's reply; 0 for none
+  int received = 0;  // how many bytes arrived in all; 0 when none came
+  // Its first bytes, as far as its first chunk delivered them.
+  std::array<uint8_t, kKept> start{};
+  size_t kept = 0;
+
+  std::span<const uint8_t> bytes() const { return std::span(start).first(kept); }
+  // Whether every byte of its kind's reply came (or none was expected).
+  bool whole() const { return ok && received == expected; }
+  explicit operator bool() const { return ok; }
+};
+
 class Link {
  public:
   Link(SerialPorts& ports, Clock& clock, MessageLog& log);
@@ -33,11 +54,11 @@ class Link {
   bool ReopenFoundPort();
 
   // Command exchange. SendFrame returns the reply length to wait for, none
-  // when the frame could not be written; Exchange whether the reply came as
-  // its kind requires.
+  // when the frame could not be written; Exchange the reply, judged by its
+  // kind; ReadReply what arrived of `expected` bytes (judged by nobody).
   std::optional<int> SendFrame(CommandKind kind, const FrameArgs& args = {});
-  bool Exchange(CommandKind kind, const FrameArgs& args = {});
-  int ReadReply(int expected);
+  Reply Exchange(CommandKind kind, const FrameArgs& args = {});
+  Reply ReadReply(int expected);
   // Whether the last Exchange failed because its frame could not be written:
   // the port is gone (unplugged) rather than the adapter silent.
   bool write_failed() const { return write_failed_; }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Reading and writing one adapter parameter with the "XS" frames.
 #include <algorithm>
+#include <span>
 
 #include "params/parameters.h"
 
@@ -19,32 +20,34 @@ constexpr uint8_t kStatusOk = 0xEE;
 constexpr int kValueOffset = 6;
 constexpr int kValueLast = kValueOffset + 3;
 
-uint32_t Le32(const std::array<uint8_t, 64>& bytes, int at) {
+uint32_t Le32(std::span<const uint8_t> bytes, int at) {
   return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 |
          uint32_t{bytes[at + 2]} << 16 | uint32_t{bytes[at + 3]} << 24;
 }
 }  // namespace
 
-Parameters::Parameters(Link& link) : link_(link), state_(link.state()), log_(link.log()) {}
+Parameters::Parameters(Link& link, const AdapterFacts& facts)
+    : link_(link), state_(link.state()), facts_(facts), log_(link.log()) {}
 
 std::optional<uint32_t> Parameters::ReadParameter(int op) {
-  if (!link_.Exchange(CommandKind::ParamRead, {.param_sequence = state_.ParamSequence,
-                                  .param_op = static_cast<uint8_t>(op)})) {
+  const Reply answer = link_.Exchange(
+      CommandKind::ParamRead,
+      {.param_sequence = state_.ParamSequence, .param_op = static_cast<uint8_t>(op)});
+  if (!answer) {
     log_.Trace(" Fail read op %d", op);
     return std::nullopt;
   }
   ++state_.ParamSequence;
-  const auto& reply = state_.ReplyBuffer;
-  // The exchange reads no more than the 10 bytes it expects; the bound keeps
-  // every index below inside ReplyBuffer whatever the count says.
-  const int n = std::min(state_.ReceivedCount, kParamReplySize);
-  if (n < kParamReplySize) {
+  if (!answer.whole()) {
     log_.Trace(" read count not correct, need to stop the read");
     link_.ClosePort();
     return std::nullopt;
   }
-  // Past what this reply put into ReplyBuffer lie older replies' bytes.
-  const int fresh = std::min(n, state_.ReplyFresh);
+  // Indexed within the kept start whatever came; the marker and the value
+  // only count within what this reply delivered (zeros follow it).
+  const auto& reply = answer.start;
+  const int n = answer.received;
+  const int fresh = static_cast<int>(std::min(answer.kept, size_t{kParamReplySize}));
   std::optional<uint32_t> result;
   int i = 0;
   while (i <= fresh - 2 && !(reply[i] == kMarker0 && reply[i + 1] == kMarker1)) ++i;
@@ -65,8 +68,8 @@ std::optional<uint32_t> Parameters::ReadParameter(int op) {
 
 bool Parameters::WriteParameter(int op, uint32_t value) {
   if (!link_.Exchange(CommandKind::ParamWrite, {.param_sequence = state_.ParamSequence,
-                                   .param_op = static_cast<uint8_t>(op),
-                                   .param_value = value})) {
+                                                .param_op = static_cast<uint8_t>(op),
+                                                .param_value = value})) {
     log_.Trace(" Fail write op %d", op);
     return false;
   }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "link/adapter_facts.h"
 #include "link/link.h"
 #include "params/settings_values.h"
 
@@ -28,7 +29,8 @@ class Parameters {
   // values when it ended with OK.
   using EditSettings = std::function<bool(SettingsValues& values)>;
 
-  explicit Parameters(Link& link);
+  // `facts` tells whether the adapter's firmware has parameters at all.
+  Parameters(Link& link, const AdapterFacts& facts);
   Parameters(const Parameters&) = delete;
   Parameters& operator=(const Parameters&) = delete;
 
@@ -46,6 +48,7 @@ class Parameters {
 
   Link& link_;
   LinkState& state_;
+  const AdapterFacts& facts_;
   MessageLog& log_;
 };
 

@@ -27,9 +27,11 @@ bool Parameters::Write(int op, uint32_t value) {
 }
 
 SettingsOutcome Parameters::RunSettings(const EditSettings& edit) {
-  if (state_.DeviceVersion < kFirstVersionWithSettings) {
+  // None read yet is shown as the window always showed it, "000".
+  const int version = facts_.DeviceVersion.value_or(0);
+  if (version < kFirstVersionWithSettings) {
     log_.LogLine(" ");
-    log_.LogLine(" Device version = %03X", state_.DeviceVersion);
+    log_.LogLine(" Device version = %03X", version);
     log_.LogLine(" Setting is not supported in this version.");
     log_.LogLine(" Please update the firmware first.");
     log_.LogLine(" ");

@@ -4,9 +4,7 @@
 // Windows model (line record, time-outs, event mask, purge, flush), so that the
 // protocol code reads the same on every backend.
 #include <cstddef>
-#include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -28,7 +26,8 @@ struct LineSettings {
 
 // The Windows time-out model: a read returns when the requested bytes are in,
 // when `read_interval_ms` passes between two bytes, or when
-// `read_total_multiplier_ms * n + read_total_constant_ms` has passed in all.
+// `read_total_multiplier_ms * n + read_total_constant_ms` has passed in all
+// (ReadWindow in platform/timeouts.h has the details).
 struct CommTimeouts {
   uint32_t read_interval_ms = 0;
   uint32_t read_total_multiplier_ms = 0;
@@ -36,20 +35,6 @@ struct CommTimeouts {
   uint32_t write_total_multiplier_ms = 0;
   uint32_t write_total_constant_ms = 0;
 };
-
-inline constexpr uint64_t kNoDeadline = std::numeric_limits<uint64_t>::max();
-
-// start + multiplier * count + constant milliseconds, in microseconds,
-// saturating: when a time-out of the model above runs out.
-inline uint64_t DeadlineUs(uint64_t start_us, uint32_t multiplier_ms, size_t count,
-                           uint32_t constant_ms) {
-  constexpr uint64_t kMax = kNoDeadline / 2000;
-  const uint64_t per_byte = count > kMax / (multiplier_ms ? multiplier_ms : 1)
-                                ? kMax
-                                : uint64_t{multiplier_ms} * count;
-  const uint64_t ms = std::min(kMax, per_byte + constant_ms);
-  return start_us + ms * 1000;
-}
 
 inline constexpr uint32_t kEventRxChar = 0x0001;
 

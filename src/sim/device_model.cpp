@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "link/frames.h"
-#include "platform/virtual_serial.h"
 #include "resources/firmware_image.h"
+#include "sim/virtual_serial.h"
 #include "update/identity_page.h"
 
 namespace brivelton::sim {

@@ -18,8 +18,8 @@
 #include <cstring>
 
 #include "link/frames.h"
-#include "platform/posix_serial.h"
-#include "platform/virtual_serial.h"
+#include "platform/posix/posix_serial.h"
+#include "sim/virtual_serial.h"
 
 namespace brivelton::sim {
 

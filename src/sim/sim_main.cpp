@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/standard_streams.h"
+#include "platform/posix/standard_streams.h"
 #include "sim/device_model.h"
 #include "sim/pty_server.h"
 #include "sim/sim_options.h"

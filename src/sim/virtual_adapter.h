@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/virtual_serial.h"
 #include "sim/adapter_config.h"
 #include "sim/device_model.h"
+#include "sim/virtual_serial.h"
 
 namespace brivelton::sim {
 

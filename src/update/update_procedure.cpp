@@ -13,33 +13,32 @@ namespace brivelton {
 
 namespace {
 // Where the checksum sits in the boot loader's reply.
-constexpr int kChecksumOffset = 7;
+constexpr size_t kChecksumOffset = 7;
 // Where the identity page's address and name start in the page-read reply.
-constexpr int kAddressOffset = kPageDataOffset;
-constexpr int kNameOffset = kAddressOffset + 6;
+constexpr size_t kAddressOffset = kPageDataOffset;
+constexpr size_t kNameOffset = kAddressOffset + 6;
 
 // Whether the page read shows page bytes 0 to 7 where they belong. The erase
 // that follows wipes the page for good, so a reply we cannot see the start
-// of, or one shifted by bytes left over from an earlier reply (its name turns
-// up elsewhere), must not pass for a blank page.
-bool PageInPlace(const LinkState& link) {
+// of, or one shifted by stray bytes ahead of it (its name turns up
+// elsewhere), must not pass for a blank page.
+bool PageInPlace(std::span<const uint8_t> reply) {
   static constexpr char kName[] = "Brivelton(";
-  constexpr int kNameLength = sizeof(kName) - 1;
-  if (link.ReplyFresh < kNameOffset + 2) return false;
-  const auto& reply = link.ReplyBuffer;
-  for (int p = 0; p + kNameLength <= link.ReplyFresh; ++p) {
+  constexpr size_t kNameLength = sizeof(kName) - 1;
+  if (reply.size() < kNameOffset + 2) return false;
+  for (size_t p = 0; p + kNameLength <= reply.size(); ++p) {
     if (p != kNameOffset && std::equal(kName, kName + kNameLength, reply.begin() + p))
       return false;
   }
   return true;
 }
 
-// The name the page carries from byte 6, as far as this reply delivered it;
+// The name the page carries from byte 6, as far as the reply delivered it;
 // bytes a terminal would act on are shown as '?'.
-std::string PageName(const LinkState& link) {
+std::string PageName(std::span<const uint8_t> reply) {
   std::string name;
-  for (int i = kNameOffset; i < link.ReplyFresh; ++i) {
-    const uint8_t c = link.ReplyBuffer[static_cast<size_t>(i)];
+  for (size_t i = kNameOffset; i < reply.size(); ++i) {
+    const uint8_t c = reply[i];
     if (c == 0x00 || c == 0xFF) break;
     name += (c < 0x20 || c >= 0x7F) ? '?' : static_cast<char>(c);
   }
@@ -75,49 +74,51 @@ std::string AttemptLine(const AttemptEvent& event) {
   return text;
 }
 
-Updater::Updater(Link& link, const FirmwareImage& image, std::function<void()> restart_device,
-                 UpdateOptions options)
+Updater::Updater(Link& link, AdapterFacts& facts, const FirmwareImage& image,
+                 std::function<void()> restart_device, UpdateOptions options)
     : link_(link),
       state_(link.state()),
+      facts_(facts),
       log_(link.log()),
       image_(image),
       restart_device_(std::move(restart_device)),
       options_(std::move(options)) {}
 
-bool Updater::ReadIdentityPage() {
+std::optional<Reply> Updater::ReadIdentityPage() {
   log_.LogLine(" Check Device ...");
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   page_address_.reset();
   page_name_.clear();
-  if (!link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress}) ||
-      !PageInPlace(state_)) {
+  const Reply answer =
+      link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress});
+  if (!answer || !PageInPlace(answer.bytes())) {
     log_.LogLine(" Fail to read flash data from device !!! ");
-    return false;
+    return std::nullopt;
   }
-  const auto& reply = state_.ReplyBuffer;
+  const auto reply = answer.bytes();
   if (reply[kNameOffset] == 'B' && reply[kNameOffset + 1] == 'r') {
     page_address_.emplace();
     std::copy(reply.begin() + kAddressOffset, reply.begin() + kNameOffset,
               page_address_->begin());
-    page_name_ = PageName(state_);
+    page_name_ = PageName(reply);
   }
-  return true;
+  return answer;
 }
 
 bool Updater::ReadIdentity() {
-  if (!ReadIdentityPage()) return false;
+  const std::optional<Reply> answer = ReadIdentityPage();
+  if (!answer) return false;
   // An adapter cut short comes with its page erased: from here on, it may
   // have no working firmware, whatever this update does.
-  const auto& reply = state_.ReplyBuffer;
-  blank_on_arrival_ =
-      std::all_of(reply.begin() + kAddressOffset, reply.begin() + state_.ReplyFresh,
-                  [](uint8_t b) { return b == 0xFF; });
+  const auto reply = answer->bytes();
+  blank_on_arrival_ = std::all_of(reply.begin() + kAddressOffset, reply.end(),
+                                  [](uint8_t b) { return b == 0xFF; });
   if (blank_on_arrival_) erased_ = true;
   // A page without the name (blank, or wiped by an earlier attempt's erase)
   // or with only the start-up address gets the user's address, or the one
   // address saved for this adapter, or else what the front end answers.
   AddressDecision choice =
-      DecideAddress(options_, state_.PortName, page_address_, state_.BtAddress);
+      DecideAddress(options_, state_.PortName, page_address_, facts_.BtAddress);
   for (const auto& problem : choice.problems)
     for (const auto& line : FitLogLine(LeftAloneLine(problem), {Shown(problem.file)}))
       log_.LogLine("%s", line.c_str());
@@ -160,8 +161,8 @@ bool Updater::ReadIdentity() {
         log_.LogLine("%s", line.c_str());
     }
   }
-  state_.BtAddress = choice.address;
-  state_.IdentityRead = true;
+  facts_.BtAddress = choice.address;
+  facts_.IdentityRead = true;
   decision_ = std::move(choice);
   return true;
 }
@@ -176,9 +177,9 @@ std::string Updater::NothingErased() const {
 bool Updater::SaveIdentity() {
   if (!options_.journal) return true;
   // The start-up address means nothing was known to keep.
-  if (state_.BtAddress == kDefaultBtAddress) return true;
+  if (facts_.BtAddress == kDefaultBtAddress) return true;
   IdentityJournal journal(*options_.journal);
-  JournalEntry entry{state_.PortName, state_.BtAddress, page_name_, JournalTimestamp()};
+  JournalEntry entry{state_.PortName, facts_.BtAddress, page_name_, JournalTimestamp()};
   if (options_.usb_identity) entry.usb = options_.usb_identity(state_.PortName);
   // Kept already (a rerun after an update cut short): nothing to write, so a
   // folder that takes no writes stops nothing.
@@ -187,13 +188,13 @@ bool Updater::SaveIdentity() {
                     kept->usb.product == entry.usb.product && kept->usb.serial == entry.usb.serial;
   std::string error;
   if (same || journal.Save(entry, error) || kept) {
-    if (decision_) decision_->journal_file = journal.PathFor(state_.BtAddress);
+    if (decision_) decision_->journal_file = journal.PathFor(facts_.BtAddress);
     return true;
   }
   for (const auto& line : FitLogLine(" Can't save the Bluetooth address " +
-                                         FormatBtAddress(state_.BtAddress) + " (" + error +
+                                         FormatBtAddress(facts_.BtAddress) + " (" + error +
                                          "): update stopped, " + NothingErased(),
-                                     {journal.PathFor(state_.BtAddress)}))
+                                     {journal.PathFor(facts_.BtAddress)}))
     log_.LogLine("%s", line.c_str());
   return false;
 }
@@ -267,7 +268,7 @@ bool Updater::ProgramFlash() {
     }
     Progress(UpdateStage::kWrite, n, kFirmwarePages);
   }
-  const auto identity = BuildIdentityPage(state_.BtAddress);
+  const auto identity = BuildIdentityPage(facts_.BtAddress);
   if (!link_.Exchange(CommandKind::WriteIdentityPage, {.page = identity})) {
     log_.LogLine(" Fail to write BlueTooth info");
     return false;
@@ -282,18 +283,16 @@ bool Updater::ProgramFlash() {
   log_.LogLine(" Verify flash ..........");
   failure_ = AttemptFailure::kChecksumMismatch;
   Progress(UpdateStage::kVerify, 0, 1);
-  if (!link_.Exchange(CommandKind::FlashChecksum)) {
+  const Reply sum = link_.Exchange(CommandKind::FlashChecksum);
+  if (!sum) {
     log_.LogLine(" Fail to verify flash");
     return false;
   }
-  // A short reply leaves older bytes in the buffer: only checksum bytes that
-  // this reply delivered count.
+  // A short reply passes the exchange, but only a whole one carries a checksum.
   const auto& expected = image_.checksum();
-  const bool whole = state_.ReceivedCount == ExpectedReplyLength(CommandKind::FlashChecksum) &&
-                     state_.ReplyFresh >= kChecksumOffset + 4;
-  const bool match =
-      whole && std::equal(expected.begin(), expected.end(),
-                          state_.ReplyBuffer.begin() + kChecksumOffset);
+  const auto got = sum.bytes();
+  const bool match = sum.whole() && got.size() >= kChecksumOffset + expected.size() &&
+                     std::equal(expected.begin(), expected.end(), got.begin() + kChecksumOffset);
   log_.LogLine(" Done");
   if (!match) {
     log_.LogLine(" !!!!! CRC error !!!!! ");
@@ -308,17 +307,18 @@ bool Updater::ProgramFlash() {
 }
 
 bool Updater::IdentityReadsBack() {
-  const auto written = BuildIdentityPage(state_.BtAddress);
+  const auto written = BuildIdentityPage(facts_.BtAddress);
   // Page bytes 0 to 20: the address, the name and the NUL that ends it.
-  constexpr int kCompared = 21;
-  if (!link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress}) ||
-      state_.ReplyFresh < kAddressOffset + kCompared) {
+  constexpr size_t kCompared = 21;
+  const Reply answer =
+      link_.Exchange(CommandKind::FlashReadPage, {.read_address = kIdentityPageAddress});
+  const auto read = answer.bytes();
+  if (!answer || read.size() < kAddressOffset + kCompared) {
     failure_ = AttemptFailure::kIdentityUnread;
     log_.LogLine(" Identity page could not be read back");
     return false;
   }
-  if (!std::equal(written.begin(), written.begin() + kCompared,
-                  state_.ReplyBuffer.begin() + kAddressOffset)) {
+  if (!std::equal(written.begin(), written.begin() + kCompared, read.begin() + kAddressOffset)) {
     failure_ = AttemptFailure::kIdentityMismatch;
     log_.LogLine(" Identity page read back wrong");
     return false;
@@ -376,7 +376,7 @@ UpdateOutcome Updater::ProgramDevice() {
   blank_on_arrival_ = false;
   const Attempt end = RunAttempts([this, &saved] {
     if (!EnterBootMode()) return Attempt::kTryAgain;
-    if (!state_.IdentityRead && !ReadIdentity()) {
+    if (!facts_.IdentityRead && !ReadIdentity()) {
       failure_ = AttemptFailure::kIdentityUnread;
       return Attempt::kTryAgain;
     }
@@ -399,7 +399,7 @@ UpdateOutcome Updater::ProgramDevice() {
     // next blank adapter on the port).
     // One left behind is offered to the next blank adapter: the user hears of it.
     if (options_.journal)
-      for (const auto& problem : IdentityJournal(*options_.journal).Forget(state_.BtAddress))
+      for (const auto& problem : IdentityJournal(*options_.journal).Forget(facts_.BtAddress))
         for (const auto& line : FitLogLine(NotRemovedLine(problem), {Shown(problem.file)}))
           log_.LogLine("%s", line.c_str());
     Report({.kind = AttemptEvent::Kind::kVerified, .attempt = attempt_, .erased = erased_});
@@ -417,24 +417,26 @@ UpdateOutcome Updater::ProgramDevice() {
 }
 
 bool Updater::InspectIdentity() {
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   log_.LogLine(" ");
   const Attempt end = RunAttempts(
-      [this] { return EnterBootMode() && ReadIdentityPage() ? Attempt::kDone : Attempt::kTryAgain; });
+      [this] {
+        return EnterBootMode() && ReadIdentityPage() ? Attempt::kDone : Attempt::kTryAgain;
+      });
   // Only an update's own read may count for the update that follows.
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   return end == Attempt::kDone;
 }
 
 UpdateOutcome Updater::RunUpdate() {
   // Read the identity page once per press, so that another adapter plugged in
   // since the last update keeps its own address.
-  state_.IdentityRead = false;
+  facts_.IdentityRead = false;
   decision_.reset();
   log_.LogLine(" ");
   const UpdateOutcome outcome = ProgramDevice();
   if (outcome == UpdateOutcome::kSucceeded)
-    state_.DeviceVersion = static_cast<int>(image_.version());
+    facts_.DeviceVersion = static_cast<int>(image_.version());
   return outcome;
 }
 

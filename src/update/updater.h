@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "link/adapter_facts.h"
 #include "link/link.h"
 #include "platform/state_store.h"
 #include "resources/firmware_image.h"
@@ -100,8 +101,9 @@ AddressDecision DecideAddress(const UpdateOptions& options, const std::string& p
 class Updater {
  public:
   // `restart_device` says the reset pair at both speeds (the search owns it).
-  Updater(Link& link, const FirmwareImage& image, std::function<void()> restart_device,
-          UpdateOptions options = {});
+  // The identity read and the version written are kept in `facts`.
+  Updater(Link& link, AdapterFacts& facts, const FirmwareImage& image,
+          std::function<void()> restart_device, UpdateOptions options = {});
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
 
@@ -134,7 +136,8 @@ class Updater {
   void Progress(UpdateStage stage, int done, int total) {
     if (options_.progress) options_.progress(stage, done, total);
   }
-  bool ReadIdentityPage();
+  // The page-read reply, once it shows the page in place; none otherwise.
+  std::optional<Reply> ReadIdentityPage();
   bool SaveIdentity();
   // After the checksum: whether the identity page reads back as written.
   bool IdentityReadsBack();
@@ -150,6 +153,7 @@ class Updater {
 
   Link& link_;
   LinkState& state_;
+  AdapterFacts& facts_;
   MessageLog& log_;
   const FirmwareImage& image_;
   std::function<void()> restart_device_;

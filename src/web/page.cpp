@@ -15,7 +15,7 @@
 #include "link/bt_address.h"
 #include "link/link_state.h"
 #include "platform/platform.h"
-#include "platform/web_platform.h"
+#include "platform/web/web_platform.h"
 #include "resources/firmware_file.h"
 #include "resources/firmware_image.h"
 #include "web/page_image.h"

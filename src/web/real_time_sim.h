@@ -9,8 +9,8 @@
 
 #include "platform/clock.h"
 #include "platform/port_list.h"
-#include "platform/virtual_serial.h"
 #include "sim/virtual_adapter.h"
+#include "sim/virtual_serial.h"
 
 namespace brivelton::web {
 

@@ -261,8 +261,7 @@ TEST(Conversation, ResultDialogLeavesTheBarInView) {
 TEST(Conversation, BarKeepsPaceWithTheFlash) {
   testing::HostBench bench;
   bench.Adapter();
-  bench.state().DeviceVersion = 0x1FF;
-  ASSERT_EQ(bench.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(bench.AfterCheckDevice({.version = 0x1FF, .open = true}));
 
   struct Sample {
     uint64_t ms;

@@ -11,7 +11,7 @@
 
 #include "cli/cli.h"
 #include "platform/port_list.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/faulty_ports.h"
 #include "support/host_bench.h"
 

@@ -19,7 +19,7 @@ class DiscoveryFixture : public HostBench {
   DiscoveryFixture() {
     list.listing = {};
     list.fallback = ComNames(0, 24);
-    state().PortName.clear();
+    AfterCheckDevice({.port = {}});
     ports.faults.open_error = OpenError::kPermission;
   }
 

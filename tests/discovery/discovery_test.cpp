@@ -116,7 +116,7 @@ TEST_P(FindDeviceTable, LogPortNameAndProbes) {
   b.Deny(c.denied);
   b.list.listing.status = c.status;
   b.list.listing.entries = c.entries;
-  b.state().PortName = "COM7";
+  b.AfterCheckDevice({.port = "COM7"});
 
   EXPECT_EQ(b.discovery.FindDevice(), c.found);
 
@@ -137,8 +137,7 @@ TEST(FindDevice, ReleasesHeldPortBeforeProbing) {
   b.Silent("COM1");
   b.Adapter("COM3");
   b.SetPorts({"COM1", "COM3"});
-  b.state().PortName = "COM3";
-  ASSERT_EQ(b.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(b.AfterCheckDevice({.open = true}));
 
   EXPECT_TRUE(b.discovery.FindDevice());
   EXPECT_EQ(b.view.log, (Lines{kSearch, " Found device on COM3"}));
@@ -230,8 +229,7 @@ TEST(ProbePort, PortThatCannotBeSetUpIsClosedUnprobed) {
 TEST(RestartDevice, EndsAtFirmwareSpeed) {
   Bench b;
   sim::VirtualAdapter& adapter = b.Adapter("COM3");
-  b.state().PortName = "COM3";
-  ASSERT_EQ(b.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(b.AfterCheckDevice({.open = true}));
   ASSERT_EQ(b.link.ConfigurePort(1000000), 1);
   adapter.line().baud_history().clear();
 
@@ -271,7 +269,7 @@ TEST_F(CheckDevice, FindsAdapterBehindSilentPortAndLeavesItOpen) {
   EXPECT_TRUE(b.view.IsVisible(kIdUpdateFirmware));
   EXPECT_TRUE(b.view.IsVisible(kIdSetting));
   EXPECT_EQ(b.state().PortName, "COM3");
-  EXPECT_EQ(b.state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(b.facts().DeviceVersion, 0x1FF);
   EXPECT_TRUE(b.state().is_open());
   EXPECT_TRUE(adapter->line().host_open());
   EXPECT_EQ(adapter->line().host_baud(), 115200u);
@@ -293,7 +291,7 @@ TEST_F(CheckDevice, LostAdapterHidesButtonsAndKeepsWhatWasFound) {
   EXPECT_FALSE(b.state().is_open());
   EXPECT_EQ(b.virtual_ports.open_ports(), 0);
   EXPECT_EQ(b.state().PortName, "COM3");
-  EXPECT_EQ(b.state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(b.facts().DeviceVersion, 0x1FF);
 }
 
 // The port is found but cannot be held again (another program took it in
@@ -302,7 +300,7 @@ TEST_F(CheckDevice, PortTakenAfterSearchStillAdvises) {
   if (BuiltInImage().version() != 0x204) GTEST_SKIP() << "advice is for the 0x204 image";
   // Refuse COM3 from its second opening on: the probe gets it, the reopen not.
   b.ports.faults.busy_after["COM3"] = 1;
-  b.state().DeviceVersion = 0x203;
+  b.AfterCheckDevice({.version = 0x203, .port = {}});
 
   b.dialog().OnCheckDevice();
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,8 +67,8 @@ class VersionAdapter : public ScriptedPeer {
 struct VersionCase {
   const char* name;
   std::vector<Bytes> replies;
-  int version_before;
-  int version_after;
+  std::optional<int> version_before;  // none: no version read yet
+  std::optional<int> version_after;
   int queries;
   Lines log;  // after " Found device on COM3"
 };
@@ -95,27 +96,27 @@ const char* kSetFirst = " Update firmware before set parameters.";
 const char* kSetting = " Click \"Setting\" to set parameters.";
 
 const VersionCase kVersionCases[] = {
-    {"Latest", {VersionReply("BN Version = 204")}, 0, 0x204, 1,
+    {"Latest", {VersionReply("BN Version = 204")}, std::nullopt, 0x204, 1,
      Join(Found("204"), LatestAdvice())},
-    {"LowerCaseOlderThanSetting", {VersionReply("BN Version = 1ff")}, 0, 0x1FF, 1,
+    {"LowerCaseOlderThanSetting", {VersionReply("BN Version = 1ff")}, std::nullopt, 0x1FF, 1,
      Join(Found("1FF"), NewerAdvice(kSetFirst))},
-    {"OlderButSettable", {VersionReply("BN Version = 203")}, 0, 0x203, 1,
+    {"OlderButSettable", {VersionReply("BN Version = 203")}, std::nullopt, 0x203, 1,
      Join(Found("203"), NewerAdvice(kSetting))},
-    {"NonDigitCountsAsZero", {VersionReply("BN Version = 2x4")}, 0, 0x204, 1,
+    {"NonDigitCountsAsZero", {VersionReply("BN Version = 2x4")}, std::nullopt, 0x204, 1,
      Join(Found("204"), LatestAdvice())},
-    {"Newer", {VersionReply("BN Version = 300")}, 0, 0x300, 1,
+    {"Newer", {VersionReply("BN Version = 300")}, std::nullopt, 0x300, 1,
      Join(Found("300"), LatestAdvice())},
     // The marker may start as late as byte 17 of the 33.
-    {"MarkerAtLastPlace", {VersionReply("BN Version = 2A0", 17)}, 0, 0x2A0, 1,
+    {"MarkerAtLastPlace", {VersionReply("BN Version = 2A0", 17)}, std::nullopt, 0x2A0, 1,
      Join(Found("2A0"), LatestAdvice())},
     // The digits would lie past the reply's end: no version, not 0x200.
     {"DigitsCutOffByReplyEnd", {VersionReply("BN Version = 205", 18)}, 0x1FF, 0x1FF, 10,
      Join(kNoVersion, NewerAdvice(kSetFirst))},
     {"NoMarkerTenTimesKeepsOldVersion", {VersionReply("BN Ver = 204")}, 0x203, 0x203, 10,
      Join(kNoVersion, NewerAdvice(kSetting))},
-    {"NoMarkerAtFirstCheckAdvisesUpdate", {VersionReply("hello")}, 0, 0, 10,
+    {"NoMarkerAtFirstCheckAdvisesUpdate", {VersionReply("hello")}, std::nullopt, std::nullopt, 10,
      Join(kNoVersion, NewerAdvice(kSetFirst))},
-    {"SilentThenAnswers", {{}, {}, VersionReply("BN Version = 210")}, 0, 0x210, 3,
+    {"SilentThenAnswers", {{}, {}, VersionReply("BN Version = 210")}, std::nullopt, 0x210, 3,
      Join(Found("210"), LatestAdvice())},
 };
 
@@ -127,12 +128,12 @@ TEST_P(CheckDeviceVersion, VersionAndAdvice) {
   DiscoveryFixture f;
   VersionAdapter& adapter = f.Attach<VersionAdapter>(f, "COM3");
   adapter.version_replies = c.replies;
-  f.state().DeviceVersion = c.version_before;
+  f.AfterCheckDevice({.version = c.version_before, .port = {}});
 
   f.dialog().OnCheckDevice();
 
   EXPECT_EQ(f.view.log, Join({" Search Device ...", " Found device on COM3"}, c.log));
-  EXPECT_EQ(f.state().DeviceVersion, c.version_after);
+  EXPECT_EQ(f.facts().DeviceVersion, c.version_after);
   EXPECT_EQ(adapter.version_queries, c.queries);
   EXPECT_TRUE(f.view.IsVisible(kIdUpdateFirmware));
   EXPECT_TRUE(f.view.IsVisible(kIdSetting));
@@ -142,29 +143,25 @@ TEST_P(CheckDeviceVersion, VersionAndAdvice) {
 INSTANTIATE_TEST_SUITE_P(Replies, CheckDeviceVersion, ::testing::ValuesIn(kVersionCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A short reply leaves an earlier reply's bytes behind it in ReplyBuffer; a
-// marker among them must not pass the old version off as current.
+// A short reply after a whole one: the earlier reply's marker must not pass
+// the old version off as current.
 TEST(QueryFirmwareVersion, StaleMarkerBehindShortReplyIsIgnored) {
   DiscoveryFixture f;
   VersionAdapter& adapter = f.Attach<VersionAdapter>(f, "COM3");
   const Bytes full = VersionReply("BN Version = 300", 17);
   const Bytes short_reply = {'\r', '\n', 'E', 'R', 'R', '\r', '\n'};
   adapter.version_replies = {full, short_reply};
-  f.state().PortName = "COM3";
-  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(f.AfterCheckDevice({.open = true}));
 
   ASSERT_TRUE(f.discovery.QueryFirmwareVersion());
-  ASSERT_EQ(f.state().DeviceVersion, 0x300);
-  f.state().DeviceVersion = 0x1FF;  // as after a run with another adapter
+  ASSERT_EQ(f.facts().DeviceVersion, 0x300);
+  f.AfterCheckDevice({.version = 0x1FF});  // as after a run with another adapter
   const size_t before = f.view.log.size();
 
   EXPECT_FALSE(f.discovery.QueryFirmwareVersion());
-  const auto& buffer = f.state().ReplyBuffer;
-  ASSERT_EQ(std::string(buffer.begin() + 17, buffer.begin() + 33), "BN Version = 300")
-      << "the earlier reply must still be there for this test to mean anything";
-  EXPECT_EQ(f.state().ReceivedCount, static_cast<int>(short_reply.size()));
-  EXPECT_EQ(f.state().DeviceVersion, 0x1FF);
-  EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
+  EXPECT_TRUE(f.Traced(" cmd = 22, loop = 1, readcnt = 7\n"));
+  EXPECT_EQ(f.facts().DeviceVersion, 0x1FF);
+  EXPECT_EQ(f.facts().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
   EXPECT_EQ(f.view.LogFrom(before), Lines{});
 }
 
@@ -172,20 +169,19 @@ TEST(QueryFirmwareVersion, VersionCharactersKeptAsReceived) {
   DiscoveryFixture f;
   VersionAdapter& adapter = f.Attach<VersionAdapter>(f, "COM3");
   adapter.version_replies = {VersionReply("v1 BN Version = 1fE", 4)};
-  f.state().PortName = "COM3";
-  ASSERT_EQ(f.link.ReopenFoundPort(), 1);
+  ASSERT_TRUE(f.AfterCheckDevice({.open = true}));
   ASSERT_TRUE(f.discovery.QueryFirmwareVersion());
-  EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'1', 'f', 'E'}));
-  EXPECT_EQ(f.state().DeviceVersion, 0x1FE);
+  EXPECT_EQ(f.facts().VersionChars, (std::array<char, 3>{'1', 'f', 'E'}));
+  EXPECT_EQ(f.facts().DeviceVersion, 0x1FE);
 }
 
 TEST(QueryFirmwareVersion, NothingToAskFails) {
   DiscoveryFixture f;
-  f.state().DeviceVersion = 0x203;
-  f.state().VersionChars = {'2', '0', '3'};
+  f.AfterCheckDevice({.version = 0x203, .port = {}});
+  f.facts().VersionChars = {'2', '0', '3'};
   EXPECT_FALSE(f.discovery.QueryFirmwareVersion());
-  EXPECT_EQ(f.state().DeviceVersion, 0x203);
-  EXPECT_EQ(f.state().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
+  EXPECT_EQ(f.facts().DeviceVersion, 0x203);
+  EXPECT_EQ(f.facts().VersionChars, (std::array<char, 3>{'0', '0', '0'}));
   EXPECT_EQ(f.view.log, Lines{" Write file error"});
 }
 

@@ -251,18 +251,13 @@ class FaultMatrix : public ::testing::TestWithParam<std::tuple<Op, RowIndex>> {
     silent_line = &b.virtual_ports.AddPort("COM1", nullptr);
     b.Adapter(config, "COM3");
     b.list.SetPorts({"COM1", "COM3"});
-    b.state().PortName.clear();
+    b.AfterCheckDevice({.port = {}});
   }
 
   const FaultRow& row() const { return AllRows()[std::get<1>(GetParam()).index]; }
   const sim::DeviceModel& model() { return b.model(); }
-  LinkState& link() { return b.state(); }
   // Where Check Device leaves things.
-  void Found(int version) {
-    link().PortName = "COM3";
-    link().DeviceVersion = version;
-    b.link.ReopenFoundPort();
-  }
+  void Found(int version) { b.AfterCheckDevice({.version = version, .open = true}); }
 
   void RunCheck();
   void RunUpdate();
@@ -284,7 +279,7 @@ void FaultMatrix::RunCheck() {
   EXPECT_FALSE(silent_line->host_open());
   const bool versioned = !Has(b.view.log, " Can't get version number");
   if (found && versioned && row().exact) {
-    EXPECT_EQ(link().DeviceVersion, int(model().version()));
+    EXPECT_EQ(b.facts().DeviceVersion, int(model().version()));
   }
   if (row().check != Want::kAny) {
     EXPECT_EQ(found && versioned, row().check == Want::kOk);
@@ -312,17 +307,17 @@ void FaultMatrix::RunUpdate() {
     // Success means the image and the adapter's own identity, nothing less.
     const auto want = sim::FlashAfterUpdate(own);
     EXPECT_TRUE(std::equal(want.begin(), want.end(), flash.begin(), flash.end()));
-    EXPECT_EQ(link().DeviceVersion, static_cast<int>(BuiltInImage().version()));
+    EXPECT_EQ(b.facts().DeviceVersion, static_cast<int>(BuiltInImage().version()));
     EXPECT_EQ(b.virtual_ports.open_ports(), 0);
   } else {
-    EXPECT_EQ(link().DeviceVersion, 0x1FF);
+    EXPECT_EQ(b.facts().DeviceVersion, 0x1FF);
     EXPECT_LE(b.virtual_ports.open_ports(), 1);
   }
   // The address is never lost: either the adapter still has its page, or the
   // utility holds the address to write back at the next attempt.
   const bool page_kept = std::equal(page.begin(), page.end(), own_page.begin());
   if (!page_kept) {
-    EXPECT_EQ(link().BtAddress, own) << "identity page "
+    EXPECT_EQ(b.facts().BtAddress, own) << "identity page "
                                      << (AllFF(page) ? "erased" : "overwritten");
   }
   if (row().exact) {

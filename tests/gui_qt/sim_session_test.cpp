@@ -69,7 +69,7 @@ struct Bench : testing::HostBench {
       : HostBench(kAdapterPort), adapter(Adapter(config, kAdapterPort)) {
     virtual_ports.AddPort(kSilentPort, nullptr);
     list.SetPorts({kSilentPort, kAdapterPort});
-    state().PortName.clear();
+    AfterCheckDevice({.port = {}});
   }
   sim::VirtualAdapter& adapter;
 };
@@ -163,7 +163,7 @@ TEST_F(QtSimSessionTest, CheckDeviceShowsEveryLineAsItIsLogged) {
 
   EXPECT_TRUE(window_->Control(kIdUpdateFirmware)->isVisible());
   EXPECT_TRUE(window_->Control(kIdSetting)->isVisible());
-  EXPECT_EQ(window_->stack().link.state().DeviceVersion, 0x1FFu);
+  EXPECT_EQ(window_->stack().facts.DeviceVersion, 0x1FF);
 
   const QPixmap shot = window_->grab();
   EXPECT_EQ(shot.size(), QSize(498, 478));  // 249 x 255 dialog units
@@ -203,7 +203,7 @@ TEST_F(QtSimSessionTest, UpdateConfirmedFlashesTheBuiltInImage) {
   const std::vector<uint8_t> want = sim::FlashAfterUpdate(config.bt_address);
   ASSERT_EQ(flash.size(), want.size());
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), want.begin()));
-  EXPECT_EQ(window_->stack().link.state().DeviceVersion, BuiltInImage().version());
+  EXPECT_EQ(window_->stack().facts.DeviceVersion, static_cast<int>(BuiltInImage().version()));
 
   const auto ref = RunReference(config, [](Reference& r) {
     r.logic.OnCheckDevice();
@@ -596,7 +596,7 @@ TEST_F(QtSimSessionTest, AnImageGivenAtRunTimeIsTitledAdvisedAndWritten) {
   const auto flash = bench_->adapter.model().flash();
   ASSERT_GE(flash.size(), bytes.size());
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
-  EXPECT_EQ(window_->stack().link.state().DeviceVersion, 0x2A5u);
+  EXPECT_EQ(window_->stack().facts.DeviceVersion, 0x2A5);
   const std::vector<std::string> log = Log();
   EXPECT_EQ(log[log.size() - 2], " Success ");
 }
@@ -806,7 +806,7 @@ TEST_F(QtSimSessionTest, UpdateThatNeverGetsThroughShowsTheFailure) {
   EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
             (std::vector<std::string>{"         WARMING !!! FAILED !!!                       ",
                                       " Please re-install the device and try again."}));
-  EXPECT_EQ(window_->stack().link.state().DeviceVersion, 0x1FFu);
+  EXPECT_EQ(window_->stack().facts.DeviceVersion, 0x1FF);
 }
 
 // Firmware new enough for parameters, with every parameter away from its default.

@@ -21,7 +21,7 @@
 #include "gui/qt/dialogs.h"
 #include "gui/qt/main_window.h"
 #include "params/settings_data.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/settings_help_text.h"
 #include "qt_driver.h"
 #include "resources/firmware_image.h"

@@ -12,8 +12,9 @@ failures=0
 tree() {
   local dir=$scratch/$1/src
   shift
-  mkdir -p "$dir"/{platform,log,link,discovery,update,params,app,resources,options,sim,cli,gui/qt}
-  for f in platform/serial_device.h log/message_log.h link/link.h discovery/discovery.h \
+  mkdir -p "$dir"/{platform/posix,platform/win32,log,link,discovery,update,params,app,resources,options,sim,cli,gui/qt}
+  for f in platform/serial_device.h platform/posix/posix_serial.h platform/win32/win32_serial.h \
+           log/message_log.h link/link.h discovery/discovery.h \
            update/updater.h params/parameters.h app/main_dialog.h resources/firmware_image.h \
            options/option_table.h sim/device_model.h cli/cli.h gui/qt/main_window.h; do
     echo '#pragma once' > "$dir/$f"
@@ -50,7 +51,9 @@ expect pass tidy "" -- \
   'sim/sim_options.cpp:#include "options/option_table.h"' \
   'cli/cli_args.cpp:#include "options/option_table.h"\n#include "app/main_dialog.h"' \
   'gui/qt/main.cpp:#include "app/main_dialog.h"\n#include <QApplication>' \
-  'platform/posix_serial.cpp:#include <termios.h>\n#include <sys/ioctl.h>'
+  'platform/posix/posix_serial.cpp:#include "platform/serial_device.h"\n#include <termios.h>\n#include <sys/ioctl.h>' \
+  'cli/main.cpp:#include "platform/posix/posix_serial.h"\n#include "platform/win32/win32_serial.h"' \
+  'sim/pty_server.h:#include "platform/posix/posix_serial.h"'
 expect fail link-includes-app "link/exchange.cpp:2: link/ may not include app/main_dialog.h" -- \
   'link/exchange.cpp:#include "link/link.h"\n#include "app/main_dialog.h"'
 expect fail update-includes-discovery "update/version.cpp:1: update/ may not include discovery/discovery.h" -- \
@@ -73,6 +76,16 @@ expect fail os-header-in-link "link/x.cpp:1: system header <termios.h>" -- \
   'link/x.cpp:#include <termios.h>'
 expect fail windows-header-in-discovery "discovery/x.cpp:1: system header <windows.h>" -- \
   'discovery/x.cpp:#include <windows.h>'
+expect fail portable-platform-includes-a-system "platform/x.cpp:1: platform/ may not include platform/posix/posix_serial.h" -- \
+  'platform/x.cpp:#include "platform/posix/posix_serial.h"'
+expect fail one-system-includes-another "platform/posix/x.cpp:1: platform/posix/ may not include platform/win32/win32_serial.h" -- \
+  'platform/posix/x.cpp:#include "platform/win32/win32_serial.h"'
+expect fail link-includes-a-system "link/x.cpp:1: link/ may not include platform/posix/posix_serial.h" -- \
+  'link/x.cpp:#include "platform/posix/posix_serial.h"'
+expect fail os-header-in-portable-platform "platform/x.cpp:1: system header <unistd.h> outside the systems' folders" -- \
+  'platform/x.cpp:#include <unistd.h>'
+expect fail unknown-system-folder "platform/beos/x.cpp: not in any layer" -- \
+  'platform/beos/x.cpp:#include "platform/serial_device.h"'
 expect fail unknown-folder "extra/x.cpp: not in any layer" -- \
   'extra/x.cpp:#include "link/link.h"'
 

@@ -21,7 +21,7 @@ TEST(Exchange, KindWithoutReplySucceedsRightAfterWrite) {
   LinkFixture f;
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
   const uint64_t before = f.clock.NowUs();
-  EXPECT_EQ(f.link.Exchange(BootCommandFE), 1);
+  EXPECT_EQ(f.link.Exchange(BootCommandFE).ok, 1);
   EXPECT_EQ(f.clock.NowUs(), before);
   EXPECT_TRUE(f.ports.read_sizes.empty());
   ASSERT_EQ(f.peer.frames.size(), 1u);
@@ -44,7 +44,7 @@ TEST_P(PartialReplies, AreJudgedByKind) {
   LinkFixture f;
   for (const auto& r : c.replies) f.peer.replies.push_back(r);
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.link.Exchange(c.kind), c.result);
+  EXPECT_EQ(f.link.Exchange(c.kind).ok, c.result);
   EXPECT_EQ(f.peer.frames.size(), c.frames_sent);
 }
 
@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // A short SetBaud1M reply is told from the wrong-speed answer by its own
-// bytes: 04 0E 05 left in the buffer by an earlier reply proves nothing.
+// bytes: 04 0E 05 in an earlier reply proves nothing.
 TEST(Exchange, SetBaudPartialReplyIsJudgedOnItsOwnBytesOnly) {
   struct Case {
     const char* name;
@@ -87,9 +87,8 @@ TEST(Exchange, SetBaudPartialReplyIsJudgedOnItsOwnBytesOnly) {
     f.peer.replies.push_back(c.reply);
     f.peer.replies.push_back(c.reply);
     ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-    f.link.Exchange(BootHandshake);
-    ASSERT_EQ(f.link.state().ReplyBuffer[2], 0x05) << c.name;
-    EXPECT_EQ(f.link.Exchange(SetBaud1M), c.result) << c.name;
+    ASSERT_EQ(f.link.Exchange(BootHandshake).bytes()[2], 0x05) << c.name;
+    EXPECT_EQ(f.link.Exchange(SetBaud1M).ok, c.result) << c.name;
     EXPECT_EQ(f.peer.frames.size() - 1, c.set_baud_frames) << c.name;
   }
 }
@@ -99,27 +98,32 @@ TEST(Exchange, LongReplyIsReadIn256ByteChunksAndOnly64BytesKept) {
   f.peer.replies.push_back(Filled(4110, 0x10));
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
   f.ports.read_sizes.clear();
-  ASSERT_EQ(f.link.Exchange(FlashReadPage), 1);
-  EXPECT_EQ(f.link.state().ReceivedCount, 4110);
+  const Reply reply = f.link.Exchange(FlashReadPage);
+  ASSERT_TRUE(reply.ok);
+  EXPECT_TRUE(reply.whole());
+  EXPECT_EQ(reply.received, 4110);
   const auto chunk_starts = std::count_if(f.ports.read_sizes.begin(), f.ports.read_sizes.end(),
                                           [](size_t n) { return n == 256 || n == 14; });
   EXPECT_EQ(chunk_starts, 17);
   const Bytes first64 = Filled(64, 0x10);
-  EXPECT_TRUE(std::equal(first64.begin(), first64.end(), f.link.state().ReplyBuffer.begin()));
+  EXPECT_TRUE(std::ranges::equal(reply.bytes(), first64));
 }
 
-TEST(Exchange, ShortReplyKeepsStaleBytesBeyondIt) {
+// A short reply passes for most kinds, and says it is short; nothing of the
+// longer reply before it shows through.
+TEST(Exchange, ShortReplyHoldsOnlyItsOwnBytes) {
   LinkFixture f;
   f.peer.replies.push_back(Filled(33, 0x40));
   f.peer.replies.push_back(Filled(5, 0x90));
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-  ASSERT_EQ(f.link.Exchange(QueryVersion), 1);
-  ASSERT_EQ(f.link.Exchange(LinkCheck), 1);
-  const auto& buffer = f.link.state().ReplyBuffer;
-  EXPECT_EQ(f.link.state().ReceivedCount, 5);
-  EXPECT_EQ(buffer[4], 0x94);
-  EXPECT_EQ(buffer[5], 0x45);   // left by the version reply
-  EXPECT_EQ(buffer[32], 0x60);  // left by the version reply
+  ASSERT_TRUE(f.link.Exchange(QueryVersion).whole());
+  const Reply reply = f.link.Exchange(LinkCheck);
+  ASSERT_TRUE(reply.ok);
+  EXPECT_FALSE(reply.whole());
+  EXPECT_EQ(reply.received, 5);
+  EXPECT_TRUE(std::ranges::equal(reply.bytes(), Filled(5, 0x90)));
+  EXPECT_EQ(reply.start[5], 0x00);
+  EXPECT_EQ(reply.start[32], 0x00);
 }
 
 TEST(Exchange, PendingInputIsReadAsTheStartOfTheNextReply) {
@@ -129,9 +133,10 @@ TEST(Exchange, PendingInputIsReadAsTheStartOfTheNextReply) {
   f.peer.replies.push_back(first);
   f.peer.replies.push_back(Filled(8, 0x50));
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-  ASSERT_EQ(f.link.Exchange(LinkCheck), 1);
-  ASSERT_EQ(f.link.Exchange(LinkCheck), 1);
-  const auto& buffer = f.link.state().ReplyBuffer;
+  ASSERT_EQ(f.link.Exchange(LinkCheck).ok, 1);
+  const Reply next = f.link.Exchange(LinkCheck);
+  ASSERT_EQ(next.ok, 1);
+  const auto buffer = next.bytes();
   EXPECT_EQ((Bytes{buffer[0], buffer[1], buffer[2], buffer[3]}),
             (Bytes{0xE1, 0xE2, 0xE3, 0x50}));
 }
@@ -139,7 +144,7 @@ TEST(Exchange, PendingInputIsReadAsTheStartOfTheNextReply) {
 TEST(Exchange, ReopensTheFoundPortWhenNoneIsOpen) {
   LinkFixture f([](const Bytes&) { return Filled(8); });
   ASSERT_FALSE(f.link.state().is_open());
-  EXPECT_EQ(f.link.Exchange(LinkCheck), 1);
+  EXPECT_EQ(f.link.Exchange(LinkCheck).ok, 1);
   EXPECT_EQ(f.ports.opened, std::vector<std::string>{"COM3"});
   EXPECT_TRUE(f.link.state().is_open());
   EXPECT_EQ(f.line->host_baud(), 115200u);
@@ -150,7 +155,7 @@ TEST(Exchange, BurstsSendTheirFramesFourMillisecondsApartWithoutReading) {
     LinkFixture f([](const Bytes&) { return Filled(8); });  // answers are left unread
     ASSERT_EQ(f.link.ReopenFoundPort(), 1);
     const uint64_t before = f.clock.NowMs();
-    EXPECT_EQ(f.link.Exchange(kind), 1);
+    EXPECT_EQ(f.link.Exchange(kind).ok, 1);
     EXPECT_EQ(f.peer.frames.size(), static_cast<size_t>(count));
     for (const auto& frame : f.peer.frames)
       EXPECT_EQ(frame, (Bytes{0x01, 0xE0, 0xFC, 0x02, 0xAA, 0x55}));
@@ -163,7 +168,7 @@ TEST(Exchange, FailedWriteIsReported) {
   LinkFixture f;
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
   f.line->set_hung_up(true);
-  EXPECT_EQ(f.link.Exchange(LinkCheck), 0);
+  EXPECT_EQ(f.link.Exchange(LinkCheck).ok, 0);
   EXPECT_EQ(f.view.log, std::vector<std::string>{" Write file error"});
 }
 
@@ -179,7 +184,7 @@ TEST(Exchange, ShortWriteIsTracedAndTheReplyStillAwaited) {
   ASSERT_EQ(f.peer.frames.size(), 1u);
   EXPECT_EQ(f.peer.frames[0], (Bytes{0x01, 0xE0, 0xFC}));
   EXPECT_TRUE(f.view.log.empty());
-  EXPECT_EQ(f.link.ReadReply(8), 8);
+  EXPECT_EQ(f.link.ReadReply(8).received, 8);
 }
 
 TEST(Exchange, SilenceCostsTheReadAttemptsOfTheKind) {
@@ -195,7 +200,7 @@ TEST(Exchange, SilenceCostsTheReadAttemptsOfTheKind) {
     LinkFixture f;
     ASSERT_EQ(f.link.ReopenFoundPort(), 1);
     const uint64_t before = f.clock.NowMs();
-    EXPECT_EQ(f.link.Exchange(c.kind), 0);
+    EXPECT_EQ(f.link.Exchange(c.kind).ok, 0);
     EXPECT_EQ(f.clock.NowMs() - before, c.ms) << KindName(c.kind);
     EXPECT_TRUE(f.view.log.empty());
   }
@@ -206,7 +211,7 @@ TEST(Exchange, TracesEachAttempt) {
   f.peer.replies.push_back({});
   f.peer.replies.push_back(Filled(8));
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.link.Exchange(LinkCheck), 1);
+  EXPECT_EQ(f.link.Exchange(LinkCheck).ok, 1);
   const auto& traces = f.trace.lines;
   const std::vector<std::string> expected_tail = {
       "===> loop=10, R exp=8, get=0 ", " cmd = 1, loop = 1, readcnt = 0\n",
@@ -234,18 +239,15 @@ class SplitPeer : public VirtualPeer {
   }
 };
 
-TEST(Exchange, OnlyTheFirstChunkReachesReplyBuffer) {
+TEST(Exchange, OnlyTheFirstChunkIsKept) {
   SplitPeer split;  // outlives the port, which tells it of the close
   testing::LinkFixture f;
   f.line->set_peer(&split);
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-  f.link.state().ReplyBuffer.fill(0xEE);
-  ASSERT_EQ(f.link.Exchange(LinkCheck), 1);
-  const auto& link = f.link.state();
-  EXPECT_EQ(link.ReceivedCount, 8);
-  EXPECT_EQ(link.ReplyFresh, 3);  // the rest of the buffer is not this reply's
-  EXPECT_EQ(link.ReplyBuffer[2], 0x72);
-  EXPECT_EQ(link.ReplyBuffer[3], 0xEE);
+  const Reply reply = f.link.Exchange(LinkCheck);
+  ASSERT_TRUE(reply.whole());
+  EXPECT_EQ(reply.received, 8);
+  EXPECT_TRUE(std::ranges::equal(reply.bytes(), Bytes{0x70, 0x71, 0x72}));
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST(SerialPort, ReopenSetsTheLineAndClosePurges) {
   EXPECT_EQ(f.ports.purges, 1);
   EXPECT_FALSE(f.line->host_open());
   ASSERT_EQ(f.link.ReopenFoundPort(), 1);
-  EXPECT_EQ(f.link.ReadReply(1), 0);
+  EXPECT_EQ(f.link.ReadReply(1).received, 0);
 }
 
 TEST(SerialPort, ConfigureFailuresAreLoggedAndOnlyTimeoutsFail) {

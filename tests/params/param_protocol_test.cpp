@@ -8,7 +8,7 @@
 
 #include "support/host_bench.h"
 #include "log/message_log.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 #include "support/scripted_peer.h"
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,8 +12,8 @@
 #include "log/message_log.h"
 #include "params/settings_data.h"
 #include "params/settings_mapping.h"
-#include "platform/virtual_serial.h"
 #include "sim/virtual_adapter.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 
 namespace brivelton {
@@ -37,7 +38,7 @@ Lines Join(Lines a, const Lines& b) {
 // Check Device leaves things: the port found and a version that has settings.
 struct SettingFixture : testing::HostBench {
   explicit SettingFixture(sim::AdapterConfig config = {}) : adapter(Adapter(std::move(config))) {
-    state().DeviceVersion = 0x204;
+    AfterCheckDevice({.version = 0x204});
   }
 
   // The user changes the dialog with `edit` and presses OK.
@@ -271,19 +272,20 @@ TEST(OnSetting, FirmwareOlderThan200IsRefusedWithoutTouchingThePort) {
   const Lines refused = {" Setting is not supported in this version.",
                          " Please update the firmware first.", " "};
   struct Case {
-    int version;
+    std::optional<int> version;  // none: no version came
     SettingsOutcome outcome;
     Lines log;
   };
   const Case cases[] = {
-      {0, SettingsOutcome::kNotSupported, Join({" ", " Device version = 000"}, refused)},
+      {std::nullopt, SettingsOutcome::kNotSupported,
+       Join({" ", " Device version = 000"}, refused)},
       {0x1FF, SettingsOutcome::kNotSupported, Join({" ", " Device version = 1FF"}, refused)},
       {0x200, SettingsOutcome::kCancelled, {" Set parameters cancelled"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.version);
+    SCOPED_TRACE(c.version.value_or(-1));
     SettingFixture f;
-    f.state().DeviceVersion = c.version;
+    f.AfterCheckDevice({.version = c.version});
     EXPECT_EQ(f.dialog().OnSetting(), c.outcome);
     EXPECT_EQ(f.view.log, c.log);
     const bool refused_early = c.outcome == SettingsOutcome::kNotSupported;
@@ -295,7 +297,7 @@ TEST(OnSetting, FirmwareOlderThan200IsRefusedWithoutTouchingThePort) {
 
 TEST(OnSetting, PortThatCannotBeOpenedEndsWithTheHardwareMessage) {
   SettingFixture f;
-  f.state().PortName = "COM9";
+  f.AfterCheckDevice({.version = 0x204, .port = "COM9"});
   f.dialog().OnSetting();
   EXPECT_EQ(f.view.log, (Lines{" ", " Can't initial serial port. ",
                                " Please check hardware connection and", " try again.", " "}));

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/linux_port_list.h"
+#include "platform/posix/linux_port_list.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

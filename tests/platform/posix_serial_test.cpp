@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The POSIX backend against a real pseudo-terminal: the test holds the master
 // side, the backend opens the slave as it would open a serial port.
-#include "platform/posix_serial.h"
+#include "platform/posix/posix_serial.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -65,7 +65,7 @@ TEST(SimAdapter, VersionReplyHoldsTheMarkerAndThreeUpperCaseDigits) {
     ASSERT_EQ(b.Open(), 1);
     ASSERT_EQ(b.Ask(QueryVersion), 1);
     ASSERT_EQ(b.Received(), 33);
-    const std::string reply(reinterpret_cast<const char*>(b.state().ReplyBuffer.data()), 33);
+    const std::string reply = b.Text();
     const size_t at = reply.find("BN Version");
     ASSERT_NE(at, std::string::npos);
     EXPECT_GT(at, 0u);
@@ -238,7 +238,7 @@ TEST(SimAdapter, PagesReadBackAsWrittenOnlyAfterAnErase) {
   EXPECT_TRUE(FlashEquals(b.model(), 0x1000, page1));
   ASSERT_EQ(b.Erase(7), 1);
   ASSERT_EQ(b.Ask(WriteIdentityPage), 1);
-  EXPECT_TRUE(FlashEquals(b.model(), kIdentityPageAddress, BuildIdentityPage(b.state().BtAddress)));
+  EXPECT_TRUE(FlashEquals(b.model(), kIdentityPageAddress, BuildIdentityPage(b.facts().BtAddress)));
 }
 
 // The whole programming order of an update, by hand, then the restart.
@@ -248,8 +248,8 @@ TEST(SimAdapter, AFullProgrammingRunLeavesTheImageAndRestartsIntoIt) {
   b.args.read_address = kIdentityPageAddress;
   ASSERT_EQ(b.Ask(FlashReadPage), 1);
   ASSERT_EQ(b.Received(), 4110);
-  std::copy_n(b.state().ReplyBuffer.begin() + 15, 6, b.state().BtAddress.begin());
-  EXPECT_EQ(b.state().BtAddress, sim::AdapterConfig{}.bt_address);
+  std::copy_n(b.last.start.begin() + 15, 6, b.facts().BtAddress.begin());
+  EXPECT_EQ(b.facts().BtAddress, sim::AdapterConfig{}.bt_address);
   b.Unlock();
   for (int block = 0; block < 30; ++block) ASSERT_EQ(b.Erase(block), 1) << block;
   for (int page = 1; page < 125; ++page) ASSERT_EQ(b.WritePage(page), 1) << page;
@@ -258,7 +258,7 @@ TEST(SimAdapter, AFullProgrammingRunLeavesTheImageAndRestartsIntoIt) {
   ASSERT_EQ(b.Ask(FlashChecksum), 1);
   ASSERT_EQ(b.Received(), 11);
   EXPECT_TRUE(std::equal(BuiltInImage().checksum().begin(), BuiltInImage().checksum().end(),
-                         b.state().ReplyBuffer.begin() + 7));
+                         b.last.start.begin() + 7));
   const auto expected = sim::FlashAfterUpdate(sim::AdapterConfig{}.bt_address);
   EXPECT_TRUE(FlashEquals(b.model(), 0, expected));
 
@@ -269,8 +269,7 @@ TEST(SimAdapter, AFullProgrammingRunLeavesTheImageAndRestartsIntoIt) {
   ASSERT_EQ(b.Ask(QueryVersion), 1);
   char text[20];
   std::snprintf(text, sizeof text, "BN Version = %03X", BuiltInImage().version());
-  EXPECT_NE(std::string(reinterpret_cast<const char*>(b.state().ReplyBuffer.data()), 33).find(text),
-            std::string::npos);
+  EXPECT_NE(b.Text().find(text), std::string::npos);
 }
 
 TEST(SimAdapter, WhatRunsAfterARestartDependsOnTheFlash) {
@@ -485,7 +484,8 @@ TEST(SimAdapter, BytesAtTheWrongSpeedArriveGarbledEitherWay) {
     ASSERT_EQ(b.Open(), 1);
     ASSERT_EQ(b.link.SendFrame(LinkCheck), 8);
     b.link.ConfigurePort(1000000);
-    const int got = b.link.ReadReply(8);
+    b.last = b.link.ReadReply(8);
+    const int got = b.Received();
     ASSERT_GT(got, 0);
     EXPECT_FALSE(got >= 3 && b.Reply(0) == 0x04 && b.Reply(1) == 0x0E && b.Reply(2) == 0x05);
   }
@@ -521,7 +521,7 @@ TEST(SimAdapter, ReplyFaults) {
       {"version without marker", [](sim::Faults& f) { f.version_without_marker = true; },
        QueryVersion, 1, 33,
        [](SimBench& b) {
-         const std::string reply(reinterpret_cast<const char*>(b.state().ReplyBuffer.data()), 33);
+         const std::string reply = b.Text();
          EXPECT_EQ(reply.find("BN Version"), std::string::npos);
        }},
       {"bad parameter ack", [](sim::Faults& f) { f.bad_param_ack = true; }, ParamRead, 1, 10,
@@ -553,11 +553,10 @@ TEST(SimAdapter, ChecksumFaults) {
     (short_reply ? config.faults.short_checksum : config.faults.wrong_checksum) = true;
     SimBench b(config);
     b.EnterBootLoader();
-    b.state().ReplyBuffer.fill(0);
     ASSERT_EQ(b.Ask(FlashChecksum), 1);
     EXPECT_EQ(b.Received(), short_reply ? 9 : 11);
     EXPECT_FALSE(std::equal(BuiltInImage().checksum().begin(), BuiltInImage().checksum().end(),
-                            b.state().ReplyBuffer.begin() + 7));
+                            b.last.start.begin() + 7));
   }
 }
 
@@ -568,7 +567,7 @@ TEST(SimAdapter, IdentityPageStoredWrongForItsFirstWrites) {
   SimBench b(config);
   b.EnterBootLoader();
   b.Unlock();
-  const auto page = BuildIdentityPage(b.state().BtAddress);
+  const auto page = BuildIdentityPage(b.facts().BtAddress);
   for (const bool right : {false, false, true}) {
     SCOPED_TRACE(right);
     ASSERT_EQ(b.Erase(7), 1);
@@ -577,7 +576,7 @@ TEST(SimAdapter, IdentityPageStoredWrongForItsFirstWrites) {
     b.args.read_address = kIdentityPageAddress;
     ASSERT_EQ(b.Ask(FlashReadPage), 1);
     EXPECT_EQ(std::equal(page.begin(), page.begin() + 21,
-                         b.state().ReplyBuffer.begin() + kPageDataOffset),
+                         b.last.start.begin() + kPageDataOffset),
               right);
   }
 }

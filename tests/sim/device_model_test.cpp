@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "link/frames.h"
-#include "platform/virtual_serial.h"
 #include "sim/device_model.h"
+#include "sim/virtual_serial.h"
 #include "resources/checksum.h"
 #include "resources/firmware_image.h"
 #include "update/identity_page.h"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "support/host_bench.h"
@@ -23,14 +24,20 @@ struct SimBench : HostBench {
   // the identity page.
   bool Ask(CommandKind kind) {
     FrameArgs with = args;
-    const auto identity = BuildIdentityPage(state().BtAddress);
+    const auto identity = BuildIdentityPage(facts().BtAddress);
     if (kind == FlashWritePage) with.page = BuiltInImage().Page(args.page_index);
     if (kind == WriteIdentityPage) with.page = identity;
-    return link.Exchange(kind, with);
+    last = link.Exchange(kind, with);
+    return last.ok;
   }
-  int Received() { return state().ReceivedCount; }
-  // Byte `i` of the last reply (the first 64 are kept).
-  uint8_t Reply(size_t i) { return state().ReplyBuffer[i]; }
+  int Received() const { return last.received; }
+  // Byte `i` of the last reply (the first 64 are kept; 0 past what came).
+  uint8_t Reply(size_t i) const { return last.start.at(i); }
+  // The last reply's start as text.
+  std::string Text() const {
+    const auto bytes = last.bytes();
+    return std::string(bytes.begin(), bytes.end());
+  }
 
   // Running firmware to boot loader, both ends at 1,000,000 baud.
   void EnterBootLoader() {
@@ -77,6 +84,8 @@ struct SimBench : HostBench {
   sim::VirtualAdapter& adapter;
   // What the frames carry; the sequence starts where a fresh link's does.
   FrameArgs args{.param_sequence = 1};
+  // What the last Ask brought back.
+  brivelton::Reply last;
 };
 
 }  // namespace brivelton::testing

@@ -18,8 +18,8 @@
 
 #include "link/frames.h"
 #include "link/link.h"
-#include "platform/virtual_serial.h"
-#include "platform/posix_serial.h"
+#include "platform/posix/posix_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 #include "support/sim_process.h"
 #include "support/scratch_dir.h"
@@ -39,9 +39,8 @@ struct Host {
   Link link{ports, clock, log};
 };
 
-std::string ReplyText(const LinkState& link, int count) {
-  return std::string(reinterpret_cast<const char*>(link.ReplyBuffer.data()),
-                     static_cast<size_t>(count));
+std::string ReplyText(const Reply& reply) {
+  return std::string(reply.bytes().begin(), reply.bytes().end());
 }
 
 TEST(SimProcess, ServesLinkCheckAndVersionOnItsTerminal) {
@@ -62,21 +61,24 @@ TEST(SimProcess, ServesLinkCheckAndVersionOnItsTerminal) {
   {
     Host host(link);
     ASSERT_EQ(host.link.ReopenFoundPort(), 1);
-    ASSERT_EQ(host.link.Exchange(LinkCheck), 1);
-    EXPECT_EQ(host.link.state().ReceivedCount, 8);
-    EXPECT_EQ(host.link.state().ReplyBuffer[0], 0x04);
-    ASSERT_EQ(host.link.Exchange(QueryVersion), 1);
-    ASSERT_EQ(host.link.state().ReceivedCount, 33);
-    EXPECT_NE(ReplyText(host.link.state(), 33).find("BN Version = 1FE"), std::string::npos);
+    const Reply check = host.link.Exchange(LinkCheck);
+    ASSERT_EQ(check.ok, 1);
+    EXPECT_EQ(check.received, 8);
+    EXPECT_EQ(check.start[0], 0x04);
+    const Reply version = host.link.Exchange(QueryVersion);
+    ASSERT_EQ(version.ok, 1);
+    ASSERT_EQ(version.received, 33);
+    EXPECT_NE(ReplyText(version).find("BN Version = 1FE"), std::string::npos);
 
     // The host lets go of the port and takes it again.
     host.link.ClosePort();
     ASSERT_EQ(host.link.ReopenFoundPort(), 1);
-    ASSERT_TRUE(host.link.Exchange(ParamWrite, {.param_op = 1, .param_value = 0}));
-    EXPECT_EQ(host.link.state().ReceivedCount, 10);
+    const Reply written = host.link.Exchange(ParamWrite, {.param_op = 1, .param_value = 0});
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written.received, 10);
     // At the wrong speed nothing is understood.
     host.link.ConfigurePort(1000000);
-    EXPECT_EQ(host.link.Exchange(LinkCheck), 0);
+    EXPECT_EQ(host.link.Exchange(LinkCheck).ok, 0);
     host.link.ClosePort();
   }
 
@@ -121,8 +123,8 @@ TEST(SimProcess, UnpluggedTerminalComesBackUnderTheLink) {
   ASSERT_FALSE(first.empty());
   Host host(link);
   ASSERT_EQ(host.link.ReopenFoundPort(), 1);
-  ASSERT_EQ(host.link.Exchange(LinkCheck), 1);
-  EXPECT_EQ(host.link.Exchange(LinkCheck), 0);
+  ASSERT_EQ(host.link.Exchange(LinkCheck).ok, 1);
+  EXPECT_EQ(host.link.Exchange(LinkCheck).ok, 0);
   host.link.ClosePort();
   // Back after a while, possibly under another name: the link follows it.
   const std::string second = sim.Line(3000);
@@ -131,8 +133,9 @@ TEST(SimProcess, UnpluggedTerminalComesBackUnderTheLink) {
   ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(second, target);
   ASSERT_EQ(host.link.ReopenFoundPort(), 1);
-  EXPECT_EQ(host.link.Exchange(LinkCheck), 1);
-  EXPECT_EQ(host.link.state().ReceivedCount, 8);
+  const Reply again = host.link.Exchange(LinkCheck);
+  EXPECT_EQ(again.ok, 1);
+  EXPECT_EQ(again.received, 8);
   host.link.ClosePort();
   EXPECT_EQ(sim.Stop(), 0);
 }
@@ -206,8 +209,9 @@ TEST(SimProcess, OpensAndClosesTakenInAtOnceLeaveTheHolderAnswered) {
     close(passing);
     close(other);
   }
-  ASSERT_EQ(host.link.Exchange(LinkCheck), 1);
-  EXPECT_EQ(host.link.state().ReceivedCount, 8);
+  const Reply held = host.link.Exchange(LinkCheck);
+  ASSERT_EQ(held.ok, 1);
+  EXPECT_EQ(held.received, 8);
 
   // A write, and the writer gone before the simulator looked: the adapter
   // heard it all the same, nobody opening the port again.
@@ -274,7 +278,7 @@ TEST(SimProcess, AsAGroupLeaderItServesFromAChildThatStopsWithIt) {
   {
     Host host(slave);
     ASSERT_EQ(host.link.ReopenFoundPort(), 1);
-    EXPECT_EQ(host.link.Exchange(LinkCheck), 1);
+    EXPECT_EQ(host.link.Exchange(LinkCheck).ok, 1);
     host.link.ClosePort();
   }
   EXPECT_EQ(sim.Stop(), 0);

@@ -12,8 +12,8 @@
 
 #include "app/main_dialog.h"
 #include "app/protocol_stack.h"
-#include "platform/virtual_serial.h"
 #include "sim/virtual_adapter.h"
+#include "sim/virtual_serial.h"
 #include "support/counting_clock.h"
 #include "support/faulty_ports.h"
 #include "support/recording_view.h"
@@ -52,11 +52,20 @@ class TablePortList : public PortList {
 
 class HostBench {
  public:
+  // What Check Device leaves behind, for a test to start from: the port it
+  // found (and whether that is open again), and the version it read (none:
+  // none came).
+  struct Checked {
+    std::optional<int> version;
+    std::string port = "COM3";
+    bool open = false;
+  };
+
   // `found` is recorded as the found port, as a search would leave it, and
   // is the one entry of the port list.
   explicit HostBench(const std::string& found = "COM3") {
     list.SetPorts({found});
-    state().PortName = found;
+    AfterCheckDevice({.port = found});
     // As the window would show it, with or without a window.
     updater.options().progress = [this](UpdateStage stage, int done, int total) {
       view.UpdateProgress(stage, done, total);
@@ -96,6 +105,23 @@ class HostBench {
   }
 
   LinkState& state() { return stack.link.state(); }
+  AdapterFacts& facts() { return stack.facts; }
+
+  // Starts from `checked`, keeping what an update read before it; false
+  // when the port was to be open again and could not be.
+  bool AfterCheckDevice(const Checked& checked) {
+    state().PortName = checked.port;
+    facts().DeviceVersion = checked.version;
+    if (!checked.open) return true;
+    link.ClosePort();
+    return link.ReopenFoundPort();
+  }
+  // Starts from an identity page read earlier in this run: the address the
+  // update took from it, and whether the update under way read it.
+  void AfterIdentityRead(const BtAddressBytes& address, bool this_update) {
+    facts().BtAddress = address;
+    facts().IdentityRead = this_update;
+  }
   sim::DeviceModel& model(size_t i = 0) { return adapters_.at(i)->model(); }
   bool Traced(const std::string& line) const { return trace.Traced(line); }
 

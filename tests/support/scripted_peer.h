@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 
 namespace brivelton::testing {
 

@@ -222,8 +222,7 @@ struct JournalBench : testing::HostBench {
   }
   // A new run of the program: nothing of the last one's memory is left.
   void NewRun() {
-    state().BtAddress = kDefaultBtAddress;
-    state().IdentityRead = false;
+    facts() = {};
   }
   Address PageAddress() const {
     const auto flash = adapter->model().flash();

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/host_bench.h"
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 #include "support/scripted_peer.h"
 #include "resources/firmware_image.h"
@@ -122,14 +122,14 @@ TEST_F(ProgramFlashTest, FramesCarryTheirBlockAndPage) {
   };
   page_write(33, 0x1000, BuiltInImage().Page(1));
   page_write(33 + 123, 0x7C000, BuiltInImage().Page(124));
-  page_write(33 + 124, 0x7D000, BuildIdentityPage(state().BtAddress));
+  page_write(33 + 124, 0x7D000, BuildIdentityPage(facts().BtAddress));
   page_write(33 + 125, 0x0000, BuiltInImage().Page(0));
 }
 
 // The checksum ends below the identity page: a page stored wrong fails the
 // attempt however good the checksum, and so does one that can't be read.
 TEST_F(ProgramFlashTest, AnIdentityPageReadBackWrongFailsTheAttempt) {
-  const auto written = BuildIdentityPage(state().BtAddress);
+  const auto written = BuildIdentityPage(facts().BtAddress);
   struct Case {
     const char* what;
     size_t byte;  // of the page, spoiled in the read-back
@@ -226,6 +226,7 @@ TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     view.log.clear();
+    trace.lines.clear();
     sent.clear();
     answer = [&](CommandKind kind, int n) -> std::optional<std::vector<uint8_t>> {
       if (kind == FlashChecksum) return c.reply;
@@ -235,7 +236,8 @@ TEST_F(ProgramFlashTest, ChecksumIsComparedOnlyOnAWholeReply) {
     EXPECT_EQ(updater.ProgramFlash(), c.result);
     // A good checksum is followed by the identity page's read-back.
     if (!c.result) {
-      EXPECT_EQ(state().ReceivedCount, static_cast<int>(c.reply.size()));
+      EXPECT_TRUE(Traced(" cmd = 17, loop = 1, readcnt = " + std::to_string(c.reply.size()) +
+                         "\n"));
     }
     if (c.result) {
       EXPECT_EQ(Log().back(), " Done");
@@ -267,7 +269,7 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     view.log.clear();
-    state().BtAddress = c.before;
+    AfterIdentityRead(c.before, false);
     answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
       if (kind != FlashReadPage) return std::nullopt;
       std::vector<uint8_t> reply(4110, 0xFF);
@@ -275,8 +277,8 @@ TEST_F(ScriptedBootLoader, ReadIdentityTakesTheAddressOnlyFromANamedPage) {
       return reply;
     };
     EXPECT_TRUE(updater.ReadIdentity());
-    EXPECT_EQ(state().BtAddress, c.after);
-    EXPECT_TRUE(state().IdentityRead);
+    EXPECT_EQ(facts().BtAddress, c.after);
+    EXPECT_TRUE(facts().IdentityRead);
     if (c.after == start) {
       EXPECT_THAT(Log(), ElementsAre(" Check Device ...", startup_line));
     } else {
@@ -302,15 +304,15 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShiftedPage) {
     };
     const size_t before = Log().size();
     EXPECT_FALSE(updater.ReadIdentity()) << shift;
-    EXPECT_FALSE(state().IdentityRead);
-    EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
+    EXPECT_FALSE(facts().IdentityRead);
+    EXPECT_EQ(facts().BtAddress, kDefaultBtAddress);
     EXPECT_THAT(std::vector<std::string>(Log().begin() + static_cast<long>(before), Log().end()),
                 ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
   }
 }
 
 TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
-  state().IdentityRead = true;
+  AfterIdentityRead(kDefaultBtAddress, true);
   answer = [&](CommandKind kind, int) -> std::optional<std::vector<uint8_t>> {
     if (kind != FlashReadPage) return std::nullopt;
     std::vector<uint8_t> reply(4000, 0x00);
@@ -318,8 +320,8 @@ TEST_F(ScriptedBootLoader, ReadIdentityFailsOnAShortPage) {
     return reply;
   };
   EXPECT_FALSE(updater.ReadIdentity());
-  EXPECT_FALSE(state().IdentityRead);
-  EXPECT_EQ(state().BtAddress, kDefaultBtAddress);
+  EXPECT_FALSE(facts().IdentityRead);
+  EXPECT_EQ(facts().BtAddress, kDefaultBtAddress);
   EXPECT_THAT(Log(), ElementsAre(" Check Device ...", " Fail to read flash data from device !!! "));
 }
 

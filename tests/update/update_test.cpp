@@ -69,10 +69,7 @@ class UpdateTest : public ::testing::Test, public testing::HostBench {
   }
   // Where Check Device leaves things: the port found and open at 115,200 baud.
   void Found(const std::string& name = "COM3") {
-    link.ClosePort();
-    state().PortName = name;
-    state().DeviceVersion = 0x1FF;
-    ASSERT_EQ(link.ReopenFoundPort(), 1);
+    ASSERT_TRUE(AfterCheckDevice({.version = 0x1FF, .port = name, .open = true}));
   }
   // One press of Update Firmware, OK in the warning; the lines it logged.
   std::vector<std::string> Press() {
@@ -94,14 +91,14 @@ TEST_F(UpdateTest, SuccessfulUpdate) {
   EXPECT_EQ(view.confirm_calls, 1);
   EXPECT_EQ(view.results, std::vector<bool>{true});
   EXPECT_EQ(outcomes, std::vector{UpdateOutcome::kSucceeded});
-  EXPECT_EQ(state().DeviceVersion, static_cast<int>(BuiltInImage().version()));
+  EXPECT_EQ(facts().DeviceVersion, static_cast<int>(BuiltInImage().version()));
   EXPECT_FALSE(state().is_open());
   EXPECT_EQ(virtual_ports.open_ports(), 0);
   EXPECT_EQ(counting.Count(3000), 0);
 
   const sim::DeviceModel& model = adapter.model();
   const Address own = sim::AdapterConfig{}.bt_address;
-  EXPECT_EQ(state().BtAddress, own);
+  EXPECT_EQ(facts().BtAddress, own);
   const auto expected_flash = sim::FlashAfterUpdate(own);
   ASSERT_EQ(model.flash().size(), expected_flash.size());
   EXPECT_TRUE(std::equal(expected_flash.begin(), expected_flash.end(), model.flash().begin()));
@@ -159,8 +156,7 @@ TEST_F(UpdateTest, ABridgeHoldingShortRepliesIsAskedForLowLatency) {
                        .low_latency_hold_us = 1'000};
     sim::VirtualAdapter& adapter = bench.Adapter(config);
     adapter.line().set_bridge_timer_ms(c.fixed_timer_ms);
-    bench.state().DeviceVersion = 0x1FF;
-    ASSERT_TRUE(bench.link.ReopenFoundPort());
+    ASSERT_TRUE(bench.AfterCheckDevice({.version = 0x1FF, .open = true}));
     EXPECT_EQ(adapter.line().low_latency(), c.fixed_timer_ms == 0);
     const uint64_t start = bench.clock.NowUs();
     ASSERT_EQ(bench.dialog().OnUpdateFirmware(), UpdateOutcome::kSucceeded);
@@ -188,7 +184,7 @@ TEST_F(UpdateTest, CancelTouchesNothing) {
   EXPECT_TRUE(adapter.model().frames().empty());
   EXPECT_TRUE(view.results.empty());
   EXPECT_EQ(outcomes, std::vector{UpdateOutcome::kCancelled});
-  EXPECT_EQ(state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(facts().DeviceVersion, 0x1FF);
 }
 
 // The identity page: the adapter's own address is written back; a blank page
@@ -211,11 +207,11 @@ TEST_F(UpdateTest, IdentityPageWrittenBack) {
     config.bt_address = c.address;
     config.blank_identity = c.blank;
     sim::VirtualAdapter& adapter = Attach(config, port);
-    state().BtAddress = start;
+    AfterIdentityRead(start, false);
     Found(port);
     Press();
     EXPECT_EQ(view.results.back(), true);
-    EXPECT_EQ(state().BtAddress, c.written);
+    EXPECT_EQ(facts().BtAddress, c.written);
     const auto flash = adapter.model().flash();
     const auto page = flash.subspan(0x7D000, 4096);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&page[6])), c.name);
@@ -238,7 +234,7 @@ TEST_F(UpdateTest, FirstAttemptFailsTheLinkChecksThenSucceeds) {
   EXPECT_EQ(counting.Count(3000), 1);
   EXPECT_GE(clock.NowUs() - before, 3'000'000u);
   EXPECT_EQ(view.results, std::vector<bool>{true});
-  EXPECT_EQ(state().DeviceVersion, static_cast<int>(BuiltInImage().version()));
+  EXPECT_EQ(facts().DeviceVersion, static_cast<int>(BuiltInImage().version()));
   const auto expected = sim::FlashAfterUpdate(sim::AdapterConfig{}.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
 }
@@ -256,7 +252,7 @@ TEST_F(UpdateTest, TwentyFailedAttempts) {
   EXPECT_GE(clock.NowUs() - before, 57'000'000u);
   EXPECT_EQ(view.results, std::vector<bool>{false});
   EXPECT_EQ(outcomes, std::vector{UpdateOutcome::kFailed});
-  EXPECT_EQ(state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(facts().DeviceVersion, 0x1FF);
   // Reopened by the last attempt, at the firmware's speed.
   EXPECT_TRUE(state().is_open());
   EXPECT_EQ(virtual_ports.Find("COM3")->host_baud(), 115200u);
@@ -281,7 +277,7 @@ TEST_F(UpdateTest, HangUpDuringPageWritesThenBackForTheNextAttempt) {
   EXPECT_EQ(counting.Count(3000), 1);
   EXPECT_EQ(view.results, std::vector<bool>{true});
   // The address read before the erase is the one written back.
-  EXPECT_EQ(state().BtAddress, config.bt_address);
+  EXPECT_EQ(facts().BtAddress, config.bt_address);
   const auto expected = sim::FlashAfterUpdate(config.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
   EXPECT_EQ(adapter.model().version(), BuiltInImage().version());
@@ -314,7 +310,7 @@ TEST_P(BadChecksum, NeverSucceeds) {
   EXPECT_EQ(crc_errors, 20);
   EXPECT_EQ(log.back(), " Please re-install the device and try again.");
   EXPECT_EQ(view.results, std::vector<bool>{false});
-  EXPECT_EQ(state().DeviceVersion, 0x1FF);
+  EXPECT_EQ(facts().DeviceVersion, 0x1FF);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadChecksum,
@@ -388,7 +384,7 @@ TEST_F(UpdateTest, AnotherAdapterInTheSameRunKeepsItsOwnAddress) {
   Attach(one, "COM3");
   Found("COM3");
   Press();
-  ASSERT_EQ(state().BtAddress, first);
+  ASSERT_EQ(facts().BtAddress, first);
 
   virtual_ports.Find("COM3")->set_present(false);
   sim::AdapterConfig two;
@@ -398,7 +394,7 @@ TEST_F(UpdateTest, AnotherAdapterInTheSameRunKeepsItsOwnAddress) {
   const auto log = Press();
   EXPECT_EQ(std::count(log.begin(), log.end(), " Check Device ..."), 1);
   EXPECT_EQ(view.results, (std::vector<bool>{true, true}));
-  EXPECT_EQ(state().BtAddress, second);
+  EXPECT_EQ(facts().BtAddress, second);
   const auto expected = sim::FlashAfterUpdate(second);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), other.model().flash().begin()));
 }
@@ -420,7 +416,7 @@ TEST_F(UpdateTest, AddressSurvivesAPressThatWipedTheIdentityPage) {
   const auto log = Press();
   EXPECT_EQ(std::count(log.begin(), log.end(), " Check Device ..."), 1);
   EXPECT_EQ(view.results, (std::vector<bool>{false, true}));
-  EXPECT_EQ(state().BtAddress, config.bt_address);
+  EXPECT_EQ(facts().BtAddress, config.bt_address);
   const auto expected = sim::FlashAfterUpdate(config.bt_address);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), adapter.model().flash().begin()));
 }

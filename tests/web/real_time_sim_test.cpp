@@ -5,8 +5,8 @@
 
 #include "app/main_dialog.h"
 #include "app/protocol_stack.h"
-#include "platform/virtual_serial.h"
 #include "sim/virtual_adapter.h"
+#include "sim/virtual_serial.h"
 #include "support/recording_view.h"
 
 namespace brivelton::web {

@@ -11,8 +11,8 @@
 #include "app/window_args.h"
 #include "gui/qt/main_window.h"
 #include "platform/clock.h"
-#include "platform/linux_port_list.h"
-#include "platform/posix_serial.h"
+#include "platform/posix/linux_port_list.h"
+#include "platform/posix/posix_serial.h"
 #include "platform/state_store.h"
 
 int main(int argc, char** argv) {

@@ -14,8 +14,8 @@
 #include "gui/win32/main_window.h"
 #include "platform/clock.h"
 #include "platform/state_store.h"
-#include "platform/win32_port_list.h"
-#include "platform/win32_serial.h"
+#include "platform/win32/win32_port_list.h"
+#include "platform/win32/win32_serial.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "platform/web_platform.h"
+#include "platform/web/web_platform.h"
 
 #include <emscripten.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
+
+#include "platform/timeouts.h"
 
 // The JavaScript side lives in the page's host.js (globalThis.briveltonHost);
 // these are the thin calls into it. Strings come back in malloc'd memory.
@@ -134,33 +134,20 @@ class WebSerialDevice : public SerialDevice {
   bool Read(std::span<uint8_t> buffer, size_t& got) override {
     got = 0;
     if (!alive_) return false;
-    const CommTimeouts& t = timeouts_;
-    const uint32_t kMaxDword = std::numeric_limits<uint32_t>::max();
-    const bool at_once = t.read_interval_ms == kMaxDword && t.read_total_multiplier_ms == 0 &&
-                         t.read_total_constant_ms == 0;
-    const uint64_t total_deadline =
-        (t.read_total_multiplier_ms || t.read_total_constant_ms)
-            ? DeadlineUs(NowUs(), t.read_total_multiplier_ms, buffer.size(),
-                         t.read_total_constant_ms)
-            : kNoDeadline;
-    uint64_t interval_deadline = kNoDeadline;
+    ReadWindow window(timeouts_, buffer.size(), NowUs());
     while (got < buffer.size()) {
       const int n = brv_take(handle_, buffer.data() + got, int(buffer.size() - got));
       if (n > 0) {
         got += size_t(n);
-        if (t.read_interval_ms && !at_once)
-          interval_deadline = DeadlineUs(NowUs(), 0, 0, t.read_interval_ms);
+        window.Arrived(NowUs());
         continue;
       }
-      if (at_once) break;
-      const uint64_t deadline = std::min(total_deadline, interval_deadline);
-      const uint64_t now = NowUs();
-      if (deadline != kNoDeadline && now >= deadline) break;
+      const uint64_t left = window.LeftUs(NowUs());
+      if (left == 0) break;
       // Whole milliseconds, rounded up: a browser's timer drops the fraction
       // and would fire short of the deadline, and the wait for the rest is
       // held to at least 4 ms once timers are nested.
-      const double wait_ms =
-          deadline == kNoDeadline ? -1.0 : std::ceil(double(deadline - now) / 1000.0);
+      const double wait_ms = left == kNoDeadline ? -1.0 : std::ceil(double(left) / 1000.0);
       // A late chunk stays queued on the JavaScript side for the next read.
       const int r = brv_wait(handle_, wait_ms);
       if (r < 0) {
@@ -175,10 +162,9 @@ class WebSerialDevice : public SerialDevice {
     written = 0;
     if (!alive_) return false;
     const CommTimeouts& t = timeouts_;
-    const double ms = (t.write_total_multiplier_ms || t.write_total_constant_ms)
-                          ? double(DeadlineUs(0, t.write_total_multiplier_ms, bytes.size(),
-                                              t.write_total_constant_ms)) / 1000.0
-                          : -1.0;
+    const uint64_t total_us = TotalDeadlineUs(0, t.write_total_multiplier_ms, bytes.size(),
+                                              t.write_total_constant_ms);
+    const double ms = total_us == kNoDeadline ? -1.0 : double(total_us) / 1000.0;
     const int n = brv_write(handle_, bytes.data(), int(bytes.size()), ms);
     if (n < 0) {
       alive_ = false;

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "platform/virtual_serial.h"
+#include "sim/virtual_serial.h"
 
 #include <algorithm>
+
+#include "platform/timeouts.h"
 
 namespace brivelton {
 
@@ -64,36 +66,28 @@ class VirtualSerialDevice : public SerialDevice {
     VirtualClock& clock = line_.clock_;
     if (line_.hung_up()) return false;
     const uint64_t start = clock.NowUs();
-    const uint64_t total_us =
-        (uint64_t{timeouts_.read_total_multiplier_ms} * buffer.size() +
-         timeouts_.read_total_constant_ms) *
-        1000;
-    const uint64_t deadline = start + total_us;
-    const uint64_t interval_us = uint64_t{timeouts_.read_interval_ms} * 1000;
+    ReadWindow window(timeouts_, buffer.size(), start);
     uint64_t last = start;
-    uint64_t end = deadline;
     auto& queue = line_.to_host_;
     uint32_t& garble_count = line_.garble_count_;
     const uint32_t host_baud = line_.host_baud_;
-    while (got < buffer.size()) {
-      if (queue.empty()) break;
+    while (got < buffer.size() && !queue.empty()) {
       const uint64_t arrival = std::max(queue.front().t_us, start);
-      if (arrival > deadline) break;
-      if (got > 0 && interval_us && arrival > last + interval_us) {
-        end = std::min(deadline, last + interval_us);
-        break;
-      }
+      if (arrival > window.end_us()) break;
       const VirtualLine::WireByte byte = queue.front();
       queue.pop_front();
       last = arrival;
       for (uint8_t value : Garble(byte.value, byte.baud, host_baud, garble_count)) {
         if (got < buffer.size()) buffer[got++] = value;
       }
-      if (got == buffer.size()) end = last;
+      // A byte lost to a wrong speed starts no interval, but once one is in
+      // each byte on the wire holds the read open.
+      if (got > 0) window.Arrived(arrival);
     }
-    if (got > 0 && got < buffer.size() && interval_us && queue.empty())
-      end = std::min(deadline, last + interval_us);
-    clock.AdvanceTo(end);
+    // Nothing is queued while the host waits here, so a read with no end
+    // returns with the last byte there was.
+    const uint64_t end = got == buffer.size() ? last : window.end_us();
+    clock.AdvanceTo(end == kNoDeadline ? last : end);
     return true;
   }
 

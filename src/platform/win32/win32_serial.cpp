@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/win32_serial.h"
+#include "platform/win32/win32_serial.h"
 
 #include <windows.h>
 

@@ -8,7 +8,6 @@ namespace brivelton {
 // Opens each of standard input, output and error that was started closed on
 // the null device, so that the next file or port opened cannot take its
 // number and receive what is meant for the stream. Call first thing in main.
-// (On Windows a missing standard handle already swallows what is written.)
 void OpenMissingStandardStreams();
 
 }  // namespace brivelton

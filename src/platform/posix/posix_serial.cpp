@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/posix_serial.h"
+#include "platform/posix/posix_serial.h"
 
 #include <atomic>
 
@@ -19,9 +19,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <vector>
+
+#include "platform/timeouts.h"
 
 namespace brivelton {
 namespace {
@@ -55,36 +56,6 @@ short Poll(int fd, short events, uint64_t wait_us) {
   if (r > 0) return p.revents;
   if (r < 0 && errno != EINTR) return POLLERR;
   return 0;
-}
-
-// A moment on the monotonic clock by which an operation ends, or none.
-class Deadline {
- public:
-  // multiplier * count + constant milliseconds from now; none when both
-  // times are zero, as the time-out model has it.
-  static Deadline After(uint32_t multiplier_ms, size_t count, uint32_t constant_ms) {
-    if (!multiplier_ms && !constant_ms) return Deadline(kNoDeadline);
-    return Deadline(DeadlineUs(NowUs(), multiplier_ms, count, constant_ms));
-  }
-  static Deadline None() { return Deadline(kNoDeadline); }
-  static Deadline Earlier(Deadline a, Deadline b) { return Deadline(std::min(a.at_us_, b.at_us_)); }
-
-  // Microseconds left: 0 once passed, kNoDeadline for none.
-  uint64_t LeftUs() const {
-    if (at_us_ == kNoDeadline) return kNoDeadline;
-    const uint64_t now = NowUs();
-    return now >= at_us_ ? 0 : at_us_ - now;
-  }
-
- private:
-  explicit Deadline(uint64_t at_us) : at_us_(at_us) {}
-  uint64_t at_us_;
-};
-
-// An "infinite" interval and no total: a read takes what is there and returns.
-bool ReadsReturnAtOnce(const CommTimeouts& t) {
-  return t.read_interval_ms == std::numeric_limits<uint32_t>::max() &&
-         t.read_total_multiplier_ms == 0 && t.read_total_constant_ms == 0;
 }
 
 struct BaudCode {
@@ -302,18 +273,14 @@ class PosixSerialDevice : public SerialDevice {
 
   bool Read(std::span<uint8_t> buffer, size_t& got) override {
     got = 0;
-    const CommTimeouts& t = timeouts_;
-    const bool at_once = ReadsReturnAtOnce(t);
-    const Deadline total =
-        Deadline::After(t.read_total_multiplier_ms, buffer.size(), t.read_total_constant_ms);
-    Deadline interval = Deadline::None();  // runs from the last byte in
+    ReadWindow window(timeouts_, buffer.size(), NowUs());
     // What the last poll promised; a hang-up holds until the read fails.
     enum class Promised { kNothing, kData, kHangUp } promised = Promised::kNothing;
     while (got < buffer.size()) {
       const ssize_t r = read(fd_, buffer.data() + got, buffer.size() - got);
       if (r > 0) {
         got += size_t(r);
-        interval = Deadline::After(0, 0, t.read_interval_ms);
+        window.Arrived(NowUs());
         if (promised == Promised::kData) promised = Promised::kNothing;
         continue;
       }
@@ -322,8 +289,7 @@ class PosixSerialDevice : public SerialDevice {
       // With VMIN = VTIME = 0 an empty line reads as 0 bytes, so only a read
       // that finds nothing after poll promised data means the line is gone.
       if (promised != Promised::kNothing) return false;
-      if (at_once) break;
-      const uint64_t left = Deadline::Earlier(total, interval).LeftUs();
+      const uint64_t left = window.LeftUs(NowUs());
       if (left == 0) break;
       const short events = Poll(fd_, POLLIN, left);
       // Take what is still queued, then fail.
@@ -336,8 +302,8 @@ class PosixSerialDevice : public SerialDevice {
   bool Write(std::span<const uint8_t> bytes, size_t& written) override {
     written = 0;
     const CommTimeouts& t = timeouts_;
-    const Deadline deadline =
-        Deadline::After(t.write_total_multiplier_ms, bytes.size(), t.write_total_constant_ms);
+    const uint64_t deadline = TotalDeadlineUs(NowUs(), t.write_total_multiplier_ms, bytes.size(),
+                                              t.write_total_constant_ms);
     while (written < bytes.size()) {
       const ssize_t r = write(fd_, bytes.data() + written, bytes.size() - written);
       if (r > 0) {
@@ -347,7 +313,7 @@ class PosixSerialDevice : public SerialDevice {
       if (r < 0 && errno == EINTR) continue;
       // A tty with no room says EAGAIN; accepting nothing otherwise is an error.
       if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
-      const uint64_t left = deadline.LeftUs();
+      const uint64_t left = UsLeft(deadline, NowUs());
       if (left == 0) break;
       if (Poll(fd_, POLLOUT, left) & kHangUp) return false;
     }

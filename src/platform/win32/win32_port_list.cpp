@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/win32_port_list.h"
+#include "platform/win32/win32_port_list.h"
 
 #include <windows.h>
 #include <cfgmgr32.h>
