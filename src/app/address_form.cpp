@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "update/identity_journal.h"
 
 namespace brivelton {
 
@@ -41,13 +40,6 @@ std::string LocalTimeText(std::string_view saved) {
   char out[32];
   if (!local || std::strftime(out, sizeof out, "%Y-%m-%d %H:%M", local) == 0) return Shown(saved);
   return out;
-}
-
-bool JournalKeeps(StateStore* store, const BtAddressBytes& address) {
-  if (!store) return false;
-  const auto entries = IdentityJournal(*store).Read().entries;
-  return std::any_of(entries.begin(), entries.end(),
-                     [&](const JournalEntry& entry) { return entry.address == address; });
 }
 
 std::string AddressCandidateLine(const JournalEntry& entry) {

@@ -20,9 +20,6 @@ std::string AddressCandidateLine(const JournalEntry& entry);
 // the machine's local time; any other text as it may be shown.
 std::string LocalTimeText(std::string_view saved);
 
-// Whether the journal in `store` keeps an entry for `address`.
-bool JournalKeeps(StateStore* store, const BtAddressBytes& address);
-
 // The field's text once `entry` is picked.
 std::string AddressFieldText(const JournalEntry& entry);
 

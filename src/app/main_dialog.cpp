@@ -6,19 +6,20 @@
 namespace brivelton {
 
 MainDialog::MainDialog(MainView& view, ProtocolStack& stack) : view_(view), stack_(stack) {
-  stack_.updater.set_progress([this](UpdateStage stage, int done, int total) {
+  UpdateOptions& options = stack_.updater.options();
+  options.progress = [this](UpdateStage stage, int done, int total) {
     view_.UpdateProgress(stage, done, total);
-  });
-  stack_.updater.set_flash_span([this](bool begins, bool verified) {
+  };
+  options.flash_span = [this](bool begins, bool verified) {
     if (begins)
       view_.FlashBegins();
     else
       view_.FlashEnds(verified);
-  });
-  stack_.updater.set_attempts([this](const AttemptEvent& event) { view_.ReportAttempt(event); });
-  stack_.updater.set_address_prompt(
-      {[this](const std::vector<JournalEntry>& candidates) { return view_.AskAddress(candidates); },
-       [this](const std::string& address) { return view_.HowToGiveAddress(address); }});
+  };
+  options.attempts = [this](const AttemptEvent& event) { view_.ReportAttempt(event); };
+  options.address_prompt = {
+      [this](const std::vector<JournalEntry>& candidates) { return view_.AskAddress(candidates); },
+      [this](const std::string& address) { return view_.HowToGiveAddress(address); }};
 }
 
 bool MainDialog::OnCheckDevice() {

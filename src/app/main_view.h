@@ -50,9 +50,7 @@ class MainView {
     return {candidates.empty() ? AddressAnswer::kContinueWithout : AddressAnswer::kUndecided, {}};
   }
   // The log's hint for giving `address`, naming what this front end offers.
-  virtual std::string HowToGiveAddress(const std::string& address) {
-    return CommandLineRemedy(address);
-  }
+  virtual std::string HowToGiveAddress(const std::string& address) = 0;
 };
 
 }  // namespace brivelton

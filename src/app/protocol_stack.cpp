@@ -10,11 +10,11 @@ ProtocolStack::ProtocolStack(Platform& platform, LineSink lines, LineSink trace,
     : log(std::move(lines), std::move(trace)),
       link(platform.ports, platform.clock, log),
       discovery(link, facts, platform.port_list, image.version()),
-      updater(link, facts, image, [this] { discovery.RestartDevice(); }),
-      params(link, facts) {
-  updater.set_journal(platform.state);
-  updater.set_usb_identity(
-      [&list = platform.port_list](const std::string& port) { return list.UsbIdentityOf(port); });
-}
+      updater(link, facts, image, [this] { discovery.RestartDevice(); },
+              {.journal = platform.state,
+               .usb_identity = [&list = platform.port_list](const std::string& port) {
+                 return list.UsbIdentityOf(port);
+               }}),
+      params(link, facts) {}
 
 }  // namespace brivelton

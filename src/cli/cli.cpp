@@ -126,18 +126,11 @@ void PrintSettings(const SettingsValues& values, CliIo& io) {
 
 // What the journal holds for an adapter whose page carries no address of its
 // own, and which entry `update` would take, as `update` decides it.
-void ShowSavedEntries(const std::string& port, Platform& platform, CliIo& io) {
-  AddressSources sources;
-  sources.port = port;
-  sources.usb = platform.port_list.UsbIdentityOf(port);
-  if (platform.state) {
-    JournalContents contents = IdentityJournal(*platform.state).Read();
-    for (const auto& problem : contents.problems)
-      io.err << "brivelton:" << LeftAloneLine(problem) << '\n';
-    sources.entries = std::move(contents.entries);
-  }
-  const AddressChoice choice = ChooseAddress(sources);
-  for (const auto& entry : sources.entries)
+void ShowSavedEntries(const std::string& port, const Updater& updater, CliIo& io) {
+  const AddressDecision choice = DecideAddress(updater.options(), port, updater.page_address());
+  for (const auto& problem : choice.problems)
+    io.err << "brivelton:" << LeftAloneLine(problem) << '\n';
+  for (const auto& entry : choice.saved)
     io.err << "brivelton: " << Shown(entry.file) << " keeps the address "
            << FormatBtAddress(entry.address) << " for " << Shown(entry.port) << " (saved "
            << Shown(entry.saved) << ")"
@@ -149,36 +142,22 @@ void ShowSavedEntries(const std::string& port, Platform& platform, CliIo& io) {
               "paired devices) with brivelton update --address\n";
 }
 
-// After the log: what the identity page carries, or on a blank page what
-// the journal still holds for it.
-int ShowIdentity(Updater& updater, const DeviceFacts& device, const FirmwareImage& firmware,
-                 Platform& platform, const Options& options, CliIo& io) {
-  const bool read = updater.InspectIdentity();
-  if (options.json)
-    io.out << IdentityJson(device, firmware, read ? updater.page_address() : std::nullopt,
-                           read ? std::optional<std::string>(updater.page_name()) : std::nullopt);
-  if (read && updater.page_address()) {
-    if (!options.json)
-      io.out << "address: " << FormatBtAddress(*updater.page_address()) << '\n'
-             << "name: " << updater.page_name() << '\n';
-    io.out << std::flush;
-    if (*updater.page_address() == kDefaultBtAddress) {
-      io.err << "brivelton: " << MeaninglessAddressReason(kDefaultBtAddress)
-             << ", not this adapter's own\n";
-      ShowSavedEntries(device.port, platform, io);
-      io.err << std::flush;
-      return kExitStartUpAddress;
-    }
-    return kExitDone;
-  }
-  if (!read) {
+// After the results: why the identity page carries no address of the
+// adapter's own, and what the journal still holds for it.
+int IdentityNotes(const DeviceOutcome& outcome, const Updater& updater, CliIo& io) {
+  if (!outcome.page_read) {
     io.err << "brivelton: the identity page could not be read\n" << std::flush;
     return kExitFailed;
   }
+  if (outcome.page_address && *outcome.page_address != kDefaultBtAddress) return kExitDone;
   // A blank page: the next update writes the start-up address unless told
   // better, so the status is the same as for that address on the page.
-  io.err << "brivelton: the identity page carries no Bluetooth address\n";
-  ShowSavedEntries(device.port, platform, io);
+  if (outcome.page_address)
+    io.err << "brivelton: " << MeaninglessAddressReason(kDefaultBtAddress)
+           << ", not this adapter's own\n";
+  else
+    io.err << "brivelton: the identity page carries no Bluetooth address\n";
+  ShowSavedEntries(outcome.device.port, updater, io);
   io.err << std::flush;
   return kExitStartUpAddress;
 }
@@ -213,26 +192,18 @@ int SettingsStatus(SettingsOutcome outcome) {
 
 // Check Device found the adapter: `update` from there.
 int RunUpdate(const Options& options, ProtocolStack& stack, MainDialog& dialog, CliView& view,
-              const DeviceFacts& device, const FirmwareImage& firmware, UpdateFacts& facts,
-              CliIo& io) {
+              const DeviceFacts& device, const FirmwareImage& firmware, UpdateFacts& facts) {
   facts.version_after = device.version;
   // An unread version may be a blank or broken firmware: that one is updated.
   if (options.if_older && device.version && *device.version >= firmware.version()) {
     stack.log.LogLine(" Firmware %03X is not older than %03X: nothing updated (--if-older)",
                       static_cast<unsigned>(*device.version),
                       static_cast<unsigned>(firmware.version()));
-    // Said once on stderr even with -q; with --json the log line already is.
-    if (options.quiet || !options.json)
-      io.err << "brivelton: nothing to do: the adapter's firmware "
-             << VersionText(*device.version) << " is not older than "
-             << VersionText(firmware.version()) << " (--if-older)\n"
-             << std::flush;
     facts.outcome = "up-to-date";
     return kExitDone;
   }
-  stack.updater.set_given_address(options.startup_address
-                                      ? std::optional<BtAddressBytes>(kDefaultBtAddress)
-                                      : options.address);
+  stack.updater.options().given_address =
+      options.startup_address ? std::optional<BtAddressBytes>(kDefaultBtAddress) : options.address;
   const UpdateOutcome outcome = dialog.OnUpdateFirmware();
   view.EndProgress();
   facts.attempts = view.attempts();
@@ -257,10 +228,49 @@ int RunUpdate(const Options& options, ProtocolStack& stack, MainDialog& dialog, 
   facts.outcome = success ? "updated" : "failed";
   facts.journal_kept = !success;
   facts.version_after = success ? std::optional<uint32_t>(firmware.version()) : std::nullopt;
-  // With --json stdout carries the one object; the verdict goes with the log.
-  (options.json ? io.err : io.out)
-      << (success ? ui::UpdateSucceededText() : ui::UpdateFailedText()) << '\n' << std::flush;
   return success ? kExitDone : kExitFailed;
+}
+
+// What `update` says beside its results on either view: why nothing was
+// done, and the verdict (on `verdict_to`).
+void UpdateWords(const DeviceOutcome& outcome, const FirmwareImage& firmware, bool nothing_to_do,
+                 std::ostream& verdict_to, CliIo& io) {
+  const std::string said = outcome.update.outcome;
+  if (said == "up-to-date" && nothing_to_do)
+    io.err << "brivelton: nothing to do: the adapter's firmware "
+           << VersionText(*outcome.device.version) << " is not older than "
+           << VersionText(firmware.version()) << " (--if-older)\n"
+           << std::flush;
+  if (said == "updated" || said == "failed")
+    verdict_to << (said == "updated" ? ui::UpdateSucceededText() : ui::UpdateFailedText())
+               << '\n' << std::flush;
+}
+
+// The results as text: the log already went to stdout.
+void ShowText(const DeviceOutcome& outcome, const FirmwareImage& firmware, CliIo& io) {
+  switch (outcome.command) {
+    case Command::kUpdate: UpdateWords(outcome, firmware, true, io.out, io); break;
+    case Command::kIdentity:
+      if (outcome.page_read && outcome.page_address)
+        io.out << "address: " << FormatBtAddress(*outcome.page_address) << '\n'
+               << "name: " << outcome.page_name << '\n';
+      break;
+    case Command::kSettings:
+      if (outcome.values) PrintSettings(*outcome.values, io);
+      break;
+    default: break;
+  }
+  io.out << std::flush;
+}
+
+// The results as one JSON object on stdout; the log and the verdict went to
+// stderr.
+void ShowJson(const DeviceOutcome& outcome, const Options& options, const FirmwareImage& firmware,
+              CliIo& io) {
+  // Said once on stderr even with -q; without it the log line already is.
+  if (outcome.command == Command::kUpdate)
+    UpdateWords(outcome, firmware, options.quiet, io.err, io);
+  io.out << OutcomeJson(outcome, firmware) << std::flush;
 }
 
 int RunDeviceCommand(const Options& options, Platform& system, const FirmwareImage& firmware,
@@ -279,57 +289,42 @@ int RunDeviceCommand(const Options& options, Platform& system, const FirmwareIma
   view.set_stack(stack);
   MainDialog dialog(view, stack);
 
-  DeviceFacts device;
+  DeviceOutcome outcome;
+  outcome.command = options.command;
+  DeviceFacts& device = outcome.device;
   device.found = dialog.OnCheckDevice();
   if (device.found) {
     device.port = stack.link.state().PortName;
     device.version = ReadVersion(stack.facts);
   }
-  if (options.json) {
-    switch (options.command) {
-      case Command::kIdentity:
-        if (!device.found) io.out << IdentityJson(device, firmware, std::nullopt, std::nullopt);
-        break;
-      case Command::kSettings:
-        if (!device.found) io.out << SettingsJson(device, firmware, "not-found", std::nullopt);
-        break;
-      case Command::kUpdate:
-        break;  // one object, at the end
-      default:
-        io.out << CheckJson(device, firmware);
+  int status = device.found ? kExitDone : kExitNoAdapter;
+  if (device.found && options.command == Command::kUpdate)
+    status = RunUpdate(options, stack, dialog, view, device, firmware, outcome.update);
+  if (device.found && options.command == Command::kIdentity) {
+    outcome.page_read = stack.updater.InspectIdentity();
+    if (outcome.page_read) {
+      outcome.page_address = stack.updater.page_address();
+      outcome.page_name = stack.updater.page_name();
     }
-    io.out << std::flush;
   }
-
-  if (options.command == Command::kUpdate) {
-    UpdateFacts facts;
-    facts.outcome = "not-found";
-    const int status = device.found ? RunUpdate(options, stack, dialog, view, device, firmware,
-                                                facts, io)
-                                    : kExitNoAdapter;
-    facts.seconds = static_cast<double>(system.clock.NowMs() - started_ms) / 1000.0;
-    if (options.json) io.out << UpdateJson(device, firmware, facts) << std::flush;
-    return status;
-  }
-  if (!device.found) return kExitNoAdapter;
-
-  if (options.command == Command::kIdentity)
-    return ShowIdentity(stack.updater, device, firmware, platform, options, io);
-
-  if (options.command == Command::kSettings) {
-    const SettingsOutcome outcome = dialog.OnSetting();
+  if (device.found && options.command == Command::kSettings) {
+    const SettingsOutcome settings = dialog.OnSetting();
+    outcome.settings = OutcomeName(settings);
     // Nothing to change: the values as read; after OK those now on the adapter.
-    const std::optional<SettingsValues> values =
-        outcome == SettingsOutcome::kCancelled ? view.settings_shown()
-        : outcome == SettingsOutcome::kWritten ? view.settings_ok()
-                                               : std::nullopt;
-    if (options.json)
-      io.out << SettingsJson(device, firmware, OutcomeName(outcome), values) << std::flush;
-    else if (values)
-      PrintSettings(*values, io);
-    return SettingsStatus(outcome);
+    outcome.values = settings == SettingsOutcome::kCancelled ? view.settings_shown()
+                     : settings == SettingsOutcome::kWritten ? view.settings_ok()
+                                                             : std::nullopt;
+    status = SettingsStatus(settings);
   }
-  return kExitDone;
+  outcome.update.seconds = static_cast<double>(system.clock.NowMs() - started_ms) / 1000.0;
+
+  if (options.json)
+    ShowJson(outcome, options, firmware, io);
+  else
+    ShowText(outcome, firmware, io);
+  if (device.found && options.command == Command::kIdentity)
+    status = IdentityNotes(outcome, stack.updater, io);
+  return status;
 }
 
 }  // namespace

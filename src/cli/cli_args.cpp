@@ -668,4 +668,8 @@ std::vector<std::string> PortsFromEnvironment(const std::string& value) {
   return ports;
 }
 
+std::string CommandLineRemedy(const std::string& address) {
+  return "brivelton update --address " + address;
+}
+
 }  // namespace brivelton::cli

@@ -114,4 +114,8 @@ std::span<const OptionName> CommandOptions(Command command);
 // The command a name stands for, if it is one.
 std::optional<Command> FindCommand(const std::string& name);
 
+// How the tool is given an adapter's address:
+// "brivelton update --address 00:1B:DC:0F:21:7E".
+std::string CommandLineRemedy(const std::string& address);
+
 }  // namespace brivelton::cli

@@ -124,6 +124,24 @@ std::string UpdateJson(const DeviceFacts& device, const FirmwareImage& image,
   return Dumped(json);
 }
 
+std::string OutcomeJson(const DeviceOutcome& outcome, const FirmwareImage& image) {
+  switch (outcome.command) {
+    case Command::kIdentity:
+      return IdentityJson(
+          outcome.device, image, outcome.page_read ? outcome.page_address : std::nullopt,
+          outcome.page_read ? std::optional<std::string>(outcome.page_name) : std::nullopt);
+    case Command::kSettings:
+      return SettingsJson(outcome.device, image, outcome.settings, outcome.values);
+    case Command::kUpdate: return UpdateJson(outcome.device, image, outcome.update);
+    case Command::kCheck:
+    case Command::kHelp:
+    case Command::kSettingsHelp:
+    case Command::kFirmware:
+    case Command::kPorts: break;  // only check reaches an adapter besides those above
+  }
+  return CheckJson(outcome.device, image);
+}
+
 std::string FirmwareJson(const FirmwareImage& image, const std::optional<std::string>& saved) {
   return Dumped({{"image", ImageJson(image)}, {"saved", saved ? Json(*saved) : Json(nullptr)}});
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "link/bt_address.h"
 #include "params/settings_values.h"
 #include "platform/port_list.h"
@@ -34,6 +35,20 @@ struct UpdateFacts {
   double seconds = 0;
 };
 
+// What a command on the adapter came to: what its text and its JSON show.
+struct DeviceOutcome {
+  Command command = Command::kCheck;
+  DeviceFacts device;
+  // identity: whether the page was read, and what it carries
+  bool page_read = false;
+  std::optional<BtAddressBytes> page_address;
+  std::string page_name;
+  // settings: how they ended, and the values to show
+  const char* settings = "not-found";
+  std::optional<SettingsValues> values;
+  UpdateFacts update{.outcome = "not-found"};
+};
+
 struct PortFacts {
   std::string name;
   std::vector<PortDetail> details;
@@ -53,6 +68,8 @@ std::string SettingsJson(const DeviceFacts& device, const FirmwareImage& image,
                          const char* outcome, const std::optional<SettingsValues>& values);
 std::string UpdateJson(const DeviceFacts& device, const FirmwareImage& image,
                        const UpdateFacts& update);
+// The command's own object: check, identity, settings or update.
+std::string OutcomeJson(const DeviceOutcome& outcome, const FirmwareImage& image);
 std::string FirmwareJson(const FirmwareImage& image, const std::optional<std::string>& saved);
 // `source`: where the names came from ("system", "fallback", "given").
 std::string PortsJson(const char* source, const std::vector<PortFacts>& ports);

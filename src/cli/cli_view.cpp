@@ -175,6 +175,10 @@ AddressReply CliView::AskAddress(const std::vector<JournalEntry>& candidates) {
   }
 }
 
+std::string CliView::HowToGiveAddress(const std::string& address) {
+  return CommandLineRemedy(address);
+}
+
 // The command prints the verdict after the progress bar is gone.
 void CliView::ShowUpdateResult(bool /*success*/) {}
 

@@ -31,6 +31,7 @@ class CliView : public MainView {
   // On a terminal, asks which saved address to write; with --yes or without
   // a terminal, names each with its --address line and refuses.
   AddressReply AskAddress(const std::vector<JournalEntry>& candidates) override;
+  std::string HowToGiveAddress(const std::string& address) override;
 
   // One trace line on stderr, around the progress bar.
   void AppendTrace(const std::string& line);

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "log/message_log.h"
+#include "update/updater.h"
 
 namespace brivelton {
 
@@ -34,10 +35,6 @@ std::string Candidate(const JournalEntry& entry) {
 
 }  // namespace
 
-std::string CommandLineRemedy(const std::string& address) {
-  return "brivelton update --address " + address;
-}
-
 std::vector<std::string> FitLogLine(std::string line, const std::vector<std::string>& paths) {
   constexpr size_t kMax = kLogLineSize - 1;
   if (line.size() <= kMax) return {line};
@@ -61,8 +58,8 @@ std::vector<std::string> FitLogLine(std::string line, const std::vector<std::str
   return lines;
 }
 
-AddressChoice ChooseAddress(const AddressSources& s) {
-  AddressChoice choice;
+AddressDecision ChooseAddress(const AddressSources& s) {
+  AddressDecision choice;
   std::vector<std::string> paths;
   for (const auto& entry : s.entries) paths.push_back(entry.file);
   auto say = [&](const std::string& line) {
@@ -112,6 +109,7 @@ AddressChoice ChooseAddress(const AddressSources& s) {
 
   if (s.given) {
     choice.address = *s.given;
+    choice.source = *s.given == kDefaultBtAddress ? AddressSource::kStartUp : AddressSource::kGiven;
     std::string line = page + ": writing the given address " + FormatBtAddress(*s.given);
     if (*s.given == kDefaultBtAddress) line = page + ": writing the start-up address " +
                                               FormatBtAddress(kDefaultBtAddress) + " as asked";
@@ -123,33 +121,57 @@ AddressChoice ChooseAddress(const AddressSources& s) {
   }
   if (match) {
     choice.address = match->address;
+    choice.source = AddressSource::kSaved;
     say(page + ": restored address " + FormatBtAddress(match->address) + " from " +
         Shown(match->file));
     return choice;
   }
 
   choice.address = s.held.value_or(kDefaultBtAddress);
+  choice.source =
+      choice.address == kDefaultBtAddress ? AddressSource::kStartUp : AddressSource::kSaved;
   std::vector<const JournalEntry*> all = by_serial;
   all.insert(all.end(), by_port.begin(), by_port.end());
   all.insert(all.end(), elsewhere.begin(), elsewhere.end());
   for (const auto* entry : distinct(all)) choice.candidates.push_back(*entry);
   choice.undecided = !choice.candidates.empty();
   choice.nothing_saved = !choice.undecided && choice.address == kDefaultBtAddress;
-  const auto remedy = s.how_to_give ? s.how_to_give : CommandLineRemedy;
   for (const auto& entry : choice.candidates)
-    say(page + "; the address " + Candidate(entry) + " is not used. If it is this adapter's: " +
-        remedy(FormatBtAddress(entry.address)));
+    say(page + "; the address " + Candidate(entry) + " is not used" +
+        (s.how_to_give ? ". If it is this adapter's: " + s.how_to_give(FormatBtAddress(entry.address))
+                       : std::string()));
   return choice;
+}
+
+AddressDecision DecideAddress(const UpdateOptions& options, const std::string& port,
+                              const std::optional<BtAddressBytes>& page,
+                              const std::optional<BtAddressBytes>& held) {
+  AddressSources sources;
+  sources.port = port;
+  if (options.usb_identity) sources.usb = options.usb_identity(port);
+  sources.page = page;
+  sources.given = options.given_address;
+  sources.how_to_give = options.address_prompt.how_to_give;
+  JournalContents contents;
+  if (options.journal && (!page || *page == kDefaultBtAddress))
+    contents = IdentityJournal(*options.journal).Read();
+  sources.entries = std::move(contents.entries);
+  if (!options.journal) sources.held = held;
+  AddressDecision decision = ChooseAddress(sources);
+  decision.saved = std::move(sources.entries);
+  decision.problems = std::move(contents.problems);
+  return decision;
 }
 
 std::string StartUpAddressLine(
     const std::function<std::string(const std::string& address)>& how_to_give) {
-  const auto remedy = how_to_give ? how_to_give : CommandLineRemedy;
-  return " No address saved for this adapter: writing the start-up address " +
-         FormatBtAddress(kDefaultBtAddress) +
-         ". To give its own (on its label, or in the phone's list of paired devices), update "
-         "again: " +
-         remedy("<address>");
+  std::string line = " No address saved for this adapter: writing the start-up address " +
+                     FormatBtAddress(kDefaultBtAddress);
+  if (how_to_give)
+    line += ". To give its own (on its label, or in the phone's list of paired devices), update "
+            "again: " +
+            how_to_give("<address>");
+  return line;
 }
 
 }  // namespace brivelton

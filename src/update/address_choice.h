@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/bt_address.h"
+#include "update/identity_journal.h"
 #include "update/journal_entry.h"
 
 namespace brivelton {
@@ -21,13 +22,27 @@ struct AddressSources {
   std::vector<JournalEntry> entries;    // every entry the journal holds
   // Without a journal, what this run already holds stands in for one.
   std::optional<BtAddressBytes> held;
-  // The remedy the hint lines name for `address` (CommandLineRemedy when
-  // empty).
+  // The remedy the hint lines name for `address`; none: they name none.
   std::function<std::string(const std::string& address)> how_to_give;
 };
 
-struct AddressChoice {
+// Where the address an update writes back came from.
+enum class AddressSource {
+  kPage,     // the adapter's own identity page
+  kSaved,    // an entry of the identity journal (or this run's, without one)
+  kGiven,    // the user's, given before the update (--address)
+  kTyped,    // typed in answer to the address question
+  kStartUp,  // none known: the start-up address every blank adapter gets
+};
+
+// The address an update writes back, decided before anything is erased: which
+// one, from where, and what else might have been this adapter's.
+struct AddressDecision {
   BtAddressBytes address{};
+  AddressSource source = AddressSource::kPage;
+  // The journal file that keeps the address while the adapter may have no
+  // firmware; empty when none does (or not yet).
+  std::string journal_file;
   // Log lines explaining the choice, none longer than a log line holds; none
   // when nothing needs saying.
   std::vector<std::string> lines;
@@ -40,6 +55,10 @@ struct AddressChoice {
   // The saved addresses that might be this adapter's, one entry for each
   // address, likeliest first.
   std::vector<JournalEntry> candidates;
+  // What the journal holds, and the files in its place it left alone; read
+  // only for a page without an address of its own.
+  std::vector<JournalEntry> saved;
+  std::vector<JournalProblem> problems;
 };
 
 // The adapter's own page always wins unless it is the start-up address, which
@@ -50,7 +69,7 @@ struct AddressChoice {
 // entries saved elsewhere: undecided, each candidate named with the remedy.
 // Nothing saved: the start-up address. An entry holding an address no adapter
 // has is named and never a candidate.
-AddressChoice ChooseAddress(const AddressSources& sources);
+AddressDecision ChooseAddress(const AddressSources& sources);
 
 // ---- The hook: a front end asked for the address -------------------------
 //
@@ -79,12 +98,9 @@ struct AddressPrompt {
   // The candidates, likeliest first; an empty list still asks.
   std::function<AddressReply(const std::vector<JournalEntry>& candidates)> ask;
   // The end of each hint line: how to give `address` ("00:1B:DC:0F:21:7E")
-  // in this front end. Empty: CommandLineRemedy.
+  // in this front end. Empty: the lines name no remedy.
   std::function<std::string(const std::string& address)> how_to_give;
 };
-
-// "brivelton update --address 00:1B:DC:0F:21:7E".
-std::string CommandLineRemedy(const std::string& address);
 
 // The line an update logs when it writes the start-up address because nothing
 // was saved for the adapter; `how_to_give` as in AddressPrompt.

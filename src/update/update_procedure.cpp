@@ -75,13 +75,14 @@ std::string AttemptLine(const AttemptEvent& event) {
 }
 
 Updater::Updater(Link& link, AdapterFacts& facts, const FirmwareImage& image,
-                 std::function<void()> restart_device)
+                 std::function<void()> restart_device, UpdateOptions options)
     : link_(link),
       state_(link.state()),
       facts_(facts),
       log_(link.log()),
       image_(image),
-      restart_device_(std::move(restart_device)) {}
+      restart_device_(std::move(restart_device)),
+      options_(std::move(options)) {}
 
 std::optional<Reply> Updater::ReadIdentityPage() {
   log_.LogLine(" Check Device ...");
@@ -116,36 +117,20 @@ bool Updater::ReadIdentity() {
   // A page without the name (blank, or wiped by an earlier attempt's erase)
   // or with only the start-up address gets the user's address, or the one
   // address saved for this adapter, or else what the front end answers.
-  AddressSources sources;
-  sources.port = state_.PortName;
-  if (usb_identity_) sources.usb = usb_identity_(state_.PortName);
-  sources.page = page_address_;
-  sources.given = given_address_;
-  sources.how_to_give = address_prompt_.how_to_give;
-  const bool blank = !page_address_ || *page_address_ == kDefaultBtAddress;
-  if (blank && journal_) {
-    JournalContents contents = IdentityJournal(*journal_).Read();
-    for (const auto& problem : contents.problems)
-      for (const auto& line : FitLogLine(LeftAloneLine(problem), {Shown(problem.file)}))
-        log_.LogLine("%s", line.c_str());
-    sources.entries = std::move(contents.entries);
-  }
-  if (!journal_) sources.held = facts_.BtAddress;
-  AddressChoice choice = ChooseAddress(sources);
+  AddressDecision choice =
+      DecideAddress(options_, state_.PortName, page_address_, facts_.BtAddress);
+  for (const auto& problem : choice.problems)
+    for (const auto& line : FitLogLine(LeftAloneLine(problem), {Shown(problem.file)}))
+      log_.LogLine("%s", line.c_str());
   for (const auto& line : choice.lines) log_.LogLine("%s", line.c_str());
-  AddressSource source = !blank                           ? AddressSource::kPage
-                         : given_address_ && *given_address_ != kDefaultBtAddress
-                             ? AddressSource::kGiven
-                         : choice.address == kDefaultBtAddress ? AddressSource::kStartUp
-                                                               : AddressSource::kSaved;
   cancelled_ = false;
   refused_ = false;
   if (choice.undecided || choice.nothing_saved) {
     // Nobody to ask: nothing saved is the start-up address; a choice
     // between saved addresses is nobody's guess.
     const AddressReply reply =
-        address_prompt_.ask
-            ? address_prompt_.ask(choice.candidates)
+        options_.address_prompt.ask
+            ? options_.address_prompt.ask(choice.candidates)
             : AddressReply{choice.undecided ? AddressAnswer::kUndecided
                                             : AddressAnswer::kContinueWithout};
     if (reply.answer == AddressAnswer::kGiven) {
@@ -154,7 +139,7 @@ bool Updater::ReadIdentity() {
       const std::string why = MeaninglessAddressReason(reply.address);
       if (why.empty()) {
         choice.address = reply.address;
-        source = std::any_of(choice.candidates.begin(), choice.candidates.end(),
+        choice.source = std::any_of(choice.candidates.begin(), choice.candidates.end(),
                              [&](const JournalEntry& e) { return e.address == reply.address; })
                      ? AddressSource::kSaved
                      : AddressSource::kTyped;
@@ -172,13 +157,13 @@ bool Updater::ReadIdentity() {
       log_.LogLine(" Writing the start-up address %s as chosen",
                    FormatBtAddress(kDefaultBtAddress).c_str());
     } else if (choice.address == kDefaultBtAddress) {
-      for (const auto& line : FitLogLine(StartUpAddressLine(address_prompt_.how_to_give)))
+      for (const auto& line : FitLogLine(StartUpAddressLine(options_.address_prompt.how_to_give)))
         log_.LogLine("%s", line.c_str());
     }
   }
   facts_.BtAddress = choice.address;
   facts_.IdentityRead = true;
-  decision_ = AddressDecision{choice.address, source, {}};
+  decision_ = std::move(choice);
   return true;
 }
 
@@ -190,12 +175,12 @@ std::string Updater::NothingErased() const {
 // Keeps the address about to be erased on the PC. False when it can't: the
 // update must then not erase anything.
 bool Updater::SaveIdentity() {
-  if (!journal_) return true;
+  if (!options_.journal) return true;
   // The start-up address means nothing was known to keep.
   if (facts_.BtAddress == kDefaultBtAddress) return true;
-  IdentityJournal journal(*journal_);
+  IdentityJournal journal(*options_.journal);
   JournalEntry entry{state_.PortName, facts_.BtAddress, page_name_, JournalTimestamp()};
-  if (usb_identity_) entry.usb = usb_identity_(state_.PortName);
+  if (options_.usb_identity) entry.usb = options_.usb_identity(state_.PortName);
   // Kept already (a rerun after an update cut short): nothing to write, so a
   // folder that takes no writes stops nothing.
   const auto kept = journal.Kept(entry);
@@ -255,13 +240,13 @@ bool Updater::ProgramFlash() {
 
   // From here to the verdict an interruption leaves no bootable firmware.
   struct FlashSpan {
-    const FlashSpanObserver& observer;
+    const std::function<void(bool begins, bool verified)>& observer;
     bool verified = false;
     ~FlashSpan() {
       if (observer) observer(false, verified);
     }
-  } span{flash_span_};
-  if (flash_span_) flash_span_(true, false);
+  } span{options_.flash_span};
+  if (options_.flash_span) options_.flash_span(true, false);
 
   log_.LogLine(" Erase flash ..........");
   erased_ = true;
@@ -414,8 +399,8 @@ UpdateOutcome Updater::ProgramDevice() {
     // outlive this moment (a kill during the restart would leave it to the
     // next blank adapter on the port).
     // One left behind is offered to the next blank adapter: the user hears of it.
-    if (journal_)
-      for (const auto& problem : IdentityJournal(*journal_).Forget(facts_.BtAddress))
+    if (options_.journal)
+      for (const auto& problem : IdentityJournal(*options_.journal).Forget(facts_.BtAddress))
         for (const auto& line : FitLogLine(NotRemovedLine(problem), {Shown(problem.file)}))
           log_.LogLine("%s", line.c_str());
     Report({.kind = AttemptEvent::Kind::kVerified, .attempt = attempt_, .erased = erased_});

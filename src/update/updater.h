@@ -68,61 +68,48 @@ struct AttemptEvent {
 // ("... did not match." alone after the last); empty for other kinds.
 std::string AttemptLine(const AttemptEvent& event);
 
-// Where the address an update writes back came from.
-enum class AddressSource {
-  kPage,     // the adapter's own identity page
-  kSaved,    // an entry of the identity journal (or this run's, without one)
-  kGiven,    // the user's, given before the update (--address)
-  kTyped,    // typed in answer to the address question
-  kStartUp,  // none known: the start-up address every blank adapter gets
-};
-
-// The address an update decided on before erasing, and the journal file that
-// keeps it while the adapter may have no firmware (empty when none does).
-struct AddressDecision {
-  BtAddressBytes address{};
-  AddressSource source = AddressSource::kPage;
-  std::string journal_file;
-};
-
-class Updater {
- public:
+// Everything an update is told from outside: where the address is kept, what
+// the system knows of the port, the user's address, and the front end's hooks.
+struct UpdateOptions {
   // Erase block `done` of `total`, page `done` of `total`, verify 0 or 1 of 1.
-  using ProgressObserver = std::function<void(UpdateStage stage, int done, int total)>;
-
-  // `restart_device` says the reset pair at both speeds (the search owns it).
-  // The identity read and the version written are kept in `facts`.
-  Updater(Link& link, AdapterFacts& facts, const FirmwareImage& image,
-          std::function<void()> restart_device);
-  Updater(const Updater&) = delete;
-  Updater& operator=(const Updater&) = delete;
-
+  std::function<void(UpdateStage stage, int done, int total)> progress;
+  std::function<void(const AttemptEvent& event)> attempts;
   // From just before the first erase of an attempt (true) to its checksum
   // verdict (false, with the verdict): the span an interruption would leave
   // the adapter without firmware.
-  using FlashSpanObserver = std::function<void(bool begins, bool verified)>;
-
-  using AttemptObserver = std::function<void(const AttemptEvent& event)>;
-
-  void set_progress(ProgressObserver progress) { progress_ = std::move(progress); }
-  void set_attempts(AttemptObserver attempts) { attempts_ = std::move(attempts); }
-  void set_flash_span(FlashSpanObserver span) { flash_span_ = std::move(span); }
+  std::function<void(bool begins, bool verified)> flash_span;
   // Where the address about to be erased is kept until it is written back;
   // none: not kept.
-  void set_journal(StateStore* store) { journal_ = store; }
+  StateStore* journal = nullptr;
+  // The USB device behind a port, kept with the address saved from it.
+  std::function<UsbIdentity(const std::string& port)> usb_identity;
   // The address to write when the adapter's page carries none (the user's).
-  void set_given_address(const std::optional<BtAddressBytes>& address) {
-    given_address_ = address;
-  }
-
+  std::optional<BtAddressBytes> given_address;
   // Asked, before anything is erased, when a blank page meets no single saved
   // address (see AddressPrompt). None: nothing saved gives the start-up
   // address, several saved addresses stop the update (kRefusedUndecided).
-  void set_address_prompt(AddressPrompt prompt) { address_prompt_ = std::move(prompt); }
-  // The USB device behind a port, kept with the address saved from it.
-  void set_usb_identity(std::function<UsbIdentity(const std::string& port)> lookup) {
-    usb_identity_ = std::move(lookup);
-  }
+  AddressPrompt address_prompt;
+};
+
+// The address an update of the adapter on `port` would write, as far as the
+// options, the page (none: blank) and the journal say, before anyone is
+// asked. Without a journal, `held` (this run's address) stands in for one.
+AddressDecision DecideAddress(const UpdateOptions& options, const std::string& port,
+                              const std::optional<BtAddressBytes>& page,
+                              const std::optional<BtAddressBytes>& held = std::nullopt);
+
+class Updater {
+ public:
+  // `restart_device` says the reset pair at both speeds (the search owns it).
+  // The identity read and the version written are kept in `facts`.
+  Updater(Link& link, AdapterFacts& facts, const FirmwareImage& image,
+          std::function<void()> restart_device, UpdateOptions options = {});
+  Updater(const Updater&) = delete;
+  Updater& operator=(const Updater&) = delete;
+
+  // Changed between updates, never during one.
+  UpdateOptions& options() { return options_; }
+  const UpdateOptions& options() const { return options_; }
 
   bool ReadIdentity();
   bool EnterBootMode();
@@ -141,10 +128,13 @@ class Updater {
   // The last update's address, once decided; none before that (or when the
   // page could not be read).
   const std::optional<AddressDecision>& address_decision() const { return decision_; }
+  // Whether the journal kept the last update's address before the erase: an
+  // update that then failed left it there for the next one.
+  bool address_kept() const { return decision_ && !decision_->journal_file.empty(); }
 
  private:
   void Progress(UpdateStage stage, int done, int total) {
-    if (progress_) progress_(stage, done, total);
+    if (options_.progress) options_.progress(stage, done, total);
   }
   // The page-read reply, once it shows the page in place; none otherwise.
   std::optional<Reply> ReadIdentityPage();
@@ -167,20 +157,14 @@ class Updater {
   MessageLog& log_;
   const FirmwareImage& image_;
   std::function<void()> restart_device_;
-  ProgressObserver progress_;
-  FlashSpanObserver flash_span_;
-  AttemptObserver attempts_;
+  UpdateOptions options_;
   void Report(const AttemptEvent& event) {
-    if (attempts_) attempts_(event);
+    if (options_.attempts) options_.attempts(event);
   }
   // Why the attempt under way failed, set by the step that failed.
   AttemptFailure failure_ = AttemptFailure::kNoBootMode;
   bool erased_ = false;
   int attempt_ = 0;  // the attempt under way, from 1
-  StateStore* journal_ = nullptr;
-  std::optional<BtAddressBytes> given_address_;
-  AddressPrompt address_prompt_;
-  std::function<UsbIdentity(const std::string& port)> usb_identity_;
   bool cancelled_ = false;
   bool refused_ = false;  // undecided, and nobody chose
   bool blank_on_arrival_ = false;  // the identity page read all FF

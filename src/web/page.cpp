@@ -47,8 +47,7 @@ struct Session {
               TraceSink(), image),
         dialog(view, stack) {
     view.log = &stack.log;
-    view.journal = platform.state;
-    view.facts = &stack.facts;
+    view.updater = &stack.updater;
   }
   Platform platform_;
   ProtocolStack stack;

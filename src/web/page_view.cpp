@@ -123,7 +123,7 @@ void WebView::End() {
   Redraw();
 }
 
-bool WebView::AddressSaved() { return journal && facts && JournalKeeps(journal, facts->BtAddress); }
+bool WebView::AddressSaved() { return updater && updater->address_kept(); }
 
 void WebView::Redraw() {
   // The bar's words and the attempt's account apart: the page gives the

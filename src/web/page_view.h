@@ -8,9 +8,7 @@
 #include <vector>
 
 #include "app/conversation.h"
-#include "link/adapter_facts.h"
 #include "log/message_log.h"
-#include "platform/state_store.h"
 
 namespace brivelton::web {
 
@@ -33,10 +31,8 @@ class WebView : public ConversationView {
 
   // The session's log, for the settings' trace.
   MessageLog* log = nullptr;
-  // Where the session keeps saved addresses, and what it knows of the
-  // adapter: whether the address of an update that failed is kept.
-  StateStore* journal = nullptr;
-  const AdapterFacts* facts = nullptr;
+  // The session's update: whether the address of one that failed is kept.
+  const Updater* updater = nullptr;
 
  protected:
   // The page has one thread: the flash's events are on it already.

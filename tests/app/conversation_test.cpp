@@ -270,12 +270,12 @@ TEST(Conversation, BarKeepsPaceWithTheFlash) {
   };
   std::vector<Sample> samples;
   uint64_t begins = 0, ends = 0;
-  bench.updater.set_flash_span([&](bool begin, bool) {
+  bench.updater.options().flash_span = [&](bool begin, bool) {
     (begin ? begins : ends) = bench.clock.NowMs();
-  });
-  bench.updater.set_progress([&](UpdateStage stage, int done, int total) {
+  };
+  bench.updater.options().progress = [&](UpdateStage stage, int done, int total) {
     samples.push_back({bench.clock.NowMs(), FlashFraction(stage, done, total)});
-  });
+  };
   ASSERT_EQ(bench.updater.RunUpdate(), UpdateOutcome::kSucceeded);
   ASSERT_GT(ends, begins);
   ASSERT_EQ(samples.size(), 30u + 125u + 2u);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "app/command_line.h"
@@ -145,6 +146,69 @@ TEST_F(CliJson, FailuresKeepTheirExitStatusAndSayWhatIsUnknown) {
   EXPECT_EQ(j["firmware_version"], "1FF");
   EXPECT_EQ(j["firmware_version_number"], 0x1FF);
   EXPECT_EQ(j["update_available"], true);
+}
+
+// The text and the object show one outcome: the same exit status, the same
+// words on stderr beside them (-q keeps the log out of it), and the identity
+// page's address where the text prints it.
+TEST(CliJsonViews, TheTextAndTheObjectShowTheSameOutcome) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    sim::AdapterConfig config;
+    bool attached = true;
+  };
+  sim::AdapterConfig blank;
+  blank.blank_identity = true;
+  sim::AdapterConfig start_up;
+  start_up.bt_address = kDefaultBtAddress;
+  sim::AdapterConfig old;
+  old.version = 0x100;
+  sim::AdapterConfig current;
+  current.version = BuiltInImage().version();
+  const Case cases[] = {
+      {"check", {"check"}, {}},
+      {"check, nobody there", {"check"}, {}, false},
+      {"identity, its own address", {"identity"}, {}},
+      {"identity, a blank page", {"identity"}, blank},
+      {"identity, the start-up address", {"identity"}, start_up},
+      {"identity, nobody there", {"identity"}, {}, false},
+      {"settings read", {"settings"}, {}},
+      {"settings on firmware without them", {"settings"}, old},
+      {"update, nobody there", {"update", "--yes"}, {}, false},
+      {"update, not older", {"update", "--yes", "--if-older"}, current},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::map<bool, CliRun> runs;
+    for (bool as_json : {false, true}) {
+      CliHarness h;
+      h.port_list.listing.entries.emplace_back(kJsonPort);
+      std::unique_ptr<sim::VirtualAdapter> adapter;
+      if (c.attached)
+        adapter = std::make_unique<sim::VirtualAdapter>(h.virtual_ports, kJsonPort, c.config);
+      std::vector<std::string> args = {"-q"};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      if (as_json) args.push_back("--json");
+      runs[as_json] = h.Run(args);
+    }
+    const CliRun& text = runs[false];
+    const CliRun& object = runs[true];
+    EXPECT_EQ(object.status, text.status);
+    EXPECT_EQ(object.err, text.err);
+    const json parsed = Parsed(object);
+    EXPECT_EQ(parsed["found"], c.attached);
+    if (c.args[0] == "identity") {
+      const auto lines = Lines(text.out);
+      if (parsed["address"].is_null()) {
+        EXPECT_TRUE(lines.empty()) << text.out;
+      } else {
+        ASSERT_EQ(lines.size(), 2u) << text.out;
+        EXPECT_EQ("address: " + parsed["address"].get<std::string>(), lines[0]);
+        EXPECT_EQ("name: " + parsed["name"].get<std::string>(), lines[1]);
+      }
+    }
+  }
 }
 
 TEST(CliJsonOffline, FirmwareAndPorts) {

@@ -44,6 +44,13 @@ namespace {
 
 using qt::MainWindow;
 
+// Whether the journal in `store` holds an entry for `address`.
+bool JournalKeeps(StateStore& store, const BtAddressBytes& address) {
+  const auto entries = IdentityJournal(store).Read().entries;
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const JournalEntry& entry) { return entry.address == address; });
+}
+
 constexpr const char* kSilentPort = "/dev/ttyS0";
 constexpr const char* kAdapterPort = "/dev/ttyUSB0";
 
@@ -226,10 +233,10 @@ TEST_F(QtSimSessionTest, UpdateShowsItsProgressInWordsAndRefusesToClose) {
   Press(kIdCheckDevice);
   // Each step takes a little real time, so that the event loop gets turns
   // while the flash is written, as it does with a real adapter.
-  window_->stack().updater.set_progress([this](UpdateStage stage, int done, int total) {
+  window_->stack().updater.options().progress = [this](UpdateStage stage, int done, int total) {
     window_->UpdateProgress(stage, done, total);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  });
+  };
 
   struct PaintCounter : QObject {
     int paints = 0;
@@ -359,7 +366,7 @@ TEST_F(QtSimSessionTest, FailedAttemptsSayWhatFailedAndWhatComesNext) {
   std::map<std::pair<int, int>, Drawn> shown;  // by kind and attempt
   QRect keep;
   MainWindow* window = window_.get();
-  window->stack().updater.set_attempts([&](const AttemptEvent& event) {
+  window->stack().updater.options().attempts = [&](const AttemptEvent& event) {
     window->ReportAttempt(event);
     QMetaObject::invokeMethod(
         window,
@@ -383,7 +390,7 @@ TEST_F(QtSimSessionTest, FailedAttemptsSayWhatFailedAndWhatComesNext) {
               if (w) keep |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
         },
         Qt::BlockingQueuedConnection);
-  });
+  };
   WhenModal<qt::UpdateConfirmDialog>(
       window, [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
   QRect result_place;
@@ -417,7 +424,7 @@ TEST_F(QtSimSessionTest, FailedAttemptsSayWhatFailedAndWhatComesNext) {
   EXPECT_EQ(at(K::kGaveUp, 20).notice,
             "The adapter has no working firmware. Its address is saved on this PC: press "
             "Update Firmware again.");
-  EXPECT_TRUE(JournalKeeps(&store, address));
+  EXPECT_TRUE(JournalKeeps(store, address));
   ASSERT_FALSE(keep.isNull());
   ASSERT_FALSE(result_place.isNull());
   EXPECT_FALSE(result_place.intersects(keep));
@@ -444,7 +451,7 @@ TEST_F(QtSimSessionTest, FailedAttemptsSayWhatFailedAndWhatComesNext) {
 TEST_F(QtSimSessionTest, CloseDuringCheckDeviceHappensAtItsEnd) {
   Open({});
   std::string notice;
-  window_->stack().updater.set_progress({});
+  window_->stack().updater.options().progress = {};
   bench_->adapter.model().config().faults.silent = true;
   Click(window_->Control(kIdCheckDevice));
   ASSERT_TRUE(window_->busy());
@@ -462,10 +469,10 @@ TEST_F(QtSimSessionTest, CloseDuringCheckDeviceHappensAtItsEnd) {
 TEST_F(QtSimSessionTest, AConversationThatThrowsLeavesAUsableWindow) {
   Open({});
   Press(kIdCheckDevice);
-  window_->stack().updater.set_progress([this](UpdateStage stage, int done, int total) {
+  window_->stack().updater.options().progress = [this](UpdateStage stage, int done, int total) {
     window_->UpdateProgress(stage, done, total);
     if (stage == UpdateStage::kWrite && done == 10) throw std::bad_alloc();
-  });
+  };
   WhenModal<qt::UpdateConfirmDialog>(
       window_.get(), [](qt::UpdateConfirmDialog* d) { Click(d->Control(ui::kIdUpdateOk)); });
   std::string box, stage_under_box;
@@ -485,7 +492,7 @@ TEST_F(QtSimSessionTest, AConversationThatThrowsLeavesAUsableWindow) {
   for (int id : {kIdCheckDevice, kIdUpdateFirmware, kIdSetting, ui::kIdCancel})
     EXPECT_TRUE(window_->Control(id)->isEnabled()) << id;
 
-  window_->stack().updater.set_progress({});
+  window_->stack().updater.options().progress = {};
   const size_t before = Log().size();
   Press(kIdCheckDevice);
   EXPECT_GT(Log().size(), before);
@@ -528,10 +535,10 @@ TEST_F(QtSimSessionTest, QuittingDuringTheFlashEndsCleanly) {
   Press(kIdCheckDevice);
   // The window outlives window_ by its destructor.
   MainWindow* window = window_.get();
-  window->stack().updater.set_progress([window](UpdateStage stage, int done, int total) {
+  window->stack().updater.options().progress = [window](UpdateStage stage, int done, int total) {
     window->UpdateProgress(stage, done, total);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  });
+  };
   bool quit = false, result_shown = false;
   QTimer ticker;
   ticker.setInterval(5);
@@ -699,7 +706,7 @@ TEST_F(QtSimSessionTest, AnUpdateOnABlankPageAsksForTheAddressFirst) {
       ASSERT_EQ(FailureOf(IdentityJournal(store).Save(entry)), "");
       saved.push_back(entry);
     }
-    window_->stack().updater.set_journal(&store);
+    window_->stack().updater.options().journal = &store;
     Press(kIdCheckDevice);
     const std::vector<uint8_t> before(bench_->adapter.model().flash().begin(),
                                       bench_->adapter.model().flash().end());

@@ -67,9 +67,9 @@ class HostBench {
     list.SetPorts({found});
     AfterCheckDevice({.port = found});
     // As the window would show it, with or without a window.
-    updater.set_progress([this](UpdateStage stage, int done, int total) {
+    updater.options().progress = [this](UpdateStage stage, int done, int total) {
       view.UpdateProgress(stage, done, total);
-    });
+    };
   }
   HostBench(const HostBench&) = delete;
   HostBench& operator=(const HostBench&) = delete;

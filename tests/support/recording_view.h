@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/main_view.h"
+#include "cli/cli_args.h"
 #include "log/message_log.h"
 
 namespace brivelton::testing {
@@ -28,6 +29,10 @@ class RecordingView : public MainView {
   }
   void UpdateProgress(UpdateStage stage, int done, int total) override {
     progress.push_back({stage, done, total});
+  }
+  // As the tool names it, so that the update's log reads as the tool's does.
+  std::string HowToGiveAddress(const std::string& address) override {
+    return cli::CommandLineRemedy(address);
   }
 
   // A message-log sink that appends here, as a window's log does.

@@ -205,15 +205,15 @@ TEST(JournalLogLines, FitTheLogWithoutLosingAWord) {
 struct JournalBench : testing::HostBench {
   explicit JournalBench(sim::AdapterConfig config = {}) {
     adapter = &Adapter(std::move(config));
-    updater.set_journal(&store);
+    updater.options().journal = &store;
     dialog();
     // What the journal held when the first erase was about to start.
-    updater.set_flash_span([this](bool begins, bool) {
+    updater.options().flash_span = [this](bool begins, bool) {
       if (begins && !at_first_erase) at_first_erase = store.files;
-    });
+    };
   }
   std::vector<std::string> Update(std::optional<Address> given = std::nullopt) {
-    updater.set_given_address(given);
+    updater.options().given_address = given;
     const size_t from = view.log.size();
     outcome = dialog().OnUpdateFirmware();
     return view.LogFrom(from);
@@ -249,9 +249,9 @@ struct JournalBench : testing::HostBench {
   }
   // The USB serial number of COM3's cable; none: the system doesn't say.
   void PortSerial(const std::string& serial) {
-    updater.set_usb_identity([serial](const std::string&) {
+    updater.options().usb_identity = [serial](const std::string&) {
       return serial.empty() ? UsbIdentity{} : UsbIdentity{"0403", "6001", serial};
-    });
+    };
   }
 
   MemoryStateStore store;
@@ -443,12 +443,12 @@ TEST(IdentityJournalRules, TheFrontEndIsAskedWhenNoSingleEntryApplies) {
     b.Save("COM3", kSaved);
     b.Save("COM3", kOther);
     std::vector<JournalEntry> asked;
-    b.updater.set_address_prompt(
+    b.updater.options().address_prompt = 
         {[&](const std::vector<JournalEntry>& candidates) {
            asked = candidates;
            return c.reply;
          },
-         [](const std::string& address) { return "the address dialog (" + address + ")"; }});
+         [](const std::string& address) { return "the address dialog (" + address + ")"; }};
     const auto log = b.Update();
     EXPECT_EQ(asked.size(), 2u);
     // Cancelled: no result dialog, the log has said why.
@@ -552,7 +552,7 @@ TEST(IdentityJournalRules, PlantedFilesNeverGiveAnotherAdapterItsAddress) {
       sim::AdapterConfig config;
       config.blank_identity = true;
       JournalBench b(config);
-      b.updater.set_journal(&store);
+      b.updater.options().journal = &store;
       const auto log = b.Update();
       EXPECT_EQ(b.view.results, std::vector<bool>{true});
       EXPECT_EQ(b.PageAddress(), with_own_entry ? kOwn : kDefaultBtAddress);
@@ -639,12 +639,12 @@ TEST(IdentityJournalRules, TheEntryGoesWhenTheReadBackProvesTheAddress) {
     config.faults.wrong_identity_writes = wrong;
     JournalBench b(config);
     std::vector<std::pair<AttemptEvent::Kind, bool>> events;  // with whether the entry was there
-    b.updater.set_attempts([&](const AttemptEvent& event) {
+    b.updater.options().attempts = [&](const AttemptEvent& event) {
       events.emplace_back(event.kind, b.store.files.count(JournalFileName(kOwn)) == 1);
       if (event.kind == AttemptEvent::Kind::kFailed) {
         EXPECT_EQ(event.why, AttemptFailure::kIdentityMismatch);
       }
-    });
+    };
     const auto log = b.Update();
     const bool success = wrong < kMaxAttempts;
     EXPECT_EQ(b.outcome, success ? UpdateOutcome::kSucceeded : UpdateOutcome::kFailed);
@@ -690,9 +690,9 @@ TEST(IdentityJournalRules, APageThatArrivedBlankCountsAsErased) {
     config.faults.ignore_kind[FlashWriteStatus] = 2;  // the first unlock fails
     JournalBench b(config);
     std::optional<AttemptEvent> failed;
-    b.updater.set_attempts([&](const AttemptEvent& event) {
+    b.updater.options().attempts = [&](const AttemptEvent& event) {
       if (event.kind == AttemptEvent::Kind::kFailed && !failed) failed = event;
-    });
+    };
     b.Update(kGiven);
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->why, AttemptFailure::kEraseRefused);
@@ -729,6 +729,7 @@ TEST(IdentityJournalRules, TheUpdateSaysWhereTheAddressItWroteCameFrom) {
   struct Case {
     const char* name;
     bool blank;
+    std::vector<Address> saved;  // entries for COM3
     std::optional<Address> given;
     std::optional<AddressReply> reply;  // none: nobody is asked
     Address written;
@@ -736,25 +737,29 @@ TEST(IdentityJournalRules, TheUpdateSaysWhereTheAddressItWroteCameFrom) {
     bool kept_in_journal;
   };
   const Case cases[] = {
-      {"its own page", false, std::nullopt, std::nullopt, kOwn, AddressSource::kPage, true},
-      {"--address", true, kGiven, std::nullopt, kGiven, AddressSource::kGiven, true},
-      {"a saved entry picked", true, std::nullopt, AddressReply{AddressAnswer::kGiven, kSaved},
-       kSaved, AddressSource::kSaved, true},
-      {"typed", true, std::nullopt, AddressReply{AddressAnswer::kGiven, kGiven}, kGiven,
-       AddressSource::kTyped, true},
-      {"continue without", true, std::nullopt, AddressReply{}, kDefaultBtAddress,
+      {"its own page", false, {}, std::nullopt, std::nullopt, kOwn, AddressSource::kPage, true},
+      {"--address", true, {}, kGiven, std::nullopt, kGiven, AddressSource::kGiven, true},
+      {"--start-up-address", true, {kSaved}, kDefaultBtAddress, std::nullopt, kDefaultBtAddress,
        AddressSource::kStartUp, false},
+      {"the one saved entry", true, {kSaved}, std::nullopt, std::nullopt, kSaved,
+       AddressSource::kSaved, true},
+      {"a saved entry picked", true, {kSaved, kOther}, std::nullopt,
+       AddressReply{AddressAnswer::kGiven, kSaved}, kSaved, AddressSource::kSaved, true},
+      {"typed", true, {kSaved, kOther}, std::nullopt, AddressReply{AddressAnswer::kGiven, kGiven},
+       kGiven, AddressSource::kTyped, true},
+      {"continue without", true, {kSaved, kOther}, std::nullopt, AddressReply{},
+       kDefaultBtAddress, AddressSource::kStartUp, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     sim::AdapterConfig config;
     config.blank_identity = c.blank;
     JournalBench b(config);
+    for (const auto& address : c.saved) b.Save("COM3", address);
     if (c.reply) {
-      b.Save("COM3", kSaved);
-      b.Save("COM3", kOther);
       const AddressReply reply = *c.reply;
-      b.updater.set_address_prompt({[reply](const std::vector<JournalEntry>&) { return reply; }, {}});
+      b.updater.options().address_prompt = {
+          [reply](const std::vector<JournalEntry>&) { return reply; }, {}};
     }
     EXPECT_FALSE(b.updater.address_decision());
     b.Update(c.given);

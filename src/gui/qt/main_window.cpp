@@ -64,7 +64,6 @@ QString StripAccelerator(const QString& text) {
 MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& image,
                        QWidget* parent)
     : TemplateDialog(ui::MainDialogTemplate(), parent, kMainFlags),
-      journal_(platform.state),
       image_(image),
       stack_(platform, [this](const std::string& line) { AppendLog(line); }, std::move(trace),
              image),
@@ -172,7 +171,7 @@ void MainWindow::CloseRequested() {
 }
 
 bool MainWindow::AddressSaved() {
-  return JournalKeeps(journal_, stack_.facts.BtAddress);
+  return stack_.updater.address_kept();
 }
 
 void MainWindow::Redraw() {

@@ -74,7 +74,6 @@ class MainWindow : public TemplateDialog, public ConversationView {
   // in view.
   void KeepBarInView(QWidget* dialog);
 
-  StateStore* journal_;
   const FirmwareImage& image_;
   ProtocolStack stack_;
   MainDialog logic_;

@@ -68,7 +68,6 @@ void Report(HWND owner, const std::string& what) {
 
 MainWindow::MainWindow(Platform& platform, LineSink trace, const FirmwareImage& image)
     : Dialog(ui::MainDialogTemplate(), kMainFrame),
-      journal_(platform.state),
       icon_(LoadIconA(Module(), MAKEINTRESOURCEA(ui::kIconAdapter))),
       // The 16-pixel image of the same icon: the system would otherwise
       // shrink the 32-pixel one for the caption and the task bar.
@@ -244,7 +243,7 @@ void MainWindow::CloseRequested() {
 }
 
 bool MainWindow::AddressSaved() {
-  return JournalKeeps(journal_, stack_.facts.BtAddress);
+  return stack_.updater.address_kept();
 }
 
 std::vector<std::string> MainWindow::ListRows(const std::string& line) {

@@ -56,7 +56,6 @@ class MainWindow : public Dialog, public ConversationView {
   std::vector<std::string> ListRows(const std::string& line);
   void DrawListLine(const DRAWITEMSTRUCT& item);
 
-  StateStore* journal_;
   HICON icon_;
   HICON small_icon_;
   const FirmwareImage& image_;
