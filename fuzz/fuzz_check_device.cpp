@@ -19,7 +19,8 @@ constexpr size_t kMarkerSpan = 16;  // the marker, " = ", three digits
 bool VersionSent(const fuzz::ReplyStream& stream, const std::array<char, 3>& digits) {
   return stream.AnySent(kMarkerSpan, [&](std::span<const uint8_t> run) {
     return std::memcmp(run.data(), kMarker, sizeof kMarker - 1) == 0 &&
-           std::equal(digits.begin(), digits.end(), run.begin() + 13);
+           std::equal(digits.begin(), digits.end(), run.begin() + 13,
+                      [](char digit, uint8_t sent) { return static_cast<uint8_t>(digit) == sent; });
   });
 }
 
