@@ -30,6 +30,7 @@ class QuietView : public MainView {
   bool ConfirmUpdate() override { return true; }
   void ShowUpdateResult(bool success) override { result = success; }
   bool EditSettings(SettingsValues&) override { return false; }
+  std::string HowToGiveAddress(const std::string&) override { return {}; }
   bool result = false;
 };
 

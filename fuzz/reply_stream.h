@@ -91,6 +91,9 @@ class FuzzView : public MainView {
   void AppendLog(const std::string& line) override { log.push_back(line); }
   bool ConfirmUpdate() override { return true; }
   void ShowUpdateResult(bool success) override { results.push_back(success); }
+  std::string HowToGiveAddress(const std::string& address) override {
+    return "give " + address;
+  }
   bool EditSettings(SettingsValues& values) override {
     return edit ? edit(values) : false;
   }
