@@ -36,12 +36,8 @@ for tool in wine wineserver Xvfb import cmp; do
   command -v "$tool" > /dev/null || fail "$tool is not installed"
 done
 
-# scripts/test has built both trees and may be building the native one still:
-# a second ninja in the same tree would race it.
-if [ -z "${BRIVELTON_TREES_BUILT:-}" ]; then
-  cmake --build "$native" --target brivelton-sim brivelton -j 2 > /dev/null
-  cmake --build "$mingw" --target brivelton-utility brivelton-window-driver brivelton -j 2 > /dev/null
-fi
+cmake --build "$native" --target brivelton-sim brivelton -j 2 > /dev/null
+cmake --build "$mingw" --target brivelton-utility brivelton-window-driver brivelton -j 2 > /dev/null
 sim=$native/src/sim/brivelton-sim
 exe=$mingw/src/gui/win32/brivelton-utility.exe
 driver=$mingw/tests/gui_win32/brivelton-window-driver.exe
